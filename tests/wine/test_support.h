@@ -1,0 +1,18 @@
+// Helpers shared by the Windows tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Folder of the running test executable, with a trailing backslash.
+std::wstring GetExeDir();
+
+// Full path of a file that the build puts next to the test executables.
+std::wstring GetBuiltFile(const wchar_t* name);
+
+// Runs commandLine (bytes exactly as given) with applicationPath as the
+// program and returns what it wrote to standard output; exitCode receives its
+// exit status. Returns false when the process could not be started.
+bool RunAndCapture(const std::wstring& applicationPath, const std::string& commandLine,
+                   std::string& output, DWORD& exitCode, DWORD timeoutMs = 30000);
