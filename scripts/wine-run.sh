@@ -30,6 +30,9 @@ flock 9
 if [ ! -f "$WINEPREFIX/.brevora-ready" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 9>&-
+    # Wine draws the window frames itself: Xvfb has no window manager, and
+    # a dialog without its caption is not what a user sees.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 9>&-
     wineserver -w
     touch "$WINEPREFIX/.brevora-ready"
 fi
