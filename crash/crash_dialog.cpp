@@ -1,20 +1,140 @@
 #include "crash/crash_dialog.h"
 
+#include <vector>
+
+#include "app/globals.h"
+#include "build_settings.h"
+#include "crash/email.h"
 #include "res/resource.h"
 
-// Shows the crash dialog and lets the user end it; sending comes later.
+StringMap g_crashFields;
+HANDLE g_hSendThread = NULL;
+
+static const UINT kCloseDelayMs = 5000;
+static const char kCommentsKey[] = "Comments";
+
+std::string ToUtf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+    if (size == 0)
+        return std::string();
+    std::vector<char> bytes(size);
+    if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), size, NULL, NULL) == 0)
+        return std::string();
+    return std::string(bytes.data());
+}
+
+void OnCommentsChanged(HWND hwnd)
+{
+    // The whole comment: whatever the user wrote reaches the mail.
+    HWND edit = GetDlgItem(hwnd, IDC_COMMENTS);
+    std::vector<WCHAR> text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1);
+    GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
+
+    if (text[0] == L'\0')
+        g_crashFields.erase(kCommentsKey);
+    else
+        g_crashFields[kCommentsKey] = ToUtf8(text.data());
+}
+
+void OnSendReport(HWND hwnd)
+{
+    EnableWindow(GetDlgItem(hwnd, IDC_COMMENTS), FALSE);
+    EnableWindow(GetDlgItem(hwnd, IDC_SEND), FALSE);
+    EnableWindow(GetDlgItem(hwnd, IDC_DONTSEND), FALSE);
+
+    g_hSendThread = NULL;
+    g_sendParams.hDlg = hwnd;
+    g_sendParams.fields = g_crashFields;
+
+    // From here on g_sendParams belongs to the sending thread; this thread
+    // does not touch it again.
+    g_hSendThread = CreateThread(NULL, 0, SendThreadProc, &g_sendParams, 0, NULL);
+}
+
+DWORD WINAPI SendThreadProc(LPVOID parameter)
+{
+    SendParams* p = static_cast<SendParams*>(parameter);
+    {
+        CEmail email;
+        email.AddTo(BREVORA_CRASH_MAILBOX, "");
+        email.SetFrom(BREVORA_CRASH_MAILBOX, "");
+        email.SetSubject("Brevora Bug Reporter");
+        email.SetBody(p->fields[kCommentsKey]);
+
+        const struct { const std::string* path; const char* name; } files[] = {
+            { &p->dumpPath, "brevora.dmp" },
+            { &p->confPath, "brevora.conf" },
+            { &p->logPath, "brevora.log" },
+        };
+        for (const auto& file : files) {
+            if (!file.path->empty() && GetFileAttributesA(file.path->c_str()) != INVALID_FILE_ATTRIBUTES)
+                email.AddAttachment(*file.path, file.name);
+        }
+
+        email.Send();  // the dialog closes the same way whatever the outcome
+        PostMessageW(p->hDlg, WM_APP, 1, 0);
+    }
+    return 0;
+}
+
+bool IsSendThreadRunning()
+{
+    return g_hSendThread != NULL && WaitForSingleObject(g_hSendThread, 0) == WAIT_TIMEOUT;
+}
+
+static void OnInitDialog(HWND hwnd)
+{
+    HICON icon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP));
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SetFocus(GetDlgItem(hwnd, IDC_COMMENTS));
+}
+
+static void OnSendThreadDone(HWND hwnd)
+{
+    WaitForSingleObject(g_hSendThread, INFINITE);
+    SetTimer(hwnd, 0, kCloseDelayMs, NULL);
+}
+
 INT_PTR CALLBACK CrashDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetFocus(GetDlgItem(hwnd, IDC_COMMENTS));
+        OnInitDialog(hwnd);
         return FALSE;  // the focus is set
+
     case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED && (LOWORD(wParam) == IDC_SEND || LOWORD(wParam) == IDC_DONTSEND))
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDC_SEND)
+            OnSendReport(hwnd);
+        else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDC_DONTSEND)
             EndDialog(hwnd, 0);
+        else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == IDC_COMMENTS)
+            OnCommentsChanged(hwnd);
+        // IDCANCEL (Esc) is deliberately ignored.
         return FALSE;
+
+    case WM_APP:
+        OnSendThreadDone(hwnd);
+        return TRUE;
+
+    case WM_TIMER:
+        EndDialog(hwnd, 1);
+        return FALSE;
+
     case WM_CLOSE:
         EndDialog(hwnd, 0);
+        return FALSE;
+
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(hwnd, &ps);
+        EndPaint(hwnd, &ps);
+        return FALSE;
+    }
+
+    case WM_DESTROY:
+        PostQuitMessage(0);
         return FALSE;
     }
     return FALSE;

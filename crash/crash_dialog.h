@@ -1,6 +1,22 @@
-// The crash dialog (IDD_CRASH).
+// The crash dialog (IDD_CRASH) and the thread that mails the crash report.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
+#include "app/string_map.h"
+
+// The dialog's input: "Comments" holds the comment in UTF-8 while it is not empty.
+extern StringMap g_crashFields;
+// The sending thread; null until Send Report is pressed.
+extern HANDLE g_hSendThread;
+
 INT_PTR CALLBACK CrashDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void OnCommentsChanged(HWND hwnd);
+void OnSendReport(HWND hwnd);
+DWORD WINAPI SendThreadProc(LPVOID parameter);
+std::string ToUtf8(const std::wstring& text);
+
+// True while a sending thread has been started and has not ended.
+bool IsSendThreadRunning();
