@@ -4,12 +4,17 @@
 
 #include "app/cmdline.h"
 #include "app/globals.h"
+#include "app/startup.h"
 #include "bugreport/bugreport_dialog.h"
+#include "bugreport/wait_dialog.h"
 #include "crash/crash_dialog.h"
 #include "res/resource.h"
 
 // Exactly three arguments after the program path select crash mode.
 static const size_t kCrashModeArgCount = 4;
+
+static const int kExitSuccess = 0;
+static const int kExitTempFilesFailed = 1;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -21,13 +26,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     InitCommonControlsEx(&icc);
 
     if (!g_bBugReportMode) {
+        // The paths are handed on as the command line gives them, unchecked.
         g_sendParams.dumpPath = cmdLine[1];
         g_sendParams.logPath = cmdLine[2];
         g_sendParams.confPath = cmdLine[3];
         DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_CRASH), NULL, CrashDlgProc, 0);
-        return 0;
+        return kExitSuccess;
     }
 
+    if (!RunOnlineCheck() || !RunVersionCheck())
+        return kExitSuccess;
+    if (!CreateTempFiles())
+        return kExitTempFilesFailed;
+
+    DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_WAIT), NULL, WaitDlgProc, 0);
     DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_BUGREPORT), NULL, BugReportDlgProc, 0);
-    return 0;
+    return kExitSuccess;
 }

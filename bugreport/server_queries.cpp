@@ -1,0 +1,97 @@
+#include "bugreport/server_queries.h"
+
+#include <wininet.h>
+
+#include <memory>
+
+#include "app/scoped_handles.h"
+#include "bugreport/server_response.h"
+#include "build_settings.h"
+
+static const WCHAR kAgent[] = L"Brevora Bug Reporter";
+static const WCHAR kComponentsPath[] = L"/bugreport/components/";
+static const WCHAR kLatestVersionPath[] = L"/bugreport/latest_version";
+
+// A server that accepts the connection and never answers would otherwise
+// hold the program before any window appears; past these it counts as
+// unreachable. Long enough for a slow line.
+static const DWORD kConnectTimeoutMs = 15000;
+static const DWORD kSendTimeoutMs = 15000;
+static const DWORD kReceiveTimeoutMs = 20000;
+
+static void SetQueryTimeouts(HINTERNET handle)
+{
+    DWORD connect = kConnectTimeoutMs, send = kSendTimeoutMs, receive = kReceiveTimeoutMs;
+    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
+    InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof(send));
+    InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+}
+
+static bool ReadInternetChunk(void* source, char* buffer, size_t size, size_t* got)
+{
+    DWORD read = 0;
+    if (!InternetReadFile(static_cast<HINTERNET>(source), buffer, static_cast<DWORD>(size), &read))
+        return false;
+    *got = read;
+    return true;
+}
+
+static size_t ConvertAnsiToWide(const char* text, size_t length, wchar_t* out, size_t capacity)
+{
+    int units = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, static_cast<int>(length),
+                                    out, out != NULL ? static_cast<int>(capacity) : 0);
+    return units > 0 ? static_cast<size_t>(units) : 0;
+}
+
+// GETs path from the report server into body (kResponseLimit bytes and a
+// NUL). Returns false when the request failed or the body was empty.
+static bool FetchFromServer(const WCHAR* path, char* body)
+{
+    ScopedInternetHandle internet(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
+    if (!internet.IsValid())
+        return false;
+    SetQueryTimeouts(internet.Get());
+
+    ScopedInternetHandle connection(InternetConnectW(internet.Get(), BREVORA_REPORT_SERVER_HOST,
+                                                     BREVORA_REPORT_SERVER_PORT, NULL, NULL,
+                                                     INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection.IsValid())
+        return false;
+    // Some WinINet versions (Wine's) do not pass the timeouts down from the
+    // Internet handle, so the connection gets them too.
+    SetQueryTimeouts(connection.Get());
+
+    // Always the server's current answer: a cached version would hide an update.
+    LPCWSTR acceptTypes[] = { L"*/*", NULL };
+    ScopedInternetHandle request(HttpOpenRequestW(connection.Get(), L"GET", path, NULL, NULL, acceptTypes,
+                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    if (!request.IsValid() || !HttpSendRequestW(request.Get(), NULL, 0, NULL, 0))
+        return false;
+
+    size_t count = 0;
+    if (!ReadResponse(ReadInternetChunk, request.Get(), body, kResponseLimit, &count) || count == 0)
+        return false;
+    body[count] = '\0';
+    return true;
+}
+
+void GetComponents(WCHAR* components)
+{
+    if (components == NULL)
+        return;
+    components[0] = L'\0';
+    std::unique_ptr<char[]> body(new char[kResponseLimit + 1]);
+    if (FetchFromServer(kComponentsPath, body.get()))
+        HandleComponentsResponse(ConvertAnsiToWide, body.get(), components, kComponentsSize);
+}
+
+void GetLatestVersion(WCHAR* version, DWORD versionSize, WCHAR* url, DWORD urlSize)
+{
+    if (version == NULL || url == NULL || versionSize == 0 || urlSize == 0)
+        return;
+    version[0] = L'\0';
+    url[0] = L'\0';
+    std::unique_ptr<char[]> body(new char[kResponseLimit + 1]);
+    if (FetchFromServer(kLatestVersionPath, body.get()))
+        HandleVersionResponse(ConvertAnsiToWide, body.get(), version, versionSize, url, urlSize);
+}
