@@ -1,0 +1,163 @@
+#include "bugreport/report_body.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "bugreport/base64.h"
+
+const char kEmptyFilePayload[] = "WFhY\n";
+
+static const char* const kRecordKeys[REPORT_RECORD_COUNT] = {
+    "email ",
+    "description1 ",
+    "description2 ",
+    "description3 ",
+    "description4 ",
+    "attachment_name ",
+    "attachment ",
+    "attachment_log_name ",
+    "attachment_log ",
+};
+
+static const char kRecordEnd[] = "\n\n";
+
+const char* GetRecordKey(ReportRecord record)
+{
+    return kRecordKeys[record];
+}
+
+bool IsFileRecord(ReportRecord record)
+{
+    return record == RECORD_ATTACHMENT || record == RECORD_ATTACHMENT_LOG;
+}
+
+size_t GetWrappedLength(size_t length)
+{
+    return length == 0 ? 0 : length + (length - 1) / kBase64LineLength;
+}
+
+char* WrapBase64Lines(const char* text, size_t length)
+{
+    char* wrapped = static_cast<char*>(std::malloc(GetWrappedLength(length) + 1));
+    if (wrapped == nullptr)
+        return nullptr;
+
+    char* out = wrapped;
+    for (size_t start = 0; start < length; start += kBase64LineLength) {
+        if (start > 0)
+            *out++ = '\n';
+        const size_t line = length - start < kBase64LineLength ? length - start : kBase64LineLength;
+        std::memcpy(out, text + start, line);
+        out += line;
+    }
+    *out = '\0';
+    return wrapped;
+}
+
+char* MakeFilePayload(const char* bytes, size_t size)
+{
+    if (size == 0) {
+        char* placeholder = static_cast<char*>(std::malloc(sizeof kEmptyFilePayload));
+        if (placeholder != nullptr)
+            std::memcpy(placeholder, kEmptyFilePayload, sizeof kEmptyFilePayload);
+        return placeholder;
+    }
+
+    // The reporter reads the file as a C string: only the bytes before the
+    // first NUL travel.
+    const void* nul = std::memchr(bytes, '\0', size);
+    const size_t used = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
+
+    char* encoded = Base64Encode(static_cast<uint32_t>(used), bytes);
+    if (encoded == nullptr)
+        return nullptr;
+    char* wrapped = WrapBase64Lines(encoded, std::strlen(encoded));
+    std::free(encoded);
+    return wrapped;
+}
+
+size_t GetRecordLength(ReportRecord record, size_t payloadLength)
+{
+    return std::strlen(kRecordKeys[record]) + payloadLength + (sizeof kRecordEnd - 1);
+}
+
+// Appends without a fit check; the caller has made sure it fits.
+static char* PutRecord(char* end, ReportRecord record, const char* payload, size_t payloadLength)
+{
+    const size_t keyLength = std::strlen(kRecordKeys[record]);
+    std::memcpy(end, kRecordKeys[record], keyLength);
+    end += keyLength;
+    std::memcpy(end, payload, payloadLength);
+    end += payloadLength;
+    std::memcpy(end, kRecordEnd, sizeof kRecordEnd);  // with the terminator
+    return end + (sizeof kRecordEnd - 1);
+}
+
+bool AppendRecord(char* body, size_t bodySize, ReportRecord record, const char* payload)
+{
+    const size_t used = std::strlen(body);
+    const size_t payloadLength = std::strlen(payload);
+    if (bodySize - used <= GetRecordLength(record, payloadLength))
+        return false;  // no room for the record and the terminator
+    PutRecord(body + used, record, payload, payloadLength);
+    return true;
+}
+
+const char* CutToNewestLines(const char* payload, size_t room)
+{
+    const size_t length = std::strlen(payload);
+    if (length <= room)
+        return payload;
+
+    // The first line start at or after the first character that has to go.
+    const char* p = payload + (length - room);
+    if (p[-1] != '\n') {
+        const char* next = std::strchr(p, '\n');
+        p = next != nullptr ? next + 1 : payload + length;
+    }
+    return p;
+}
+
+bool AppendReportRecords(char* body, size_t bodySize, const char* const payloads[REPORT_RECORD_COUNT])
+{
+    const size_t used = std::strlen(body);
+    if (used >= bodySize)
+        return false;
+    const size_t available = bodySize - 1 - used;  // the terminator stays
+
+    size_t lengths[REPORT_RECORD_COUNT];
+    size_t total = 0;
+    for (int i = 0; i < REPORT_RECORD_COUNT; ++i) {
+        lengths[i] = std::strlen(payloads[i]);
+        total += GetRecordLength(static_cast<ReportRecord>(i), lengths[i]);
+    }
+
+    const char* dxdiag = payloads[RECORD_ATTACHMENT];
+    const char* log = payloads[RECORD_ATTACHMENT_LOG];
+    if (total > available) {
+        // The log's newest lines matter most, and it is the one that grows.
+        const size_t withoutLog = total - lengths[RECORD_ATTACHMENT_LOG];
+        if (withoutLog <= available) {
+            log = CutToNewestLines(log, available - withoutLog);
+        } else {
+            log = payloads[RECORD_ATTACHMENT_LOG] + lengths[RECORD_ATTACHMENT_LOG];
+            const size_t withoutFiles = withoutLog - lengths[RECORD_ATTACHMENT];
+            if (withoutFiles > available)
+                return false;
+            dxdiag = CutToNewestLines(dxdiag, available - withoutFiles);
+        }
+        lengths[RECORD_ATTACHMENT] = std::strlen(dxdiag);
+        lengths[RECORD_ATTACHMENT_LOG] = std::strlen(log);
+    }
+
+    char* end = body + used;
+    for (int i = 0; i < REPORT_RECORD_COUNT; ++i) {
+        const char* payload = payloads[i];
+        if (i == RECORD_ATTACHMENT)
+            payload = dxdiag;
+        else if (i == RECORD_ATTACHMENT_LOG)
+            payload = log;
+        end = PutRecord(end, static_cast<ReportRecord>(i), payload, lengths[i]);
+    }
+    return true;
+}
