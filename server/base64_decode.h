@@ -1,0 +1,14 @@
+// Strict base64 decoding for the report server: exactly what the reporter's
+// encoder can produce, nothing more.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Decodes text (RFC 4648 standard alphabet, "=" padding, no line breaks)
+// into bytes, replacing its content. Refuses a length that is not a multiple
+// of 4, any other character, padding anywhere but in the last one or two
+// places, and set bits that the padding leaves unused (the text would then
+// not be the encoding of its own bytes). On refusal, problem says why in a
+// few words and bytes is unspecified.
+bool DecodeBase64(const char* text, size_t length, std::string& bytes, std::string& problem);

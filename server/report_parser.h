@@ -1,0 +1,38 @@
+// The strict reader of an upload body: the nine records in their order, each
+// key literal, payload and "\n\n", every payload valid base64, the two file
+// payloads wrapped in lines of 100 characters.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// What a file record carried.
+enum class FileState
+{
+    Content,      // wrapped base64 of the file's bytes (possibly none)
+    Placeholder,  // "WFhY\n": the file was empty or missing on the sender's side
+    Empty         // empty payload: the file could not be read, or began with a NUL byte
+};
+
+struct ReportFile
+{
+    std::string name;
+    std::string content;
+    FileState state = FileState::Empty;
+};
+
+// The decoded payloads of one report, in the sender's 8-bit code page.
+struct Report
+{
+    std::string email;
+    std::string description1;  // steps to reproduce
+    std::string description2;  // what happened
+    std::string description3;  // what should have happened
+    std::string systemInfo;    // description4
+    ReportFile attachment;     // the diagnostic report
+    ReportFile attachmentLog;  // the application log
+};
+
+// Parses and decodes a whole body. On refusal, reason is one line saying
+// which record is wrong and how; report is then unspecified.
+bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason);

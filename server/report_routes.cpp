@@ -1,0 +1,259 @@
+#include "server/report_routes.h"
+
+#include <sys/socket.h>
+#include <time.h>
+
+#include <chrono>
+
+#include "server/file_io.h"
+#include "server/listen_address.h"
+#include "server/report_parser.h"
+#include "server/report_store.h"
+#include "server/report_text.h"
+#include "server/request_rules.h"
+
+namespace {
+
+// Per request, for the log line. httplib serves a connection on one
+// worker thread from its head to its response, so a thread-local suffices.
+struct RequestStats
+{
+    bool started = false;
+    std::chrono::steady_clock::time_point start;
+    size_t received = 0;
+};
+
+thread_local RequestStats t_stats;
+
+void StartRequestStats()
+{
+    t_stats.started = true;
+    t_stats.start = std::chrono::steady_clock::now();
+    t_stats.received = 0;
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& reason)
+{
+    res.status = status;
+    res.set_content(reason + "\n", "text/plain");
+}
+
+// Answers and makes the client open a new connection: its body, if any, was
+// not read and would otherwise be taken for the next request.
+void RefuseAndClose(httplib::Response& res, int status, const std::string& reason)
+{
+    Refuse(res, status, reason);
+    res.set_header("Connection", "close");
+}
+
+RequestHead DescribeHead(const httplib::Request& req)
+{
+    RequestHead head;
+    head.method = req.method;
+    head.path = req.path;
+    head.hasContentLength = req.has_header("Content-Length");
+    head.contentLength = req.get_header_value("Content-Length");
+    head.transferEncoding = req.get_header_value("Transfer-Encoding");
+    head.contentType = req.get_header_value("Content-Type");
+    return head;
+}
+
+// Applies the head rules; true when the request has been answered.
+bool AnswerFromHead(const httplib::Request& req, httplib::Response& res, uint64_t maxBody)
+{
+    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), maxBody);
+    if (verdict.status == 0)
+        return false;
+    RefuseAndClose(res, verdict.status, verdict.reason);
+    if (!verdict.allow.empty())
+        res.set_header("Allow", verdict.allow);
+    return true;
+}
+
+void ServeDataFile(const ReportService& service, const char* fileName, httplib::Response& res)
+{
+    std::string bytes;
+    std::string error;
+    switch (ReadWholeFile(service.dataDir + "/" + fileName, bytes, error)) {
+    case ReadResult::Read:
+        res.status = 200;
+        res.set_content(bytes, "text/plain");
+        return;
+    case ReadResult::Missing:
+        Refuse(res, 404, std::string(fileName) + " is not in the data folder");
+        return;
+    case ReadResult::Failed:
+        break;
+    }
+    Refuse(res, 500, error);
+}
+
+void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader)
+{
+    std::string body;
+    const uint64_t announced = req.get_header_value<uint64_t>("Content-Length");
+    if (announced <= service.maxBody)
+        body.reserve(static_cast<size_t>(announced));
+
+    // Chunked and compressed bodies have no length up front: count as they come.
+    bool tooLarge = false;
+    const bool complete = reader([&](const char* data, size_t length) {
+        if (length > service.maxBody - body.size()) {
+            tooLarge = true;
+            return false;
+        }
+        body.append(data, length);
+        return true;
+    });
+    t_stats.received = body.size();
+    if (tooLarge) {
+        RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(service.maxBody) + " bytes");
+        return;
+    }
+    if (!complete) {
+        RefuseAndClose(res, 400, "the request body could not be read completely");
+        return;
+    }
+
+    Report report;
+    std::string reason;
+    if (!ParseReportBody(body.data(), body.size(), report, reason)) {
+        Refuse(res, 400, reason);
+        return;
+    }
+
+    ReportOrigin origin;
+    origin.receivedUtc = FormatUtcNow();
+    origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
+    origin.userAgent = req.get_header_value("User-Agent");
+
+    int64_t id = 0;
+    std::string error;
+    {
+        std::lock_guard<std::mutex> lock(service.dbMutex);
+        if (!InsertReport(service.db.get(), origin, report, body, id, error)) {
+            Refuse(res, 500, error);
+            return;
+        }
+    }
+    // The insert has committed: only now may the client forget the report.
+    res.status = 201;
+    res.set_content(std::to_string(id) + "\n", "text/plain");
+}
+
+const char* DescribeStatus(int status)
+{
+    switch (status) {
+    case 400: return "bad request";
+    case 404: return "not found";
+    case 405: return "method not allowed";
+    case 408: return "request timeout";
+    case 411: return "length required";
+    case 413: return "payload too large";
+    case 414: return "URI too long";
+    case 415: return "unsupported media type";
+    case 416: return "range not satisfiable";
+    case 501: return "not implemented";
+    default: break;
+    }
+    return status >= 500 ? "internal server error" : "error";
+}
+
+void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Response& res)
+{
+    double milliseconds = 0;
+    if (t_stats.started) {
+        milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_stats.start)
+                           .count();
+    }
+    const size_t received = t_stats.started ? t_stats.received : req.body.size();
+    t_stats = RequestStats();
+    if (log == nullptr)
+        return;
+
+    std::string line = FormatUtcNow() + " " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
+                       EscapeControlBytes(req.method, false) + " " + EscapeControlBytes(req.path, false) + " " +
+                       std::to_string(res.status) + " in=" + std::to_string(received) +
+                       " out=" + std::to_string(res.body.size());
+    char duration[32];
+    std::snprintf(duration, sizeof duration, " %.1fms", milliseconds);
+    line += duration;
+    if (res.status >= 400 && !res.body.empty())
+        line += " \"" + EscapeControlBytes(GetFirstLine(res.body), false) + "\"";
+    line += "\n";
+    // One write per line, so lines of concurrent requests do not mix.
+    std::fwrite(line.data(), 1, line.size(), log);
+    std::fflush(log);
+}
+
+}  // namespace
+
+std::string FormatUtcNow()
+{
+    const auto now = std::chrono::system_clock::now();
+    const time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long milliseconds = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
+    return text;
+}
+
+void InstallReportRoutes(httplib::Server& server, ReportService& service)
+{
+    // httplib's default adds SO_REUSEPORT, with which a second server would
+    // quietly share the port instead of failing.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    server.set_payload_max_length(static_cast<size_t>(service.maxBody));
+
+    // Refusals that need no body come before it is read: a client that
+    // waits for "100 Continue" gets them without sending it at all.
+    server.set_expect_100_continue_handler([&service](const httplib::Request& req, httplib::Response& res) {
+        StartRequestStats();
+        return AnswerFromHead(req, res, service.maxBody) ? res.status : 100;
+    });
+    server.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response& res) {
+        StartRequestStats();
+        return AnswerFromHead(req, res, service.maxBody) ? httplib::Server::HandlerResponse::Handled
+                                                         : httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    server.Get(kComponentsPath, [&service](const httplib::Request&, httplib::Response& res) {
+        ServeDataFile(service, "components.txt", res);
+    });
+    server.Get(kLatestVersionPath, [&service](const httplib::Request&, httplib::Response& res) {
+        ServeDataFile(service, "latest_version.txt", res);
+    });
+    // A content reader, not a plain handler: httplib would parse a plain
+    // handler's form-urlencoded body (the reporter's Content-Type) as a form
+    // and refuse it over 8 KiB.
+    server.Post(kReportPath,
+                [&service](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+                    ReceiveReport(service, req, res, reader);
+                });
+
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            Refuse(res, res.status, DescribeStatus(res.status));
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+        std::string what = "unknown exception";
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        Refuse(res, 500, "internal error: " + what);
+    });
+    server.set_logger([&service](const httplib::Request& req, const httplib::Response& res) {
+        WriteLogLine(service.log, req, res);
+    });
+}

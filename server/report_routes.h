@@ -1,0 +1,28 @@
+// The HTTP side of the server: the two queries, the upload and the request
+// log, installed on an httplib server.
+#pragma once
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "server/sqlite_handles.h"
+
+// What the routes share; outlives the httplib server it is installed on.
+struct ReportService
+{
+    std::string dataDir;
+    uint64_t maxBody = 0;
+    SqliteDatabase db;
+    std::mutex dbMutex;    // one writer on the connection at a time
+    FILE* log = nullptr;   // one line per request; nullptr: none
+};
+
+// Routes, limits, request log and socket options.
+void InstallReportRoutes(httplib::Server& server, ReportService& service);
+
+// "2024-05-01T12:34:56.789Z" for now.
+std::string FormatUtcNow();

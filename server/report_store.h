@@ -1,0 +1,59 @@
+// The report database: one SQLite file, reports.db, in the data folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "server/report_parser.h"
+#include "server/sqlite_handles.h"
+
+extern const char kDatabaseFileName[];
+
+// Where and how a report arrived.
+struct ReportOrigin
+{
+    std::string receivedUtc;  // "2024-05-01T12:34:56.789Z"
+    std::string peer;         // "127.0.0.1:50312", "[::1]:50312"
+    std::string userAgent;
+};
+
+struct StoredReport
+{
+    int64_t id = 0;
+    ReportOrigin origin;
+    Report report;
+    size_t rawBodySize = 0;
+};
+
+// One line of the list.
+struct ReportSummary
+{
+    int64_t id = 0;
+    std::string receivedUtc;
+    std::string email;
+    std::string description1Start;  // the first bytes of the first description
+};
+
+enum class LoadResult
+{
+    Found,
+    NotFound,
+    Failed
+};
+
+// Opens dataDir/reports.db in WAL mode with full syncs. With create, the
+// file and its table are made when missing (the folder must exist);
+// without, a missing database is an error. On failure error says why.
+SqliteDatabase OpenReportDatabase(const std::string& dataDir, bool create, std::string& error);
+
+// Stores one report with its raw body and sets id. Returns only once the
+// insert has committed. Not for concurrent use of one connection.
+bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report, const std::string& rawBody,
+                  int64_t& id, std::string& error);
+
+bool ListReports(sqlite3* db, std::vector<ReportSummary>& reports, std::string& error);
+
+// Loads every field but the raw body, of which only the size.
+LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string& error);

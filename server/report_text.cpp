@@ -1,0 +1,94 @@
+#include "server/report_text.h"
+
+namespace {
+
+std::string EscapeByte(unsigned char c)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string escaped = "\\x";
+    escaped += hex[c >> 4];
+    escaped += hex[c & 0x0F];
+    return escaped;
+}
+
+std::string ShowText(const std::string& text, bool raw)
+{
+    return raw ? text : EscapeControlBytes(text, true);
+}
+
+void AppendSection(std::string& out, const char* title, const std::string& text, bool raw)
+{
+    out += "\n--- ";
+    out += title;
+    out += " ---\n";
+    out += ShowText(text, raw);
+    if (!text.empty() && text.back() != '\n')
+        out += '\n';
+}
+
+}  // namespace
+
+std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (keepLineBreaks && (c == '\n' || c == '\t')) {
+            out += static_cast<char>(c);
+        } else if (keepLineBreaks && c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            // Windows line ends: the LF alone ends the line on a terminal.
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == '\\') {
+            out += c == '\\' ? std::string("\\\\") : EscapeByte(c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string GetFirstLine(const std::string& text)
+{
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+std::string FormatListLine(const ReportSummary& summary)
+{
+    const std::string email = summary.email.empty() ? "-" : EscapeControlBytes(summary.email, false);
+    const std::string line = GetFirstLine(summary.description1Start);
+    return std::to_string(summary.id) + "\t" + summary.receivedUtc + "\t" + email + "\t" +
+           (line.empty() ? "-" : EscapeControlBytes(line, false));
+}
+
+std::string DescribeAttachment(const ReportFile& file)
+{
+    switch (file.state) {
+    case FileState::Content:
+        return std::to_string(file.content.size()) + " bytes";
+    case FileState::Placeholder:
+        return "no content (the file was empty or missing on the sender's side)";
+    case FileState::Empty:
+        break;
+    }
+    return "no content (the sender could not read the file, or it began with a NUL byte)";
+}
+
+std::string FormatReport(const StoredReport& stored, bool raw)
+{
+    const Report& r = stored.report;
+    std::string out;
+    out += "Report:       " + std::to_string(stored.id) + "\n";
+    out += "Received:     " + stored.origin.receivedUtc + " (UTC)\n";
+    out += "From:         " + stored.origin.peer + "\n";
+    out += "User agent:   " + ShowText(stored.origin.userAgent, false) + "\n";
+    out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : ShowText(r.email, false)) + "\n";
+    out += "Attachment:   " + ShowText(r.attachment.name, false) + ", " + DescribeAttachment(r.attachment) + "\n";
+    out += "Log:          " + ShowText(r.attachmentLog.name, false) + ", " + DescribeAttachment(r.attachmentLog) +
+           "\n";
+    out += "Raw body:     " + std::to_string(stored.rawBodySize) + " bytes\n";
+    AppendSection(out, "Steps to reproduce (description1)", r.description1, raw);
+    AppendSection(out, "What happened (description2)", r.description2, raw);
+    AppendSection(out, "What should have happened (description3)", r.description3, raw);
+    AppendSection(out, "System information (description4)", r.systemInfo, raw);
+    return out;
+}

@@ -1,0 +1,25 @@
+// How stored reports are shown: the list line, show's output and export's
+// report.txt.
+#pragma once
+
+#include <string>
+
+#include "server/report_store.h"
+
+// Replaces control bytes (and DEL and 0x80-0x9F, which some terminals obey)
+// by \xNN so that a report cannot drive the terminal; keepLineBreaks keeps
+// LF and TAB, and drops the CR of a CR LF.
+std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks);
+
+// The bytes before the first CR or LF.
+std::string GetFirstLine(const std::string& text);
+
+// "7\t2024-...Z\tuser@example.com\tFirst line" (fields escaped, "-" for none).
+std::string FormatListLine(const ReportSummary& summary);
+
+// How an attachment arrived: "1234 bytes", or why it has no content.
+std::string DescribeAttachment(const ReportFile& file);
+
+// Every field of a report; raw keeps the sender's bytes (report.txt),
+// otherwise control bytes are escaped for a terminal (show).
+std::string FormatReport(const StoredReport& stored, bool raw);

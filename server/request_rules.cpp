@@ -1,0 +1,74 @@
+#include "server/request_rules.h"
+
+#include <algorithm>
+#include <cctype>
+
+const char kComponentsPath[] = "/bugreport/components/";
+const char kLatestVersionPath[] = "/bugreport/latest_version";
+const char kReportPath[] = "/bugreport/report/";
+
+static std::string ToLower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Digits only, no sign or spaces; false on overflow.
+static bool ParseLength(const std::string& text, uint64_t& length)
+{
+    if (text.empty() || text.size() > 19)
+        return false;
+    length = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        length = length * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
+
+static RequestVerdict Refuse(int status, const std::string& reason)
+{
+    RequestVerdict verdict;
+    verdict.status = status;
+    verdict.reason = reason;
+    return verdict;
+}
+
+RequestVerdict CheckRequestHead(const RequestHead& head, uint64_t maxBody)
+{
+    const bool query = head.path == kComponentsPath || head.path == kLatestVersionPath;
+    const bool upload = head.path == kReportPath;
+    if (!query && !upload)
+        return Refuse(404, "no such path");
+
+    if (query) {
+        if (head.method == "GET" || head.method == "HEAD")
+            return RequestVerdict();
+        RequestVerdict verdict = Refuse(405, head.method + " is not allowed here; use GET");
+        verdict.allow = "GET, HEAD";
+        return verdict;
+    }
+
+    if (head.method != "POST") {
+        RequestVerdict verdict = Refuse(405, head.method + " is not allowed here; use POST");
+        verdict.allow = "POST";
+        return verdict;
+    }
+    if (ToLower(head.contentType).find("multipart/") != std::string::npos)
+        return Refuse(415, "multipart bodies are not accepted; send the report records as they are");
+
+    const bool chunked = ToLower(head.transferEncoding).find("chunked") != std::string::npos;
+    if (head.hasContentLength) {
+        uint64_t length = 0;
+        if (!ParseLength(head.contentLength, length))
+            return Refuse(400, "bad Content-Length");
+        if (length > maxBody)
+            return Refuse(413, "body of " + std::to_string(length) + " bytes is over the limit of " +
+                                   std::to_string(maxBody) + " bytes");
+    } else if (!chunked) {
+        return Refuse(411, "Content-Length required");
+    }
+    return RequestVerdict();
+}

@@ -1,0 +1,113 @@
+#include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "server/commands.h"
+#include "server/file_io.h"
+#include "server/report_routes.h"
+#include "server/report_store.h"
+
+namespace {
+
+std::string DescribeBindFailure(const std::string& address, int code)
+{
+    std::string why;
+    switch (code) {
+    case EADDRINUSE:
+        why = "the port is already in use";
+        break;
+    case EADDRNOTAVAIL:
+        why = "the address is not one of this machine's";
+        break;
+    case EACCES:
+        why = "permission denied (ports below 1024 need privileges)";
+        break;
+    default:
+        why = code != 0 ? std::strerror(code) : "bind failed";
+        break;
+    }
+    return "cannot listen on " + address + ": " + why;
+}
+
+}  // namespace
+
+int RunServe(const CommandLine& line)
+{
+    std::string error;
+    if (!CreateFolders(line.dataDir, error)) {
+        PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
+        return 1;
+    }
+    ReportService service;
+    service.dataDir = line.dataDir;
+    service.maxBody = line.maxBody;
+    service.log = stderr;
+    service.db = OpenReportDatabase(line.dataDir, true, error);
+    if (!service.db) {
+        PrintError(error);
+        return 1;
+    }
+
+    // Blocked before any thread starts, so httplib's workers inherit the mask
+    // and only the waiter below ever sees these signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that hangs up mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
+
+    httplib::Server server;
+    InstallReportRoutes(server, service);
+
+    const std::string requested = FormatHostPort(line.listen.host, line.listen.port);
+    int port = line.listen.port;
+    errno = 0;
+    bool bound;
+    if (port == 0) {
+        port = server.bind_to_any_port(line.listen.host);
+        bound = port > 0;
+    } else {
+        bound = server.bind_to_port(line.listen.host, port);
+    }
+    if (!bound) {
+        PrintError(DescribeBindFailure(requested, errno));
+        return 1;
+    }
+    std::fprintf(stderr, "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes\n",
+                 FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
+                 static_cast<unsigned long long>(line.maxBody));
+    std::fflush(stderr);
+
+    std::atomic<bool> listenEnded(false);
+    std::atomic<int> caught(0);
+    std::thread waiter([&]() {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        caught = signal;
+        // A stop() before listening has begun would be lost.
+        while (!server.is_running() && !listenEnded)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        server.stop();
+    });
+
+    // Returns once stopped and every running request has been answered.
+    server.listen_after_bind();
+    listenEnded = true;
+    if (caught == 0)
+        pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter
+    waiter.join();
+
+    if (caught == 0 || (caught != SIGINT && caught != SIGTERM)) {
+        PrintError("stopped listening on " + requested + " unexpectedly");
+        return 1;
+    }
+    std::fprintf(stderr, "brevora-report-server: stopped on %s\n", caught == SIGINT ? "SIGINT" : "SIGTERM");
+    return 0;
+}
