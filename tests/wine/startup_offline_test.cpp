@@ -49,6 +49,9 @@ TEST_F(Offline, CrashModeShowsNoConnectionBox)
     ASSERT_TRUE(driver.Start(ReporterPath(), L"a.dmp b.log c.conf", ReporterEnvironment(temp.Path())));
     HWND dialog = driver.WaitForDialog(kCrashCaption, IDC_DONTSEND, kWindowTimeoutMs);
     ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    // The user can write the comment although the computer is off line.
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, L"It crashed on start."));
+    EXPECT_TRUE(driver.WaitForText(dialog, IDC_COMMENTS, L"It crashed on start.", kWindowTimeoutMs)) << driver.Report();
     ASSERT_TRUE(driver.Click(dialog, IDC_DONTSEND));
     ASSERT_TRUE(driver.WaitForExit(kExitTimeoutMs)) << driver.Report();
     EXPECT_EQ(0u, driver.ExitCode());

@@ -1,5 +1,7 @@
 // Start-up with a report server that accepts the connection and never
 // answers: the queries' timeouts let the program go on. Slow by nature.
+// inet_addr takes the host as the build settings spell it.
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
 #include <winsock2.h>
 #include <windows.h>
 

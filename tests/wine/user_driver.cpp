@@ -1,6 +1,7 @@
 #include "tests/wine/user_driver.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <map>
 
@@ -392,6 +393,23 @@ bool UserDriver::Type(HWND dialog, int controlId, const std::wstring& text)
             return false;
     }
     return true;
+}
+
+bool UserDriver::WaitForText(HWND dialog, int controlId, const std::wstring& text, DWORD timeoutMs)
+{
+    HWND control = GetDlgItem(dialog, controlId);
+    DWORD start = GetTickCount();
+    std::wstring current;
+    for (;;) {
+        current = control != NULL ? ReadWindowText(control) : std::wstring();
+        if (current == text)
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            break;
+        Pump(20);
+    }
+    Note(L"control " + std::to_wstring(controlId) + L" shows " + Quote(current) + L", not " + Quote(text));
+    return false;
 }
 
 bool UserDriver::IsRunning() const

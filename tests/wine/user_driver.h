@@ -59,6 +59,9 @@ public:
     // Types text into a control as WM_CHAR messages.
     bool Type(HWND dialog, int controlId, const std::wstring& text);
 
+    // Waits until a control shows text, e.g. after Type; false when it does not.
+    bool WaitForText(HWND dialog, int controlId, const std::wstring& text, DWORD timeoutMs);
+
     WindowSnapshot Read(HWND window);
 
     bool WaitForExit(DWORD timeoutMs);
