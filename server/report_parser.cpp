@@ -54,6 +54,10 @@ std::string DescribeWrongKey(const Cursor& c, ReportRecord expected)
 
     const char* start = c.body + c.pos;
     const size_t rest = c.size - c.pos;
+    const char* key = GetRecordKey(expected);
+    if (rest < std::strlen(key) && std::memcmp(start, key, rest) == 0)
+        return "body ends inside the key of " + where;
+
     size_t wordLength = 0;
     while (wordLength < rest && start[wordLength] != ' ' && start[wordLength] != '\n')
         ++wordLength;

@@ -1,0 +1,211 @@
+// The reporter's encoder and the server's decoder, against each other and
+// against RFC 4648's own examples.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "bugreport/base64.h"
+#include "server/base64_decode.h"
+#include "tests/server/report_factory.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BREVORA_HAS_ALLOCATED_SIZE 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define BREVORA_HAS_ALLOCATED_SIZE 1
+#endif
+#ifdef BREVORA_HAS_ALLOCATED_SIZE
+// ASan's record of the size each block was requested with (GCC ships no header).
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* p);
+#endif
+
+namespace {
+
+struct FreeDeleter
+{
+    void operator()(char* p) const { std::free(p); }
+};
+typedef std::unique_ptr<char, FreeDeleter> Text;
+
+std::string Encode(const std::string& bytes)
+{
+    Text text(Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data()));
+    return text ? std::string(text.get()) : std::string("<null>");
+}
+
+::testing::AssertionResult DecodesTo(const std::string& text, const std::string& expected)
+{
+    std::string bytes;
+    std::string problem;
+    if (!DecodeBase64(text.data(), text.size(), bytes, problem))
+        return ::testing::AssertionFailure() << "\"" << text << "\" refused: " << problem;
+    if (bytes != expected)
+        return ::testing::AssertionFailure() << "\"" << text << "\" decoded to " << bytes.size() << " other bytes";
+    return ::testing::AssertionSuccess();
+}
+
+struct KnownAnswer
+{
+    const char* name;
+    std::string bytes;
+    std::string text;
+};
+
+class Base64KnownAnswerTest : public ::testing::TestWithParam<KnownAnswer> {};
+
+TEST_P(Base64KnownAnswerTest, EncodesAndDecodes)
+{
+    EXPECT_EQ(GetParam().text, Encode(GetParam().bytes));
+    EXPECT_TRUE(DecodesTo(GetParam().text, GetParam().bytes));
+}
+
+// RFC 4648, section 10, plus the placeholder of an empty file and high bytes.
+INSTANTIATE_TEST_SUITE_P(Rows, Base64KnownAnswerTest,
+    ::testing::Values(KnownAnswer{"Empty", "", ""},
+                      KnownAnswer{"F", "f", "Zg=="},
+                      KnownAnswer{"Fo", "fo", "Zm8="},
+                      KnownAnswer{"Foo", "foo", "Zm9v"},
+                      KnownAnswer{"Foob", "foob", "Zm9vYg=="},
+                      KnownAnswer{"Fooba", "fooba", "Zm9vYmE="},
+                      KnownAnswer{"Foobar", "foobar", "Zm9vYmFy"},
+                      KnownAnswer{"ThreeX", "XXX", "WFhY"},
+                      KnownAnswer{"HighBytes", "\xFF\xFE\xFD\x80", "//79gA=="},
+                      KnownAnswer{"PlusAndSlash", "\xFB\xEF\xBE", "++++"}),
+    [](const ::testing::TestParamInfo<KnownAnswer>& info) { return std::string(info.param.name); });
+
+TEST(Base64Encode, RoundTripsEveryByteValueAtEveryLength)
+{
+    std::string all;
+    for (int i = 0; i < 256; ++i)
+        all += static_cast<char>(i);
+    for (size_t length = 0; length <= all.size(); ++length) {
+        SCOPED_TRACE(length);
+        const std::string bytes = all.substr(all.size() - length);
+        const std::string text = Encode(bytes);
+        ASSERT_EQ((length + 2) / 3 * 4, text.size());
+        ASSERT_TRUE(DecodesTo(text, bytes));
+    }
+}
+
+TEST(Base64Encode, AllocatesLengthTimesFourThirdsPlusFour)
+{
+    for (uint32_t length : {0u, 1u, 2u, 3u, 4u, 5u, 74u, 75u, 76u, 1000u, 65537u}) {
+        SCOPED_TRACE(length);
+        const std::string bytes(length, 'x');
+        Text text(Base64Encode(length, bytes.data()));
+        ASSERT_TRUE(text);
+        EXPECT_EQ(size_t{(length + 2) / 3 * 4}, std::strlen(text.get()));
+#ifdef BREVORA_HAS_ALLOCATED_SIZE
+        EXPECT_EQ(size_t{length} * 4 / 3 + 4, __sanitizer_get_allocated_size(text.get()));
+#endif
+    }
+}
+
+TEST(Base64EncodeBlock, AnySplitIntoBlocksGivesTheSameText)
+{
+    std::mt19937 rng(7);
+    const std::string bytes = MakeRandomBytes(rng, 40, false);
+    const std::string whole = Encode(bytes);
+    for (size_t first = 0; first <= bytes.size(); ++first) {
+        for (size_t second = first; second <= bytes.size(); second += 3) {
+            SCOPED_TRACE(::testing::Message() << "blocks end at " << first << " and " << second);
+            Base64State state = {0, {0, 0}};
+            char out[80];
+            size_t n = Base64EncodeBlock(&state, static_cast<uint32_t>(first), bytes.data(), out);
+            n += Base64EncodeBlock(&state, static_cast<uint32_t>(second - first), bytes.data() + first, out + n);
+            ASSERT_LT(state.pendingCount, 3);
+            n += Base64EncodeBlock(&state, static_cast<uint32_t>(bytes.size() - second), bytes.data() + second,
+                                   out + n);
+            n += Base64EncodeEnd(&state, out + n);
+            ASSERT_EQ(whole, std::string(out, n));
+            ASSERT_EQ('\0', out[n]);
+        }
+    }
+}
+
+TEST(Base64EncodeBlock, KeepsTheRemainderPending)
+{
+    Base64State state = {0, {0, 0}};
+    char out[8] = {};
+    EXPECT_EQ(0u, Base64EncodeBlock(&state, 2, "ab", out));
+    EXPECT_EQ(2, state.pendingCount);
+    EXPECT_EQ(4u, Base64EncodeBlock(&state, 2, "cd", out));
+    EXPECT_EQ("YWJj", std::string(out, 4));
+    EXPECT_EQ(1, state.pendingCount);
+    EXPECT_EQ('d', state.pending[0]);
+}
+
+struct Refusal
+{
+    const char* name;
+    std::string text;
+    const char* problemPart;
+};
+
+class DecodeBase64RefusalTest : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(DecodeBase64RefusalTest, Refuses)
+{
+    std::string bytes;
+    std::string problem;
+    ASSERT_FALSE(DecodeBase64(GetParam().text.data(), GetParam().text.size(), bytes, problem));
+    EXPECT_NE(std::string::npos, problem.find(GetParam().problemPart)) << problem;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DecodeBase64RefusalTest,
+    ::testing::Values(Refusal{"OneCharacter", "Q", "not a multiple of 4"},
+                      Refusal{"NoPadding", "Zm8", "not a multiple of 4"},
+                      Refusal{"LineBreak", "Zm9v\nZm9v", "not a multiple of 4"},
+                      Refusal{"Space", "Zm9 ", "0x20 at offset 3"},
+                      Refusal{"UrlSafeMinus", "Zm-v", "0x2D at offset 2"},
+                      Refusal{"UrlSafeUnderscore", "Zm_v", "0x5F"},
+                      Refusal{"HighByte", "Zm\xC3v", "0xC3"},
+                      Refusal{"Nul", std::string("Zm\0v", 4), "0x00"},
+                      Refusal{"PadFirst", "=Zm9", "misplaced"},
+                      Refusal{"PadSecond", "Z=m9", "misplaced"},
+                      Refusal{"PadThird", "Zm=v", "misplaced"},
+                      Refusal{"ThreePads", "Z===", "misplaced"},
+                      Refusal{"FourPads", "====", "misplaced"},
+                      Refusal{"PadInFirstGroup", "Zg==Zm9v", "misplaced"},
+                      Refusal{"PadBitsAfterOneByte", "Zh==", "unused bits"},
+                      Refusal{"PadBitsAfterTwoBytes", "Zm9=", "unused bits"}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+// The decoder takes a text exactly when it is the encoding of its own bytes.
+TEST(DecodeBase64, AcceptsExactlyCanonicalGroups)
+{
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+    int accepted = 0;
+    for (int i = 0; i < 100000; ++i) {
+        std::string text(4, ' ');
+        for (char& c : text)
+            c = alphabet[pick(rng)];
+        if (i % 2 == 0) {
+            text[3] = '=';  // make padded groups common
+            if (i % 4 == 0)
+                text[2] = '=';
+        }
+        std::string bytes;
+        std::string problem;
+        const bool decoded = DecodeBase64(text.data(), text.size(), bytes, problem);
+        ASSERT_EQ(decoded, decoded && Encode(bytes) == text) << text;
+        const bool canonical = text.find('=') == std::string::npos ||
+                               (text.find('=') >= 2 && text.find_first_not_of('=', text.find('=')) ==
+                                                           std::string::npos);
+        if (canonical && !decoded) {
+            // Only set padding bits may make a well-placed group fail.
+            ASSERT_NE(std::string::npos, problem.find("unused bits")) << text << ": " << problem;
+        }
+        accepted += decoded;
+    }
+    EXPECT_GT(accepted, 10000);
+}
+
+}  // namespace

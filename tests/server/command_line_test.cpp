@@ -1,0 +1,170 @@
+// Argument parsing, listen addresses and the request-head rules.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "server/command_line.h"
+#include "server/listen_address.h"
+#include "server/report_text.h"
+#include "server/request_rules.h"
+
+namespace {
+
+struct ArgsRow
+{
+    const char* name;
+    std::vector<std::string> args;
+    const char* errorPart;  // "" when the arguments are valid
+};
+
+class ParseCommandLineTest : public ::testing::TestWithParam<ArgsRow> {};
+
+TEST_P(ParseCommandLineTest, AcceptsOrExplains)
+{
+    CommandLine line;
+    std::string error;
+    const bool parsed = ParseCommandLine(GetParam().args, line, error);
+    if (*GetParam().errorPart == '\0') {
+        EXPECT_TRUE(parsed) << error;
+    } else {
+        EXPECT_FALSE(parsed);
+        EXPECT_NE(std::string::npos, error.find(GetParam().errorPart)) << error;
+        EXPECT_EQ(std::string::npos, error.find('\n'));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ParseCommandLineTest,
+    ::testing::Values(
+        ArgsRow{"Serve", {"serve", "--data", "d"}, ""},
+        ArgsRow{"ServeEverything", {"serve", "--data=d", "--listen", "[::1]:0", "--max-body=1M"}, ""},
+        ArgsRow{"NoCommand", {}, "no command"},
+        ArgsRow{"UnknownCommand", {"start"}, "unknown command 'start'"},
+        ArgsRow{"UnknownOptionFirst", {"--verbose"}, "unknown option '--verbose'"},
+        ArgsRow{"UnknownOption", {"serve", "--data", "d", "--port", "80"}, "unknown option '--port' for serve"},
+        ArgsRow{"ServeOptionOnList", {"list", "--data", "d", "--listen", "1.2.3.4:5"}, "unknown option '--listen'"},
+        ArgsRow{"MissingData", {"list"}, "list needs --data DIR"},
+        ArgsRow{"DataWithoutValue", {"list", "--data"}, "--data needs a value"},
+        ArgsRow{"BadAddress", {"serve", "--data", "d", "--listen", "localhost:80"}, "not a numeric IPv4"},
+        ArgsRow{"BadPort", {"serve", "--data", "d", "--listen", "127.0.0.1:65536"}, "port must be"},
+        ArgsRow{"MaxBodyZero", {"serve", "--data", "d", "--max-body", "0"}, "bad --max-body"},
+        ArgsRow{"MaxBodyTooLarge", {"serve", "--data", "d", "--max-body", "1G"}, "bad --max-body"},
+        ArgsRow{"MaxBodyUnit", {"serve", "--data", "d", "--max-body", "5MB"}, "bad --max-body"},
+        ArgsRow{"ShowWithoutId", {"show", "--data", "d"}, "show needs one report ID"},
+        ArgsRow{"ShowBadId", {"show", "--data", "d", "7a"}, "bad report id '7a'"},
+        ArgsRow{"ShowIdZero", {"show", "--data", "d", "0"}, "bad report id '0'"},
+        ArgsRow{"ExportWithoutFolder", {"export", "--data", "d", "3"}, "export needs a report ID and an output"},
+        ArgsRow{"ListExtraArgument", {"list", "--data", "d", "x"}, "unexpected argument 'x'"},
+        ArgsRow{"HelpAfterUnknownOption", {"serve", "--bogus", "--help"}, ""}),
+    [](const ::testing::TestParamInfo<ArgsRow>& info) { return std::string(info.param.name); });
+
+TEST(ParseCommandLine, FillsTheSettings)
+{
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"serve", "--data", "/srv/r", "--listen=[::1]:9000", "--max-body", "2K"}, line,
+                                 error));
+    EXPECT_EQ(Command::Serve, line.command);
+    EXPECT_EQ("/srv/r", line.dataDir);
+    EXPECT_EQ("::1", line.listen.host);
+    EXPECT_EQ(9000, line.listen.port);
+    EXPECT_EQ(2048u, line.maxBody);
+
+    ASSERT_TRUE(ParseCommandLine({"serve", "--data", "d"}, line, error));
+    EXPECT_EQ("127.0.0.1", line.listen.host);
+    EXPECT_EQ(8080, line.listen.port);
+    EXPECT_EQ(32u * 1024 * 1024, line.maxBody);
+
+    ASSERT_TRUE(ParseCommandLine({"export", "--data", "d", "42", "out"}, line, error));
+    EXPECT_EQ(42, line.id);
+    EXPECT_EQ("out", line.outDir);
+}
+
+struct AddressRow
+{
+    const char* text;
+    bool valid;
+    const char* host;
+    int port;
+};
+
+TEST(ParseListenAddress, TakesNumericAddressesOnly)
+{
+    const AddressRow rows[] = {
+        {"127.0.0.1:8080", true, "127.0.0.1", 8080}, {"0.0.0.0:0", true, "0.0.0.0", 0},
+        {"[::1]:65535", true, "::1", 65535},         {"[::]:80", true, "::", 80},
+        {"127.0.0.1", false, "", 0},                  {":8080", false, "", 0},
+        {"127.0.0.1:", false, "", 0},                 {"127.0.0.1:-1", false, "", 0},
+        {"127.0.0.1:80x", false, "", 0},              {"::1:8080", false, "", 0},
+        {"[::1]8080", false, "", 0},                  {"[127.0.0.1]:80", false, "", 0},
+        {"256.0.0.1:80", false, "", 0},               {"example.com:80", false, "", 0},
+    };
+    for (const AddressRow& row : rows) {
+        SCOPED_TRACE(row.text);
+        ListenAddress address;
+        std::string error;
+        ASSERT_EQ(row.valid, ParseListenAddress(row.text, address, error)) << error;
+        if (row.valid) {
+            EXPECT_EQ(row.host, address.host);
+            EXPECT_EQ(row.port, address.port);
+            EXPECT_EQ(row.text, FormatHostPort(address.host, address.port));
+        }
+    }
+}
+
+struct HeadRow
+{
+    const char* name;
+    RequestHead head;
+    int status;
+};
+
+RequestHead MakeHead(const char* method, const char* path, const char* length = nullptr,
+                     const char* encoding = "", const char* type = "")
+{
+    RequestHead head;
+    head.method = method;
+    head.path = path;
+    head.hasContentLength = length != nullptr;
+    head.contentLength = length != nullptr ? length : "";
+    head.transferEncoding = encoding;
+    head.contentType = type;
+    return head;
+}
+
+TEST(CheckRequestHead, DecidesBeforeTheBody)
+{
+    const HeadRow rows[] = {
+        {"Upload", MakeHead("POST", "/bugreport/report/", "100"), 0},
+        {"UploadAtLimit", MakeHead("POST", "/bugreport/report/", "1000"), 0},
+        {"UploadOverLimit", MakeHead("POST", "/bugreport/report/", "1001"), 413},
+        {"UploadHuge", MakeHead("POST", "/bugreport/report/", "99999999999999999999"), 400},
+        {"UploadNegative", MakeHead("POST", "/bugreport/report/", "-1"), 400},
+        {"UploadChunked", MakeHead("POST", "/bugreport/report/", nullptr, "chunked"), 0},
+        {"UploadWithoutLength", MakeHead("POST", "/bugreport/report/"), 411},
+        {"UploadMultipart", MakeHead("POST", "/bugreport/report/", "10", "", "multipart/form-data; b=x"), 415},
+        {"Components", MakeHead("GET", "/bugreport/components/"), 0},
+        {"LatestVersionHead", MakeHead("HEAD", "/bugreport/latest_version"), 0},
+        {"ComponentsPost", MakeHead("POST", "/bugreport/components/", "1"), 405},
+        {"UploadGet", MakeHead("GET", "/bugreport/report/"), 405},
+        {"Unknown", MakeHead("GET", "/bugreport/"), 404},
+        {"UnknownPostOverLimit", MakeHead("POST", "/x", "5000"), 404},
+    };
+    for (const HeadRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const RequestVerdict verdict = CheckRequestHead(row.head, 1000);
+        EXPECT_EQ(row.status, verdict.status) << verdict.reason;
+        EXPECT_EQ(row.status == 405, !verdict.allow.empty());
+    }
+}
+
+TEST(EscapeControlBytes, KeepsTheTerminalSafe)
+{
+    EXPECT_EQ("a\\x1B[31mb", EscapeControlBytes("a\x1b[31mb", false));
+    EXPECT_EQ("line1\nline2\n", EscapeControlBytes("line1\r\nline2\n", true));
+    EXPECT_EQ("cr\\x0Donly", EscapeControlBytes("cr\ronly", true));
+    EXPECT_EQ("a\\x0Ab\\x09", EscapeControlBytes("a\nb\t", false));
+    EXPECT_EQ("\\x9B\xE9\\\\", EscapeControlBytes("\x9B\xE9\\", false));
+}
+
+}  // namespace

@@ -1,0 +1,396 @@
+// The HTTP side in process: uploads stored or refused, limits, paths and
+// methods, the two query files, concurrency and restarts.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/command_line.h"
+#include "server/report_routes.h"
+#include "server/report_store.h"
+#include "tests/server/malformed_bodies.h"
+#include "tests/server/raw_http.h"
+#include "tests/server/report_factory.h"
+#include "tests/server/temp_folder.h"
+
+namespace {
+
+const char kFormType[] = "application/x-www-form-urlencoded";  // what the reporter sends
+
+class ReportServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        signal(SIGPIPE, SIG_IGN);  // a refused client's unsent body must not end the test
+        StartServer(kDefaultMaxBody);
+    }
+
+    void TearDown() override { StopServer(); }
+
+    void StartServer(uint64_t maxBody)
+    {
+        m_service.reset(new ReportService);
+        m_service->dataDir = m_folder.Path();
+        m_service->maxBody = maxBody;
+        std::string error;
+        m_service->db = OpenReportDatabase(m_folder.Path(), true, error);
+        ASSERT_TRUE(m_service->db) << error;
+
+        m_server.reset(new httplib::Server);
+        InstallReportRoutes(*m_server, *m_service);
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+        ASSERT_GT(m_port, 0);
+        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+        for (int i = 0; i < 2000 && !m_server->is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(m_server->is_running());
+    }
+
+    void StopServer()
+    {
+        if (m_server)
+            m_server->stop();
+        if (m_thread.joinable())
+            m_thread.join();
+        m_server.reset();
+        m_service.reset();
+    }
+
+    std::unique_ptr<httplib::Client> MakeClient()
+    {
+        std::unique_ptr<httplib::Client> client(new httplib::Client("127.0.0.1", m_port));
+        client->set_read_timeout(60, 0);
+        client->set_write_timeout(60, 0);
+        client->set_default_headers({{"User-Agent", "Brevora Bug Reporter"}});
+        return client;
+    }
+
+    httplib::Result Post(const std::string& body)
+    {
+        return MakeClient()->Post("/bugreport/report/", body, kFormType);
+    }
+
+    // Through a connection of its own, as list and show see the store.
+    SqliteDatabase OpenSecondConnection()
+    {
+        std::string error;
+        SqliteDatabase db = OpenReportDatabase(m_folder.Path(), false, error);
+        EXPECT_TRUE(db) << error;
+        return db;
+    }
+
+    size_t CountReports()
+    {
+        SqliteDatabase db = OpenSecondConnection();
+        std::vector<ReportSummary> reports;
+        std::string error;
+        EXPECT_TRUE(ListReports(db.get(), reports, error)) << error;
+        return reports.size();
+    }
+
+    std::string LoadRawBody(int64_t id)
+    {
+        SqliteDatabase db = OpenSecondConnection();
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(db.get(), "SELECT raw_body FROM reports WHERE id = ?1", -1, &raw, nullptr);
+        SqliteStatement statement(raw);
+        sqlite3_bind_int64(raw, 1, id);
+        if (sqlite3_step(raw) != SQLITE_ROW)
+            return "<no row>";
+        return std::string(static_cast<const char*>(sqlite3_column_blob(raw, 0)),
+                           static_cast<size_t>(sqlite3_column_bytes(raw, 0)));
+    }
+
+    TempFolder m_folder;
+    std::unique_ptr<ReportService> m_service;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+TEST_F(ReportServerTest, StoresAnUploadAndAnswersItsId)
+{
+    std::mt19937 rng(1);
+    ReportInput input = MakeRealisticReport(rng, 1024 * 1024);
+    input.email = "first@example.com";
+    const std::string body = EncodeReport(input);
+
+    httplib::Result result = Post(body);
+    ASSERT_TRUE(result) << httplib::to_string(result.error());
+    EXPECT_EQ(201, result->status);
+    EXPECT_EQ("1\n", result->body);
+
+    // Committed before the answer: another connection sees it at once.
+    SqliteDatabase db = OpenSecondConnection();
+    StoredReport stored;
+    std::string error;
+    ASSERT_EQ(LoadResult::Found, LoadReport(db.get(), 1, stored, error)) << error;
+    EXPECT_EQ("first@example.com", stored.report.email);
+    EXPECT_EQ(input.description1, stored.report.description1);
+    EXPECT_EQ(input.description2, stored.report.description2);
+    EXPECT_EQ(input.description3, stored.report.description3);
+    EXPECT_EQ(input.systemInfo, stored.report.systemInfo);
+    EXPECT_EQ("user_info.txt", stored.report.attachment.name);
+    EXPECT_EQ(input.dxdiag.bytes, stored.report.attachment.content);
+    EXPECT_EQ("brevora_log.txt", stored.report.attachmentLog.name);
+    EXPECT_EQ(input.log.bytes, stored.report.attachmentLog.content);
+    EXPECT_EQ("Brevora Bug Reporter", stored.origin.userAgent);
+    EXPECT_EQ(0u, stored.origin.peer.find("127.0.0.1:")) << stored.origin.peer;
+    EXPECT_EQ(24u, stored.origin.receivedUtc.size()) << stored.origin.receivedUtc;
+    EXPECT_EQ(body.size(), stored.rawBodySize);
+    EXPECT_EQ(body, LoadRawBody(1));
+}
+
+TEST_F(ReportServerTest, RefusesEachMalformedBodyAndStoresNothing)
+{
+    std::unique_ptr<httplib::Client> client = MakeClient();
+    for (const MalformedBody& c : MakeMalformedBodies()) {
+        SCOPED_TRACE(c.name);
+        httplib::Result result = client->Post("/bugreport/report/", c.body, kFormType);
+        ASSERT_TRUE(result) << httplib::to_string(result.error());
+        EXPECT_EQ(400, result->status);
+        EXPECT_NE(std::string::npos, result->body.find(c.reasonPart)) << result->body;
+        EXPECT_EQ(result->body.size() - 1, result->body.find('\n')) << "not one line: " << result->body;
+    }
+    EXPECT_EQ(0u, CountReports());
+}
+
+TEST_F(ReportServerTest, RefusesBodiesOverTheLimitWithoutReadingThem)
+{
+    StopServer();
+    StartServer(64 * 1024);
+    std::mt19937 rng(2);
+    ASSERT_EQ(201, Post(EncodeReport(MakeRealisticReport(rng, 1000)))->status);
+
+    httplib::Result big = Post(EncodeReport(MakeRealisticReport(rng, 60 * 1024)));
+    ASSERT_TRUE(big) << httplib::to_string(big.error());
+    EXPECT_EQ(413, big->status);
+
+    // A length of 1 GiB announced and no body sent: the answer cannot wait for it.
+    const std::string head = "POST /bugreport/report/ HTTP/1.1\r\nHost: x\r\nContent-Type: " +
+                             std::string(kFormType) + "\r\nContent-Length: 1073741824\r\n";
+    RawResponse announced = ExchangeRaw(m_port, head + "\r\n", 3000);
+    ASSERT_TRUE(announced.received);
+    EXPECT_EQ(413, announced.status);
+    EXPECT_EQ("close", announced.headers["connection"]);
+
+    // A client that asks first is refused before it sends anything.
+    RawResponse expect = ExchangeRaw(m_port, head + "Expect: 100-continue\r\n\r\n", 3000);
+    ASSERT_TRUE(expect.received);
+    EXPECT_EQ(413, expect.status);
+
+    // Chunked: no length up front, refused as it grows past the limit.
+    std::string chunked = "POST /bugreport/report/ HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 80; ++i)
+        chunked += "400\r\n" + std::string(1024, 'A') + "\r\n";
+    chunked += "0\r\n\r\n";
+    RawResponse streamed = ExchangeRaw(m_port, chunked, 5000);
+    ASSERT_TRUE(streamed.received);
+    EXPECT_EQ(413, streamed.status);
+
+    EXPECT_EQ(1u, CountReports());
+}
+
+TEST_F(ReportServerTest, AcceptsAChunkedUpload)
+{
+    std::mt19937 rng(3);
+    const std::string body = EncodeReport(MakeRealisticReport(rng, 100 * 1024));
+    httplib::Result result = MakeClient()->Post(
+        "/bugreport/report/",
+        [&body](size_t offset, httplib::DataSink& sink) {
+            const size_t piece = std::min<size_t>(7000, body.size() - offset);
+            sink.write(body.data() + offset, piece);
+            if (offset + piece == body.size())
+                sink.done();
+            return true;
+        },
+        kFormType);
+    ASSERT_TRUE(result) << httplib::to_string(result.error());
+    EXPECT_EQ(201, result->status);
+    EXPECT_EQ(body, LoadRawBody(1));
+}
+
+struct RouteRow
+{
+    const char* name;
+    const char* method;
+    const char* path;
+    int status;
+    const char* allow;
+};
+
+TEST_F(ReportServerTest, AnswersUnknownPathsAndWrongMethods)
+{
+    const RouteRow rows[] = {
+        {"Root", "GET", "/", 404, ""},
+        {"ReportWithoutSlash", "POST", "/bugreport/report", 404, ""},
+        {"ComponentsWithoutSlash", "GET", "/bugreport/components", 404, ""},
+        {"LatestVersionWithSlash", "GET", "/bugreport/latest_version/", 404, ""},
+        {"OtherPathWithBody", "POST", "/upload", 404, ""},
+        {"GetOfUpload", "GET", "/bugreport/report/", 405, "POST"},
+        {"PutOfUpload", "PUT", "/bugreport/report/", 405, "POST"},
+        {"DeleteOfUpload", "DELETE", "/bugreport/report/", 405, "POST"},
+        {"PostOfComponents", "POST", "/bugreport/components/", 405, "GET, HEAD"},
+        {"PostOfLatestVersion", "POST", "/bugreport/latest_version", 405, "GET, HEAD"},
+        {"OptionsOfComponents", "OPTIONS", "/bugreport/components/", 405, "GET, HEAD"},
+    };
+    const std::string body = MakeSmallValidBody();
+    for (const RouteRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string request = std::string(row.method) + " " + row.path + " HTTP/1.1\r\nHost: x\r\n" +
+                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        RawResponse response = ExchangeRaw(m_port, request);
+        ASSERT_TRUE(response.received);
+        EXPECT_EQ(row.status, response.status);
+        EXPECT_EQ(row.allow, response.headers["allow"]);
+        EXPECT_EQ(response.body.size() - 1, response.body.find('\n')) << "not one line: " << response.body;
+    }
+    EXPECT_EQ(0u, CountReports());
+}
+
+TEST_F(ReportServerTest, RefusesAnUploadWithoutLength)
+{
+    RawResponse response = ExchangeRaw(m_port, "POST /bugreport/report/ HTTP/1.1\r\nHost: x\r\n\r\n", 3000);
+    ASSERT_TRUE(response.received);
+    EXPECT_EQ(411, response.status);
+}
+
+struct QueryFile
+{
+    const char* name;
+    std::string bytes;
+};
+
+TEST_F(ReportServerTest, ServesTheQueryFilesByteForByte)
+{
+    std::string long_(5000, 'v');
+    for (size_t i = 0; i < long_.size(); i += 50)
+        long_[i] = '\n';
+    const QueryFile rows[] = {
+        {"CrLf", "2.1.0\r\nhttp://example.com/download\r\n"},
+        {"NoLineFeed", "2.1.0"},
+        {"OnlyLineFeeds", "\n\n\n"},
+        {"LeadingEmptyLines", "\n\n2.1.0\n\nhttp://example.com/\n"},
+        {"Over2048Bytes", long_},
+        {"Empty", ""},
+        {"HighBytesAndNul", std::string("Vid\xE9o\0Audio\n", 12)},
+    };
+    const char* const files[][2] = {{"components.txt", "/bugreport/components/"},
+                                    {"latest_version.txt", "/bugreport/latest_version"}};
+    for (const QueryFile& row : rows) {
+        for (const auto& file : files) {
+            SCOPED_TRACE(std::string(row.name) + " in " + file[0]);
+            std::ofstream(m_folder.Path() + "/" + file[0], std::ios::binary) << row.bytes;
+            RawResponse response =
+                ExchangeRaw(m_port, std::string("GET ") + file[1] + " HTTP/1.1\r\nHost: x\r\n\r\n");
+            ASSERT_TRUE(response.received);
+            EXPECT_EQ(200, response.status);
+            EXPECT_EQ("text/plain", response.headers["content-type"]);
+            EXPECT_EQ(row.bytes, response.body);
+        }
+    }
+}
+
+TEST_F(ReportServerTest, AnswersAMissingQueryFileWith404)
+{
+    for (const char* path : {"/bugreport/components/", "/bugreport/latest_version"}) {
+        SCOPED_TRACE(path);
+        RawResponse response = ExchangeRaw(m_port, std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        ASSERT_TRUE(response.received);
+        EXPECT_EQ(404, response.status);
+    }
+}
+
+TEST_F(ReportServerTest, StoresEightConcurrentUploadsEachOnce)
+{
+    const int kClients = 8;
+    std::vector<std::string> bodies;
+    std::mt19937 rng(4);
+    for (int i = 0; i < kClients; ++i) {
+        ReportInput input = MakeRealisticReport(rng, 256 * 1024);
+        input.email = "client" + std::to_string(i) + "@example.com";
+        bodies.push_back(EncodeReport(input));
+    }
+
+    std::vector<int> statuses(kClients, 0);
+    std::vector<std::string> answers(kClients);
+    std::atomic<int> ready(0);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            std::unique_ptr<httplib::Client> client = MakeClient();
+            ++ready;
+            while (ready < kClients)
+                std::this_thread::yield();  // start together
+            httplib::Result result = client->Post("/bugreport/report/", bodies[i], kFormType);
+            if (result) {
+                statuses[i] = result->status;
+                answers[i] = result->body;
+            }
+        });
+    }
+    for (std::thread& t : clients)
+        t.join();
+
+    std::set<std::string> ids;
+    for (int i = 0; i < kClients; ++i) {
+        EXPECT_EQ(201, statuses[i]) << "client " << i;
+        ids.insert(answers[i]);
+    }
+    EXPECT_EQ(size_t{kClients}, ids.size()) << "two uploads got the same id";
+
+    SqliteDatabase db = OpenSecondConnection();
+    std::vector<ReportSummary> reports;
+    std::string error;
+    ASSERT_TRUE(ListReports(db.get(), reports, error)) << error;
+    std::multiset<std::string> emails;
+    for (const ReportSummary& summary : reports)
+        emails.insert(summary.email);
+    ASSERT_EQ(size_t{kClients}, reports.size());
+    for (int i = 0; i < kClients; ++i)
+        EXPECT_EQ(1u, emails.count("client" + std::to_string(i) + "@example.com")) << "client " << i;
+}
+
+TEST_F(ReportServerTest, KeepsReportsAcrossRestarts)
+{
+    std::mt19937 rng(5);
+    ReportInput first = MakeRealisticReport(rng, 5000);
+    first.email = "before@example.com";
+    ASSERT_EQ(201, Post(EncodeReport(first))->status);
+    ASSERT_EQ(201, Post(EncodeReport(MakeRealisticReport(rng, 5000)))->status);
+
+    StopServer();
+    StartServer(kDefaultMaxBody);
+
+    SqliteDatabase db = OpenSecondConnection();
+    StoredReport stored;
+    std::string error;
+    ASSERT_EQ(LoadResult::Found, LoadReport(db.get(), 1, stored, error)) << error;
+    EXPECT_EQ("before@example.com", stored.report.email);
+    EXPECT_EQ(first.log.bytes, stored.report.attachmentLog.content);
+
+    httplib::Result third = Post(EncodeReport(MakeRealisticReport(rng, 5000)));
+    ASSERT_TRUE(third);
+    EXPECT_EQ("3\n", third->body);
+}
+
+TEST_F(ReportServerTest, KeepsTheDatabaseInWalMode)
+{
+    SqliteDatabase db = OpenSecondConnection();
+    sqlite3_stmt* raw = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode", -1, &raw, nullptr));
+    SqliteStatement statement(raw);
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(raw));
+    EXPECT_STREQ("wal", reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+}
+
+}  // namespace
