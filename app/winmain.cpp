@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
+
 #include "app/cmdline.h"
 #include "app/globals.h"
 #include "app/startup.h"
@@ -31,6 +33,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         g_sendParams.logPath = cmdLine[2];
         g_sendParams.confPath = cmdLine[3];
         DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_CRASH), NULL, CrashDlgProc, 0);
+        // Closed while the mail program's window is still open: the sending
+        // thread still reads g_sendParams, so end the process here, before
+        // the static objects are destroyed under it.
+        if (IsSendThreadRunning())
+            std::_Exit(kExitSuccess);
         return kExitSuccess;
     }
 

@@ -1,0 +1,348 @@
+// Crash mode end to end: the reporter started with three paths, driven as a
+// user would, with the stand-in mail program in its folder recording what
+// the mail carried. CTest runs this with WINEDLLOVERRIDES=mapi32=n: Wine
+// reads it from the Unix environment that the reporter inherits (not from
+// the environment block CreateProcess is given) and then loads our
+// mapi32.dll instead of its own.
+#include <windows.h>
+#include <mapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "build_settings.h"
+#include "res/resource.h"
+#include "tests/wine/mapi_record.h"
+#include "tests/wine/startup_support.h"
+#include "tests/wine/test_support.h"
+
+namespace {
+
+const DWORD kMailTimeoutMs = 20000;
+
+std::string Utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, NULL, NULL);
+    out.resize(size - 1);
+    return out;
+}
+
+std::string Ansi(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], size, NULL, NULL);
+    out.resize(size - 1);
+    return out;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
+    CloseHandle(file);
+}
+
+// A folder holding the reporter and the stand-in mapi32.dll next to it, as a
+// user's mail program would be found, plus the crash files of one test.
+class CrashModeTest : public ::testing::Test
+{
+protected:
+    CrashModeTest() : m_folder(L"crash-e2e") {}
+
+    void SetUp() override
+    {
+        m_reporter = m_folder.Path() + L"\\brevora-bugreporter.exe";
+        ASSERT_TRUE(CopyFileW(ReporterPath().c_str(), m_reporter.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((GetExeDir() + L"mapi-full\\mapi32.dll").c_str(),
+                              (m_folder.Path() + L"\\mapi32.dll").c_str(), FALSE));
+        m_record = m_folder.Path() + L"\\mail-record.txt";
+        m_hold = m_folder.Path() + L"\\compose-closed";
+    }
+
+    std::wstring FilePath(const wchar_t* name) const { return m_folder.Path() + L"\\" + name; }
+
+    std::wstring CreateCrashFile(const wchar_t* name, const std::string& bytes = "data")
+    {
+        std::wstring path = FilePath(name);
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+
+    // Starts the reporter in crash mode and waits for its dialog.
+    HWND StartCrashDialog(UserDriver& driver, const std::wstring& dump, const std::wstring& log,
+                          const std::wstring& conf, const wchar_t* mapiResult = L"SUCCESS_SUCCESS",
+                          bool holdComposeWindow = false)
+    {
+        EnvironmentChanges env = ReporterEnvironment(m_folder.Path());
+        env.push_back({ L"BREVORA_MAPI_RECORD", m_record });
+        env.push_back({ L"BREVORA_MAPI_RESULT", mapiResult });
+        env.push_back({ L"BREVORA_MAPI_HOLD", holdComposeWindow ? m_hold : L"" });
+        std::wstring args = L"\"" + dump + L"\" \"" + log + L"\" \"" + conf + L"\"";
+        if (!driver.Start(m_reporter, args, env))
+            return NULL;
+        return driver.WaitForDialog(kCrashCaption, IDC_COMMENTS, kWindowTimeoutMs);
+    }
+
+    // Waits until the mail program has been called (and, if asked, returned).
+    bool WaitForMail(bool returned, DWORD timeoutMs = kMailTimeoutMs)
+    {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs) {
+            MapiRecord r = ReadMapiRecord(m_record);
+            if (!r.sends.empty() && (!returned || r.sends[0].returned))
+                return true;
+            Sleep(50);
+        }
+        return false;
+    }
+
+    // Types the comment, presses Send Report and returns the mail once the
+    // mail program has returned; the dialog is then left to close itself.
+    RecordedSend SendWithComment(UserDriver& driver, HWND dialog, const std::wstring& comment)
+    {
+        if (!comment.empty()) {
+            EXPECT_TRUE(driver.Type(dialog, IDC_COMMENTS, comment));
+        }
+        EXPECT_TRUE(driver.Click(dialog, IDC_SEND));
+        EXPECT_TRUE(WaitForMail(true)) << driver.Report();
+        MapiRecord r = ReadMapiRecord(m_record);
+        EXPECT_EQ(1u, r.sends.size()) << driver.Report();
+        return r.sends.empty() ? RecordedSend() : r.sends[0];
+    }
+
+    void ExpectEndsWithStatusZero(UserDriver& driver)
+    {
+        EXPECT_TRUE(driver.WaitForExit(kExitTimeoutMs + 10000)) << driver.Report();
+        EXPECT_EQ(0u, driver.ExitCode()) << driver.Report();
+    }
+
+    ScratchFolder m_folder;
+    std::wstring m_reporter;
+    std::wstring m_record;
+    std::wstring m_hold;
+};
+
+TEST_F(CrashModeTest, MailCarriesAddressesSubjectUtf8CommentAndTheThreeFiles)
+{
+    const std::wstring dump = CreateCrashFile(L"brevora.dmp");
+    const std::wstring log = CreateCrashFile(L"brevora.log");
+    const std::wstring conf = CreateCrashFile(L"brevora.conf");
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, dump, log, conf);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+
+    // Enter arrives as a carriage return; the edit stores a line break as CR LF.
+    const std::wstring typed = L"Gr\u00fc\u00dfe \u2013 it froze \u65e5\u672c \U0001F600\rsecond line";
+    const std::wstring comment = L"Gr\u00fc\u00dfe \u2013 it froze \u65e5\u672c \U0001F600\r\nsecond line";
+    RecordedSend mail = SendWithComment(driver, dialog, typed);
+
+    EXPECT_EQ(static_cast<unsigned long>(MAPI_DIALOG), mail.flags);
+    EXPECT_EQ(0u, mail.session);
+    EXPECT_EQ(0u, mail.uiParam);
+    EXPECT_EQ("Brevora Bug Reporter", mail.subject);
+    EXPECT_EQ(Utf8(comment), mail.noteText) << "the comment as UTF-8 bytes";
+    ASSERT_TRUE(mail.originatorSet);
+    EXPECT_EQ(BREVORA_CRASH_MAILBOX, mail.originator.address);
+    EXPECT_EQ("", mail.originator.name);
+    ASSERT_EQ(1u, mail.recips.size());
+    EXPECT_EQ(static_cast<unsigned long>(MAPI_TO), mail.recips[0].recipClass);
+    EXPECT_EQ(BREVORA_CRASH_MAILBOX, mail.recips[0].address);
+    EXPECT_EQ("", mail.recips[0].name);
+
+    // The mail program sees the files in the byte order of their paths.
+    ASSERT_EQ(3u, mail.files.size());
+    EXPECT_EQ(Ansi(conf), mail.files[0].path);
+    EXPECT_EQ("brevora.conf", mail.files[0].name);
+    EXPECT_EQ(Ansi(dump), mail.files[1].path);
+    EXPECT_EQ("brevora.dmp", mail.files[1].name);
+    EXPECT_EQ(Ansi(log), mail.files[2].path);
+    EXPECT_EQ("brevora.log", mail.files[2].name);
+    ExpectEndsWithStatusZero(driver);
+}
+
+TEST_F(CrashModeTest, CommentLongerThan500CharactersArrivesWhole)
+{
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), FilePath(L"none.log"), FilePath(L"none.conf"));
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    std::wstring comment;
+    for (int i = 0; i < 60; ++i)
+        comment += L"0123456789";
+    RecordedSend mail = SendWithComment(driver, dialog, comment);
+    EXPECT_EQ(600u, mail.noteText.size());
+    EXPECT_EQ(Utf8(comment), mail.noteText);
+    ExpectEndsWithStatusZero(driver);
+}
+
+struct EmptyCommentCase
+{
+    const char* name;
+    const wchar_t* typed;
+};
+
+class CrashEmptyComment : public CrashModeTest, public ::testing::WithParamInterface<EmptyCommentCase> {};
+
+TEST_P(CrashEmptyComment, GivesAnEmptyMessageText)
+{
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), FilePath(L"none.log"), FilePath(L"none.conf"));
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    RecordedSend mail = SendWithComment(driver, dialog, GetParam().typed);
+    EXPECT_FALSE(mail.noteTextNull);
+    EXPECT_EQ("", mail.noteText);
+    EXPECT_TRUE(mail.files.empty());
+    EXPECT_FALSE(mail.filesSet);
+    ExpectEndsWithStatusZero(driver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Comments, CrashEmptyComment,
+                         ::testing::Values(EmptyCommentCase{ "NoneTyped", L"" },
+                                           EmptyCommentCase{ "TypedAndErased", L"oops\b\b\b\b" }),
+                         [](const ::testing::TestParamInfo<EmptyCommentCase>& info) { return std::string(info.param.name); });
+
+struct AttachmentCase
+{
+    const char* name;
+    bool dumpExists, logExists, confExists;
+    bool dumpIsLog;          // the dump argument names the log's file
+    bool emptyDumpPath;      // the dump argument is ""
+    std::vector<const char*> names;  // attachment names, in the mail's order
+};
+
+class CrashAttachments : public CrashModeTest, public ::testing::WithParamInterface<AttachmentCase> {};
+
+TEST_P(CrashAttachments, OnlyExistingFilesAreAttached)
+{
+    const AttachmentCase& c = GetParam();
+    // Paths chosen so that their byte order (a, b, c) differs from the order
+    // in which they are added (dump, conf, log).
+    std::wstring dump = FilePath(L"c-crash.dmp"), log = FilePath(L"b-app.log"), conf = FilePath(L"a-app.conf");
+    if (c.dumpExists)
+        CreateCrashFile(L"c-crash.dmp");
+    if (c.logExists)
+        CreateCrashFile(L"b-app.log");
+    if (c.confExists)
+        CreateCrashFile(L"a-app.conf");
+    if (c.dumpIsLog)
+        dump = log;
+    if (c.emptyDumpPath)
+        dump = L"";
+
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, dump, log, conf);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    RecordedSend mail = SendWithComment(driver, dialog, L"x");
+    ASSERT_EQ(c.names.size(), mail.files.size()) << driver.Report();
+    EXPECT_EQ(c.names.size(), mail.fileCount);
+    for (size_t i = 0; i < c.names.size(); ++i)
+        EXPECT_EQ(c.names[i], mail.files[i].name) << "attachment " << i;
+    ExpectEndsWithStatusZero(driver);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CrashAttachments,
+    ::testing::Values(
+        AttachmentCase{ "AllThreeInPathOrder", true, true, true, false, false, { "brevora.conf", "brevora.log", "brevora.dmp" } },
+        AttachmentCase{ "OnlyTheLog", false, true, false, false, false, { "brevora.log" } },
+        AttachmentCase{ "DumpAndLogSameFile", false, true, false, true, false, { "brevora.log" } },
+        AttachmentCase{ "EmptyDumpPathMissingConf", false, true, false, false, true, { "brevora.log" } },
+        AttachmentCase{ "NoneExist", false, false, false, false, false, {} }),
+    [](const ::testing::TestParamInfo<AttachmentCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CrashModeTest, EscapeDoesNothing)
+{
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), FilePath(L"none.log"), FilePath(L"none.conf"));
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    // What the dialog manager makes of the Esc key.
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    EXPECT_FALSE(driver.WaitForWindowGone(dialog, 1500)) << "Esc ended the dialog\n" << driver.Report();
+    EXPECT_TRUE(driver.IsRunning());
+    ASSERT_TRUE(driver.Click(dialog, IDC_DONTSEND));
+    ExpectEndsWithStatusZero(driver);
+}
+
+TEST_F(CrashModeTest, DontSendEndsWithoutLoadingTheMailLibrary)
+{
+    const std::wstring log = CreateCrashFile(L"brevora.log");
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), log, FilePath(L"none.conf"));
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, L"never mind"));
+    ASSERT_TRUE(driver.Click(dialog, IDC_DONTSEND));
+    ExpectEndsWithStatusZero(driver);
+    MapiRecord r = ReadMapiRecord(m_record);
+    EXPECT_EQ(0, r.attaches) << "mapi32.dll was loaded";
+    EXPECT_TRUE(r.sends.empty());
+}
+
+struct ResultCase
+{
+    const char* name;
+    const wchar_t* result;
+};
+
+class CrashMailResult : public CrashModeTest, public ::testing::WithParamInterface<ResultCase> {};
+
+// The three controls are disabled while the mail program's window is open,
+// and the dialog ends by itself some 5 s after it returned, whatever it said.
+TEST_P(CrashMailResult, DialogClosesItselfAfterTheMailProgramReturns)
+{
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), FilePath(L"none.log"), FilePath(L"none.conf"),
+                                   GetParam().result, true);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, L"hello"));
+    ASSERT_TRUE(driver.Click(dialog, IDC_SEND));
+    ASSERT_TRUE(WaitForMail(false)) << driver.Report();
+
+    for (int id : { IDC_COMMENTS, IDC_SEND, IDC_DONTSEND }) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id)));
+    }
+    EXPECT_TRUE(IsWindow(dialog));
+
+    WriteFileBytes(m_hold, "");  // the user closes the compose window
+    ASSERT_TRUE(WaitForMail(true)) << driver.Report();
+    const DWORD returned = GetTickCount();
+    ASSERT_TRUE(driver.WaitForWindowGone(dialog, 15000)) << driver.Report();
+    const double seconds = (GetTickCount() - returned) / 1000.0;
+    std::printf("dialog ended %.2f s after the mail program returned\n", seconds);
+    EXPECT_GT(seconds, 3.0);
+    EXPECT_LT(seconds, 7.0);
+    ExpectEndsWithStatusZero(driver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, CrashMailResult,
+                         ::testing::Values(ResultCase{ "Sent", L"SUCCESS_SUCCESS" },
+                                           ResultCase{ "Discarded", L"MAPI_USER_ABORT" },
+                                           ResultCase{ "Failed", L"MAPI_E_FAILURE" }),
+                         [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CrashModeTest, ClosingWhileTheComposeWindowIsOpenEndsCleanly)
+{
+    const std::wstring log = CreateCrashFile(L"brevora.log");
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), log, FilePath(L"none.conf"),
+                                   L"SUCCESS_SUCCESS", true);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    ASSERT_TRUE(driver.Click(dialog, IDC_SEND));
+    ASSERT_TRUE(WaitForMail(false)) << driver.Report();
+
+    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+    EXPECT_TRUE(driver.WaitForExit(kExitTimeoutMs)) << "hangs with the mail thread blocked\n" << driver.Report();
+    EXPECT_EQ(0u, driver.ExitCode()) << driver.Report();
+    EXPECT_FALSE(ReadMapiRecord(m_record).sends[0].returned);
+    EXPECT_EQ(std::string::npos, driver.Output().find("exception")) << driver.Output();
+}
+
+}  // namespace
