@@ -1,4 +1,4 @@
-// Argument parsing, listen addresses and the request-head rules.
+// Argument parsing and listen addresses.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,8 +6,6 @@
 
 #include "server/command_line.h"
 #include "server/listen_address.h"
-#include "server/report_text.h"
-#include "server/request_rules.h"
 
 namespace {
 
@@ -17,6 +15,11 @@ struct ArgsRow
     std::vector<std::string> args;
     const char* errorPart;  // "" when the arguments are valid
 };
+
+void PrintTo(const ArgsRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
 
 class ParseCommandLineTest : public ::testing::TestWithParam<ArgsRow> {};
 
@@ -110,61 +113,6 @@ TEST(ParseListenAddress, TakesNumericAddressesOnly)
             EXPECT_EQ(row.text, FormatHostPort(address.host, address.port));
         }
     }
-}
-
-struct HeadRow
-{
-    const char* name;
-    RequestHead head;
-    int status;
-};
-
-RequestHead MakeHead(const char* method, const char* path, const char* length = nullptr,
-                     const char* encoding = "", const char* type = "")
-{
-    RequestHead head;
-    head.method = method;
-    head.path = path;
-    head.hasContentLength = length != nullptr;
-    head.contentLength = length != nullptr ? length : "";
-    head.transferEncoding = encoding;
-    head.contentType = type;
-    return head;
-}
-
-TEST(CheckRequestHead, DecidesBeforeTheBody)
-{
-    const HeadRow rows[] = {
-        {"Upload", MakeHead("POST", "/bugreport/report/", "100"), 0},
-        {"UploadAtLimit", MakeHead("POST", "/bugreport/report/", "1000"), 0},
-        {"UploadOverLimit", MakeHead("POST", "/bugreport/report/", "1001"), 413},
-        {"UploadHuge", MakeHead("POST", "/bugreport/report/", "99999999999999999999"), 400},
-        {"UploadNegative", MakeHead("POST", "/bugreport/report/", "-1"), 400},
-        {"UploadChunked", MakeHead("POST", "/bugreport/report/", nullptr, "chunked"), 0},
-        {"UploadWithoutLength", MakeHead("POST", "/bugreport/report/"), 411},
-        {"UploadMultipart", MakeHead("POST", "/bugreport/report/", "10", "", "multipart/form-data; b=x"), 415},
-        {"Components", MakeHead("GET", "/bugreport/components/"), 0},
-        {"LatestVersionHead", MakeHead("HEAD", "/bugreport/latest_version"), 0},
-        {"ComponentsPost", MakeHead("POST", "/bugreport/components/", "1"), 405},
-        {"UploadGet", MakeHead("GET", "/bugreport/report/"), 405},
-        {"Unknown", MakeHead("GET", "/bugreport/"), 404},
-        {"UnknownPostOverLimit", MakeHead("POST", "/x", "5000"), 404},
-    };
-    for (const HeadRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        const RequestVerdict verdict = CheckRequestHead(row.head, 1000);
-        EXPECT_EQ(row.status, verdict.status) << verdict.reason;
-        EXPECT_EQ(row.status == 405, !verdict.allow.empty());
-    }
-}
-
-TEST(EscapeControlBytes, KeepsTheTerminalSafe)
-{
-    EXPECT_EQ("a\\x1B[31mb", EscapeControlBytes("a\x1b[31mb", false));
-    EXPECT_EQ("line1\nline2\n", EscapeControlBytes("line1\r\nline2\n", true));
-    EXPECT_EQ("cr\\x0Donly", EscapeControlBytes("cr\ronly", true));
-    EXPECT_EQ("a\\x0Ab\\x09", EscapeControlBytes("a\nb\t", false));
-    EXPECT_EQ("\\x9B\xE9\\\\", EscapeControlBytes("\x9B\xE9\\", false));
 }
 
 }  // namespace

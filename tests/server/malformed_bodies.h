@@ -2,6 +2,7 @@
 // report, with a part of the reason the server must give.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,12 @@ struct MalformedBody
     std::string body;
     std::string reasonPart;
 };
+
+// Shown by name in test failures, not as bytes.
+inline void PrintTo(const MalformedBody& body, std::ostream* os)
+{
+    *os << body.name;
+}
 
 std::vector<MalformedBody> MakeMalformedBodies();
 

@@ -67,6 +67,11 @@ struct FileCase
     size_t randomSize;  // when not 0: random bytes without NUL, made in the test
 };
 
+void PrintTo(const FileCase& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 FileInput MakeKind(FileInput::Kind kind)
 {
     FileInput file;
