@@ -38,8 +38,8 @@ std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks)
             out += static_cast<char>(c);
         } else if (keepLineBreaks && c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
             // Windows line ends: the LF alone ends the line on a terminal.
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == '\\') {
-            out += c == '\\' ? std::string("\\\\") : EscapeByte(c);
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            out += EscapeByte(c);
         } else {
             out += static_cast<char>(c);
         }
