@@ -23,13 +23,13 @@ struct RequestStats
     size_t received = 0;
 };
 
-thread_local RequestStats t_stats;
+thread_local RequestStats g_requestStats;  // one per worker thread
 
 void StartRequestStats()
 {
-    t_stats.started = true;
-    t_stats.start = std::chrono::steady_clock::now();
-    t_stats.received = 0;
+    g_requestStats.started = true;
+    g_requestStats.start = std::chrono::steady_clock::now();
+    g_requestStats.received = 0;
 }
 
 void Refuse(httplib::Response& res, int status, const std::string& reason)
@@ -106,7 +106,7 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
         body.append(data, length);
         return true;
     });
-    t_stats.received = body.size();
+    g_requestStats.received = body.size();
     if (tooLarge) {
         RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(service.maxBody) + " bytes");
         return;
@@ -163,12 +163,12 @@ const char* DescribeStatus(int status)
 void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Response& res)
 {
     double milliseconds = 0;
-    if (t_stats.started) {
-        milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_stats.start)
+    if (g_requestStats.started) {
+        milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - g_requestStats.start)
                            .count();
     }
-    const size_t received = t_stats.started ? t_stats.received : req.body.size();
-    t_stats = RequestStats();
+    const size_t received = g_requestStats.started ? g_requestStats.received : req.body.size();
+    g_requestStats = RequestStats();
     if (log == nullptr)
         return;
 
