@@ -1,0 +1,20 @@
+#include "bugreport/section_text.h"
+
+size_t JoinSectionEntries(char* block, size_t length)
+{
+    size_t out = 0;
+    bool entryOpen = false;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = block[i];
+        if (c == '\0') {
+            entryOpen = false;
+            continue;
+        }
+        if (!entryOpen && out > 0)
+            block[out++] = '\n';
+        entryOpen = true;
+        block[out++] = c;
+    }
+    block[out] = '\0';
+    return out;
+}

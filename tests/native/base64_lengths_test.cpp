@@ -1,0 +1,108 @@
+// The encoder at every length from 0 to 10 (each padding case twice, a high
+// byte and a NUL inside), the wrapping around the 100-character line, and
+// the allocation size at every length.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "bugreport/base64.h"
+#include "bugreport/report_body.h"
+
+namespace {
+
+struct FreeDeleter
+{
+    void operator()(char* p) const { std::free(p); }
+};
+typedef std::unique_ptr<char, FreeDeleter> Text;
+
+const char kInput[] = "Brevora!\xFF";  // with its terminator: ten bytes
+
+// RFC 4648 encodings of the first n bytes of kInput (NUL included at 10),
+// taken from an independent encoder.
+const char* const kEncodedPrefixes[] = {
+    "",
+    "Qg==",
+    "QnI=",
+    "QnJl",
+    "QnJldg==",
+    "QnJldm8=",
+    "QnJldm9y",
+    "QnJldm9yYQ==",
+    "QnJldm9yYSE=",
+    "QnJldm9yYSH/",
+    "QnJldm9yYSH/AA==",
+};
+
+TEST(Base64EncodeLengths, EveryLengthFromZeroToTen)
+{
+    for (uint32_t length = 0; length <= 10; ++length) {
+        SCOPED_TRACE(length);
+        Text text(Base64Encode(length, kInput));
+        ASSERT_TRUE(text);
+        EXPECT_STREQ(kEncodedPrefixes[length], text.get());
+    }
+}
+
+TEST(Base64EncodeLengths, TextAndTerminatorFitTheAllocationAtEveryLength)
+{
+    // len * 4 / 3 + 4 with integer division: the tightest case is a length of
+    // one more than a multiple of three, which needs exactly that much.
+    std::string bytes(3000, '\x80');
+    for (uint32_t length = 0; length <= bytes.size(); ++length) {
+        const size_t allocated = static_cast<size_t>(length) * 4 / 3 + 4;
+        const size_t needed = (length + 2) / 3 * 4 + 1;
+        ASSERT_LE(needed, allocated) << length;
+        Text text(Base64Encode(length, bytes.data()));
+        ASSERT_TRUE(text);
+        ASSERT_EQ(needed - 1, std::strlen(text.get())) << length;
+    }
+}
+
+struct WrapRow
+{
+    const char* name;
+    size_t bytes;
+    size_t firstLine;
+    size_t secondLine;  // 0: no line feed at all
+};
+
+void PrintTo(const WrapRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class FileWrapTest : public ::testing::TestWithParam<WrapRow> {};
+
+TEST_P(FileWrapTest, SplitsAfterTheHundredthCharacter)
+{
+    const WrapRow& row = GetParam();
+    const std::string bytes(row.bytes, 'q');
+    Text payload(MakeFilePayload(bytes.data(), bytes.size()));
+    ASSERT_TRUE(payload);
+    const std::string text = payload.get();
+    const size_t lineFeed = text.find('\n');
+    if (row.secondLine == 0) {
+        EXPECT_EQ(std::string::npos, lineFeed);
+        EXPECT_EQ(row.firstLine, text.size());
+    } else {
+        ASSERT_NE(std::string::npos, lineFeed);
+        EXPECT_EQ(row.firstLine, lineFeed);
+        EXPECT_EQ(row.secondLine, text.size() - lineFeed - 1);
+        EXPECT_EQ(std::string::npos, text.find('\n', lineFeed + 1));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FileWrapTest,
+    ::testing::Values(WrapRow{"SeventyFour", 74, 100, 0},
+                      WrapRow{"SeventyFive", 75, 100, 0},
+                      WrapRow{"SeventySix", 76, 100, 4},
+                      WrapRow{"SeventySeven", 77, 100, 4},
+                      WrapRow{"SeventyEight", 78, 100, 4},
+                      WrapRow{"SeventyNine", 79, 100, 8}),
+    [](const ::testing::TestParamInfo<WrapRow>& info) { return std::string(info.param.name); });
+
+}  // namespace

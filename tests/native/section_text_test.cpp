@@ -1,0 +1,47 @@
+// The profile section block turned into the text of record 5.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "bugreport/section_text.h"
+
+namespace {
+
+struct SectionRow
+{
+    const char* name;
+    std::string block;  // as the service returns it, without the final extra NUL
+    std::string text;
+};
+
+void PrintTo(const SectionRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class JoinSectionEntriesTest : public ::testing::TestWithParam<SectionRow> {};
+
+TEST_P(JoinSectionEntriesTest, JoinsWithLineFeeds)
+{
+    std::string buffer = GetParam().block + std::string(2, '\0');
+    const size_t length = JoinSectionEntries(&buffer[0], GetParam().block.size());
+    EXPECT_EQ(GetParam().text.size(), length);
+    EXPECT_EQ(GetParam().text, std::string(buffer.c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JoinSectionEntriesTest,
+    ::testing::Values(
+        SectionRow{"Empty", "", ""},
+        SectionRow{"OneEntry", std::string("PATH=C:\\windows\0", 16), "PATH=C:\\windows"},
+        SectionRow{"EveryEntryInOrder",
+                   std::string("PATH=a\0HOMEPATH=\\users\\me\0TEMP=C:\\t\0USERNAME=me\0", 47),
+                   "PATH=a\nHOMEPATH=\\users\\me\nTEMP=C:\\t\nUSERNAME=me"},
+        SectionRow{"UnsetVariableKeepsItsReference", std::string("A=1\0GST_PLUGIN_PATH=%GST_PLUGIN_PATH%\0", 38),
+                   "A=1\nGST_PLUGIN_PATH=%GST_PLUGIN_PATH%"},
+        SectionRow{"CarriageReturnAndSpacesStay", std::string("A= x \r\0B=\0", 10), "A= x \r\nB="},
+        SectionRow{"HighBytesStay", std::string("USERNAME=J\xF6rg\0", 14), "USERNAME=J\xF6rg"},
+        // A block the service had to cut short ends without its NUL.
+        SectionRow{"CutShortBlock", std::string("A=1\0B=2", 7), "A=1\nB=2"}),
+    [](const ::testing::TestParamInfo<SectionRow>& info) { return std::string(info.param.name); });
+
+}  // namespace
