@@ -18,7 +18,7 @@ const char kProgramUsage[] =
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
 const char kServeUsage[] =
-    "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES]\n"
+    "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES] [--fail-uploads]\n"
     "\n"
     "Receives bug reports over HTTP and stores them in DIR/reports.db.\n"
     "\n"
@@ -31,6 +31,8 @@ const char kServeUsage[] =
     "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8080; port 0: any free port;\n"
     "                      IPv6 as [::1]:8080)\n"
     "  --max-body BYTES    largest accepted upload, suffix K, M or G allowed (default 32M)\n"
+    "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
+    "                      answer 500\n"
     "\n"
     "Logs one line per request on standard error. Stops on SIGINT or SIGTERM.\n";
 
@@ -168,6 +170,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         if (arg == "--help" || arg == "-h") {
             line.help = true;
             return true;
+        }
+        if (arg == "--fail-uploads" && line.command == Command::Serve) {
+            line.failUploads = true;
+            continue;
         }
 
         std::string name = arg;

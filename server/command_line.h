@@ -29,6 +29,7 @@ struct CommandLine
     std::string dataDir;
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
+    bool failUploads = false;  // serve: answer every upload with 500, store none
     int64_t id = 0;
     std::string outDir;
 };

@@ -115,6 +115,11 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
         RefuseAndClose(res, 400, "the request body could not be read completely");
         return;
     }
+    if (service.failUploads) {
+        // After the whole body, so the client sees the answer and not a reset.
+        Refuse(res, 500, "uploads fail on purpose (--fail-uploads)");
+        return;
+    }
 
     Report report;
     std::string reason;

@@ -16,6 +16,7 @@ struct ReportService
 {
     std::string dataDir;
     uint64_t maxBody = 0;
+    bool failUploads = false;  // answer uploads with 500 and store nothing
     SqliteDatabase db;
     std::mutex dbMutex;    // one writer on the connection at a time
     FILE* log = nullptr;   // one line per request; nullptr: none

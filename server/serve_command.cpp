@@ -46,6 +46,7 @@ int RunServe(const CommandLine& line)
     ReportService service;
     service.dataDir = line.dataDir;
     service.maxBody = line.maxBody;
+    service.failUploads = line.failUploads;
     service.log = stderr;
     service.db = OpenReportDatabase(line.dataDir, true, error);
     if (!service.db) {
@@ -80,9 +81,10 @@ int RunServe(const CommandLine& line)
         PrintError(DescribeBindFailure(requested, errno));
         return 1;
     }
-    std::fprintf(stderr, "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes\n",
+    std::fprintf(stderr, "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes%s\n",
                  FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
-                 static_cast<unsigned long long>(line.maxBody));
+                 static_cast<unsigned long long>(line.maxBody),
+                 line.failUploads ? ", every upload failing" : "");
     std::fflush(stderr);
 
     std::atomic<bool> listenEnded(false);
