@@ -1,17 +1,59 @@
 #include "bugreport/wait_dialog.h"
 
-// Shows the box until it has been painted once, then ends it; the gathering
-// of system information comes later. Returns FALSE for every message so the
-// default dialog handling always runs too.
+#include "bugreport/system_info.h"
+
+int g_bSysInfoStarted = 0;
+
+// The template has no position of its own: centre the box on the desktop.
+static void CentreOnDesktop(HWND hwnd)
+{
+    HWND desktop = GetDesktopWindow();
+    RECT desktopRect = {};
+    RECT dialogRect = {};
+    GetClientRect(desktop, &desktopRect);
+    GetWindowRect(hwnd, &dialogRect);
+
+    POINT topLeft;
+    topLeft.x = (desktopRect.right - desktopRect.left) / 2 - (dialogRect.right - dialogRect.left) / 2;
+    topLeft.y = (desktopRect.bottom - desktopRect.top) / 2 - (dialogRect.bottom - dialogRect.top) / 2;
+    ClientToScreen(desktop, &topLeft);
+    // No SWP_NOZORDER: the box also goes to the top.
+    SetWindowPos(hwnd, NULL, topLeft.x, topLeft.y, 0, 0, SWP_NOSIZE);
+}
+
+// The gathering blocks this thread for as long as the tool runs, so it
+// starts from a posted message: only after the box has been painted once.
+static void OnPaint(HWND hwnd)
+{
+    PostMessageW(hwnd, WM_APP, 0, 0);
+}
+
+static void OnGatherSystemInfo(HWND hwnd)
+{
+    // Every paint posts a WM_APP; only the first one gathers.
+    if (g_bSysInfoStarted)
+        return;
+    g_bSysInfoStarted = 1;
+
+    if (RunDxDiag())
+        ImportDxDiagReport();
+    CollectEnvironment();
+    EndDialog(hwnd, 0);
+}
+
+// Returns FALSE for every message, the handled ones included, so that the
+// default dialog handling always runs as well (it does the painting).
 INT_PTR CALLBACK WaitDlgProc(HWND hwnd, UINT message, WPARAM, LPARAM)
 {
     switch (message) {
+    case WM_INITDIALOG:
+        CentreOnDesktop(hwnd);
+        return FALSE;
     case WM_PAINT:
-        // Ends only after the first paint has been handled: the user sees the box.
-        PostMessageW(hwnd, WM_APP, 0, 0);
+        OnPaint(hwnd);
         return FALSE;
     case WM_APP:
-        EndDialog(hwnd, 0);
+        OnGatherSystemInfo(hwnd);
         return FALSE;
     }
     return FALSE;
