@@ -1,19 +1,199 @@
 #include "bugreport/bugreport_dialog.h"
 
+#include <cwchar>
+#include <memory>
+#include <new>
+
+#include "app/globals.h"
+#include "bugreport/details_dialog.h"
+#include "bugreport/form_examples.h"
+#include "bugreport/report_profile.h"
+#include "bugreport/report_upload.h"
+#include "bugreport/server_queries.h"
 #include "res/resource.h"
 
-// Shows the form and lets the user end it; the checks and the upload come later.
-INT_PTR CALLBACK BugReportDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
+static const WCHAR kBugReportSection[] = L"Bug Report";
+static const WCHAR kFallbackComponents[] = L"Brevora\n";
+
+// A description edit with its example, its example-cleared flag and its
+// profile key.
+struct DescriptionEdit
+{
+    int id;
+    const WCHAR* example;
+    int* cleared;
+    const WCHAR* key;
+};
+
+static const DescriptionEdit kDescriptionEdits[] = {
+    { IDC_STEPS, kStepsExample, &g_bStepsCleared, L"Steps" },
+    { IDC_HAPPENED, kHappenedExample, &g_bHappenedCleared, L"Happened" },
+    { IDC_SHOULDHAPPEN, kShouldHappenExample, &g_bShouldHappenCleared, L"ShouldHappen" },
+};
+
+static const DescriptionEdit* FindDescriptionEdit(int id)
+{
+    for (const DescriptionEdit& edit : kDescriptionEdits) {
+        if (edit.id == id)
+            return &edit;
+    }
+    return NULL;
+}
+
+// The edit class's own procedure, behind the descriptions' subclass.
+static WNDPROC g_pfnEditProc = NULL;
+
+// A multi-line edit takes every key, and answers Esc by closing its dialog,
+// which would throw away the user's report; here Esc goes to the dialog
+// manager as in every other control, and the form ignores it.
+static LRESULT CALLBACK DescriptionEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = CallWindowProcW(g_pfnEditProc, edit, message, wParam, lParam);
+    if (message == WM_GETDLGCODE && lParam != 0) {
+        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+        if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE)
+            result &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
+    }
+    return result;
+}
+
+static void SetDialogIcon(HWND hDlg)
+{
+    HICON icon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP));
+    SendMessageW(hDlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hDlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+}
+
+// The server's components, one per line; runs of line feeds count as one,
+// and a carriage return stays part of its name.
+static void FillComponentList(HWND hDlg)
+{
+    std::unique_ptr<WCHAR[]> components(new (std::nothrow) WCHAR[kComponentsSize]());
+    if (!components)
+        return;
+    GetComponents(components.get());
+    if (components[0] == L'\0')
+        wcscpy_s(components.get(), kComponentsSize, kFallbackComponents);
+
+    HWND list = GetDlgItem(hDlg, IDC_ELEMENT);
+    WCHAR* context = NULL;
+    for (WCHAR* name = wcstok_s(components.get(), L"\n", &context); name != NULL;
+         name = wcstok_s(NULL, L"\n", &context))
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+}
+
+static void OnInitDialog(HWND hDlg)
+{
+    SetDialogIcon(hDlg);
+    FillComponentList(hDlg);
+
+    // Selecting by message sends no CBN_SELCHANGE: the first entry is
+    // written here.
+    HWND list = GetDlgItem(hDlg, IDC_ELEMENT);
+    SendMessageW(list, CB_SETCURSEL, 0, 0);
+    WriteProfileField(list, L"Element");
+    SetFocus(list);
+
+    for (const DescriptionEdit& edit : kDescriptionEdits) {
+        HWND control = GetDlgItem(hDlg, edit.id);
+        g_pfnEditProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DescriptionEditProc)));
+        SetWindowTextW(control, edit.example);
+        SendMessageW(control, EM_SETREADONLY, TRUE, 0);
+    }
+    // The single-line edit reports this change too, so "Email" holds the
+    // example from the start.
+    SetDlgItemTextW(hDlg, IDC_EMAIL, kEmailExample);
+}
+
+// The first focus takes the example away for good; what the user types
+// from then on is the description.
+static void OnDescriptionFocus(HWND hDlg, const DescriptionEdit& edit)
+{
+    if (*edit.cleared)
+        return;
+    SendDlgItemMessageW(hDlg, edit.id, EM_SETREADONLY, FALSE, 0);
+    SetDlgItemTextW(hDlg, edit.id, L"");
+    *edit.cleared = 1;
+}
+
+static void OnDescriptionChanged(HWND hDlg, const DescriptionEdit& edit)
+{
+    // An example is never the user's text, whatever the edit reports.
+    if (*edit.cleared)
+        WriteProfileField(GetDlgItem(hDlg, edit.id), edit.key);
+}
+
+// Order matters for the profile: unticking shows the example, which the
+// edit reports into "Email", and only then deletes "Email".
+static void OnContactSwitch(HWND hDlg)
+{
+    HWND email = GetDlgItem(hDlg, IDC_EMAIL);
+    if (IsDlgButtonChecked(hDlg, IDC_ALLOWCONTACT) == BST_CHECKED) {
+        SetWindowTextW(email, L"");
+        EnableWindow(email, TRUE);
+        WritePrivateProfileStringW(kBugReportSection, L"AllowContact", L"1", g_szProfilePath);
+    } else {
+        SetWindowTextW(email, kEmailExample);
+        EnableWindow(email, FALSE);
+        WritePrivateProfileStringW(kBugReportSection, L"AllowContact", NULL, g_szProfilePath);
+        WritePrivateProfileStringW(kBugReportSection, L"Email", NULL, g_szProfilePath);
+    }
+}
+
+static void OnShowDetails(HWND hDlg)
+{
+    DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_DETAILS), hDlg, DetailsDlgProc, 0);
+}
+
+static void OnCommand(HWND hDlg, int id, int code)
+{
+    if (code == BN_CLICKED) {
+        switch (id) {
+        case IDC_SEND:
+            SendBugReport(hDlg);
+            break;
+        case IDC_DETAILS:
+            OnShowDetails(hDlg);
+            break;
+        case IDC_ALLOWCONTACT:
+            OnContactSwitch(hDlg);
+            break;
+        case IDC_CANCEL:
+            EndDialog(hDlg, 0);
+            break;
+        }
+        // IDOK (Enter without a default button) and IDCANCEL (Esc) do nothing.
+        return;
+    }
+
+    const DescriptionEdit* edit = FindDescriptionEdit(id);
+    if (code == EN_SETFOCUS && edit != NULL)
+        OnDescriptionFocus(hDlg, *edit);
+    else if (code == EN_CHANGE && edit != NULL)
+        OnDescriptionChanged(hDlg, *edit);
+    else if (code == EN_CHANGE && id == IDC_EMAIL)
+        WriteProfileField(GetDlgItem(hDlg, IDC_EMAIL), L"Email");
+    else if (code == CBN_SELCHANGE && id == IDC_ELEMENT)
+        WriteProfileField(GetDlgItem(hDlg, IDC_ELEMENT), L"Element");
+}
+
+// Every message returns FALSE: the dialog manager does its default work
+// throughout, and after WM_INITDIALOG the focus stays on the component list.
+INT_PTR CALLBACK BugReportDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        return TRUE;
+        OnInitDialog(hDlg);
+        return FALSE;
     case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED && (LOWORD(wParam) == IDC_SEND || LOWORD(wParam) == IDC_CANCEL))
-            EndDialog(hwnd, 0);
+        OnCommand(hDlg, LOWORD(wParam), HIWORD(wParam));
         return FALSE;
     case WM_CLOSE:
-        EndDialog(hwnd, 0);
+        EndDialog(hDlg, 0);
+        return FALSE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
         return FALSE;
     }
     return FALSE;

@@ -1,0 +1,10 @@
+// Send in the bug-report form: the checks, then the upload, until the server
+// has the report or the user gives up.
+#pragma once
+
+#include <windows.h>
+
+// Refused form: a message and the focus on the field to fill; the form stays.
+// Accepted report: the thank-you box, then the form ends. Failed upload: the
+// user may try again, or go back to the form with everything kept.
+void SendBugReport(HWND hDlg);
