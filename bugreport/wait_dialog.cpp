@@ -35,6 +35,15 @@ static void OnGatherSystemInfo(HWND hwnd)
         return;
     g_bSysInfoStarted = 1;
 
+    // Posted messages come before paints: the box has painted itself, but
+    // its text has not been drawn yet. Draw it now, or the user would look at
+    // an empty box for as long as the thread is blocked. Wine's X11 driver
+    // puts drawing on screen only when the thread looks at its queue, so look
+    // once (nothing is taken from it).
+    RedrawWindow(hwnd, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    MSG pending;
+    PeekMessageW(&pending, NULL, 0, 0, PM_NOREMOVE);
+
     if (RunDxDiag())
         ImportDxDiagReport();
     CollectEnvironment();
