@@ -1,0 +1,296 @@
+#include "tests/wine/sysinfo_support.h"
+
+#include <cstring>
+#include <cwchar>
+#include <sstream>
+
+#include "res/resource.h"
+#include "tests/wine/screenshot.h"
+#include "tests/wine/test_support.h"
+
+const wchar_t kDxDiagToolPath[] = L"C:\\windows\\system32\\dxdiag.exe";
+
+namespace {
+
+const wchar_t kWineToolAside[] = L"C:\\windows\\system32\\dxdiag.exe.moved-by-tests";
+const wchar_t kRecordName[] = L"standin-record.txt";
+const wchar_t kReportSourceName[] = L"standin-report.bin";
+
+void PutWineToolBack()
+{
+    if (GetFileAttributesW(kWineToolAside) == INVALID_FILE_ATTRIBUTES)
+        return;
+    EXPECT_TRUE(MoveFileExW(kWineToolAside, kDxDiagToolPath, MOVEFILE_REPLACE_EXISTING))
+        << "cannot put Wine's dxdiag.exe back: " << GetLastError();
+}
+
+std::wstring Widen(const std::string& utf8)
+{
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), NULL, 0);
+    std::wstring wide(units, L'\0');
+    if (units > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), &wide[0], units);
+    return wide;
+}
+
+// The hexadecimal number in a name "KRPxxxx.tmp".
+unsigned UniqueNumberOf(const std::wstring& name)
+{
+    return static_cast<unsigned>(std::wcstoul(name.c_str() + 3, NULL, 16));
+}
+
+// Dark pixels on the screen inside the window's rectangle: drawn text.
+int CountInk(HWND window)
+{
+    RECT rc;
+    if (!GetWindowRect(window, &rc) || rc.right <= rc.left || rc.bottom <= rc.top)
+        return 0;
+    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = NULL;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    int ink = 0;
+    if (bitmap != NULL) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (BitBlt(memory, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY)) {
+            const BYTE* pixel = static_cast<const BYTE*>(bits);
+            for (int i = 0; i < width * height; ++i, pixel += 4) {
+                if (pixel[0] + pixel[1] + pixel[2] < 3 * 96)
+                    ++ink;
+            }
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return ink;
+}
+
+// Waits while the box stays up until its text has been drawn.
+int WaitForTextInk(HWND box, DWORD timeoutMs)
+{
+    HWND text = GetWindow(box, GW_CHILD);
+    DWORD start = GetTickCount();
+    int ink = 0;
+    while (text != NULL && IsWindowVisible(box) && (ink = CountInk(text)) == 0 && GetTickCount() - start < timeoutMs)
+        Sleep(50);
+    return ink;
+}
+
+}  // namespace
+
+DxDiagAtFixedPath::DxDiagAtFixedPath(Tool tool)
+{
+    PutWineToolBack();
+    if (tool != kWineTool)
+        MoveWineToolAside(tool == kStandIn);
+}
+
+void DxDiagAtFixedPath::MoveWineToolAside(bool putStandIn)
+{
+    ASSERT_TRUE(MoveFileExW(kDxDiagToolPath, kWineToolAside, MOVEFILE_REPLACE_EXISTING))
+        << "cannot move Wine's dxdiag.exe aside: " << GetLastError();
+    if (putStandIn) {
+        ASSERT_TRUE(CopyFileW(GetBuiltFile(L"dxdiag-standin\\dxdiag.exe").c_str(), kDxDiagToolPath, FALSE))
+            << "cannot put the stand-in in place: " << GetLastError();
+    }
+}
+
+DxDiagAtFixedPath::~DxDiagAtFixedPath()
+{
+    PutWineToolBack();  // over the stand-in, if there is one
+}
+
+EnvironmentChanges StandInEnvironment(const std::wstring& folder, const StandInScript& script)
+{
+    const std::wstring source = folder + L"\\" + kReportSourceName;
+    EnvironmentChanges changes;
+    changes.push_back({ L"DXDIAG_STANDIN_RECORD", folder + L"\\" + kRecordName });
+    if (script.writesReport) {
+        WriteFileBytes(source, script.report);
+        changes.push_back({ L"DXDIAG_STANDIN_REPORT", source });
+    } else {
+        changes.push_back({ L"DXDIAG_STANDIN_REPORT", L"" });
+    }
+    changes.push_back({ L"DXDIAG_STANDIN_LINGER_MS", script.lingerMs ? std::to_wstring(script.lingerMs) : L"" });
+    changes.push_back({ L"DXDIAG_STANDIN_DELAY_MS", script.delayMs ? std::to_wstring(script.delayMs) : L"" });
+    changes.push_back({ L"DXDIAG_STANDIN_UNREADABLE", script.unreadable ? L"1" : L"" });
+    return changes;
+}
+
+void SetEnvironment(const EnvironmentChanges& changes)
+{
+    for (const auto& change : changes)
+        SetEnvironmentVariableW(change.first.c_str(), change.second.empty() ? NULL : change.second.c_str());
+}
+
+StandInRecord ReadStandInRecord(const std::wstring& folder)
+{
+    StandInRecord record;
+    std::istringstream lines(ReadFileBytes(folder + L"\\" + kRecordName));
+    std::string line;
+    auto rest = [&line](const char* prefix) { return Widen(line.substr(std::strlen(prefix))); };
+    while (std::getline(lines, line)) {
+        if (line.compare(0, 9, "start at ") == 0) {
+            ++record.starts;
+        } else if (line.compare(0, 13, "command-line ") == 0) {
+            record.commandLine = rest("command-line ");
+        } else if (line.compare(0, 7, "target ") == 0) {
+            record.target = rest("target ");
+        } else if (line.compare(0, 10, "directory ") == 0) {
+            record.directory = rest("directory ");
+        } else if (line.compare(0, 5, "show ") == 0) {
+            record.show = std::stoi(line.substr(5));
+        } else if (line.compare(0, 7, "end at ") == 0) {
+            record.ended = true;
+            record.endTick = static_cast<DWORD>(std::stoul(line.substr(7)));
+        } else if (line.compare(0, 6, "wrote ") == 0 && record.ended) {
+            record.wroteLate = true;
+        }
+    }
+    return record;
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot create " << Narrow(path);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL));
+    EXPECT_EQ(bytes.size(), written);
+    CloseHandle(file);
+}
+
+::testing::AssertionResult FindReporterFiles(const ScratchFolder& temp, ReporterFiles& files)
+{
+    std::vector<std::wstring> names;
+    for (const std::wstring& name : temp.FileNames()) {
+        if (name.compare(0, 3, L"KRP") == 0)
+            names.push_back(name);
+    }
+    if (names.size() != 2)
+        return ::testing::AssertionFailure() << names.size() << " files KRP*.tmp, not 2";
+    // Unique numbers count up from one name to the next (16 bits, wrapping).
+    unsigned first = UniqueNumberOf(names[0]), second = UniqueNumberOf(names[1]);
+    bool inOrder = ((second - first) & 0xFFFF) < 0x8000;
+    files.profile = temp.Path() + L"\\" + names[inOrder ? 0 : 1];
+    files.report = temp.Path() + L"\\" + names[inOrder ? 1 : 0];
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> ProfileLines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(bytes.substr(start));
+            break;
+        }
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+static bool IsSectionHeader(const std::string& line)
+{
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+std::vector<std::string> SectionNames(const std::string& bytes)
+{
+    std::vector<std::string> names;
+    for (const std::string& line : ProfileLines(bytes)) {
+        if (IsSectionHeader(line))
+            names.push_back(line.substr(1, line.size() - 2));
+    }
+    return names;
+}
+
+std::vector<std::string> SectionLines(const std::string& bytes, const std::string& section)
+{
+    std::vector<std::string> lines;
+    bool inside = false;
+    for (const std::string& line : ProfileLines(bytes)) {
+        if (IsSectionHeader(line))
+            inside = (line == "[" + section + "]");
+        else if (inside && !line.empty())
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+const std::vector<std::string>& RecordedVariableNames()
+{
+    static const std::vector<std::string> names = { "PATH",        "HOMEPATH",        "TEMP",           "USERNAME",
+                                                    "USERPROFILE", "GST_PLUGIN_PATH", "GTKMM_BASEPATH", "PYTHONPATH" };
+    return names;
+}
+
+::testing::AssertionResult RunReporterUntilForm(UserDriver& driver, const ScratchFolder& temp,
+                                                const EnvironmentChanges& extra, ReporterRun& run,
+                                                DWORD waitBoxTimeoutMs, const wchar_t* screenshotName)
+{
+    RemoveBrevoraKey();
+    EnvironmentChanges environment = ReporterEnvironment(temp.Path());
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    if (!driver.Start(ReporterPath(), L"", environment))
+        return ::testing::AssertionFailure() << "cannot start the reporter\n" << driver.Report();
+
+    // The wait box: a dialog without a caption.
+    HWND box = driver.WaitForDialog(L"", 0, kWindowTimeoutMs);
+    if (box == NULL)
+        return ::testing::AssertionFailure() << "no wait box\n" << driver.Report();
+    GetWindowRect(box, &run.waitBoxRect);
+    run.waitBoxStyle = GetWindowLongW(box, GWL_STYLE);
+    run.waitTextInk = WaitForTextInk(box, kWindowTimeoutMs);
+    if (screenshotName != nullptr) {
+        CreateDirectoryW(L"screenshots", NULL);
+        if (!SaveWindowScreenshot(box, std::wstring(L"screenshots\\") + screenshotName))
+            return ::testing::AssertionFailure() << "cannot save the screenshot";
+    }
+    if (!driver.WaitForWindowGone(box, waitBoxTimeoutMs))
+        return ::testing::AssertionFailure() << "the wait box did not end by itself\n" << driver.Report();
+    run.waitBoxGoneTick = GetTickCount();
+
+    HWND form = driver.WaitForDialog(kReporterCaption, IDC_SEND, kWindowTimeoutMs);
+    if (form == NULL)
+        return ::testing::AssertionFailure() << "no form after the wait box\n" << driver.Report();
+    ReporterFiles files;
+    ::testing::AssertionResult found = FindReporterFiles(temp, files);
+    if (!found)
+        return found << "\n" << driver.Report();
+    run.profile = ReadFileBytes(files.profile);
+    run.report = ReadFileBytes(files.report);
+
+    if (!driver.Click(form, IDC_CANCEL) || !driver.WaitForExit(kExitTimeoutMs))
+        return ::testing::AssertionFailure() << "the form did not end\n" << driver.Report();
+    run.output = driver.Output();
+    return ::testing::AssertionSuccess();
+}
