@@ -1,0 +1,246 @@
+// Send, end to end under Wine: the report typed into the form reaches the
+// reference server and reads back the same, field by field and byte for
+// byte; the server down, then up again; the server failing; the log held
+// open by Brevora; a profile path outside the ANSI code page.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/wine/upload_support.h"
+
+namespace {
+
+class ReportUpload : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!HaveReportServer() || !CanControlReportServer())
+            GTEST_SKIP() << "run through with_report_server.sh, which starts the server";
+        ServeFile("components.txt", "Player\nLibrary\n");
+    }
+
+    void TearDown() override
+    {
+        // The next test finds the server as the launcher started it.
+        std::string error;
+        EXPECT_TRUE(StartReportServer("", error)) << error;
+    }
+
+    // Starts the form and adds a known entry to the system information.
+    HWND StartForm(FormRun& run)
+    {
+        HWND form = run.Start();
+        if (form != NULL)
+            AddSystemInfoEntry(run, L"BREVORA_TEST", L"entry after the environment");
+        return form;
+    }
+};
+
+TEST_F(ReportUpload, WholeReportArrivesFieldByField)
+{
+    const std::string logBytes = "2026-01-05 10:00:00 player: started\r\n2026-01-05 10:00:07 player: froze\r\n";
+    AppLog log(logBytes);
+    FormRun run(L"upload-whole");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+
+    const std::wstring steps = L"Opened the music section\rclicked \u201Cadd\u201D beside E:/";
+    const std::wstring happened = L"It scanned for 5 minutes, nothing happened";
+    const std::wstring shouldHappen = L"All songs of the stick listed \u00e0 la J\u00f6rg";
+    const std::wstring email = L"j\u00f6rg@example.org";
+    ASSERT_TRUE(FillForm(run, steps, happened, shouldHappen, email));
+
+    HWND box = run.SendAndWaitForBox();
+    EXPECT_TRUE(IsThanksBox(run.Driver(), box));
+    // What the reporter read, once it has read it.
+    const std::string systemInfo = SystemInfoFromProfile(run);
+    std::string dxdiag;
+    ASSERT_TRUE(ReadFileBytes(run.DxDiagPath(), dxdiag));
+    AcknowledgeThanks(run.Driver(), box);
+
+    std::vector<StoredReport> reports = StoredReports();
+    ASSERT_EQ(1u, reports.size());
+    std::map<std::string, std::string>& f = reports[0].fields;
+    EXPECT_EQ(Ansi(email), f["email"]);
+    EXPECT_EQ(Ansi(L"Opened the music section\r\nclicked \u201Cadd\u201D beside E:/"), f["description1"]);
+    EXPECT_EQ(Ansi(happened), f["description2"]);
+    EXPECT_EQ(Ansi(shouldHappen), f["description3"]);
+    EXPECT_EQ(systemInfo, f["system_info"]);
+    EXPECT_NE(std::string::npos, f["system_info"].find("\nBREVORA_TEST=entry after the environment"))
+        << "every entry, one per line: " << f["system_info"];
+    EXPECT_EQ("user_info.txt", f["attachment_name"]);
+    if (dxdiag.empty()) {
+        EXPECT_EQ("placeholder", f["attachment_state"]);
+    } else {
+        EXPECT_EQ(dxdiag.substr(0, dxdiag.find('\0')), f["attachment"]);
+    }
+    EXPECT_EQ("brevora_log.txt", f["attachment_log_name"]);
+    EXPECT_EQ("content", f["attachment_log_state"]);
+    EXPECT_EQ(logBytes, f["attachment_log"]);
+    EXPECT_EQ("Brevora Bug Reporter", f["user_agent"]);
+}
+
+TEST_F(ReportUpload, BodyOnTheWireByteForByte)
+{
+    AppLog noLog;
+    FormRun run(L"upload-bytes");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"one", L"two", L"three", L""));
+    // A diagnostic report that is missing: the placeholder.
+    ASSERT_TRUE(DeleteFileW(run.DxDiagPath().c_str()));
+    const std::string systemInfo = SystemInfoFromProfile(run);
+
+    HWND box = run.SendAndWaitForBox();
+    EXPECT_TRUE(IsThanksBox(run.Driver(), box));
+    AcknowledgeThanks(run.Driver(), box);
+
+    const std::string expected =
+        "email \n\n"
+        "description1 " + SystemBase64("one") + "\n\n"
+        "description2 " + SystemBase64("two") + "\n\n"
+        "description3 " + SystemBase64("three") + "\n\n"
+        "description4 " + SystemBase64(systemInfo) + "\n\n"
+        "attachment_name " + SystemBase64("user_info.txt") + "\n\n"
+        "attachment WFhY\n\n\n"
+        "attachment_log_name " + SystemBase64("brevora_log.txt") + "\n\n"
+        "attachment_log WFhY\n\n\n";
+    std::vector<StoredReport> reports = StoredReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(expected, reports[0].fields["raw_body"]);
+    // Contact not allowed: the example left the edit and the profile.
+    EXPECT_EQ(std::wstring::npos, DescribeEntries(run.BugReportSection()).find("Email"));
+    // The missing files were read, not created.
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(AppLogPath().c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(run.DxDiagPath().c_str()));
+}
+
+TEST_F(ReportUpload, ServerDownThenRetryAfterItsRestartStoresTheReportOnce)
+{
+    AppLog log("one line\n");
+    FormRun run(L"upload-retry");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+    std::string error;
+    ASSERT_TRUE(StopReportServer(error)) << error;
+
+    UserDriver& driver = run.Driver();
+    HWND box = run.SendAndWaitForBox();
+    ASSERT_TRUE(IsFailureBox(driver, box, form));
+    ASSERT_TRUE(StartReportServer("", error)) << error;
+    ASSERT_TRUE(driver.Click(box, IDRETRY));
+    ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
+
+    HWND thanks = driver.WaitForMessageBox(kReporterCaption, kWindowTimeoutMs);
+    EXPECT_TRUE(IsThanksBox(driver, thanks));
+    AcknowledgeThanks(driver, thanks);
+    std::vector<StoredReport> reports = StoredReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ("me@example.org", reports[0].fields["email"]);
+    EXPECT_EQ("one line\n", reports[0].fields["attachment_log"]);
+}
+
+TEST_F(ReportUpload, ServerDownThenCancelKeepsTheFormAndItsTexts)
+{
+    FormRun run(L"upload-cancel");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+    std::string error;
+    ASSERT_TRUE(StopReportServer(error)) << error;
+
+    UserDriver& driver = run.Driver();
+    HWND box = run.SendAndWaitForBox();
+    ASSERT_TRUE(IsFailureBox(driver, box, form));
+    ASSERT_TRUE(driver.Click(box, IDCANCEL));
+    ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
+
+    EXPECT_EQ(static_cast<HWND>(NULL), driver.WaitForMessageBox(kReporterCaption, 1000)) << "no thanks";
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_EQ(L"s", ReadControl(form, IDC_STEPS));
+    EXPECT_EQ(L"h", ReadControl(form, IDC_HAPPENED));
+    EXPECT_EQ(L"x", ReadControl(form, IDC_SHOULDHAPPEN));
+    EXPECT_EQ(L"me@example.org", ReadControl(form, IDC_EMAIL));
+
+    // The same form sends once the server is back.
+    ASSERT_TRUE(StartReportServer("", error)) << error;
+    HWND thanks = run.SendAndWaitForBox();
+    EXPECT_TRUE(IsThanksBox(driver, thanks));
+    AcknowledgeThanks(driver, thanks);
+    EXPECT_EQ(1u, StoredReports().size());
+}
+
+TEST_F(ReportUpload, ServerAnswering500GetsTheFailureBoxAndNoThanks)
+{
+    std::string error;
+    ASSERT_TRUE(StartReportServer("--fail-uploads", error)) << error;
+    FormRun run(L"upload-500");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L""));
+
+    UserDriver& driver = run.Driver();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HWND box = attempt == 0 ? run.SendAndWaitForBox() : driver.WaitForMessageBox(kReporterCaption, kWindowTimeoutMs);
+        ASSERT_TRUE(IsFailureBox(driver, box, form)) << "attempt " << attempt;
+        ASSERT_TRUE(driver.Click(box, attempt == 0 ? IDRETRY : IDCANCEL));
+        ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
+    }
+    EXPECT_EQ(2u, CountServerRequests("POST /bugreport/report/ 500"));
+    EXPECT_TRUE(IsWindowVisible(form));
+    for (const std::wstring& shown : driver.ShownWindows())
+        EXPECT_EQ(std::wstring::npos, shown.find(L"Thanks")) << Narrow(shown);
+    EXPECT_TRUE(StoredReports().empty());
+    ASSERT_TRUE(driver.Click(form, IDC_CANCEL));
+    EXPECT_TRUE(driver.WaitForExit(kExitTimeoutMs));
+}
+
+TEST_F(ReportUpload, LogHeldOpenForWritingByBrevoraIsSent)
+{
+    const std::string logBytes = "player: still running\n";
+    AppLog log(logBytes);
+    // As Brevora holds it while it runs: writing, others may only read.
+    HANDLE held = CreateFileW(AppLogPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    FormRun run(L"upload-held");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L""));
+    HWND box = run.SendAndWaitForBox();
+    EXPECT_TRUE(IsThanksBox(run.Driver(), box));
+    AcknowledgeThanks(run.Driver(), box);
+    CloseHandle(held);
+
+    std::vector<StoredReport> reports = StoredReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(logBytes, reports[0].fields["attachment_log"]);
+}
+
+TEST_F(ReportUpload, ProfilePathOutsideTheAnsiCodePageStillSendsEverySystemEntry)
+{
+    // Japanese letters have no place in the single-byte code page the
+    // prefix runs with, so the profile's path has no ANSI form.
+    FormRun run(L"upload-\u65e5\u672c");
+    ASSERT_NE(std::string::npos, Ansi(run.Temp().Path()).find('?')) << "the folder name fits the code page";
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L""));
+    const std::string systemInfo = SystemInfoFromProfile(run);
+    HWND box = run.SendAndWaitForBox();
+    EXPECT_TRUE(IsThanksBox(run.Driver(), box));
+    AcknowledgeThanks(run.Driver(), box);
+
+    std::vector<StoredReport> reports = StoredReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(systemInfo, reports[0].fields["system_info"]);
+    EXPECT_NE(std::string::npos, systemInfo.find("BREVORA_TEST="));
+}
+
+}  // namespace
