@@ -1,50 +1,139 @@
 #!/usr/bin/env bash
-# The reporter's main job on an embedded default: builds the Windows program
-# and starts it in crash mode under Wine with three files (a dump, a log and
-# a configuration file; sample files are made when none are given).
+# The reporter's main job.
 #
-#   scripts/run-main.sh [DUMP LOG CONF]
+#   scripts/run-main.sh                  the whole bug-report flow
+#   scripts/run-main.sh DUMP LOG CONF    crash mode with these three files
 #
-# With a display (DISPLAY set) you use the dialog yourself. Without one it
-# runs on a private Xvfb display, saves a screenshot of the dialog to
-# build/main-job/crash-dialog.png and closes the program.
+# Bug-report flow: builds the reference report server (native tree) and the
+# Windows program, starts the server on loopback with a data folder of its
+# own (build/main-job/server-data, emptied first), puts a sample application
+# log into the Wine user's profile, runs the reporter under Wine against the
+# server and, at the end, shows the stored report with the server's `show`.
+# With a display (DISPLAY set) you fill in the form yourself. Without one it
+# runs on a private Xvfb display, where tests/wine/main_job_driver.exe fills
+# in the form as a user would and saves a screenshot of each step to
+# build/main-job/screenshots/.
+#
+# Crash mode: starts the reporter with the three files (with a display you
+# use the dialog; without one a screenshot goes to
+# build/main-job/crash-dialog.png and the program is closed).
+#
+# BREVORA_WIN_BUILD and BREVORA_NATIVE_BUILD name other build trees than
+# build/win64 and build/native (already configured); the server listens on
+# the port the Windows tree was built for.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 scripts/setup.sh
-cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 --target brevora-bugreporter -j "$(nproc)"
-
+jobs="$(nproc)"
+win="${BREVORA_WIN_BUILD:-$root/build/win64}"
+native="${BREVORA_NATIVE_BUILD:-$root/build/native}"
 work="$root/build/main-job"
 state="$work/wine"
 mkdir -p "$work"
-if [ $# -eq 3 ]; then
-    files=("$1" "$2" "$3")
-else
-    printf 'MDMP sample crash dump\n' >"$work/brevora.dmp"
-    printf '2026-12-07 10:00:00 player: started\n2026-12-07 10:00:05 player: segmentation fault\n' >"$work/brevora.log"
-    printf '[general]\nlanguage=en\n' >"$work/brevora.conf"
-    files=("$work/brevora.dmp" "$work/brevora.log" "$work/brevora.conf")
-fi
+
+build_windows() {  # build_windows TARGET...
+    [ -n "${BREVORA_WIN_BUILD:-}" ] || cmake --preset windows-x64 >/dev/null
+    cmake --build "$win" -j "$jobs" --target "$@"
+}
+
 # The program takes Windows paths; Wine maps the Linux root to drive Z:.
-winpaths=()
-for f in "${files[@]}"; do
-    winpaths+=("Z:$(realpath -m "$f" | tr '/' '\\')")
-done
+windows_path() {
+    printf 'Z:%s' "$(realpath -m "$1" | tr '/' '\\')"
+}
 
-exe="$root/build/win64/bin/brevora-bugreporter.exe"
-if [ -n "${DISPLAY:-}" ]; then
-    exec scripts/wine-run.sh --state "$state" "$exe" "${winpaths[@]}"
+run_crash_mode() {
+    build_windows brevora-bugreporter
+    local exe="$win/bin/brevora-bugreporter.exe"
+    local winpaths=()
+    for f in "$@"; do
+        winpaths+=("$(windows_path "$f")")
+    done
+    if [ -n "${DISPLAY:-}" ]; then
+        exec scripts/wine-run.sh --state "$state" "$exe" "${winpaths[@]}"
+    fi
+    # Prepare the prefix and the display first, so the dialog is up when we look.
+    scripts/wine-run.sh --state "$state" cmd /c exit
+    scripts/wine-run.sh --state "$state" "$exe" "${winpaths[@]}" &
+    local reporter=$!
+    sleep 4
+    local shot="$work/crash-dialog.png"
+    DISPLAY=":$(tr -d "[:space:]" <"$state/display")" import -window root "$shot" &&
+        convert "$shot" -trim +repage "$shot" || true
+    echo "crash dialog shown; screenshot: $shot"
+    scripts/wine-stop.sh --state "$state"
+    wait "$reporter" 2>/dev/null || true
+}
+
+run_bug_report_flow() {
+    [ -n "${BREVORA_NATIVE_BUILD:-}" ] || cmake --preset linux-native >/dev/null
+    cmake --build "$native" -j "$jobs" --target brevora-report-server
+    build_windows brevora-bugreporter main_job_driver
+    local server="$native/bin/brevora-report-server"
+    local port
+    port="$(sed -n 's/^BREVORA_REPORT_SERVER_PORT:STRING=//p' "$win/CMakeCache.txt")"
+
+    # A server of its own, on the port the reporter was built for.
+    local data="$work/server-data"
+    rm -rf "$data"
+    mkdir -p "$data"
+    printf 'Player\nLibrary\nSettings\n' >"$data/components.txt"
+    "$server" serve --data "$data" --listen "127.0.0.1:$port" 2>"$work/server.log" </dev/null &
+    local server_pid=$!
+    trap "kill $server_pid 2>/dev/null; wait $server_pid 2>/dev/null; scripts/wine-stop.sh --state '$state'" EXIT
+    local listening=0
+    for _ in $(seq 100); do
+        kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.log" >&2; exit 1; }
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            listening=1
+            break
+        fi
+        sleep 0.1
+    done
+    [ "$listening" = 1 ] || { echo "run-main: the server does not listen on $port" >&2; exit 1; }
+    echo "run-main: report server on 127.0.0.1:$port, data in $data"
+
+    # The application log that the report carries, where Brevora keeps it.
+    scripts/wine-run.sh --state "$state" cmd /c exit
+    local logdir="$state/prefix/drive_c/users/$(id -un)/.brevora"
+    mkdir -p "$logdir"
+    printf '2026-12-07 10:00:00 player: started\r\n2026-12-07 10:00:05 library: scanning E:/\r\n2026-12-07 10:05:05 library: scan stalled\r\n' \
+        >"$logdir/brevora.log"
+
+    local exe="$win/bin/brevora-bugreporter.exe"
+    if [ -n "${DISPLAY:-}" ]; then
+        echo "run-main: fill in the form and press Send"
+        scripts/wine-run.sh --state "$state" "$exe" || true
+    else
+        local shots="$work/screenshots"
+        rm -rf "$shots"
+        mkdir -p "$shots"
+        scripts/wine-run.sh --state "$state" "$win/bin/main_job_driver.exe" "$(windows_path "$exe")" \
+            "$(windows_path "$shots")" || true
+        for bmp in "$shots"/*.bmp; do
+            [ -e "$bmp" ] || continue
+            convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+        done
+        echo "run-main: screenshots in $shots: $(cd "$shots" && ls | tr '\n' ' ')"
+    fi
+
+    local id
+    id="$("$server" list --data "$data" | tail -n 1 | cut -f 1)"
+    if [ -z "$id" ]; then
+        echo "run-main: no report arrived at the server" >&2
+        exit 1
+    fi
+    echo "run-main: the server stored report $id:"
+    echo
+    "$server" show --data "$data" "$id"
+}
+
+if [ $# -eq 3 ]; then
+    run_crash_mode "$1" "$2" "$3"
+elif [ $# -eq 0 ]; then
+    run_bug_report_flow
+else
+    echo "usage: $0 [DUMP LOG CONF]" >&2
+    exit 2
 fi
-
-# Prepare the prefix and the display first, so the dialog is up when we look.
-scripts/wine-run.sh --state "$state" cmd /c exit
-scripts/wine-run.sh --state "$state" "$exe" "${winpaths[@]}" &
-reporter=$!
-sleep 4
-shot="$work/crash-dialog.png"
-DISPLAY=":$(tr -d "[:space:]" <"$state/display")" import -window root "$shot" && convert "$shot" -trim +repage "$shot" || true
-echo "crash dialog shown; screenshot: $shot"
-scripts/wine-stop.sh --state "$state"
-wait "$reporter" 2>/dev/null || true
