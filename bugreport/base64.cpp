@@ -1,9 +1,30 @@
 #include "bugreport/base64.h"
 
+#include <array>
 #include <cstdlib>
+#include <cstring>
 
-static const char kAlphabet[] =
+static constexpr char kAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two characters of every 12-bit value, so that three bytes take two
+// lookups instead of four: the encoder runs near the speed of a copy.
+struct CharPairs
+{
+    char pairs[4096][2];
+};
+
+static constexpr CharPairs MakeCharPairs()
+{
+    CharPairs table = {};
+    for (int i = 0; i < 4096; ++i) {
+        table.pairs[i][0] = kAlphabet[i >> 6];
+        table.pairs[i][1] = kAlphabet[i & 0x3F];
+    }
+    return table;
+}
+
+static const CharPairs kCharPairs = MakeCharPairs();
 
 static void EncodeGroup(uint8_t a, uint8_t b, uint8_t c, char* out)
 {
@@ -33,7 +54,9 @@ size_t Base64EncodeBlock(Base64State* state, uint32_t length, const char* bytes,
     }
 
     while (end - in >= 3) {
-        EncodeGroup(in[0], in[1], in[2], p);
+        const uint32_t group = (static_cast<uint32_t>(in[0]) << 16) | (static_cast<uint32_t>(in[1]) << 8) | in[2];
+        std::memcpy(p, kCharPairs.pairs[group >> 12], 2);
+        std::memcpy(p + 2, kCharPairs.pairs[group & 0xFFF], 2);
         in += 3;
         p += 4;
     }
