@@ -10,6 +10,7 @@
 //   DXDIAG_STANDIN_UNREADABLE "1": a folder takes the report file's place
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
