@@ -10,6 +10,7 @@
 #include "bugreport/report_profile.h"
 #include "bugreport/report_upload.h"
 #include "bugreport/server_queries.h"
+#include "app/escape_to_dialog.h"
 #include "res/resource.h"
 
 static const WCHAR kBugReportSection[] = L"Bug Report";
@@ -38,23 +39,6 @@ static const DescriptionEdit* FindDescriptionEdit(int id)
             return &edit;
     }
     return NULL;
-}
-
-// The edit class's own procedure, behind the descriptions' subclass.
-static WNDPROC g_pfnEditProc = NULL;
-
-// A multi-line edit takes every key, and answers Esc by closing its dialog,
-// which would throw away the user's report; here Esc goes to the dialog
-// manager as in every other control, and the form ignores it.
-static LRESULT CALLBACK DescriptionEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    LRESULT result = CallWindowProcW(g_pfnEditProc, edit, message, wParam, lParam);
-    if (message == WM_GETDLGCODE && lParam != 0) {
-        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
-        if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE)
-            result &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
-    }
-    return result;
 }
 
 static void SetDialogIcon(HWND hDlg)
@@ -96,8 +80,7 @@ static void OnInitDialog(HWND hDlg)
 
     for (const DescriptionEdit& edit : kDescriptionEdits) {
         HWND control = GetDlgItem(hDlg, edit.id);
-        g_pfnEditProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DescriptionEditProc)));
+        RouteEscapeToDialog(control);
         SetWindowTextW(control, edit.example);
         SendMessageW(control, EM_SETREADONLY, TRUE, 0);
     }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/escape_to_dialog.h"
 #include "app/globals.h"
 #include "build_settings.h"
 #include "crash/email.h"
@@ -88,6 +89,7 @@ static void OnInitDialog(HWND hwnd)
     HICON icon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDI_APP));
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    RouteEscapeToDialog(GetDlgItem(hwnd, IDC_COMMENTS));
     SetFocus(GetDlgItem(hwnd, IDC_COMMENTS));
 }
 

@@ -268,11 +268,17 @@ TEST_F(CrashModeTest, EscapeDoesNothing)
     UserDriver driver;
     HWND dialog = StartCrashDialog(driver, FilePath(L"none.dmp"), FilePath(L"none.log"), FilePath(L"none.conf"));
     ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
-    // What the dialog manager makes of the Esc key.
+    // Esc in the comment edit, which has the focus and would lose what the
+    // user typed were it to close the dialog; then what the dialog manager
+    // makes of the key anywhere else.
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, L"typed"));
+    HWND comments = GetDlgItem(dialog, IDC_COMMENTS);
+    PostMessageW(comments, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(comments, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    EXPECT_FALSE(driver.WaitForWindowGone(dialog, 1500)) << "Esc in the comment ended the dialog\n" << driver.Report();
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageW(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    EXPECT_FALSE(driver.WaitForWindowGone(dialog, 1500)) << "Esc ended the dialog\n" << driver.Report();
+    EXPECT_FALSE(driver.WaitForWindowGone(dialog, 1500)) << "IDCANCEL ended the dialog\n" << driver.Report();
+    EXPECT_EQ(L"typed", ReadWindowText(comments));
     EXPECT_TRUE(driver.IsRunning());
     ASSERT_TRUE(driver.Click(dialog, IDC_DONTSEND));
     ExpectEndsWithStatusZero(driver);
