@@ -15,6 +15,7 @@
 #include "build_settings.h"
 #include "res/resource.h"
 #include "tests/wine/mapi_record.h"
+#include "tests/wine/screenshot.h"
 #include "tests/wine/startup_support.h"
 #include "tests/wine/test_support.h"
 
@@ -148,7 +149,11 @@ TEST_F(CrashModeTest, MailCarriesAddressesSubjectUtf8CommentAndTheThreeFiles)
     // Enter arrives as a carriage return; the edit stores a line break as CR LF.
     const std::wstring typed = L"Gr\u00fc\u00dfe \u2013 it froze \u65e5\u672c \U0001F600\rsecond line";
     const std::wstring comment = L"Gr\u00fc\u00dfe \u2013 it froze \u65e5\u672c \U0001F600\r\nsecond line";
-    RecordedSend mail = SendWithComment(driver, dialog, typed);
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, typed));
+    Sleep(500);  // let the dialog draw the comment, for the screenshot
+    CreateDirectoryW(L"screenshots", NULL);
+    EXPECT_TRUE(SaveWindowScreenshot(dialog, L"screenshots\\crash-comment.bmp"));
+    RecordedSend mail = SendWithComment(driver, dialog, L"");
 
     EXPECT_EQ(static_cast<unsigned long>(MAPI_DIALOG), mail.flags);
     EXPECT_EQ(0u, mail.session);
