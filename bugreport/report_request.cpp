@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/scoped_handles.h"
+#include "bugreport/internet_timeouts.h"
 #include "bugreport/report_body.h"
 #include "bugreport/report_gathering.h"
 #include "build_settings.h"
@@ -30,10 +31,7 @@ struct FreeDeleter
 
 static void SetUploadTimeouts(HINTERNET handle)
 {
-    DWORD connect = kConnectTimeoutMs, send = kSendTimeoutMs, receive = kReceiveTimeoutMs;
-    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
-    InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof(send));
-    InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    SetInternetTimeouts(handle, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
 }
 
 static bool IsAccepted(HINTERNET request)

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/scoped_handles.h"
+#include "bugreport/internet_timeouts.h"
 #include "bugreport/server_response.h"
 #include "build_settings.h"
 
@@ -21,10 +22,7 @@ static const DWORD kReceiveTimeoutMs = 20000;
 
 static void SetQueryTimeouts(HINTERNET handle)
 {
-    DWORD connect = kConnectTimeoutMs, send = kSendTimeoutMs, receive = kReceiveTimeoutMs;
-    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
-    InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof(send));
-    InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    SetInternetTimeouts(handle, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
 }
 
 static bool ReadInternetChunk(void* source, char* buffer, size_t size, size_t* got)

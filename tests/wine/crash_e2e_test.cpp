@@ -41,14 +41,6 @@ std::string Ansi(const std::wstring& text)
     return out;
 }
 
-void WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
-    CloseHandle(file);
-}
 
 // A folder holding the reporter and the stand-in mapi32.dll next to it, as a
 // user's mail program would be found, plus the crash files of one test.
@@ -72,7 +64,7 @@ protected:
     std::wstring CreateCrashFile(const wchar_t* name, const std::string& bytes = "data")
     {
         std::wstring path = FilePath(name);
-        WriteFileBytes(path, bytes);
+        EXPECT_TRUE(WriteFileBytes(path, bytes)) << "cannot create a crash file";
         return path;
     }
 
@@ -329,7 +321,7 @@ TEST_P(CrashMailResult, DialogClosesItselfAfterTheMailProgramReturns)
     }
     EXPECT_TRUE(IsWindow(dialog));
 
-    WriteFileBytes(m_hold, "");  // the user closes the compose window
+    ASSERT_TRUE(WriteFileBytes(m_hold, ""));  // the user closes the compose window
     ASSERT_TRUE(WaitForMail(true)) << driver.Report();
     const DWORD returned = GetTickCount();
     ASSERT_TRUE(driver.WaitForWindowGone(dialog, 15000)) << driver.Report();

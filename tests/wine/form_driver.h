@@ -75,5 +75,3 @@ int ReadComboSelection(HWND dialog, int controlId);
 std::string DescribeEntries(const ProfileEntries& entries);
 
 // Bytes of a file, or false when it cannot be read.
-bool ReadFileBytes(const std::wstring& path, std::string& bytes);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);

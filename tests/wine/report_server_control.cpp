@@ -1,5 +1,7 @@
 #include "tests/wine/report_server_control.h"
 
+#include "tests/wine/test_support.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -21,31 +23,6 @@ std::wstring ControlFolder()
     return path;
 }
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-bool ReadBytes(const std::wstring& path, std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bytes.clear();
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return true;
-}
 
 // Sends one command line to the launcher and waits for its reply.
 bool SendControlCommand(const std::string& command, std::string& error)
@@ -58,14 +35,14 @@ bool SendControlCommand(const std::string& command, std::string& error)
     const std::wstring reply = folder + L"\\reply";
     DeleteFileW(reply.c_str());
     const std::wstring pending = folder + L"\\request.tmp";
-    if (!WriteBytes(pending, command + "\n") ||
+    if (!WriteFileBytes(pending, command + "\n") ||
         !MoveFileExW(pending.c_str(), (folder + L"\\request").c_str(), MOVEFILE_REPLACE_EXISTING)) {
         error = "cannot write the request '" + command + "'";
         return false;
     }
     const DWORD start = GetTickCount();
     std::string answer;
-    while (!ReadBytes(reply, answer)) {
+    while (!ReadFileBytes(reply, answer)) {
         if (GetTickCount() - start > kReplyTimeoutMs) {
             error = "no reply to '" + command + "'";
             return false;
@@ -125,7 +102,7 @@ bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error)
             if (field.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
             std::string bytes;
-            if (ReadBytes(folder + L"\\" + name + L"\\" + field.cFileName, bytes))
+            if (ReadFileBytes(folder + L"\\" + name + L"\\" + field.cFileName, bytes))
                 report.fields[Narrow(field.cFileName)] = bytes;
         } while (FindNextFileW(fields, &field));
         FindClose(fields);

@@ -43,20 +43,6 @@ std::wstring FromUnixPath(const std::wstring& path)
     return windows;
 }
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
 
 void RemoveTree(const std::wstring& path)
 {
@@ -183,7 +169,7 @@ void RemoveServedFile(const char* name)
 
 size_t CountServerRequests(const char* path)
 {
-    std::istringstream log(ReadWholeFile(FromUnixPath(EnvironmentValue(L"BREVORA_E2E_SERVER_LOG"))));
+    std::istringstream log(ReadFileBytes(FromUnixPath(EnvironmentValue(L"BREVORA_E2E_SERVER_LOG"))));
     size_t count = 0;
     std::string line;
     while (std::getline(log, line)) {
@@ -217,7 +203,7 @@ EnvironmentChanges BrowserStandIn::Environment() const
 std::vector<std::vector<std::wstring>> BrowserStandIn::Starts() const
 {
     std::vector<std::vector<std::wstring>> starts;
-    std::istringstream record(ReadWholeFile(m_record));
+    std::istringstream record(ReadFileBytes(m_record));
     std::string line;
     while (std::getline(record, line)) {
         if (line == "start")

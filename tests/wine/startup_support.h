@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/test_support.h"
 #include "tests/wine/user_driver.h"
 
 extern const wchar_t kReporterCaption[];

@@ -116,7 +116,7 @@ EnvironmentChanges StandInEnvironment(const std::wstring& folder, const StandInS
     EnvironmentChanges changes;
     changes.push_back({ L"DXDIAG_STANDIN_RECORD", folder + L"\\" + kRecordName });
     if (script.writesReport) {
-        WriteFileBytes(source, script.report);
+        EXPECT_TRUE(WriteFileBytes(source, script.report)) << "cannot write the stand-in's report";
         changes.push_back({ L"DXDIAG_STANDIN_REPORT", source });
     } else {
         changes.push_back({ L"DXDIAG_STANDIN_REPORT", L"" });
@@ -160,30 +160,6 @@ StandInRecord ReadStandInRecord(const std::wstring& folder)
     return record;
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
-}
-
-void WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot create " << Narrow(path);
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL));
-    EXPECT_EQ(bytes.size(), written);
-    CloseHandle(file);
-}
 
 ::testing::AssertionResult FindReporterFiles(const ScratchFolder& temp, ReporterFiles& files)
 {

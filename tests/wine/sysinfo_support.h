@@ -62,8 +62,6 @@ struct StandInRecord
 };
 StandInRecord ReadStandInRecord(const std::wstring& folder);
 
-std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // The reporter's two files in its temporary folder: the profile is made
 // first, the diagnostic report second.

@@ -94,7 +94,7 @@ class ImportDxDiagReportTest : public Gathering, public ::testing::WithParamInte
 TEST_P(ImportDxDiagReportTest, WritesTheReportAsContent)
 {
     const ImportCase& c = GetParam();
-    WriteFileBytes(g_szDxDiagPath, c.report);
+    ASSERT_TRUE(WriteFileBytes(g_szDxDiagPath, c.report));
 
     ImportDxDiagReport();
 
@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Gathering, ReportPresentAtTheFirstCheckIsReadAfterOneSleep)
 {
-    WriteFileBytes(g_szDxDiagPath, "Report");
+    ASSERT_TRUE(WriteFileBytes(g_szDxDiagPath, "Report"));
     DWORD start = GetTickCount();
 
     ImportDxDiagReport();

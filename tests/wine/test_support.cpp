@@ -30,6 +30,37 @@ struct HandleGuard
 
 }  // namespace
 
+bool ReadFileBytes(const std::wstring& path, std::string& bytes)
+{
+    HandleGuard file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 NULL, OPEN_EXISTING, 0, NULL));
+    if (file.h == INVALID_HANDLE_VALUE)
+        return false;
+    bytes.clear();
+    std::vector<char> buffer(1 << 16);
+    DWORD got = 0;
+    while (ReadFile(file.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, NULL) && got > 0)
+        bytes.append(buffer.data(), got);
+    return true;
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    ReadFileBytes(path, bytes);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HandleGuard file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (file.h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
+    return ok && written == bytes.size();
+}
+
 bool RunAndCapture(const std::wstring& applicationPath, const std::string& commandLine,
                    std::string& output, DWORD& exitCode, DWORD timeoutMs)
 {
