@@ -39,6 +39,19 @@ protected:
             AddSystemInfoEntry(run, L"BREVORA_TEST", L"entry after the environment");
         return form;
     }
+
+    // Fills in the form, stops the server and presses Send: the failure box.
+    void SendWithTheServerDown(FormRun& run, HWND& form, HWND& box)
+    {
+        form = StartForm(run);
+        ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+        ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+        std::string error;
+        ASSERT_TRUE(StopReportServer(error)) << error;
+
+        box = run.SendAndWaitForBox();
+        ASSERT_TRUE(IsFailureBox(run.Driver(), box, form));
+    }
 };
 
 TEST_F(ReportUpload, WholeReportArrivesFieldByField)
@@ -124,15 +137,10 @@ TEST_F(ReportUpload, ServerDownThenRetryAfterItsRestartStoresTheReportOnce)
 {
     AppLog log("one line\n");
     FormRun run(L"upload-retry");
-    HWND form = StartForm(run);
-    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
-    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
-    std::string error;
-    ASSERT_TRUE(StopReportServer(error)) << error;
-
+    HWND form = NULL, box = NULL;
+    ASSERT_NO_FATAL_FAILURE(SendWithTheServerDown(run, form, box));
     UserDriver& driver = run.Driver();
-    HWND box = run.SendAndWaitForBox();
-    ASSERT_TRUE(IsFailureBox(driver, box, form));
+    std::string error;
     ASSERT_TRUE(StartReportServer("", error)) << error;
     ASSERT_TRUE(driver.Click(box, IDRETRY));
     ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
@@ -149,15 +157,10 @@ TEST_F(ReportUpload, ServerDownThenRetryAfterItsRestartStoresTheReportOnce)
 TEST_F(ReportUpload, ServerDownThenCancelKeepsTheFormAndItsTexts)
 {
     FormRun run(L"upload-cancel");
-    HWND form = StartForm(run);
-    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
-    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
-    std::string error;
-    ASSERT_TRUE(StopReportServer(error)) << error;
-
+    HWND form = NULL, box = NULL;
+    ASSERT_NO_FATAL_FAILURE(SendWithTheServerDown(run, form, box));
     UserDriver& driver = run.Driver();
-    HWND box = run.SendAndWaitForBox();
-    ASSERT_TRUE(IsFailureBox(driver, box, form));
+    std::string error;
     ASSERT_TRUE(driver.Click(box, IDCANCEL));
     ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
 
