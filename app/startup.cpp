@@ -7,12 +7,12 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/globals.h"
-#include "app/scoped_handles.h"
+#include "bugreport/report_files.h"
+#include "win32/fixed_texts.h"
+#include "win32/scoped_handles.h"
 #include "app/update_address.h"
 #include "bugreport/server_queries.h"
 
-static const WCHAR kCaption[] = L"Brevora Bug Reporter";
 static const WCHAR kOfflineText[] = L"Connect your computer to internet if you want to report a problem.";
 static const WCHAR kUpdateText[] =
     L"You are not using the latest version of Brevora.\nDo you want to update it before reporting a bug?";

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "app/cmdline.h"
-#include "app/globals.h"
 #include "app/startup.h"
 #include "bugreport/bugreport_dialog.h"
 #include "bugreport/wait_dialog.h"
@@ -17,6 +16,8 @@ static const size_t kCrashModeArgCount = 4;
 
 static const int kExitSuccess = 0;
 static const int kExitTempFilesFailed = 1;
+
+int g_bBugReportMode = 0;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

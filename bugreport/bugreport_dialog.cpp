@@ -4,16 +4,16 @@
 #include <memory>
 #include <new>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
 #include "bugreport/details_dialog.h"
 #include "bugreport/form_examples.h"
 #include "bugreport/report_profile.h"
-#include "bugreport/report_upload.h"
+#include "bugreport/send_report.h"
 #include "bugreport/server_queries.h"
-#include "app/escape_to_dialog.h"
+#include "win32/escape_to_dialog.h"
 #include "res/resource.h"
+#include "win32/fixed_texts.h"
 
-static const WCHAR kBugReportSection[] = L"Bug Report";
 static const WCHAR kFallbackComponents[] = L"Brevora\n";
 
 // A description edit with its example, its example-cleared flag and its
@@ -27,9 +27,9 @@ struct DescriptionEdit
 };
 
 static const DescriptionEdit kDescriptionEdits[] = {
-    { IDC_STEPS, kStepsExample, &g_bStepsCleared, L"Steps" },
-    { IDC_HAPPENED, kHappenedExample, &g_bHappenedCleared, L"Happened" },
-    { IDC_SHOULDHAPPEN, kShouldHappenExample, &g_bShouldHappenCleared, L"ShouldHappen" },
+    { IDC_STEPS, kStepsExample, &g_bStepsCleared, kProfileKeySteps },
+    { IDC_HAPPENED, kHappenedExample, &g_bHappenedCleared, kProfileKeyHappened },
+    { IDC_SHOULDHAPPEN, kShouldHappenExample, &g_bShouldHappenCleared, kProfileKeyShouldHappen },
 };
 
 static const DescriptionEdit* FindDescriptionEdit(int id)
@@ -75,7 +75,7 @@ static void OnInitDialog(HWND hDlg)
     // written here.
     HWND list = GetDlgItem(hDlg, IDC_ELEMENT);
     SendMessageW(list, CB_SETCURSEL, 0, 0);
-    WriteProfileField(list, L"Element");
+    WriteProfileField(list, kProfileKeyElement);
     SetFocus(list);
 
     for (const DescriptionEdit& edit : kDescriptionEdits) {
@@ -115,12 +115,12 @@ static void OnContactSwitch(HWND hDlg)
     if (IsDlgButtonChecked(hDlg, IDC_ALLOWCONTACT) == BST_CHECKED) {
         SetWindowTextW(email, L"");
         EnableWindow(email, TRUE);
-        WritePrivateProfileStringW(kBugReportSection, L"AllowContact", L"1", g_szProfilePath);
+        WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyAllowContact, L"1", g_szProfilePath);
     } else {
         SetWindowTextW(email, kEmailExample);
         EnableWindow(email, FALSE);
-        WritePrivateProfileStringW(kBugReportSection, L"AllowContact", NULL, g_szProfilePath);
-        WritePrivateProfileStringW(kBugReportSection, L"Email", NULL, g_szProfilePath);
+        WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyAllowContact, NULL, g_szProfilePath);
+        WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyEmail, NULL, g_szProfilePath);
     }
 }
 
@@ -156,9 +156,9 @@ static void OnCommand(HWND hDlg, int id, int code)
     else if (code == EN_CHANGE && edit != NULL)
         OnDescriptionChanged(hDlg, *edit);
     else if (code == EN_CHANGE && id == IDC_EMAIL)
-        WriteProfileField(GetDlgItem(hDlg, IDC_EMAIL), L"Email");
+        WriteProfileField(GetDlgItem(hDlg, IDC_EMAIL), kProfileKeyEmail);
     else if (code == CBN_SELCHANGE && id == IDC_ELEMENT)
-        WriteProfileField(GetDlgItem(hDlg, IDC_ELEMENT), L"Element");
+        WriteProfileField(GetDlgItem(hDlg, IDC_ELEMENT), kProfileKeyElement);
 }
 
 // Every message returns FALSE: the dialog manager does its default work

@@ -3,7 +3,7 @@
 #include <memory>
 #include <new>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
 #include "res/resource.h"
 
 // Reads the whole profile through g_hProfile; the profile service writes by

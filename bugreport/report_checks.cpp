@@ -2,8 +2,8 @@
 
 #include "bugreport/form_examples.h"
 #include "res/resource.h"
+#include "win32/fixed_texts.h"
 
-static const WCHAR kCaption[] = L"Brevora Bug Reporter";
 
 struct DescriptionCheck
 {

@@ -7,13 +7,14 @@
 #include <new>
 #include <string>
 
-#include "app/globals.h"
-#include "app/scoped_handles.h"
+#include "bugreport/report_files.h"
+#include "win32/scoped_handles.h"
 #include "bugreport/app_log_path.h"
-#include "bugreport/file_payload.h"
-#include "bugreport/report_records.h"
-#include "bugreport/section_text.h"
+#include "report_format/file_payload.h"
+#include "report_format/upload_body.h"
+#include "report_format/section_text.h"
 #include "res/resource.h"
+#include "win32/fixed_texts.h"
 
 #include <userenv.h>
 
@@ -49,7 +50,7 @@ static std::string ReadSystemInfoText()
     std::unique_ptr<WCHAR[]> block(new (std::nothrow) WCHAR[kSectionUnits]);
     if (!block)
         return std::string();
-    const DWORD units = GetPrivateProfileSectionW(L"System Information", block.get(), kSectionUnits, g_szProfilePath);
+    const DWORD units = GetPrivateProfileSectionW(kProfileSectionSystemInfo, block.get(), kSectionUnits, g_szProfilePath);
     if (units == 0)
         return std::string();
     const int bytes = WideCharToMultiByte(CP_ACP, 0, block.get(), static_cast<int>(units), NULL, 0, NULL, NULL);

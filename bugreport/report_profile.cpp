@@ -3,11 +3,9 @@
 #include <memory>
 #include <new>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
+#include "win32/fixed_texts.h"
 
-const WCHAR kProfileSectionDxDiag[] = L"DxDiag";
-const WCHAR kProfileSectionSystemInfo[] = L"System Information";
-const WCHAR kProfileSectionBugReport[] = L"Bug Report";
 
 // The outcome of each write is not looked at: a failed write leaves the file
 // as it was, and there is nothing the user could do about it.

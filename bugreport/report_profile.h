@@ -6,10 +6,6 @@
 
 #include <windows.h>
 
-extern const WCHAR kProfileSectionDxDiag[];
-extern const WCHAR kProfileSectionSystemInfo[];
-extern const WCHAR kProfileSectionBugReport[];
-
 // Copies the control's text into [Bug Report] under key. An empty control
 // writes nothing, so the key keeps its earlier value.
 void WriteProfileField(HWND control, const WCHAR* key);

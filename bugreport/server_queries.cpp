@@ -4,26 +4,17 @@
 
 #include <memory>
 
-#include "app/scoped_handles.h"
-#include "bugreport/internet_timeouts.h"
-#include "bugreport/server_response.h"
-#include "build_settings.h"
+#include "win32/scoped_handles.h"
+#include "win32/internet_session.h"
+#include "report_format/query_answers.h"
 
-static const WCHAR kAgent[] = L"Brevora Bug Reporter";
 static const WCHAR kComponentsPath[] = L"/bugreport/components/";
 static const WCHAR kLatestVersionPath[] = L"/bugreport/latest_version";
 
 // A server that accepts the connection and never answers would otherwise
 // hold the program before any window appears; past these it counts as
 // unreachable. Long enough for a slow line.
-static const DWORD kConnectTimeoutMs = 15000;
-static const DWORD kSendTimeoutMs = 15000;
-static const DWORD kReceiveTimeoutMs = 20000;
-
-static void SetQueryTimeouts(HINTERNET handle)
-{
-    SetInternetTimeouts(handle, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
-}
+static const InternetTimeouts kQueryTimeouts = { 15000, 15000, 20000 };
 
 static bool ReadInternetChunk(void* source, char* buffer, size_t size, size_t* got)
 {
@@ -45,23 +36,13 @@ static size_t ConvertAnsiToWide(const char* text, size_t length, wchar_t* out, s
 // NUL). Returns false when the request failed or the body was empty.
 static bool FetchFromServer(const WCHAR* path, char* body)
 {
-    ScopedInternetHandle internet(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
-    if (!internet.IsValid())
+    ReportServerConnection server;
+    if (!ConnectToReportServer(kQueryTimeouts, server))
         return false;
-    SetQueryTimeouts(internet.Get());
-
-    ScopedInternetHandle connection(InternetConnectW(internet.Get(), BREVORA_REPORT_SERVER_HOST,
-                                                     BREVORA_REPORT_SERVER_PORT, NULL, NULL,
-                                                     INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection.IsValid())
-        return false;
-    // Some WinINet versions (Wine's) do not pass the timeouts down from the
-    // Internet handle, so the connection gets them too.
-    SetQueryTimeouts(connection.Get());
 
     // Always the server's current answer: a cached version would hide an update.
     LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(connection.Get(), L"GET", path, NULL, NULL, acceptTypes,
+    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"GET", path, NULL, NULL, acceptTypes,
                                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!request.IsValid() || !HttpSendRequestW(request.Get(), NULL, 0, NULL, 0))
         return false;

@@ -9,9 +9,10 @@
 #include <memory>
 #include <new>
 
-#include "app/globals.h"
-#include "app/scoped_handles.h"
+#include "bugreport/report_files.h"
+#include "win32/scoped_handles.h"
 #include "bugreport/report_profile.h"
+#include "win32/fixed_texts.h"
 
 // The tool's fixed place, not derived from the system folder.
 static const WCHAR kDxDiagPath[] = L"C:\\Windows\\system32\\dxdiag.exe";
@@ -24,7 +25,6 @@ static const size_t kDxDiagParametersChars = MAX_PATH;
 static const int kReportChecks = 100;
 static const DWORD kReportCheckIntervalMs = 500;
 
-static const WCHAR kDxDiagContentKey[] = L"Content";
 
 // One buffer serves every expansion: the largest an environment value can be.
 static const DWORD kExpansionChars = 32767;
@@ -142,7 +142,7 @@ void ImportDxDiagReport()
     text[converted] = L'\0';
 
     // The service writes up to the first NUL: a report with a NUL ends there.
-    WritePrivateProfileStringW(kProfileSectionDxDiag, kDxDiagContentKey, text.get(), g_szProfilePath);
+    WritePrivateProfileStringW(kProfileSectionDxDiag, kProfileKeyContent, text.get(), g_szProfilePath);
 }
 
 void CollectEnvironment()

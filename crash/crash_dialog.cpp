@@ -2,12 +2,13 @@
 
 #include <vector>
 
-#include "app/escape_to_dialog.h"
-#include "app/globals.h"
+#include "win32/escape_to_dialog.h"
 #include "build_settings.h"
 #include "crash/email.h"
 #include "res/resource.h"
+#include "win32/fixed_texts.h"
 
+SendParams g_sendParams = {};
 StringMap g_crashFields;
 HANDLE g_hSendThread = NULL;
 
@@ -60,7 +61,7 @@ DWORD WINAPI SendThreadProc(LPVOID parameter)
         CEmail email;
         email.AddTo(BREVORA_CRASH_MAILBOX, "");
         email.SetFrom(BREVORA_CRASH_MAILBOX, "");
-        email.SetSubject("Brevora Bug Reporter");
+        email.SetSubject(kMailSubject);
         email.SetBody(p->fields[kCommentsKey]);
 
         const struct { const std::string* path; const char* name; } files[] = {

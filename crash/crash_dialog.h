@@ -5,8 +5,20 @@
 
 #include <string>
 
-#include "app/string_map.h"
+#include "win32/string_map.h"
 
+// Crash mode's parameter block for the sending thread. WinMain fills the
+// paths before the dialog starts; Send Report adds the rest.
+struct SendParams
+{
+    HWND hDlg;
+    std::string dumpPath;
+    std::string confPath;
+    std::string logPath;
+    StringMap fields;
+};
+
+extern SendParams g_sendParams;
 // The dialog's input: "Comments" holds the comment in UTF-8 while it is not empty.
 extern StringMap g_crashFields;
 // The sending thread; null until Send Report is pressed.

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/string_map.h"
+#include "win32/string_map.h"
 
 class CEmail
 {

@@ -21,8 +21,8 @@ clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
     "$root/server/fuzz/report_parser_fuzzer.cpp" \
     "$root/server/report_parser.cpp" \
     "$root/server/base64_decode.cpp" \
-    "$root/bugreport/base64.cpp" \
-    "$root/bugreport/report_body.cpp" \
+    "$root/report_format/base64.cpp" \
+    "$root/report_format/record_format.cpp" \
     -o "$out/report_parser_fuzzer"
 
 cd "$out"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "bugreport/report_body.h"
+#include "report_format/record_format.h"
 #include "server/base64_decode.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bugreport/base64.h"
-#include "bugreport/report_body.h"
+#include "report_format/base64.h"
+#include "report_format/record_format.h"
 #include "server/report_parser.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "bugreport/base64.h"
-#include "bugreport/report_body.h"
+#include "report_format/base64.h"
+#include "report_format/record_format.h"
 
 namespace {
 

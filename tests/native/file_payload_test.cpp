@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "bugreport/file_payload.h"
+#include "report_format/file_payload.h"
 
 namespace {
 

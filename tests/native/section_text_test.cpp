@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "bugreport/section_text.h"
+#include "report_format/section_text.h"
 
 namespace {
 

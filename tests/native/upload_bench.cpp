@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "bugreport/base64.h"
-#include "bugreport/report_body.h"
+#include "report_format/base64.h"
+#include "report_format/record_format.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "bugreport/base64.h"
+#include "report_format/base64.h"
 #include "server/base64_decode.h"
 #include "tests/server/report_factory.h"
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "bugreport/base64.h"
+#include "report_format/base64.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "bugreport/report_body.h"
+#include "report_format/record_format.h"
 
 // A file as the reporter finds it.
 struct FileInput

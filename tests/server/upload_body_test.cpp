@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "bugreport/file_payload.h"
-#include "bugreport/report_body.h"
-#include "bugreport/report_records.h"
+#include "report_format/file_payload.h"
+#include "report_format/record_format.h"
+#include "report_format/upload_body.h"
 #include "server/report_parser.h"
 #include "tests/server/report_factory.h"
 

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
 #include "bugreport/report_profile.h"
+#include "win32/fixed_texts.h"
 
 namespace {
 

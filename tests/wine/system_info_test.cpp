@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
 #include "bugreport/system_info.h"
 #include "bugreport/wait_dialog.h"
 #include "res/resource.h"

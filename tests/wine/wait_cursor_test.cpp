@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
 #include "bugreport/bugreport_dialog.h"
 #include "bugreport/form_examples.h"
-#include "bugreport/report_upload.h"
+#include "bugreport/send_report.h"
 #include "res/resource.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "bugreport/section_text.h"
+#include "report_format/section_text.h"
 
 size_t JoinSectionEntries(char* block, size_t length)
 {

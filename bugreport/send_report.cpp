@@ -1,14 +1,14 @@
-#include "bugreport/report_upload.h"
+#include "bugreport/send_report.h"
 
 #include <cwchar>
 
-#include "app/globals.h"
+#include "bugreport/report_files.h"
 #include "bugreport/form_examples.h"
 #include "bugreport/report_checks.h"
-#include "bugreport/report_request.h"
+#include "bugreport/upload_request.h"
 #include "res/resource.h"
+#include "win32/fixed_texts.h"
 
-static const WCHAR kCaption[] = L"Brevora Bug Reporter";
 static const WCHAR kThanksText[] = L"Thanks for your bug report.";
 static const WCHAR kFailedText[] =
     L"Your bug report could not be sent to the Brevora developers.\nDo you want to try again?";
@@ -55,7 +55,7 @@ static void ClearEmailExample(HWND hDlg)
     if (wcscmp(email, kEmailExample) != 0)
         return;
     SetDlgItemTextW(hDlg, IDC_EMAIL, L"");
-    WritePrivateProfileStringW(L"Bug Report", L"Email", NULL, g_szProfilePath);
+    WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyEmail, NULL, g_szProfilePath);
 }
 
 static bool UploadWithWaitCursor(HWND hDlg)

@@ -1,9 +1,9 @@
-#include "bugreport/report_body.h"
+#include "report_format/record_format.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "bugreport/base64.h"
+#include "report_format/base64.h"
 
 const char kEmptyFilePayload[] = "WFhY\n";
 

@@ -1,4 +1,4 @@
-#include "bugreport/report_request.h"
+#include "bugreport/upload_request.h"
 
 #include <wininet.h>
 
@@ -7,32 +7,23 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/scoped_handles.h"
-#include "bugreport/internet_timeouts.h"
-#include "bugreport/report_body.h"
+#include "win32/scoped_handles.h"
+#include "win32/internet_session.h"
+#include "report_format/record_format.h"
 #include "bugreport/report_gathering.h"
-#include "build_settings.h"
 
-static const WCHAR kAgent[] = L"Brevora Bug Reporter";
 static const WCHAR kReportPath[] = L"/bugreport/report/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 static const DWORD kContentTypeHeaderLength = 47;
 
 // A server that takes the connection and never answers must not hold the
 // form for ever; a 20 MiB body on a slow line needs the generous send time.
-static const DWORD kConnectTimeoutMs = 15000;
-static const DWORD kSendTimeoutMs = 120000;
-static const DWORD kReceiveTimeoutMs = 60000;
+static const InternetTimeouts kUploadTimeouts = { 15000, 120000, 60000 };
 
 struct FreeDeleter
 {
     void operator()(char* p) const { std::free(p); }
 };
-
-static void SetUploadTimeouts(HINTERNET handle)
-{
-    SetInternetTimeouts(handle, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
-}
 
 static bool IsAccepted(HINTERNET request)
 {
@@ -45,21 +36,12 @@ static bool IsAccepted(HINTERNET request)
 
 bool PostBugReport(HWND hDlg)
 {
-    ScopedInternetHandle internet(InternetOpenW(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
-    if (!internet.IsValid())
+    ReportServerConnection server;
+    if (!ConnectToReportServer(kUploadTimeouts, server))
         return false;
-    SetUploadTimeouts(internet.Get());
-
-    ScopedInternetHandle connection(InternetConnectW(internet.Get(), BREVORA_REPORT_SERVER_HOST,
-                                                     BREVORA_REPORT_SERVER_PORT, L"", L"",
-                                                     INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection.IsValid())
-        return false;
-    // Wine's WinINet does not hand the timeouts down from the Internet handle.
-    SetUploadTimeouts(connection.Get());
 
     LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(connection.Get(), L"POST", kReportPath, NULL, NULL, acceptTypes,
+    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"POST", kReportPath, NULL, NULL, acceptTypes,
                                                   INTERNET_FLAG_NO_AUTH, 0));
     if (!request.IsValid())
         return false;

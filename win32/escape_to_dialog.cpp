@@ -1,4 +1,4 @@
-#include "app/escape_to_dialog.h"
+#include "win32/escape_to_dialog.h"
 
 // The edit class's own procedure; every edit shares it.
 static WNDPROC g_pfnEditProc = NULL;

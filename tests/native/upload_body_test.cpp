@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "bugreport/report_body.h"
-#include "bugreport/report_records.h"
+#include "report_format/record_format.h"
+#include "report_format/upload_body.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "bugreport/report_records.h"
+#include "report_format/upload_body.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "bugreport/base64.h"
-#include "bugreport/report_body.h"
+#include "report_format/base64.h"
+#include "report_format/record_format.h"
 
 const char kDxDiagAttachmentName[] = "user_info.txt";
 const char kLogAttachmentName[] = "brevora_log.txt";

@@ -1,4 +1,4 @@
-#include "bugreport/base64.h"
+#include "report_format/base64.h"
 
 #include <array>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bugreport/server_response.h"
+#include "report_format/query_answers.h"
 
 namespace {
 

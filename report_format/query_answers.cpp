@@ -1,4 +1,4 @@
-#include "bugreport/server_response.h"
+#include "report_format/query_answers.h"
 
 #include <cstring>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bugreport/report_body.h"
+#include "report_format/record_format.h"
 #include "server/report_parser.h"
 #include "tests/server/report_factory.h"
 

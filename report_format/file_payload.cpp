@@ -1,10 +1,10 @@
-#include "bugreport/file_payload.h"
+#include "report_format/file_payload.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "bugreport/report_body.h"
+#include "report_format/record_format.h"
 
 namespace {
 
