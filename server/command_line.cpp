@@ -19,6 +19,7 @@ const char kProgramUsage[] =
 
 const char kServeUsage[] =
     "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES] [--fail-uploads]\n"
+    "                                  [LIMITS]\n"
     "\n"
     "Receives bug reports over HTTP and stores them in DIR/reports.db.\n"
     "\n"
@@ -33,6 +34,22 @@ const char kServeUsage[] =
     "  --max-body BYTES    largest accepted upload, suffix K, M or G allowed (default 32M)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
+    "\n"
+    "Limits (per client address; see docs/server.md):\n"
+    "  --header-timeout SECONDS        request line and headers within (default 10)\n"
+    "  --body-min-rate BYTES           slowest body accepted, bytes a second, K or M\n"
+    "                                  allowed, 0 for none (default 8K)\n"
+    "  --body-rate-window SECONDS      averaged over (default 10)\n"
+    "  --body-grace SECONDS            no rate asked before (default 10)\n"
+    "  --max-connections-per-address N open at once from one address, 0 for no cap\n"
+    "                                  (default 16)\n"
+    "  --max-connections N             served at once; more wait (default 256)\n"
+    "  --rate-limit RULES              uploads, such as 10/min,100/day (the default);\n"
+    "                                  units s, min, h, day; off for none\n"
+    "  --query-rate-limit RULES        queries (default 60/min,1000/day)\n"
+    "  --min-free BYTES|PERCENT        refuse uploads (507) while the data folder's\n"
+    "                                  disk has less free (default the smaller of 1G\n"
+    "                                  and 5%; 0 for none)\n"
     "\n"
     "Logs one line per request on standard error. Stops on SIGINT or SIGTERM.\n";
 
@@ -186,7 +203,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             hasValue = true;
         }
         const bool known = name == "--data" ||
-                           (line.command == Command::Serve && (name == "--listen" || name == "--max-body"));
+                           (line.command == Command::Serve &&
+                            (name == "--listen" || name == "--max-body" || IsLimitOption(name)));
         if (!known) {
             if (problem.empty())
                 problem = "unknown option '" + name + "' for " + command + " (try " + command + " --help)";
@@ -205,6 +223,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             line.dataDir = value;
         } else if (name == "--listen") {
             listen = value;
+        } else if (IsLimitOption(name)) {
+            std::string limitError;
+            if (!ParseLimitOption(name, value, line.limits, limitError) && problem.empty())
+                problem = limitError;
         } else if (!ParseByteCount(value, line.maxBody) && problem.empty()) {
             problem = "bad --max-body '" + value + "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
         }

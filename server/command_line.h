@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/listen_address.h"
+#include "server/serve_limits.h"
 
 enum class Command
 {
@@ -30,6 +31,7 @@ struct CommandLine
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
     bool failUploads = false;  // serve: answer every upload with 500, store none
+    ServeLimits limits = MakeDefaultServeLimits();
     int64_t id = 0;
     std::string outDir;
 };

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "server/connection_guard.h"
 #include "server/file_io.h"
 #include "server/listen_address.h"
 #include "server/report_parser.h"
@@ -58,16 +59,49 @@ RequestHead DescribeHead(const httplib::Request& req)
     return head;
 }
 
-// Applies the head rules; true when the request has been answered.
-bool AnswerFromHead(const httplib::Request& req, httplib::Response& res, uint64_t maxBody)
+// Room for a report of bodySize bytes: the raw body and its decoded
+// payloads go through the write-ahead log and then into the database.
+uint64_t EstimateStoredSize(uint64_t bodySize)
 {
-    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), maxBody);
-    if (verdict.status == 0)
+    return bodySize * 4;
+}
+
+bool RefuseForRate(AddressRateLimiter* limiter, const httplib::Request& req, httplib::Response& res,
+                   const char* what)
+{
+    int retryAfter = 0;
+    if (limiter == nullptr || limiter->Take(GetAddressKey(req.remote_addr), GetSteadySeconds(), retryAfter))
         return false;
-    RefuseAndClose(res, verdict.status, verdict.reason);
-    if (!verdict.allow.empty())
-        res.set_header("Allow", verdict.allow);
+    RefuseAndClose(res, 429, std::string("too many ") + what + " from your address; retry in " +
+                                 std::to_string(retryAfter) + " s");
+    res.set_header("Retry-After", std::to_string(retryAfter));
     return true;
+}
+
+// Applies the head rules, the rates and the disk floor; true when the
+// request has been answered.
+bool AnswerFromHead(const httplib::Request& req, httplib::Response& res, ReportService& service)
+{
+    StartRequestStats();
+    MarkRequestHeadRead();
+
+    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), service.maxBody);
+    if (verdict.status != 0) {
+        RefuseAndClose(res, verdict.status, verdict.reason);
+        if (!verdict.allow.empty())
+            res.set_header("Allow", verdict.allow);
+        return true;
+    }
+    if (req.path != kReportPath)
+        return RefuseForRate(service.queryRate.get(), req, res, "queries");
+
+    std::string reason;
+    const uint64_t announced = req.get_header_value<uint64_t>("Content-Length");
+    if (service.diskFloor && !service.diskFloor->HasRoom(EstimateStoredSize(announced), reason)) {
+        RefuseAndClose(res, 507, reason);
+        return true;
+    }
+    return RefuseForRate(service.uploadRate.get(), req, res, "reports");
 }
 
 void ServeDataFile(const ReportService& service, const char* fileName, httplib::Response& res)
@@ -137,8 +171,16 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
     std::string error;
     {
         std::lock_guard<std::mutex> lock(service.dbMutex);
+        // Checked again under the lock, with the real size: uploads read in
+        // parallel must not pass the floor together.
+        if (service.diskFloor && !service.diskFloor->HasRoom(EstimateStoredSize(body.size()), error)) {
+            Refuse(res, 507, error);
+            return;
+        }
         if (!InsertReport(service.db.get(), origin, report, body, id, error)) {
-            Refuse(res, 500, error);
+            // A full disk rolls the insert back whole: nothing half-written.
+            const bool full = sqlite3_errcode(service.db.get()) == SQLITE_FULL;
+            Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
             return;
         }
     }
@@ -159,14 +201,16 @@ const char* DescribeStatus(int status)
     case 414: return "URI too long";
     case 415: return "unsupported media type";
     case 416: return "range not satisfiable";
+    case 429: return "too many requests";
     case 501: return "not implemented";
     default: break;
     }
     return status >= 500 ? "internal server error" : "error";
 }
 
-void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Response& res)
+void WriteLogLine(ReportService& service, const httplib::Request& req, const httplib::Response& res)
 {
+    FILE* log = service.log;
     double milliseconds = 0;
     if (g_requestStats.started) {
         milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - g_requestStats.start)
@@ -174,7 +218,8 @@ void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Respons
     }
     const size_t received = g_requestStats.started ? g_requestStats.received : req.body.size();
     g_requestStats = RequestStats();
-    if (log == nullptr)
+    // The connection guard has logged why it cut the client off.
+    if (log == nullptr || IsConnectionCutOff())
         return;
 
     std::string line = FormatUtcNow() + " " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
@@ -186,6 +231,10 @@ void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Respons
     line += duration;
     if (res.status >= 400 && !res.body.empty())
         line += " \"" + EscapeControlBytes(GetFirstLine(res.body), false) + "\"";
+    if (res.status >= 400 && service.refusals) {
+        service.refusals->Write(line);
+        return;
+    }
     line += "\n";
     // One write per line, so lines of concurrent requests do not mix.
     std::fwrite(line.data(), 1, line.size(), log);
@@ -221,13 +270,17 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
     // Refusals that need no body come before it is read: a client that
     // waits for "100 Continue" gets them without sending it at all.
     server.set_expect_100_continue_handler([&service](const httplib::Request& req, httplib::Response& res) {
-        StartRequestStats();
-        return AnswerFromHead(req, res, service.maxBody) ? res.status : 100;
+        return AnswerFromHead(req, res, service) ? res.status : 100;
     });
     server.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response& res) {
-        StartRequestStats();
-        return AnswerFromHead(req, res, service.maxBody) ? httplib::Server::HandlerResponse::Handled
-                                                         : httplib::Server::HandlerResponse::Unhandled;
+        // httplib asked the handler above first (on exactly this value): a
+        // second check would count the request twice against its rate.
+        if (req.get_header_value("Expect") == "100-continue") {
+            StartRequestStats();
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        return AnswerFromHead(req, res, service) ? httplib::Server::HandlerResponse::Handled
+                                                 : httplib::Server::HandlerResponse::Unhandled;
     });
 
     server.Get(kComponentsPath, [&service](const httplib::Request&, httplib::Response& res) {
@@ -259,6 +312,15 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
         Refuse(res, 500, "internal error: " + what);
     });
     server.set_logger([&service](const httplib::Request& req, const httplib::Response& res) {
-        WriteLogLine(service.log, req, res);
+        WriteLogLine(service, req, res);
     });
+}
+
+void ApplyServeLimits(ReportService& service, const ServeLimits& limits)
+{
+    service.refusals.reset(new RefusalLog(service.log));
+    service.uploadRate.reset(limits.uploadRate.empty() ? nullptr : new AddressRateLimiter(limits.uploadRate));
+    service.queryRate.reset(limits.queryRate.empty() ? nullptr : new AddressRateLimiter(limits.queryRate));
+    service.diskFloor.reset(limits.diskFloorOff ? nullptr
+                                                : new DiskFloor(service.dataDir, limits, service.refusals.get()));
 }

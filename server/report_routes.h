@@ -6,9 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "server/disk_floor.h"
+#include "server/rate_limiter.h"
+#include "server/refusal_log.h"
 #include "server/sqlite_handles.h"
 
 // What the routes share; outlives the httplib server it is installed on.
@@ -20,7 +24,17 @@ struct ReportService
     SqliteDatabase db;
     std::mutex dbMutex;    // one writer on the connection at a time
     FILE* log = nullptr;   // one line per request; nullptr: none
+    // Per-address rates, the free-space floor and the limited log of
+    // refusals; null: none (as in most tests).
+    std::unique_ptr<AddressRateLimiter> uploadRate;
+    std::unique_ptr<AddressRateLimiter> queryRate;
+    std::unique_ptr<DiskFloor> diskFloor;
+    std::unique_ptr<RefusalLog> refusals;
 };
+
+// Sets the rates, the floor and the refusal log of service from limits
+// (after its dataDir and log).
+void ApplyServeLimits(ReportService& service, const ServeLimits& limits);
 
 // Routes, limits, request log and socket options.
 void InstallReportRoutes(httplib::Server& server, ReportService& service);
