@@ -38,16 +38,16 @@ bool DiskFloor::HasRoom(uint64_t needed, std::string& reason)
     const bool room = freeBytes >= floor && freeBytes - floor >= needed;
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    // Only the floor itself changes the state: an upload too large for what
-    // is left above it is refused without claiming the disk is full.
-    const bool below = freeBytes < floor;
-    if (below != m_below && m_log != nullptr) {
-        m_log->WriteAlways("brevora-report-server: " +
-                           std::string(below ? "free space below the floor: uploads refused with 507 ("
-                                             : "free space back above the floor: uploads accepted again (") +
-                           FormatMiB(freeBytes) + " free in " + m_folder + ", floor " + FormatMiB(floor) + ")");
+    // One line when uploads start being refused for space and one when they
+    // are taken again, not one per upload; through the limited log, as
+    // uploads of very different sizes near the floor could flip it often.
+    if (room == m_refusing && m_log != nullptr) {
+        m_log->Write("brevora-report-server: " +
+                     std::string(room ? "free space back above the floor: uploads accepted again ("
+                                      : "free space at the floor: uploads refused with 507 (") +
+                     FormatMiB(freeBytes) + " free in " + m_folder + ", floor " + FormatMiB(floor) + ")");
     }
-    m_below = below;
+    m_refusing = !room;
     if (!room) {
         reason = "not enough free space on the server to store the report; try again later";
     }

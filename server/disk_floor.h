@@ -16,8 +16,8 @@ class DiskFloor
 {
 public:
     DiskFloor() = default;
-    // log (may be null) gets one line when the floor is reached and one when
-    // free space is back above it, not one per refused upload.
+    // log (may be null) gets one line when uploads start being refused and
+    // one when they are taken again, not one per refused upload.
     DiskFloor(const std::string& folder, const ServeLimits& limits, RefusalLog* log);
 
     bool IsOff() const { return m_off; }
@@ -32,7 +32,7 @@ private:
     RefusalLog* m_log = nullptr;
     bool m_off = true;
     std::mutex m_mutex;
-    bool m_below = false;
+    bool m_refusing = false;
 };
 
 // Free (for unprivileged writers) and total bytes of the file system

@@ -28,7 +28,7 @@ bool RateBuckets::Take(const RateLimit& limit, double now, int& retryAfter)
         }
     }
     if (!allowed) {
-        retryAfter = std::max(1, static_cast<int>(std::ceil(wait)));
+        retryAfter = std::max(1, static_cast<int>(std::ceil(wait - 1e-6)));  // not one more for rounding
         return false;
     }
     for (double& tokens : m_tokens)
