@@ -87,6 +87,9 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         {"ListWithoutDatabase", {"list", "--data", folder.Path()}, 1, "no report database in"},
         {"ShowWithoutDatabase", {"show", "--data", folder.Path(), "1"}, 1, "no report database in"},
         {"ShowBadId", {"show", "--data", folder.Path(), "one"}, 2, "bad report id 'one'"},
+        {"EndOfOptionsThenNegativeId", {"show", "--data", folder.Path(), "--", "-1"}, 2, "bad report id '-1'"},
+        {"FlagGivenAValue", {"serve", "--data", data, "--listen", "127.0.0.1:0", "--fail-uploads=1"}, 2,
+         "unknown option '--fail-uploads' for serve"},
     };
     for (const ErrorRow& row : rows) {
         SCOPED_TRACE(row.name);
