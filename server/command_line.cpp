@@ -15,7 +15,8 @@ const char kProgramUsage[] =
     "  serve    receive reports over HTTP and store them\n"
     "  list     one line per stored report\n"
     "  show     every field of one report\n"
-    "  export   one report's attachments and texts as files\n"
+    "  export   one report's attachments and texts, or every stored field of every\n"
+    "           report, as files\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
@@ -51,9 +52,17 @@ const char kShowUsage[] =
 
 const char kExportUsage[] =
     "Usage: brevora-report-server export --data DIR ID OUTDIR\n"
+    "       brevora-report-server export --data DIR --all OUTDIR\n"
     "\n"
     "Writes the attachments of report ID into OUTDIR under their names, and its\n"
-    "text fields into OUTDIR/report.txt. OUTDIR is made when missing.\n";
+    "text fields into OUTDIR/report.txt. OUTDIR is made when missing.\n"
+    "\n"
+    "With --all, writes every stored report into OUTDIR/ID/, one file per stored\n"
+    "field, byte for byte, named after the field: received_utc, peer, user_agent,\n"
+    "email, description1, description2, description3, system_info,\n"
+    "attachment_name, attachment, attachment_state (content, placeholder or\n"
+    "empty), attachment_log_name, attachment_log, attachment_log_state and\n"
+    "raw_body (the body as received). Prints each report's folder, oldest first.\n";
 
 struct CommandName
 {
@@ -170,6 +179,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             maxBodyOption =
                 sub->add_option("--max-body", maxBody)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_flag("--fail-uploads", line.failUploads)->disable_flag_override();
+        } else if (entry.command == Command::Export) {
+            sub->add_flag("--all", line.allReports)->disable_flag_override();
         }
     }
 
@@ -243,6 +254,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     if (line.command == Command::Show) {
         wanted = 1;
         shape = "show needs one report ID";
+    } else if (line.command == Command::Export && line.allReports) {
+        wanted = 1;
+        shape = "export --all needs one output folder and no report ID";
     } else if (line.command == Command::Export) {
         wanted = 2;
         shape = "export needs a report ID and an output folder";
@@ -254,7 +268,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             error = shape;
         return false;
     }
-    if (wanted > 0 && !ParseId(positionals[0], line.id)) {
+    const bool takesId = line.command == Command::Show || (line.command == Command::Export && !line.allReports);
+    if (takesId && !ParseId(positionals[0], line.id)) {
         error = "bad report id '" + positionals[0] + "': expected a positive whole number";
         return false;
     }
