@@ -31,6 +31,7 @@ struct CommandLine
     uint64_t maxBody = kDefaultMaxBody;
     bool failUploads = false;  // serve: answer every upload with 500, store none
     int64_t id = 0;
+    bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;
 };
 
