@@ -33,6 +33,7 @@ struct CommandLine
     bool failUploads = false;  // serve: answer every upload with 500, store none
     ServeLimits limits = MakeDefaultServeLimits();
     int64_t id = 0;
+    bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;
 };
 

@@ -40,6 +40,38 @@ void ChooseExportNames(const Report& report, std::string& attachment, std::strin
         log = "attachment_log-" + log;
 }
 
+// Every stored field of every report, one folder per report and one file per
+// field, so that tests and scripts need not know the table.
+int ExportAllReports(const CommandLine& line, FILE* out)
+{
+    std::string error;
+    SqliteDatabase db = OpenReportDatabase(line.dataDir, false, error);
+    if (!db) {
+        PrintError(error);
+        return 1;
+    }
+    if (!CreateFolders(line.outDir, error)) {
+        PrintError("cannot create the output folder '" + line.outDir + "': " + error);
+        return 1;
+    }
+    const auto writeReport = [&line, out](int64_t id, const std::vector<std::string>& fields, std::string& failure) {
+        const std::string folder = line.outDir + "/" + std::to_string(id);
+        if (!CreateFolders(folder, failure))
+            return false;
+        for (size_t i = 0; i < kStoredFieldCount; ++i) {
+            if (!WriteWholeFile(folder + "/" + kStoredFieldNames[i], fields[i], failure))
+                return false;
+        }
+        std::fprintf(out, "%s\n", folder.c_str());
+        return true;
+    };
+    if (!VisitStoredFields(db.get(), writeReport, error)) {
+        PrintError(error);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 void PrintError(const std::string& message)
@@ -73,6 +105,8 @@ int RunShow(const CommandLine& line, FILE* out)
 
 int RunExport(const CommandLine& line, FILE* out)
 {
+    if (line.allReports)
+        return ExportAllReports(line, out);
     StoredReport stored;
     if (!LoadOneReport(line, stored))
         return 1;

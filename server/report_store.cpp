@@ -4,6 +4,13 @@
 
 const char kDatabaseFileName[] = "reports.db";
 
+const char* const kStoredFieldNames[] = {
+    "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
+    "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
+    "attachment_log_state", "raw_body",
+};
+const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
+
 namespace {
 
 const int kSchemaVersion = 1;
@@ -262,4 +269,30 @@ LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string
     r.attachmentLog.state = ReadState(ColumnBytes(s, 13));
     stored.rawBodySize = static_cast<size_t>(sqlite3_column_int64(s, 14));
     return LoadResult::Found;
+}
+
+bool VisitStoredFields(sqlite3* db, const StoredFieldsVisitor& visit, std::string& error)
+{
+    std::string sql = "SELECT id";
+    for (size_t i = 0; i < kStoredFieldCount; ++i)
+        sql += std::string(", ") + kStoredFieldNames[i];
+    sql += " FROM reports ORDER BY id";
+    SqliteStatement statement = Prepare(db, sql.c_str(), error);
+    if (!statement)
+        return false;
+
+    sqlite3_stmt* s = statement.get();
+    std::vector<std::string> fields(kStoredFieldCount);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        for (size_t i = 0; i < kStoredFieldCount; ++i)
+            fields[i] = ColumnBytes(s, static_cast<int>(i + 1));
+        if (!visit(sqlite3_column_int64(s, 0), fields, error))
+            return false;
+    }
+    if (rc != SQLITE_DONE) {
+        error = DescribeError(db, "cannot read the reports");
+        return false;
+    }
+    return true;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,3 +58,15 @@ bool ListReports(sqlite3* db, std::vector<ReportSummary>& reports, std::string& 
 
 // Loads every field but the raw body, of which only the size.
 LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string& error);
+
+// The stored fields of a report, every column but the id, in table order.
+// export --all names its files after them.
+extern const char* const kStoredFieldNames[];
+extern const size_t kStoredFieldCount;
+
+// Calls visit with each report's id and its stored fields, byte for byte and
+// in the order of kStoredFieldNames, oldest report first; one report is in
+// memory at a time. A visit that returns false stops the walk with its error.
+typedef std::function<bool(int64_t id, const std::vector<std::string>& fields, std::string& error)>
+    StoredFieldsVisitor;
+bool VisitStoredFields(sqlite3* db, const StoredFieldsVisitor& visit, std::string& error);
