@@ -4,10 +4,7 @@
 // of the decoded report, and a refusal must come with a one-line reason.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "report_format/base64.h"
 #include "report_format/record_format.h"
@@ -17,10 +14,7 @@ namespace {
 
 std::string EncodeText(const std::string& bytes)
 {
-    char* text = Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
-    std::string copy = text;
-    std::free(text);
-    return copy;
+    return Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
 }
 
 std::string EncodeFile(const ReportFile& file)
@@ -33,10 +27,7 @@ std::string EncodeFile(const ReportFile& file)
     case FileState::Content:
         break;
     }
-    char* payload = MakeFilePayload(file.content.data(), file.content.size());
-    std::string copy = payload;
-    std::free(payload);
-    return copy;
+    return MakeFilePayload(file.content.data(), file.content.size());
 }
 
 std::string Reencode(const Report& report, size_t bodySize)
@@ -46,13 +37,10 @@ std::string Reencode(const Report& report, size_t bodySize)
         EncodeText(report.description3),    EncodeText(report.systemInfo),    EncodeText(report.attachment.name),
         EncodeFile(report.attachment),      EncodeText(report.attachmentLog.name), EncodeFile(report.attachmentLog),
     };
-    const char* texts[REPORT_RECORD_COUNT];
-    for (int i = 0; i < REPORT_RECORD_COUNT; ++i)
-        texts[i] = payloads[i].c_str();
-    std::vector<char> body(bodySize, '\0');
-    if (!AppendReportRecords(body.data(), body.size(), texts))
+    std::string body;
+    if (!AppendReportRecords(body, bodySize, payloads))
         return "<does not fit>";
-    return body.data();
+    return body;
 }
 
 }  // namespace
