@@ -40,7 +40,7 @@ MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=1073741824 "$native/bin
 port="$(sed -n 's/^BREVORA_REPORT_SERVER_PORT:STRING=//p' "$win/CMakeCache.txt")"
 server="$native/bin/brevora-report-server"
 mkdir -p "$work/data"
-"$server" serve --data "$work/data" --listen "127.0.0.1:$port" 2>"$work/server.log" </dev/null &
+"$server" serve --data "$work/data" --listen "127.0.0.1:$port" --rate-limit off 2>"$work/server.log" </dev/null &
 server_pid=$!
 trap 'kill $server_pid 2>/dev/null; wait $server_pid 2>/dev/null; scripts/wine-stop.sh --state "$state"; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
