@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report_format/crash_body.h"
 #include "server/listen_address.h"
 
 enum class Command
@@ -29,6 +30,7 @@ struct CommandLine
     std::string dataDir;
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
+    uint64_t maxCrashBody = kCrashBodyLimit;  // serve: the reporter's largest crash body
     bool failUploads = false;  // serve: answer every upload with 500, store none
     int64_t id = 0;
     bool allReports = false;  // export: every report's stored fields, not one report's files

@@ -46,6 +46,7 @@ int RunServe(const CommandLine& line)
     ReportService service;
     service.dataDir = line.dataDir;
     service.maxBody = line.maxBody;
+    service.maxCrashBody = line.maxCrashBody;
     service.failUploads = line.failUploads;
     service.log = stderr;
     service.db = OpenReportDatabase(line.dataDir, true, error);
@@ -81,9 +82,10 @@ int RunServe(const CommandLine& line)
         PrintError(DescribeBindFailure(requested, errno));
         return 1;
     }
-    std::fprintf(stderr, "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes%s\n",
+    std::fprintf(stderr,
+                 "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes (crash reports %llu)%s\n",
                  FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
-                 static_cast<unsigned long long>(line.maxBody),
+                 static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
                  line.failUploads ? ", every upload failing" : "");
     std::fflush(stderr);
 

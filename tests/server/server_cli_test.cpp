@@ -165,9 +165,9 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     ProgramResult list = RunServer({"list", "--data", data});
     EXPECT_EQ(0, list.exitStatus) << list.err;
     ASSERT_EQ(2, CountLines(list.out)) << list.out;
-    EXPECT_EQ(0u, list.out.find("1\t")) << list.out;
+    EXPECT_EQ(0u, list.out.find("1\tbug\t")) << list.out;
     EXPECT_NE(std::string::npos, list.out.find("\ttester@example.com\t1. Start Brevora\n")) << list.out;
-    EXPECT_NE(std::string::npos, list.out.find("\n2\t")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("\n2\tbug\t")) << list.out;
     EXPECT_NE(std::string::npos, list.out.find("\t-\t\\x1B[2JSecond report\n")) << list.out;
 
     ProgramResult show = RunServer({"show", "--data", data, "2"});
@@ -277,9 +277,10 @@ TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
         SCOPED_TRACE(row.name);
         std::string listLine;
         ASSERT_TRUE(std::getline(listLines, listLine)) << list.out;
-        const size_t utcStart = listLine.find('\t') + 1;
+        const size_t utcStart = listLine.find('\t', listLine.find('\t') + 1) + 1;
         const std::string id = std::to_string(i + 1);
         const std::map<std::string, std::string> expected = {
+            {"kind", "bug"},
             {"received_utc", listLine.substr(utcStart, listLine.find('\t', utcStart) - utcStart)},
             {"peer", ""},  // compared below: the port is the client's
             {"user_agent", "Brevora Bug Reporter"},
@@ -300,7 +301,7 @@ TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
         for (const auto& field : expected)
             names.push_back(field.first);
         EXPECT_EQ(names, ListFolder(out + "/" + id));
-        EXPECT_EQ(0u, listLine.find(id + "\t" + expected.at("received_utc") + "\t")) << listLine;
+        EXPECT_EQ(0u, listLine.find(id + "\tbug\t" + expected.at("received_utc") + "\t")) << listLine;
         for (const auto& field : expected) {
             const std::string stored = ReadFile(out + "/" + id + "/" + field.first);
             if (field.first == "peer")

@@ -108,8 +108,8 @@ protected:
         std::string error;
         EXPECT_TRUE(VisitStoredFields(
             db.get(),
-            [&](int64_t storedId, const std::vector<std::string>& fields, std::string&) {
-                if (storedId == id && rawField < fields.size())
+            [&](int64_t storedId, ReportKind kind, const std::vector<std::string>& fields, std::string&) {
+                if (storedId == id && kind == ReportKind::Bug && rawField < fields.size())
                     body = fields[rawField];
                 return true;
             },
