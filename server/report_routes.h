@@ -13,6 +13,7 @@
 #include "server/disk_floor.h"
 #include "server/rate_limiter.h"
 #include "server/refusal_log.h"
+#include "report_format/crash_body.h"
 #include "server/sqlite_handles.h"
 
 // What the routes share; outlives the httplib server it is installed on.
@@ -20,6 +21,7 @@ struct ReportService
 {
     std::string dataDir;
     uint64_t maxBody = 0;
+    uint64_t maxCrashBody = kCrashBodyLimit;
     bool failUploads = false;  // answer uploads with 500 and store nothing
     SqliteDatabase db;
     std::mutex dbMutex;    // one writer on the connection at a time
