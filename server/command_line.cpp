@@ -18,12 +18,14 @@ const char kProgramUsage[] =
     "  show     every field of one report\n"
     "  export   one report's attachments and texts, or every stored field of every\n"
     "           report, as files\n"
+    "  user     add, remove or list the accounts of the maintainers' web interface\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
 const char kServeUsage[] =
     "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES]\n"
     "                                  [--max-crash-body BYTES] [--fail-uploads] [LIMITS]\n"
+    "                                  [--admin-listen ADDR:PORT | --no-admin]\n"
     "\n"
     "Receives bug reports and crash reports over HTTP and stores them in DIR/reports.db.\n"
     "\n"
@@ -41,6 +43,10 @@ const char kServeUsage[] =
     "                      largest accepted crash report (default 64M, the reporter's largest)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
+    "  --admin-listen ADDR:PORT\n"
+    "                      address of the maintainers' web interface (default 127.0.0.1:8081;\n"
+    "                      accounts: see 'user --help')\n"
+    "  --no-admin          no maintainers' web interface\n"
     "\n"
     "Limits (per client address; see docs/server.md):\n"
     "  --header-timeout SECONDS        request line and headers within (default 10)\n"
@@ -92,6 +98,17 @@ const char kExportUsage[] =
     "attachment_conf_name, attachment_conf, attachment_conf_state and raw_body.\n"
     "Prints each report's folder, oldest first.\n";
 
+const char kUserUsage[] =
+    "Usage: brevora-report-server user add --data DIR NAME\n"
+    "       brevora-report-server user remove --data DIR NAME\n"
+    "       brevora-report-server user list --data DIR\n"
+    "\n"
+    "Manages the accounts that log in to the maintainers' web interface (serve\n"
+    "--admin-listen). add reads the password from standard input: one line, asked\n"
+    "twice without echo when standard input is a terminal; it is stored only as an\n"
+    "Argon2id hash. remove also ends the account's sessions. list prints one name a\n"
+    "line with the time the account was added.\n";
+
 struct CommandName
 {
     Command command;
@@ -99,7 +116,8 @@ struct CommandName
 };
 
 const CommandName kCommands[] = {
-    {Command::Serve, "serve"}, {Command::List, "list"}, {Command::Show, "show"}, {Command::Export, "export"}};
+    {Command::Serve, "serve"}, {Command::List, "list"}, {Command::Show, "show"}, {Command::Export, "export"},
+    {Command::User, "user"}};
 
 bool ParseByteCount(const std::string& text, uint64_t& bytes)
 {
@@ -171,6 +189,44 @@ std::string DescribeMismatch(const std::vector<std::string>& args, const CLI::Ap
     return "option " + NameOption(args.back()) + " needs a value";
 }
 
+bool ParseUserArguments(const std::vector<std::string>& positionals, CommandLine& line, std::string& error)
+{
+    const struct
+    {
+        UserAction action;
+        const char* name;
+        size_t arguments;
+    } actions[] = {{UserAction::Add, "add", 2}, {UserAction::Remove, "remove", 2}, {UserAction::List, "list", 1}};
+    if (positionals.empty()) {
+        error = "user needs add NAME, remove NAME or list";
+        return false;
+    }
+    for (const auto& action : actions) {
+        if (positionals[0] != action.name)
+            continue;
+        if (positionals.size() != action.arguments) {
+            error = action.arguments == 2 ? std::string("user ") + action.name + " needs one account name"
+                                          : "unexpected argument '" + positionals[1] + "' for user list";
+            return false;
+        }
+        line.userAction = action.action;
+        if (action.arguments == 2) {
+            line.userName = positionals[1];
+            // Names are shown in pages and logs: printable ASCII, no spaces.
+            if (line.userName.empty() || line.userName.size() > 64 ||
+                line.userName.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._@-") !=
+                    std::string::npos) {
+                error = "bad account name '" + line.userName +
+                        "': expected 1 to 64 letters, digits, '.', '_', '@' or '-'";
+                return false;
+            }
+        }
+        return true;
+    }
+    error = "unknown user action '" + positionals[0] + "' (expected add, remove or list)";
+    return false;
+}
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error)
@@ -190,6 +246,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     std::vector<std::string> positionals;
     std::string unused;
     std::string listen = kDefaultListenAddress;
+    std::string adminListen = kDefaultAdminListenAddress;
+    CLI::Option* adminListenOption = nullptr;
     std::string maxBody;
     std::string maxCrashBody;
     CLI::Option* maxBodyOption = nullptr;
@@ -213,6 +271,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             maxCrashBodyOption = sub->add_option("--max-crash-body", maxCrashBody)
                                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_flag("--fail-uploads", line.failUploads)->disable_flag_override();
+            adminListenOption =
+                sub->add_option("--admin-listen", adminListen)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            sub->add_flag("--no-admin", line.noAdmin)->disable_flag_override();
             for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
                                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -297,6 +358,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
     if (line.command == Command::Serve && !ParseListenAddress(listen, line.listen, error))
         return false;
+    if (line.command == Command::Serve && line.noAdmin && adminListenOption->count() > 0) {
+        error = "--admin-listen and --no-admin exclude each other";
+        return false;
+    }
+    line.adminListenGiven = line.command == Command::Serve && adminListenOption->count() > 0;
+    if (line.command == Command::Serve && !ParseListenAddress(adminListen, line.adminListen, error)) {
+        error = "--admin-listen: " + error;
+        return false;
+    }
+    if (line.command == Command::User)
+        return ParseUserArguments(positionals, line, error);
 
     size_t wanted = 0;
     const char* shape = "";
@@ -343,6 +415,8 @@ const char* GetUsage(Command command)
         return kShowUsage;
     case Command::Export:
         return kExportUsage;
+    case Command::User:
+        return kUserUsage;
     case Command::None:
         break;
     }

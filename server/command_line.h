@@ -1,5 +1,5 @@
-// The server's command line: a command (serve, list, show, export) and its
-// options.
+// The server's command line: a command (serve, list, show, export, user)
+// and its options.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,15 @@ enum class Command
     Serve,
     List,
     Show,
-    Export
+    Export,
+    User
+};
+
+enum class UserAction
+{
+    Add,
+    Remove,
+    List
 };
 
 const uint64_t kDefaultMaxBody = 32ull * 1024 * 1024;
@@ -37,6 +45,11 @@ struct CommandLine
     int64_t id = 0;
     bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;
+    ListenAddress adminListen;  // serve: the maintainers' listener
+    bool adminListenGiven = false;  // serve: --admin-listen given, not defaulted
+    bool noAdmin = false;       // serve: no maintainers' listener
+    UserAction userAction = UserAction::List;
+    std::string userName;       // user add, user remove
 };
 
 // Parses the arguments after the program name. On failure error is one

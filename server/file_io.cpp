@@ -117,3 +117,22 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
     }
     return true;
 }
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string& error)
+{
+    const std::string temporary = path + ".new";
+    if (!WriteWholeFile(temporary, bytes, error))
+        return false;
+    FileDescriptor fd(open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0 || fsync(fd.Get()) != 0) {
+        error = DescribeErrno("cannot sync", temporary, errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        error = DescribeErrno("cannot replace", path, errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}

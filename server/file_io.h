@@ -19,3 +19,9 @@ ReadResult ReadWholeFile(const std::string& path, std::string& bytes, std::strin
 
 // Replaces the file at path with bytes.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error);
+
+// Replaces the file at path with bytes so that a reader sees the old file
+// or the new one whole, never a mix: the bytes go to a temporary file in
+// the same folder, reach the disk, and are renamed over path. One writer
+// per path at a time.
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string& error);

@@ -11,6 +11,7 @@ struct ListenAddress
 };
 
 const char kDefaultListenAddress[] = "127.0.0.1:8080";
+const char kDefaultAdminListenAddress[] = "127.0.0.1:8081";
 
 // Accepts "127.0.0.1:8080", "0.0.0.0:80", "[::1]:8080", port 0 to 65535.
 bool ParseListenAddress(const std::string& text, ListenAddress& address, std::string& error);

@@ -30,6 +30,8 @@ int main(int argc, char** argv)
         return RunShow(line, stdout);
     case Command::Export:
         return RunExport(line, stdout);
+    case Command::User:
+        return RunUser(line, stdout);
     case Command::None:
         break;
     }

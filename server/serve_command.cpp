@@ -2,11 +2,13 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "server/admin_routes.h"
 #include "server/commands.h"
 #include "server/connection_guard.h"
 #include "server/file_io.h"
@@ -51,6 +53,15 @@ std::string DescribeDiskFloor(const ServeLimits& limits, const std::string& data
     return text;
 }
 
+// Binds address (port 0: any free one); the port bound, or 0 with errno set.
+int BindServer(httplib::Server& server, const ListenAddress& address)
+{
+    errno = 0;
+    if (address.port == 0)
+        return std::max(server.bind_to_any_port(address.host), 0);
+    return server.bind_to_port(address.host, address.port) ? address.port : 0;
+}
+
 }  // namespace
 
 int RunServe(const CommandLine& line)
@@ -88,18 +99,38 @@ int RunServe(const CommandLine& line)
     InstallReportRoutes(server, service);
 
     const std::string requested = FormatHostPort(line.listen.host, line.listen.port);
-    int port = line.listen.port;
-    errno = 0;
-    bool bound;
+    const int port = BindServer(server, line.listen);
     if (port == 0) {
-        port = server.bind_to_any_port(line.listen.host);
-        bound = port > 0;
-    } else {
-        bound = server.bind_to_port(line.listen.host, port);
-    }
-    if (!bound) {
         PrintError(DescribeBindFailure(requested, errno));
         return 1;
+    }
+
+    // The maintainers' interface: its own listener, with the same guard
+    // against slow clients.
+    AdminService admin;
+    admin.log = stderr;
+    GuardedServer adminServer(line.limits, service.refusals.get());
+    int adminPort = 0;
+    if (!line.noAdmin) {
+        if (!OpenAdminService(admin, line.dataDir, error)) {
+            PrintError(error);
+            return 1;
+        }
+        InstallAdminRoutes(adminServer, admin);
+        const std::string adminRequested = FormatHostPort(line.adminListen.host, line.adminListen.port);
+        adminPort = BindServer(adminServer, line.adminListen);
+        if (adminPort == 0 && line.adminListenGiven) {
+            PrintError(DescribeBindFailure(adminRequested, errno));
+            return 1;
+        }
+        // The default address taken (another server on this machine): the
+        // reports still come in; only the interface is missing.
+        if (adminPort == 0)
+            std::fprintf(stderr, "brevora-report-server: warning: no maintainers' interface: %s\n",
+                         DescribeBindFailure(adminRequested, errno).c_str());
+        else
+            std::fprintf(stderr, "brevora-report-server: maintainers' interface at http://%s/\n",
+                         FormatHostPort(line.adminListen.host, adminPort).c_str());
     }
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
@@ -125,7 +156,13 @@ int RunServe(const CommandLine& line)
         while (!server.is_running() && !listenEnded)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server.stop();
+        while (adminPort != 0 && !adminServer.is_running() && !listenEnded)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        adminServer.stop();
     });
+    std::thread adminListener;
+    if (adminPort != 0)
+        adminListener = std::thread([&adminServer]() { adminServer.listen_after_bind(); });
 
     // Returns once stopped and every running request has been answered.
     server.listen_after_bind();
@@ -133,6 +170,8 @@ int RunServe(const CommandLine& line)
     if (caught == 0)
         pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter
     waiter.join();
+    if (adminListener.joinable())
+        adminListener.join();
 
     if (caught == 0 || (caught != SIGINT && caught != SIGTERM)) {
         PrintError("stopped listening on " + requested + " unexpectedly");

@@ -72,7 +72,22 @@ INSTANTIATE_TEST_SUITE_P(Rows, ParseCommandLineTest,
         ArgsRow{"RateBadUnit", {"serve", "--data", "d", "--query-rate-limit", "5/week"}, "bad --query-rate-limit"},
         ArgsRow{"RateTrailingComma", {"serve", "--data", "d", "--rate-limit", "5/min,"}, "bad --rate-limit"},
         ArgsRow{"MinFreePercentTooLarge", {"serve", "--data", "d", "--min-free", "100%"}, "bad --min-free"},
-        ArgsRow{"MinFreeUnit", {"serve", "--data", "d", "--min-free", "1GB"}, "bad --min-free"}),
+        ArgsRow{"MinFreeUnit", {"serve", "--data", "d", "--min-free", "1GB"}, "bad --min-free"},
+        ArgsRow{"AdminListen", {"serve", "--data", "d", "--admin-listen", "[::1]:0"}, ""},
+        ArgsRow{"NoAdmin", {"serve", "--data", "d", "--no-admin"}, ""},
+        ArgsRow{"AdminBoth", {"serve", "--data", "d", "--no-admin", "--admin-listen", "127.0.0.1:1"}, "exclude"},
+        ArgsRow{"AdminBadAddress", {"serve", "--data", "d", "--admin-listen", "host:1"}, "--admin-listen: "},
+        ArgsRow{"AdminOnList", {"list", "--data", "d", "--no-admin"}, "unknown option '--no-admin'"},
+        ArgsRow{"UserAdd", {"user", "add", "--data", "d", "ana.b@x-y_z"}, ""},
+        ArgsRow{"UserList", {"user", "list", "--data", "d"}, ""},
+        ArgsRow{"UserWithoutAction", {"user", "--data", "d"}, "user needs add NAME"},
+        ArgsRow{"UserUnknownAction", {"user", "rename", "--data", "d", "a"}, "unknown user action 'rename'"},
+        ArgsRow{"UserAddWithoutName", {"user", "add", "--data", "d"}, "user add needs one account name"},
+        ArgsRow{"UserRemoveTwoNames", {"user", "remove", "--data", "d", "a", "b"}, "user remove needs one"},
+        ArgsRow{"UserListExtra", {"user", "list", "--data", "d", "a"}, "unexpected argument 'a'"},
+        ArgsRow{"UserNameWithSpace", {"user", "add", "--data", "d", "a b"}, "bad account name 'a b'"},
+        ArgsRow{"UserNameMarkup", {"user", "add", "--data", "d", "<b>"}, "bad account name"},
+        ArgsRow{"UserWithoutData", {"user", "list"}, "user needs --data DIR"}),
     [](const ::testing::TestParamInfo<ArgsRow>& info) { return std::string(info.param.name); });
 
 TEST(ParseCommandLine, FillsTheSettings)
@@ -106,6 +121,21 @@ TEST(ParseCommandLine, FillsTheSettings)
     EXPECT_EQ("5/30s,7/h", FormatRateLimit(line.limits.uploadRate));
     EXPECT_TRUE(line.limits.queryRate.empty());
     EXPECT_EQ(3u << 20, ResolveDiskFloor(line.limits, 1ull << 40));
+
+    ASSERT_TRUE(ParseCommandLine({"serve", "--data", "d"}, line, error));
+    EXPECT_FALSE(line.noAdmin);
+    EXPECT_FALSE(line.adminListenGiven);
+    EXPECT_EQ("127.0.0.1", line.adminListen.host);
+    EXPECT_EQ(8081, line.adminListen.port);
+    ASSERT_TRUE(ParseCommandLine({"serve", "--data", "d", "--admin-listen=0.0.0.0:9443"}, line, error));
+    EXPECT_TRUE(line.adminListenGiven);
+    EXPECT_EQ("0.0.0.0", line.adminListen.host);
+    EXPECT_EQ(9443, line.adminListen.port);
+
+    ASSERT_TRUE(ParseCommandLine({"user", "remove", "--data", "d", "bob"}, line, error));
+    EXPECT_EQ(Command::User, line.command);
+    EXPECT_EQ(UserAction::Remove, line.userAction);
+    EXPECT_EQ("bob", line.userName);
 
     ASSERT_TRUE(ParseCommandLine({"export", "--data", "d", "42", "out"}, line, error));
     EXPECT_EQ(42, line.id);

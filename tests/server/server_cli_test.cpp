@@ -55,7 +55,7 @@ httplib::Result PostReport(int port, const std::string& body)
 TEST(ServerCommandLine, PrintsHelpForEachCommand)
 {
     const std::vector<std::vector<std::string>> rows = {
-        {"--help"}, {"serve", "--help"}, {"list", "-h"}, {"show", "--help"}, {"export", "--help"}};
+        {"--help"}, {"serve", "--help"}, {"list", "-h"}, {"show", "--help"}, {"export", "--help"}, {"user", "--help"}};
     for (const std::vector<std::string>& args : rows) {
         SCOPED_TRACE(args[0]);
         ProgramResult result = RunServer(args);
@@ -399,6 +399,81 @@ TEST(ServerCommandLine, KeepsAnAnsweredReportWhenKilled)
     ProgramResult list = RunServer({"list", "--data", folder.Path()});
     EXPECT_EQ(0, list.exitStatus) << list.err;
     EXPECT_EQ(1, CountLines(list.out)) << list.out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerCommandLine, ManagesAccountsWithoutKeepingPasswords)
+{
+    TempFolder folder;
+    const std::string secret = "unguessable-passphrase";
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* input;
+        int exitStatus;
+        const char* out;
+        const char* errPart;
+    } steps[] = {
+        {{"user", "list"}, nullptr, 0, "", ""},
+        {{"user", "add", "ann"}, "unguessable-passphrase\n", 0, "added ann\n", ""},
+        {{"user", "add", "bob"}, "unguessable-passphrase\r\n", 0, "added bob\n", ""},
+        {{"user", "add", "ann"}, "another-passphrase\n", 1, "", "exists already"},
+        {{"user", "add", "cy"}, "short\n", 1, "", "at least 8 characters"},
+        {{"user", "add", "cy"}, nullptr, 1, "", "no password on standard input"},
+        {{"user", "remove", "bob"}, nullptr, 0, "removed bob\n", ""},
+        {{"user", "remove", "bob"}, nullptr, 1, "", "no account named 'bob'"},
+    };
+    for (const auto& step : steps) {
+        std::vector<std::string> args = step.args;
+        args.insert(args.begin() + (args.size() > 2 ? 2 : 1), {"--data", folder.Path()});
+        SCOPED_TRACE(args[1] + " " + (step.args.size() > 2 ? step.args[2] : ""));
+        const ProgramResult result = RunServerWithInput(args, step.input);
+        EXPECT_EQ(step.exitStatus, result.exitStatus) << result.err;
+        EXPECT_EQ(step.out, result.out);
+        EXPECT_NE(std::string::npos, result.err.find(step.errPart)) << result.err;
+    }
+    const ProgramResult list = RunServer({"user", "list", "--data", folder.Path()});
+    EXPECT_EQ(0u, list.out.find("ann\t20")) << list.out;
+    EXPECT_EQ(1, CountLines(list.out));
+
+    // Neither the database nor its log holds the password.
+    for (const char* file : {"/reports.db", "/reports.db-wal"})
+        EXPECT_EQ(std::string::npos, ReadFile(folder.Path() + file).find(secret)) << file;
+    EXPECT_NE(std::string::npos, ReadFile(folder.Path() + "/reports.db-wal").find("$argon2id$") +
+                                     ReadFile(folder.Path() + "/reports.db").find("$argon2id$") + 1);
+}
+
+TEST(ServerCommandLine, ServesTheInterfaceOnlyOnItsOwnListener)
+{
+    TempFolder folder;
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--admin-listen", "127.0.0.1:0"}))
+        << server.Stderr();
+    const std::string marker = "maintainers' interface at http://127.0.0.1:";
+    const std::string log = server.Stderr();
+    ASSERT_NE(std::string::npos, log.find(marker)) << log;
+    const int adminPort = std::stoi(log.substr(log.find(marker) + marker.size()));
+
+    httplib::Client admin("127.0.0.1", adminPort);
+    httplib::Result login = admin.Get("/login");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(200, login->status);
+    httplib::Result upload = admin.Post("/bugreport/report/", EncodeReport(ReportInput{}), kFormType);
+    ASSERT_TRUE(upload);
+    EXPECT_EQ(303, upload->status);
+    httplib::Client reports("127.0.0.1", server.Port());
+    httplib::Result page = reports.Get("/login");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(404, page->status);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+
+    ServerProcess without;
+    ASSERT_TRUE(without.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--no-admin"}));
+    EXPECT_EQ(std::string::npos, without.Stderr().find("maintainers' interface"));
+    EXPECT_EQ(0, without.Stop(SIGTERM));
 }
 
 }  // namespace

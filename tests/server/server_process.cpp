@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,11 +18,14 @@ namespace {
 
 // The child starts with default dispositions for the signals the server
 // handles, whatever the test runner ignores or blocks.
-pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd)
+pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd, int inFd = -1)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (inFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, inFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (outFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
@@ -84,7 +88,24 @@ const char* GetServerPath()
 
 ProgramResult RunServer(const std::vector<std::string>& args, int timeoutSeconds)
 {
+    return RunServerWithInput(args, nullptr, timeoutSeconds);
+}
+
+ProgramResult RunServerWithInput(const std::vector<std::string>& args, const char* input, int timeoutSeconds)
+{
     ProgramResult result;
+    int inPipe[2] = {-1, -1};
+    // Small inputs only: written whole before the child reads.
+    if (input != nullptr && pipe2(inPipe, O_CLOEXEC) != 0)
+        return result;
+    if (input != nullptr) {
+        const ssize_t put = write(inPipe[1], input, strlen(input));
+        close(inPipe[1]);
+        if (put < 0) {
+            close(inPipe[0]);
+            return result;
+        }
+    }
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0)
@@ -94,7 +115,9 @@ ProgramResult RunServer(const std::vector<std::string>& args, int timeoutSeconds
         close(outPipe[1]);
         return result;
     }
-    const pid_t pid = SpawnServer(args, outPipe[1], errPipe[1]);
+    const pid_t pid = SpawnServer(args, outPipe[1], errPipe[1], inPipe[0]);
+    if (inPipe[0] >= 0)
+        close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
 
@@ -140,6 +163,13 @@ bool ServerProcess::Start(const std::vector<std::string>& args)
         return false;
     std::vector<std::string> serveArgs = {"serve"};
     serveArgs.insert(serveArgs.end(), args.begin(), args.end());
+    // Tests that do not ask for the maintainers' interface must not take
+    // its default port from one another (or from a server in use).
+    const bool adminChosen = std::find_if(args.begin(), args.end(), [](const std::string& arg) {
+                                 return arg.compare(0, 14, "--admin-listen") == 0 || arg == "--no-admin";
+                             }) != args.end();
+    if (!adminChosen)
+        serveArgs.push_back("--no-admin");
     m_pid = SpawnServer(serveArgs, -1, errPipe[1]);
     close(errPipe[1]);
     if (m_pid < 0) {

@@ -23,6 +23,9 @@ const char* GetServerPath();
 // Runs the server with args and waits (at most timeoutSeconds) for its end.
 ProgramResult RunServer(const std::vector<std::string>& args, int timeoutSeconds = 30);
 
+// The same with input (nullptr: none) on standard input.
+ProgramResult RunServerWithInput(const std::vector<std::string>& args, const char* input, int timeoutSeconds = 30);
+
 class ServerProcess
 {
 public:
@@ -31,7 +34,8 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    // Starts "serve" with args and waits for its "listening on" line.
+    // Starts "serve" with args and waits for its "listening on" line; with
+    // --no-admin unless args choose the maintainers' interface.
     // Returns false (see Stderr()) if it exits or does not listen in time.
     bool Start(const std::vector<std::string>& args);
 

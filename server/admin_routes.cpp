@@ -1,0 +1,620 @@
+#include "server/admin_routes.h"
+
+#include <sys/socket.h>
+#include <time.h>
+
+#include <chrono>
+#include <functional>
+
+#include "server/admin_pages.h"
+#include "server/file_io.h"
+#include "server/listen_address.h"
+#include "server/report_routes.h"
+#include "server/report_store.h"
+#include "server/report_text.h"
+
+const char kSessionCookie[] = "brevora_session";
+const char kLoginCookie[] = "brevora_login";
+// Nothing from elsewhere, no script at all, and no framing.
+const char kAdminContentSecurityPolicy[] =
+    "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; base-uri 'none'; "
+    "frame-ancestors 'none'";
+
+namespace {
+
+const char kHtmlType[] = "text/html; charset=utf-8";
+const size_t kLargestNote = 4000;
+const size_t kLargestQueryAnswer = 2048;  // the reporter reads no more of a query's answer
+const int64_t kReportsPerPage = 50;
+
+// The session of the request being served, set before routing; httplib
+// serves a request on one worker thread from its head to its answer.
+struct RequestSession
+{
+    bool valid = false;
+    std::string tokenDigest;
+    AdminSession session;
+};
+thread_local RequestSession g_current;
+
+int64_t GetEpochSeconds()
+{
+    return static_cast<int64_t>(time(nullptr));
+}
+
+void ReplaceHeader(httplib::Response& res, const char* name, const std::string& value)
+{
+    res.headers.erase(name);
+    res.set_header(name, value);
+}
+
+void SetSecurityHeaders(httplib::Response& res)
+{
+    ReplaceHeader(res, "Content-Security-Policy", kAdminContentSecurityPolicy);
+    ReplaceHeader(res, "X-Frame-Options", "DENY");
+    ReplaceHeader(res, "X-Content-Type-Options", "nosniff");
+    ReplaceHeader(res, "Referrer-Policy", "no-referrer");
+    if (!res.has_header("Cache-Control"))
+        res.set_header("Cache-Control", "no-store");
+}
+
+std::string ReadCookie(const httplib::Request& req, const std::string& name)
+{
+    const std::string header = req.get_header_value("Cookie");
+    size_t at = 0;
+    while (at < header.size()) {
+        while (at < header.size() && (header[at] == ' ' || header[at] == ';'))
+            ++at;
+        const size_t end = std::min(header.find(';', at), header.size());
+        const size_t equals = header.find('=', at);
+        if (equals < end && header.compare(at, equals - at, name) == 0 && equals - at == name.size())
+            return header.substr(equals + 1, end - equals - 1);
+        at = end;
+    }
+    return std::string();
+}
+
+std::string MakeCookie(const AdminService& service, const std::string& name, const std::string& value,
+                       const char* path, bool expire)
+{
+    std::string cookie = name + "=" + value + "; Path=" + path + "; HttpOnly; SameSite=Strict";
+    if (service.secureCookies)
+        cookie += "; Secure";
+    if (expire)
+        cookie += "; Max-Age=0";
+    return cookie;
+}
+
+void AnswerPage(httplib::Response& res, int status, const std::string& html)
+{
+    res.status = status;
+    res.set_content(html, kHtmlType);
+}
+
+void AnswerText(httplib::Response& res, int status, const std::string& text)
+{
+    res.status = status;
+    res.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+PageFrame MakeFrame(const std::string& message = std::string())
+{
+    PageFrame frame;
+    frame.user = g_current.session.user;
+    frame.csrfToken = g_current.session.csrfToken;
+    frame.message = message;
+    return frame;
+}
+
+bool ResumeSession(AdminService& service, const httplib::Request& req)
+{
+    g_current = RequestSession();
+    const std::string token = ReadCookie(req, kSessionCookie);
+    if (token.size() != 64)
+        return false;
+    std::string error;
+    const std::string digest = DigestToken(token);
+    const StoreAnswer answer =
+        service.store->ResumeSession(digest, GetEpochSeconds(), service.sessionIdleSeconds, g_current.session, error);
+    if (answer == StoreAnswer::Failed && service.log != nullptr)
+        std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
+    if (answer != StoreAnswer::Done)
+        return false;
+    g_current.valid = true;
+    g_current.tokenDigest = digest;
+    return true;
+}
+
+bool IsOpenPath(const std::string& path)
+{
+    return path == "/login" || path == "/style.css";
+}
+
+// Every state change is a POST that carries the session's CSRF token.
+typedef std::function<void(const httplib::Request&, httplib::Response&)> Handler;
+void AddPost(httplib::Server& server, const char* pattern, Handler handler)
+{
+    server.Post(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
+        if (!AreTokensEqual(req.get_param_value("csrf"), g_current.session.csrfToken)) {
+            AnswerText(res, 403, "refused: the form is stale or came from elsewhere; reload the page");
+            return;
+        }
+        handler(req, res);
+    });
+}
+
+void ServeLoginPage(AdminService& service, httplib::Response& res, int status, const std::string& message)
+{
+    const std::string token = MakeRandomToken();
+    res.set_header("Set-Cookie", MakeCookie(service, kLoginCookie, token, "/login", false));
+    AnswerPage(res, status, RenderLoginPage(token, message));
+}
+
+void LogIn(AdminService& service, const httplib::Request& req, httplib::Response& res)
+{
+    // The log-in form's own token, from a cookie only this site can set.
+    if (!AreTokensEqual(req.get_param_value("csrf"), ReadCookie(req, kLoginCookie))) {
+        AnswerText(res, 403, "refused: the log-in form is stale or came from elsewhere; reload the page");
+        return;
+    }
+    const std::string name = req.get_param_value("name");
+    const std::string password = req.get_param_value("password");
+    const double now = GetSteadySeconds();
+    int retryAfter = 0;
+    if (service.throttle.IsThrottled(name, req.remote_addr, now, retryAfter)) {
+        res.set_header("Retry-After", std::to_string(retryAfter));
+        ServeLoginPage(service, res, 429,
+                       "Too many failed log-ins; try again in " + std::to_string(retryAfter) + " seconds.");
+        return;
+    }
+    std::string hash;
+    std::string error;
+    const StoreAnswer found = service.store->FindPasswordHash(name, hash, error);
+    if (found == StoreAnswer::Failed) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    // An unknown name is verified against a decoy: same answer, same time.
+    if (!VerifyPassword(password, found == StoreAnswer::Done ? hash : std::string())) {
+        service.throttle.RecordFailure(name, req.remote_addr, now);
+        ServeLoginPage(service, res, 401, "Wrong name or password.");
+        return;
+    }
+    const std::string token = MakeRandomToken();
+    AdminSession session;
+    session.user = name;
+    session.csrfToken = MakeRandomToken();
+    if (!service.store->CreateSession(DigestToken(token), session, GetEpochSeconds(), error)) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    res.set_header("Set-Cookie", MakeCookie(service, kSessionCookie, token, "/", false));
+    res.set_header("Set-Cookie", MakeCookie(service, kLoginCookie, "", "/login", true));
+    res.set_redirect("/", 303);
+}
+
+void LogOut(AdminService& service, httplib::Response& res)
+{
+    std::string error;
+    if (!service.store->EndSession(g_current.tokenDigest, error)) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    res.set_header("Set-Cookie", MakeCookie(service, kSessionCookie, "", "/", true));
+    res.set_redirect("/login", 303);
+}
+
+std::string FormatUtcDay(time_t seconds)
+{
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday);
+    return text;
+}
+
+void ServeOverview(AdminService& service, httplib::Response& res)
+{
+    const time_t now = time(nullptr);
+    std::vector<std::string> days;
+    for (int i = 29; i >= 0; --i)
+        days.push_back(FormatUtcDay(now - static_cast<time_t>(i) * 86400));
+    std::vector<DayCount> counts;
+    std::vector<StatusCount> statuses;
+    std::string error;
+    if (!service.store->CountReportsPerDay(days.front(), counts, error) ||
+        !service.store->CountStatuses(statuses, error)) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    AnswerPage(res, 200, RenderOverview(MakeFrame(), days, counts, statuses));
+}
+
+bool IsDate(const std::string& text)
+{
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i != 4 && i != 7 && (text[i] < '0' || text[i] > '9'))
+            return false;
+    }
+    return true;
+}
+
+std::string EncodeQueryValue(const std::string& value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : value) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string MakeListLink(const ReportFilter& filter, int64_t page)
+{
+    std::string link = "/reports?q=" + EncodeQueryValue(filter.text) +
+                       "&component=" + EncodeQueryValue(filter.component) + "&status=" + filter.status +
+                       "&from=" + filter.fromDate + "&to=" + filter.toDate;
+    if (page > 1)
+        link += "&page=" + std::to_string(page);
+    return link;
+}
+
+void ServeReportList(AdminService& service, const httplib::Request& req, httplib::Response& res)
+{
+    ReportFilter filter;
+    filter.text = req.get_param_value("q");
+    filter.component = req.get_param_value("component");
+    std::string message;
+    // Values the form cannot send are left out, and the page says so.
+    const std::string status = req.get_param_value("status");
+    if (IsTriageStatus(status))
+        filter.status = status;
+    else if (!status.empty())
+        message = "Unknown status ignored.";
+    const std::string from = req.get_param_value("from");
+    const std::string to = req.get_param_value("to");
+    if (IsDate(from))
+        filter.fromDate = from;
+    if (IsDate(to))
+        filter.toDate = to;
+    if ((!from.empty() && !IsDate(from)) || (!to.empty() && !IsDate(to)))
+        message = "Dates are YYYY-MM-DD; others are ignored.";
+    int64_t page = 1;
+    const std::string pageText = req.get_param_value("page");
+    if (!pageText.empty() && pageText.size() < 9 && pageText.find_first_not_of("0123456789") == std::string::npos)
+        page = std::max<int64_t>(1, std::stoll(pageText));
+
+    std::vector<ReportLine> lines;
+    bool more = false;
+    std::string error;
+    if (!service.store->ListReportLines(filter, (page - 1) * kReportsPerPage, kReportsPerPage, lines, more, error)) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    AnswerPage(res, 200,
+               RenderReportList(MakeFrame(message), filter, lines, page > 1 ? MakeListLink(filter, page - 1) : "",
+                                more ? MakeListLink(filter, page + 1) : ""));
+}
+
+bool ParseReportId(const std::string& text, int64_t& id)
+{
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    id = std::stoll(text);
+    return id > 0;
+}
+
+enum class FoundReport
+{
+    Bug,
+    Crash,
+    None,
+    Failed
+};
+
+FoundReport LoadAnyReport(AdminService& service, int64_t id, StoredReport& bug, StoredCrashReport& crash,
+                          std::string& error)
+{
+    std::lock_guard<std::mutex> lock(service.reportsMutex);
+    LoadResult result = LoadReport(service.reportsDb.get(), id, bug, error);
+    if (result == LoadResult::Found)
+        return FoundReport::Bug;
+    if (result == LoadResult::NotFound) {
+        result = LoadCrashReport(service.reportsDb.get(), id, crash, error);
+        if (result == LoadResult::Found)
+            return FoundReport::Crash;
+    }
+    return result == LoadResult::NotFound ? FoundReport::None : FoundReport::Failed;
+}
+
+void ServeReport(AdminService& service, const httplib::Request& req, httplib::Response& res, int status,
+                 const std::string& message)
+{
+    int64_t id = 0;
+    if (!ParseReportId(req.matches[1], id)) {
+        AnswerText(res, 404, "no such report");
+        return;
+    }
+    StoredReport bug;
+    StoredCrashReport crash;
+    std::string error;
+    const FoundReport found = LoadAnyReport(service, id, bug, crash, error);
+    Triage triage;
+    std::vector<AuditEntry> audit;
+    if (found == FoundReport::None) {
+        AnswerText(res, 404, "no report " + std::to_string(id));
+        return;
+    }
+    if (found == FoundReport::Failed || service.store->LoadTriage(id, triage, audit, error) == StoreAnswer::Failed) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    const PageFrame frame = MakeFrame(message);
+    AnswerPage(res, status,
+               found == FoundReport::Bug ? RenderBugReport(frame, bug, triage, audit)
+                                         : RenderCrashReport(frame, crash, triage, audit));
+}
+
+void ServeReportFile(AdminService& service, const httplib::Request& req, httplib::Response& res)
+{
+    int64_t id = 0;
+    StoredReport bug;
+    StoredCrashReport crash;
+    std::string error;
+    const FoundReport found =
+        ParseReportId(req.matches[1], id) ? LoadAnyReport(service, id, bug, crash, error) : FoundReport::None;
+    if (found == FoundReport::Failed) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    const std::string slot = req.matches[2];
+    const ReportFile* file = nullptr;
+    if (found == FoundReport::Bug && slot == "attachment")
+        file = &bug.report.attachment;
+    else if (found == FoundReport::Bug && slot == "log")
+        file = &bug.report.attachmentLog;
+    else if (found == FoundReport::Crash && slot == "dump")
+        file = &crash.report.dump;
+    else if (found == FoundReport::Crash && slot == "log")
+        file = &crash.report.log;
+    else if (found == FoundReport::Crash && slot == "conf")
+        file = &crash.report.conf;
+    if (file == nullptr || file->state != FileState::Content) {
+        AnswerText(res, 404, "no such file");
+        return;
+    }
+    const std::string name = MakeSafeFileName(file->name, "report-" + std::to_string(id) + "-" + slot + ".bin");
+    res.status = 200;
+    res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    res.set_content(file->content, "application/octet-stream");
+}
+
+void StoreTriage(AdminService& service, const httplib::Request& req, httplib::Response& res)
+{
+    int64_t id = 0;
+    if (!ParseReportId(req.matches[1], id)) {
+        AnswerText(res, 404, "no such report");
+        return;
+    }
+    Triage triage;
+    triage.status = req.get_param_value("status");
+    triage.note = req.get_param_value("note");
+    const std::string duplicateOf = req.get_param_value("duplicate_of");
+    std::string problem;
+    if (!IsTriageStatus(triage.status))
+        problem = "Unknown status.";
+    else if (triage.note.size() > kLargestNote)
+        problem = "The note is over " + std::to_string(kLargestNote) + " bytes.";
+    else if (triage.status == "duplicate" && (!ParseReportId(duplicateOf, triage.duplicateOf) || triage.duplicateOf == id))
+        problem = "A duplicate needs the number of another report.";
+    if (triage.status != "duplicate")
+        triage.duplicateOf = 0;
+    std::string error;
+    if (problem.empty() && triage.duplicateOf > 0) {
+        Triage other;
+        std::vector<AuditEntry> ignored;
+        const StoreAnswer answer = service.store->LoadTriage(triage.duplicateOf, other, ignored, error);
+        if (answer == StoreAnswer::NotFound)
+            problem = "There is no report " + std::to_string(triage.duplicateOf) + ".";
+        else if (answer == StoreAnswer::Failed)
+            problem = error;
+    }
+    if (!problem.empty()) {
+        ServeReport(service, req, res, 400, problem);
+        return;
+    }
+    const StoreAnswer stored = service.store->SetTriage(id, triage, g_current.session.user, FormatUtcNow(), error);
+    if (stored == StoreAnswer::NotFound) {
+        AnswerText(res, 404, "no report " + std::to_string(id));
+        return;
+    }
+    if (stored == StoreAnswer::Failed) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    res.set_redirect("/reports/" + std::to_string(id), 303);
+}
+
+// The two lines of latest_version.txt, as the reporter reads them.
+void SplitLatestVersion(const std::string& text, std::string& version, std::string& address)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size() && lines.size() < 2) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (end > at)
+            lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    version = lines.size() > 0 ? lines[0] : std::string();
+    address = lines.size() > 1 ? lines[1] : std::string();
+}
+
+void ServePublishPage(AdminService& service, httplib::Response& res, int status, const std::string& message)
+{
+    std::string components;
+    std::string latest;
+    std::string error;
+    if (ReadWholeFile(service.dataDir + "/components.txt", components, error) == ReadResult::Failed ||
+        ReadWholeFile(service.dataDir + "/latest_version.txt", latest, error) == ReadResult::Failed) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    std::string version;
+    std::string address;
+    SplitLatestVersion(latest, version, address);
+    AnswerPage(res, status, RenderPublishPage(MakeFrame(message), components, version, address));
+}
+
+// A browser sends a textarea's lines with CR LF; the reporter splits on LF
+// and would keep the CR in each name.
+std::string NormaliseLines(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i] == '\r' ? '\n' : text[i];
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out.empty() ? out : out + "\n";
+}
+
+bool HasLineBreak(const std::string& text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+void Publish(AdminService& service, const httplib::Request& req, httplib::Response& res)
+{
+    const std::string components = NormaliseLines(req.get_param_value("components"));
+    const std::string version = req.get_param_value("version");
+    const std::string address = req.get_param_value("update_address");
+    const std::string latest = version + "\n" + address + "\n";
+    std::string problem;
+    if (version.empty() || HasLineBreak(version) || HasLineBreak(address))
+        problem = "The version and the update address are one line each, and the version is needed.";
+    else if (!address.empty() && address.compare(0, 7, "http://") != 0 && address.compare(0, 8, "https://") != 0)
+        problem = "The update address starts with http:// or https://.";
+    else if (components.size() > kLargestQueryAnswer || latest.size() > kLargestQueryAnswer)
+        problem = "The reporter reads at most " + std::to_string(kLargestQueryAnswer) + " bytes of each.";
+    if (!problem.empty()) {
+        ServePublishPage(service, res, 400, problem);
+        return;
+    }
+    std::string error;
+    {
+        std::lock_guard<std::mutex> lock(service.publishMutex);
+        if (!ReplaceFileAtomically(service.dataDir + "/components.txt", components, error) ||
+            !ReplaceFileAtomically(service.dataDir + "/latest_version.txt", latest, error)) {
+            AnswerText(res, 500, error);
+            return;
+        }
+    }
+    if (service.log != nullptr) {
+        std::fprintf(service.log, "%s admin: %s published the components and latest version %s\n",
+                     FormatUtcNow().c_str(), EscapeControlBytes(g_current.session.user, false).c_str(),
+                     EscapeControlBytes(version, false).c_str());
+        std::fflush(service.log);
+    }
+    ServePublishPage(service, res, 200, "Published.");
+}
+
+void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const httplib::Response& res)
+{
+    if (service.log == nullptr)
+        return;
+    const std::string line = FormatUtcNow() + " admin " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
+                             EscapeControlBytes(req.method, false) + " " + EscapeControlBytes(req.path, false) +
+                             " " + std::to_string(res.status) + " out=" + std::to_string(res.body.size()) +
+                             (g_current.valid ? " user=" + EscapeControlBytes(g_current.session.user, false) : "") +
+                             "\n";
+    std::fwrite(line.data(), 1, line.size(), service.log);
+    std::fflush(service.log);
+}
+
+}  // namespace
+
+bool OpenAdminService(AdminService& service, const std::string& dataDir, std::string& error)
+{
+    if (!StartPasswordHashing()) {
+        error = "cannot start libsodium";
+        return false;
+    }
+    service.dataDir = dataDir;
+    service.store = OpenSqliteAdminStore(dataDir, error);
+    if (!service.store)
+        return false;
+    service.reportsDb = OpenReportDatabase(dataDir, false, error);
+    return static_cast<bool>(service.reportsDb);
+}
+
+void InstallAdminRoutes(httplib::Server& server, AdminService& service)
+{
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // Forms only: the largest is the publishing form.
+    server.set_payload_max_length(64 * 1024);
+
+    // Nothing but the log-in page and its stylesheet without a session.
+    server.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response& res) {
+        if (ResumeSession(service, req) || IsOpenPath(req.path))
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.set_redirect("/login", 303);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) { SetSecurityHeaders(res); });
+
+    server.Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "max-age=3600");
+        res.set_content(kAdminStylesheet, "text/css; charset=utf-8");
+    });
+    server.Get("/login", [&service](const httplib::Request&, httplib::Response& res) {
+        if (g_current.valid)
+            res.set_redirect("/", 303);
+        else
+            ServeLoginPage(service, res, 200, "");
+    });
+    server.Post("/login", [&service](const httplib::Request& req, httplib::Response& res) { LogIn(service, req, res); });
+    AddPost(server, "/logout", [&service](const httplib::Request&, httplib::Response& res) { LogOut(service, res); });
+    server.Get("/", [&service](const httplib::Request&, httplib::Response& res) { ServeOverview(service, res); });
+    server.Get("/reports", [&service](const httplib::Request& req, httplib::Response& res) {
+        ServeReportList(service, req, res);
+    });
+    server.Get(R"(/reports/(\d+))", [&service](const httplib::Request& req, httplib::Response& res) {
+        ServeReport(service, req, res, 200, "");
+    });
+    server.Get(R"(/reports/(\d+)/files/(attachment|log|dump|conf))",
+               [&service](const httplib::Request& req, httplib::Response& res) { ServeReportFile(service, req, res); });
+    AddPost(server, R"(/reports/(\d+)/triage)",
+            [&service](const httplib::Request& req, httplib::Response& res) { StoreTriage(service, req, res); });
+    server.Get("/publish", [&service](const httplib::Request&, httplib::Response& res) {
+        ServePublishPage(service, res, 200, "");
+    });
+    AddPost(server, "/publish",
+            [&service](const httplib::Request& req, httplib::Response& res) { Publish(service, req, res); });
+
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            AnswerText(res, res.status, res.status == 404 ? "not found" : "refused");
+        SetSecurityHeaders(res);
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        AnswerText(res, 500, "internal error");
+        SetSecurityHeaders(res);
+    });
+    server.set_logger(
+        [&service](const httplib::Request& req, const httplib::Response& res) { WriteAdminLogLine(service, req, res); });
+}

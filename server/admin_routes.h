@@ -1,0 +1,44 @@
+// The maintainers' listener: log-in, the report list and pages, downloads,
+// triage, the overview and publishing, behind sessions. Installed on its
+// own server; it has no upload route, and the reporters' server has none
+// of these.
+#pragma once
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "server/admin_auth.h"
+#include "server/admin_store.h"
+#include "server/sqlite_handles.h"
+
+const int64_t kSessionIdleSeconds = 8 * 3600;
+const int kLoginFailuresAllowed = 5;  // per account and per address ...
+const double kLoginFailureWindow = 60;  // ... in this many seconds
+
+extern const char kSessionCookie[];
+extern const char kLoginCookie[];
+extern const char kAdminContentSecurityPolicy[];
+
+struct AdminService
+{
+    std::string dataDir;
+    std::unique_ptr<AdminStore> store;
+    SqliteDatabase reportsDb;  // report pages and downloads read through it
+    std::mutex reportsMutex;
+    bool secureCookies = false;  // under TLS
+    int64_t sessionIdleSeconds = kSessionIdleSeconds;
+    LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};
+    std::mutex publishMutex;  // one publisher at a time
+    FILE* log = nullptr;      // one line per request; nullptr: none
+};
+
+// Opens the store and the report database of dataDir and starts the
+// password hashing.
+bool OpenAdminService(AdminService& service, const std::string& dataDir, std::string& error);
+
+void InstallAdminRoutes(httplib::Server& server, AdminService& service);

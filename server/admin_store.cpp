@@ -1,0 +1,525 @@
+#include "server/admin_store.h"
+
+#include <mutex>
+
+const char* const kTriageStatuses[] = {"new", "triaged", "fixed", "duplicate", "invalid", nullptr};
+
+bool IsTriageStatus(const std::string& status)
+{
+    for (const char* const* s = kTriageStatuses; *s != nullptr; ++s) {
+        if (status == *s)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// The report list reads this index, not the report tables: their rows carry
+// the attachments, and a page of 50 lines must not walk them. Triggers fill
+// it (and the search index) in the transaction that stores the report, so
+// the upload path needs no knowledge of it.
+const char kCreateAdminSchema[] =
+    "CREATE TABLE IF NOT EXISTS admin_users ("
+    " name TEXT PRIMARY KEY, hash TEXT NOT NULL, created_utc TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS admin_sessions ("
+    " token_digest TEXT PRIMARY KEY, user TEXT NOT NULL, csrf TEXT NOT NULL, last_used INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS admin_reports ("
+    " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, received_utc TEXT NOT NULL,"
+    " component TEXT NOT NULL DEFAULT '', email TEXT NOT NULL, what TEXT NOT NULL,"
+    " status TEXT NOT NULL DEFAULT 'new', duplicate_of INTEGER NOT NULL DEFAULT 0, note TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS admin_reports_by_status ON admin_reports (status, id);"
+    "CREATE INDEX IF NOT EXISTS admin_reports_by_component ON admin_reports (component, id);"
+    "CREATE INDEX IF NOT EXISTS admin_reports_by_time ON admin_reports (received_utc, component);"
+    "CREATE TABLE IF NOT EXISTS admin_audit ("
+    " seq INTEGER PRIMARY KEY, report_id INTEGER NOT NULL, at_utc TEXT NOT NULL, user TEXT NOT NULL,"
+    " status TEXT NOT NULL, duplicate_of INTEGER NOT NULL, note TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS admin_audit_by_report ON admin_audit (report_id, seq);"
+    // Contentless: the texts are in the report tables already.
+    "CREATE VIRTUAL TABLE IF NOT EXISTS admin_search USING fts5("
+    " email, descriptions, content='', tokenize='unicode61 remove_diacritics 2');";
+
+// The same selection for a report row inserted ("new." for $) and for the
+// reports already stored (nothing for $).
+const char kBugIndexColumns[] =
+    "0, $received_utc, CAST($email AS TEXT), substr(CAST($description2 AS TEXT), 1, 300)";
+const char kBugSearchColumns[] =
+    "CAST($email AS TEXT), CAST($description1 AS TEXT) || ' ' || CAST($description2 AS TEXT) || ' ' ||"
+    " CAST($description3 AS TEXT)";
+const char kCrashIndexColumns[] = "1, $received_utc, '', substr(CAST($comment AS TEXT), 1, 300)";
+const char kCrashSearchColumns[] = "'', CAST($comment AS TEXT)";
+
+std::string NameColumns(const char* columns, const std::string& prefix)
+{
+    std::string out;
+    for (const char* c = columns; *c != 0; ++c) {
+        if (*c == '$')
+            out += prefix;
+        else
+            out += *c;
+    }
+    return out;
+}
+
+std::string MakeIndexingSql()
+{
+    std::string sql;
+    const struct
+    {
+        const char* table;
+        const char* trigger;
+        const char* index;
+        const char* search;
+    } kinds[] = {{"reports", "admin_index_bug_report", kBugIndexColumns, kBugSearchColumns},
+                 {"crash_reports", "admin_index_crash_report", kCrashIndexColumns, kCrashSearchColumns}};
+    for (const auto& kind : kinds) {
+        sql += std::string("INSERT INTO admin_reports (id, kind, received_utc, email, what) SELECT id, ") +
+               NameColumns(kind.index, "") + " FROM " + kind.table + " WHERE id NOT IN (SELECT id FROM admin_reports);";
+        sql += std::string("INSERT INTO admin_search (rowid, email, descriptions) SELECT id, ") + NameColumns(kind.search, "") +
+               " FROM " + kind.table + ";";
+        sql += std::string("CREATE TRIGGER ") + kind.trigger + " AFTER INSERT ON " + kind.table + " BEGIN" +
+               " INSERT INTO admin_reports (id, kind, received_utc, email, what) VALUES (new.id, " +
+               NameColumns(kind.index, "new.") + ");" +
+               " INSERT INTO admin_search (rowid, email, descriptions) VALUES (new.id, " +
+               NameColumns(kind.search, "new.") + "); END;";
+    }
+    return sql;
+}
+
+std::string DescribeError(sqlite3* db, const std::string& what)
+{
+    return what + ": " + sqlite3_errmsg(db);
+}
+
+bool Execute(sqlite3* db, const std::string& sql, std::string& error)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
+        return true;
+    error = sql.substr(0, 40) + "...: " + (message != nullptr ? message : "failed");
+    sqlite3_free(message);
+    return false;
+}
+
+SqliteStatement Prepare(sqlite3* db, const std::string& sql, std::string& error)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        error = DescribeError(db, "cannot prepare a query");
+        sqlite3_finalize(statement);
+        return SqliteStatement();
+    }
+    return SqliteStatement(statement);
+}
+
+void BindText(sqlite3_stmt* statement, int index, const std::string& text)
+{
+    sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column)
+{
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
+                           : std::string();
+}
+
+// Words as FTS5 strings, each also matching as a prefix: what a reporter
+// typed never reaches FTS5 as query syntax.
+std::string MakeMatchQuery(const std::string& text)
+{
+    std::string query;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+            ++i;
+        size_t end = i;
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\n' && text[end] != '\r')
+            ++end;
+        if (end > i) {
+            std::string word;
+            for (size_t k = i; k < end; ++k)
+                word += text[k] == '"' ? std::string("\"\"") : std::string(1, text[k]);
+            query += (query.empty() ? "\"" : " \"") + word + "\"*";
+        }
+        i = end;
+    }
+    return query;
+}
+
+class SqliteAdminStore : public AdminStore
+{
+public:
+    explicit SqliteAdminStore(SqliteDatabase db) : m_db(std::move(db)) {}
+
+    StoreAnswer AddUser(const std::string& name, const std::string& hash, const std::string& createdUtc,
+                        std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(),
+                                    "INSERT OR IGNORE INTO admin_users (name, hash, created_utc) VALUES (?1, ?2, ?3)",
+                                    error);
+        if (!s)
+            return StoreAnswer::Failed;
+        BindText(s.get(), 1, name);
+        BindText(s.get(), 2, hash);
+        BindText(s.get(), 3, createdUtc);
+        if (sqlite3_step(s.get()) != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot add the user");
+            return StoreAnswer::Failed;
+        }
+        return sqlite3_changes(m_db.get()) == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
+    }
+
+    StoreAnswer RemoveUser(const std::string& name, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return StoreAnswer::Failed;
+        SqliteStatement user = Prepare(m_db.get(), "DELETE FROM admin_users WHERE name = ?1", error);
+        SqliteStatement sessions = Prepare(m_db.get(), "DELETE FROM admin_sessions WHERE user = ?1", error);
+        bool done = user && sessions;
+        int removed = 0;
+        if (done) {
+            BindText(user.get(), 1, name);
+            BindText(sessions.get(), 1, name);
+            done = sqlite3_step(user.get()) == SQLITE_DONE;
+            removed = sqlite3_changes(m_db.get());
+            done = done && sqlite3_step(sessions.get()) == SQLITE_DONE;
+        }
+        if (!done || !Execute(m_db.get(), "COMMIT", error)) {
+            if (done)
+                error = DescribeError(m_db.get(), "cannot remove the user");
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return StoreAnswer::Failed;
+        }
+        return removed == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
+    }
+
+    bool ListUsers(std::vector<AdminUser>& users, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(), "SELECT name, created_utc FROM admin_users ORDER BY name", error);
+        if (!s)
+            return false;
+        users.clear();
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            users.push_back(AdminUser{ColumnText(s.get(), 0), ColumnText(s.get(), 1)});
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot list the users");
+            return false;
+        }
+        return true;
+    }
+
+    StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(), "SELECT hash FROM admin_users WHERE name = ?1", error);
+        if (!s)
+            return StoreAnswer::Failed;
+        BindText(s.get(), 1, name);
+        const int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE)
+            return StoreAnswer::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeError(m_db.get(), "cannot read the user");
+            return StoreAnswer::Failed;
+        }
+        hash = ColumnText(s.get(), 0);
+        return StoreAnswer::Done;
+    }
+
+    bool CreateSession(const std::string& tokenDigest, const AdminSession& session, int64_t now,
+                       std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Sessions idle for a day have long ended: forget them here.
+        SqliteStatement prune = Prepare(m_db.get(), "DELETE FROM admin_sessions WHERE last_used < ?1", error);
+        SqliteStatement s = Prepare(m_db.get(),
+                                    "INSERT INTO admin_sessions (token_digest, user, csrf, last_used)"
+                                    " VALUES (?1, ?2, ?3, ?4)",
+                                    error);
+        if (!prune || !s)
+            return false;
+        sqlite3_bind_int64(prune.get(), 1, now - 86400);
+        BindText(s.get(), 1, tokenDigest);
+        BindText(s.get(), 2, session.user);
+        BindText(s.get(), 3, session.csrfToken);
+        sqlite3_bind_int64(s.get(), 4, now);
+        if (sqlite3_step(prune.get()) != SQLITE_DONE || sqlite3_step(s.get()) != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot store the session");
+            return false;
+        }
+        return true;
+    }
+
+    StoreAnswer ResumeSession(const std::string& tokenDigest, int64_t now, int64_t idleSeconds,
+                              AdminSession& session, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(),
+                                    "SELECT s.user, s.csrf, s.last_used FROM admin_sessions s"
+                                    " JOIN admin_users u ON u.name = s.user WHERE s.token_digest = ?1",
+                                    error);
+        if (!s)
+            return StoreAnswer::Failed;
+        BindText(s.get(), 1, tokenDigest);
+        const int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE)
+            return StoreAnswer::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeError(m_db.get(), "cannot read the session");
+            return StoreAnswer::Failed;
+        }
+        session.user = ColumnText(s.get(), 0);
+        session.csrfToken = ColumnText(s.get(), 1);
+        const int64_t lastUsed = sqlite3_column_int64(s.get(), 2);
+        s.reset();
+        const bool ended = now - lastUsed > idleSeconds;
+        // A write per page would cost a synced commit each: a minute's
+        // precision is plenty for an idle limit of hours.
+        if (!ended && now - lastUsed < 60)
+            return StoreAnswer::Done;
+        SqliteStatement update = Prepare(m_db.get(),
+                                         ended ? "DELETE FROM admin_sessions WHERE token_digest = ?1"
+                                               : "UPDATE admin_sessions SET last_used = ?2 WHERE token_digest = ?1",
+                                         error);
+        if (!update)
+            return StoreAnswer::Failed;
+        BindText(update.get(), 1, tokenDigest);
+        if (!ended)
+            sqlite3_bind_int64(update.get(), 2, now);
+        if (sqlite3_step(update.get()) != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot update the session");
+            return StoreAnswer::Failed;
+        }
+        return ended ? StoreAnswer::NotFound : StoreAnswer::Done;
+    }
+
+    bool EndSession(const std::string& tokenDigest, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(), "DELETE FROM admin_sessions WHERE token_digest = ?1", error);
+        if (!s)
+            return false;
+        BindText(s.get(), 1, tokenDigest);
+        if (sqlite3_step(s.get()) != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot end the session");
+            return false;
+        }
+        return true;
+    }
+
+    StoreAnswer SetTriage(int64_t id, const Triage& triage, const std::string& user, const std::string& atUtc,
+                          std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return StoreAnswer::Failed;
+        SqliteStatement update = Prepare(m_db.get(),
+                                         "UPDATE admin_reports SET status = ?2, duplicate_of = ?3, note = ?4"
+                                         " WHERE id = ?1",
+                                         error);
+        SqliteStatement audit = Prepare(m_db.get(),
+                                        "INSERT INTO admin_audit (report_id, at_utc, user, status, duplicate_of, note)"
+                                        " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                        error);
+        StoreAnswer answer = StoreAnswer::Failed;
+        if (update && audit) {
+            sqlite3_bind_int64(update.get(), 1, id);
+            BindText(update.get(), 2, triage.status);
+            sqlite3_bind_int64(update.get(), 3, triage.duplicateOf);
+            BindText(update.get(), 4, triage.note);
+            sqlite3_bind_int64(audit.get(), 1, id);
+            BindText(audit.get(), 2, atUtc);
+            BindText(audit.get(), 3, user);
+            BindText(audit.get(), 4, triage.status);
+            sqlite3_bind_int64(audit.get(), 5, triage.duplicateOf);
+            BindText(audit.get(), 6, triage.note);
+            if (sqlite3_step(update.get()) != SQLITE_DONE)
+                error = DescribeError(m_db.get(), "cannot store the triage");
+            else if (sqlite3_changes(m_db.get()) == 0)
+                answer = StoreAnswer::NotFound;
+            else if (sqlite3_step(audit.get()) != SQLITE_DONE)
+                error = DescribeError(m_db.get(), "cannot store the audit line");
+            else
+                answer = StoreAnswer::Done;
+        }
+        if (answer != StoreAnswer::Done || !Execute(m_db.get(), "COMMIT", error)) {
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return answer == StoreAnswer::NotFound ? answer : StoreAnswer::Failed;
+        }
+        return StoreAnswer::Done;
+    }
+
+    StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(), "SELECT status, duplicate_of, note FROM admin_reports WHERE id = ?1",
+                                    error);
+        SqliteStatement lines = Prepare(m_db.get(),
+                                        "SELECT at_utc, user, status, duplicate_of, note FROM admin_audit"
+                                        " WHERE report_id = ?1 ORDER BY seq",
+                                        error);
+        if (!s || !lines)
+            return StoreAnswer::Failed;
+        sqlite3_bind_int64(s.get(), 1, id);
+        int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE)
+            return StoreAnswer::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeError(m_db.get(), "cannot read the triage");
+            return StoreAnswer::Failed;
+        }
+        triage.status = ColumnText(s.get(), 0);
+        triage.duplicateOf = sqlite3_column_int64(s.get(), 1);
+        triage.note = ColumnText(s.get(), 2);
+        audit.clear();
+        sqlite3_bind_int64(lines.get(), 1, id);
+        while ((rc = sqlite3_step(lines.get())) == SQLITE_ROW) {
+            AuditEntry entry;
+            entry.atUtc = ColumnText(lines.get(), 0);
+            entry.user = ColumnText(lines.get(), 1);
+            entry.triage.status = ColumnText(lines.get(), 2);
+            entry.triage.duplicateOf = sqlite3_column_int64(lines.get(), 3);
+            entry.triage.note = ColumnText(lines.get(), 4);
+            audit.push_back(entry);
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot read the audit list");
+            return StoreAnswer::Failed;
+        }
+        return StoreAnswer::Done;
+    }
+
+    bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
+                         bool& more, std::string& error) override
+    {
+        std::string sql = "SELECT id, kind, received_utc, component, email, what, status FROM admin_reports WHERE 1";
+        if (!filter.component.empty())
+            sql += " AND component = ?1";
+        if (!filter.status.empty())
+            sql += " AND status = ?2";
+        if (!filter.fromDate.empty())
+            sql += " AND received_utc >= ?3";
+        // "2024-05-01U" sorts after every time of that day ("2024-05-01T...").
+        if (!filter.toDate.empty())
+            sql += " AND received_utc < ?4 || 'U'";
+        const std::string match = MakeMatchQuery(filter.text);
+        if (!match.empty())
+            sql += " AND id IN (SELECT rowid FROM admin_search WHERE admin_search MATCH ?5)";
+        sql += " ORDER BY id DESC LIMIT ?6 OFFSET ?7";
+
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(), sql, error);
+        if (!s)
+            return false;
+        BindText(s.get(), 1, filter.component);
+        BindText(s.get(), 2, filter.status);
+        BindText(s.get(), 3, filter.fromDate);
+        BindText(s.get(), 4, filter.toDate);
+        BindText(s.get(), 5, match);
+        sqlite3_bind_int64(s.get(), 6, count + 1);
+        sqlite3_bind_int64(s.get(), 7, offset);
+        lines.clear();
+        more = false;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            if (static_cast<int64_t>(lines.size()) == count) {
+                more = true;
+                continue;
+            }
+            ReportLine line;
+            line.id = sqlite3_column_int64(s.get(), 0);
+            line.kind = sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+            line.receivedUtc = ColumnText(s.get(), 2);
+            line.component = ColumnText(s.get(), 3);
+            line.email = ColumnText(s.get(), 4);
+            line.whatHappened = ColumnText(s.get(), 5);
+            line.status = ColumnText(s.get(), 6);
+            lines.push_back(line);
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot list the reports");
+            return false;
+        }
+        return true;
+    }
+
+    bool CountReportsPerDay(const std::string& fromDate, std::vector<DayCount>& counts, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(),
+                                    "SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
+                                    " WHERE received_utc >= ?1 GROUP BY 1, 2 ORDER BY 1, 2",
+                                    error);
+        if (!s)
+            return false;
+        BindText(s.get(), 1, fromDate);
+        counts.clear();
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            counts.push_back(DayCount{ColumnText(s.get(), 0), ColumnText(s.get(), 1), sqlite3_column_int64(s.get(), 2)});
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot count the reports");
+            return false;
+        }
+        return true;
+    }
+
+    bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = Prepare(m_db.get(), "SELECT status, count(*) FROM admin_reports GROUP BY status", error);
+        if (!s)
+            return false;
+        counts.clear();
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            counts.push_back(StatusCount{ColumnText(s.get(), 0), sqlite3_column_int64(s.get(), 1)});
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot count the statuses");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    SqliteDatabase m_db;
+    std::mutex m_mutex;  // one statement at a time on the connection
+};
+
+}  // namespace
+
+std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error)
+{
+    SqliteDatabase db = OpenReportDatabase(dataDir, true, error);
+    if (!db)
+        return nullptr;
+    // Tables, then (once) the index of what is stored and the triggers that
+    // keep it, in one transaction: no report is missed or indexed twice.
+    if (!Execute(db.get(), "BEGIN IMMEDIATE", error))
+        return nullptr;
+    std::string ignored;
+    if (!Execute(db.get(), kCreateAdminSchema, error)) {
+        Execute(db.get(), "ROLLBACK", ignored);
+        return nullptr;
+    }
+    SqliteStatement trigger = Prepare(db.get(),
+                                      "SELECT count(*) FROM sqlite_master WHERE type = 'trigger'"
+                                      " AND name = 'admin_index_bug_report'",
+                                      error);
+    const bool indexed = trigger && sqlite3_step(trigger.get()) == SQLITE_ROW &&
+                         sqlite3_column_int(trigger.get(), 0) == 1;
+    trigger.reset();
+    if ((!indexed && !Execute(db.get(), MakeIndexingSql(), error)) || !Execute(db.get(), "COMMIT", error)) {
+        Execute(db.get(), "ROLLBACK", ignored);
+        return nullptr;
+    }
+    return std::unique_ptr<AdminStore>(new SqliteAdminStore(std::move(db)));
+}

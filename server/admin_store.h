@@ -1,0 +1,129 @@
+// What the maintainers' interface keeps beside the reports: accounts,
+// sessions, each report's triage status and its audit list, and the index
+// the report list is searched and filtered through. A narrow interface so
+// that another database can hold it; OpenSqliteAdminStore keeps it in
+// reports.db next to the reports it describes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/report_store.h"
+
+struct AdminUser
+{
+    std::string name;
+    std::string createdUtc;
+};
+
+struct AdminSession
+{
+    std::string user;
+    std::string csrfToken;
+};
+
+// A report's triage: status is one of kTriageStatuses; duplicateOf only
+// with "duplicate".
+struct Triage
+{
+    std::string status = "new";
+    int64_t duplicateOf = 0;
+    std::string note;
+};
+
+struct AuditEntry
+{
+    std::string atUtc;
+    std::string user;
+    Triage triage;
+};
+
+extern const char* const kTriageStatuses[];  // "new", "triaged", "fixed", "duplicate", "invalid"; null-ended
+bool IsTriageStatus(const std::string& status);
+
+// Every field empty: no filter. Dates are "YYYY-MM-DD", both days included.
+struct ReportFilter
+{
+    std::string component;
+    std::string status;
+    std::string fromDate;
+    std::string toDate;
+    std::string text;  // words, all of which a report's descriptions or e-mail must hold
+};
+
+struct ReportLine
+{
+    int64_t id = 0;
+    ReportKind kind = ReportKind::Bug;
+    std::string receivedUtc;
+    std::string component;
+    std::string email;
+    std::string whatHappened;  // the start of "what happened" (of a crash report: its comment)
+    std::string status;
+};
+
+struct DayCount
+{
+    std::string day;  // "YYYY-MM-DD"
+    std::string component;
+    int64_t count = 0;
+};
+
+struct StatusCount
+{
+    std::string status;
+    int64_t count = 0;
+};
+
+enum class StoreAnswer
+{
+    Done,
+    NotFound,  // no such user, session or report; an existing name for AddUser
+    Failed
+};
+
+class AdminStore
+{
+public:
+    virtual ~AdminStore() = default;
+
+    // Accounts; hash is crypto_pwhash_str's text, never the password.
+    virtual StoreAnswer AddUser(const std::string& name, const std::string& hash, const std::string& createdUtc,
+                                std::string& error) = 0;
+    // Ends the user's sessions too.
+    virtual StoreAnswer RemoveUser(const std::string& name, std::string& error) = 0;
+    virtual bool ListUsers(std::vector<AdminUser>& users, std::string& error) = 0;
+    virtual StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) = 0;
+
+    // Sessions by a digest of their token (the token itself is never
+    // stored); now in seconds since the epoch.
+    virtual bool CreateSession(const std::string& tokenDigest, const AdminSession& session, int64_t now,
+                               std::string& error) = 0;
+    // A session unused for more than idleSeconds has ended (and is
+    // forgotten); otherwise its last use becomes now.
+    virtual StoreAnswer ResumeSession(const std::string& tokenDigest, int64_t now, int64_t idleSeconds,
+                                      AdminSession& session, std::string& error) = 0;
+    virtual bool EndSession(const std::string& tokenDigest, std::string& error) = 0;
+
+    // Triage of one report, with a line in its audit list.
+    virtual StoreAnswer SetTriage(int64_t id, const Triage& triage, const std::string& user,
+                                  const std::string& atUtc, std::string& error) = 0;
+    // The current triage and the audit list, oldest first.
+    virtual StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit,
+                                   std::string& error) = 0;
+
+    // Newest first; more says whether lines follow the last one given.
+    virtual bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count,
+                                 std::vector<ReportLine>& lines, bool& more, std::string& error) = 0;
+    // Reports per day and component received on fromDate or later.
+    virtual bool CountReportsPerDay(const std::string& fromDate, std::vector<DayCount>& counts,
+                                    std::string& error) = 0;
+    virtual bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) = 0;
+};
+
+// The store in dataDir/reports.db (made with the report tables when
+// missing). The first open indexes the reports already stored; from then
+// on the database indexes each report as it is inserted. Thread-safe.
+std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error);

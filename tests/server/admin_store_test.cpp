@@ -1,0 +1,210 @@
+// What the maintainers' interface keeps and finds: session expiry, the
+// index of reports stored before and after it was made, the list's filters
+// and search, and the helpers that make a sender's bytes safe to show.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "server/admin_pages.h"
+#include "server/admin_store.h"
+#include "server/report_store.h"
+#include "tests/server/temp_folder.h"
+
+namespace {
+
+int64_t StoreBugReport(sqlite3* db, const std::string& receivedUtc, const std::string& email,
+                       const std::string& whatHappened, const std::string& steps = "steps")
+{
+    ReportOrigin origin;
+    origin.receivedUtc = receivedUtc;
+    origin.peer = "127.0.0.1:1";
+    Report report;
+    report.email = email;
+    report.description1 = steps;
+    report.description2 = whatHappened;
+    report.description3 = "expected";
+    int64_t id = 0;
+    std::string error;
+    EXPECT_TRUE(InsertReport(db, origin, report, "body", id, error)) << error;
+    return id;
+}
+
+TEST(AdminStore, EndsSessionsIdleForLongerThanTheLimit)
+{
+    TempFolder folder;
+    std::string error;
+    std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_EQ(StoreAnswer::Done, store->AddUser("ann", "hash", "t", error));
+    const int64_t start = 1700000000;
+    const int64_t idle = 8 * 3600;
+    AdminSession session{"ann", "csrf-token"};
+    ASSERT_TRUE(store->CreateSession("digest", session, start, error)) << error;
+
+    const struct
+    {
+        int64_t at;
+        StoreAnswer answer;
+    } steps[] = {
+        {start + idle, StoreAnswer::Done},           // at the limit: still on, and now used again
+        {start + 2 * idle, StoreAnswer::Done},       // idle time counts from the last use
+        {start + 3 * idle + 1, StoreAnswer::NotFound},  // over it: ended
+        {start + 2 * idle, StoreAnswer::NotFound},   // and forgotten
+    };
+    for (const auto& step : steps) {
+        AdminSession resumed;
+        EXPECT_EQ(step.answer, store->ResumeSession("digest", step.at, idle, resumed, error)) << step.at - start;
+        if (step.answer == StoreAnswer::Done) {
+            EXPECT_EQ("ann", resumed.user);
+            EXPECT_EQ("csrf-token", resumed.csrfToken);
+        }
+    }
+    AdminSession unknown;
+    EXPECT_EQ(StoreAnswer::NotFound, store->ResumeSession("other", start, idle, unknown, error));
+}
+
+TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
+{
+    TempFolder folder;
+    std::string error;
+    SqliteDatabase db = OpenReportDatabase(folder.Path(), true, error);
+    ASSERT_TRUE(db) << error;
+    // Stored before the index exists, then after.
+    const int64_t a = StoreBugReport(db.get(), "2024-03-01T10:00:00.000Z", "ann@example.com", "Crash on save\nmore");
+    const int64_t b = StoreBugReport(db.get(), "2024-03-02T23:59:59.999Z", "bob@example.com", "Sound stutters");
+    std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
+    ASSERT_TRUE(store) << error;
+    const int64_t c = StoreBugReport(db.get(), "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
+                                     "open the SAVE dialog");
+    int64_t d = 0;
+    CrashReport crash;
+    crash.comment = "crashed while saving";
+    ASSERT_TRUE(InsertCrashReport(db.get(), ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua"}, crash, "b", d,
+                                  error));
+    ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"fixed", 0, "done"}, "ann", "t", error)) << error;
+
+    const struct
+    {
+        const char* name;
+        ReportFilter filter;
+        std::vector<int64_t> ids;
+    } rows[] = {
+        {"All", {}, {d, c, b, a}},
+        {"Status", {"", "fixed", "", "", ""}, {b}},
+        {"StatusNew", {"", "new", "", "", ""}, {d, c, a}},
+        {"From", {"", "", "2024-03-02", "", ""}, {d, c, b}},
+        {"ToIncludesTheWholeDay", {"", "", "", "2024-03-02", ""}, {b, a}},
+        {"OneDay", {"", "", "2024-03-03", "2024-03-03", ""}, {c}},
+        {"Word", {"", "", "", "", "stutters"}, {b}},
+        {"Prefix", {"", "", "", "", "sav"}, {d, c, a}},
+        {"CaseAndOtherDescription", {"", "", "", "", "dialog"}, {c}},
+        {"EveryWord", {"", "", "", "", "crash save"}, {a}},
+        {"Email", {"", "", "", "", "example.org"}, {c}},
+        {"QuotesAreText", {"", "", "", "", "\"hangs"}, {c}},
+        {"SyntaxIsText", {"", "", "", "", "NOT OR ( *"}, {}},
+        {"TextAndStatus", {"", "new", "", "", "save"}, {c, a}},
+        {"Component", {"Editor", "", "", "", ""}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<ReportLine> lines;
+        bool more = true;
+        ASSERT_TRUE(store->ListReportLines(row.filter, 0, 50, lines, more, error)) << error;
+        std::vector<int64_t> ids;
+        for (const ReportLine& line : lines)
+            ids.push_back(line.id);
+        EXPECT_EQ(row.ids, ids);
+        EXPECT_FALSE(more);
+    }
+
+    std::vector<ReportLine> page;
+    bool more = false;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter(), 1, 2, page, more, error));
+    ASSERT_EQ(2u, page.size());
+    EXPECT_EQ(c, page[0].id);
+    EXPECT_TRUE(more);
+    EXPECT_EQ("Saving \"hangs\"", page[0].whatHappened);
+    EXPECT_EQ("cy@example.org", page[0].email);
+    EXPECT_EQ(ReportKind::Bug, page[0].kind);
+
+    std::vector<DayCount> days;
+    ASSERT_TRUE(store->CountReportsPerDay("2024-03-02", days, error)) << error;
+    ASSERT_EQ(3u, days.size());
+    EXPECT_EQ("2024-03-02", days[0].day);
+    EXPECT_EQ(1, days[0].count);
+    std::vector<StatusCount> statuses;
+    ASSERT_TRUE(store->CountStatuses(statuses, error)) << error;
+    ASSERT_EQ(2u, statuses.size());
+    EXPECT_EQ("fixed", statuses[0].status);
+    EXPECT_EQ(1, statuses[0].count);
+    EXPECT_EQ(3, statuses[1].count);
+
+    // Opened again: nothing indexed twice.
+    store.reset();
+    store = OpenSqliteAdminStore(folder.Path(), error);
+    ASSERT_TRUE(store) << error;
+    std::vector<ReportLine> again;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "save"}, 0, 50, again, more, error));
+    EXPECT_EQ(2u, again.size());
+}
+
+TEST(AdminPages, MakesSenderBytesSafeToShowAndToName)
+{
+    const struct
+    {
+        std::string bytes;
+        std::string text;
+    } texts[] = {
+        {"plain\nlines\ttab", "plain\nlines\ttab"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},             // UTF-8 stays
+        {"caf\xe9", "caf\xc3\xa9"},                 // an 8-bit byte reads as Latin-1
+        {"\xc3", "\xc3\x83"},                       // a cut sequence too
+        {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\\x80"},  // no surrogates; a C1 byte escaped
+        {"\xc2\x9b[31m", "\\x9B[31m"},                   // a C1 control in UTF-8 too
+        {std::string("nul\0esc\x1b\x7f", 9), "nul\\x00esc\\x1B\\x7F"},
+        {"a\r\nb", "a\nb"},
+    };
+    for (const auto& row : texts)
+        EXPECT_EQ(row.text, MakeDisplayText(row.bytes)) << row.bytes;
+
+    const struct
+    {
+        const char* name;
+        const char* safe;
+    } names[] = {
+        {"brevora_log.txt", "brevora_log.txt"},
+        {"../../etc/passwd", "passwd"},
+        {"C:\\Users\\me\\dxdiag.txt", "dxdiag.txt"},
+        {"a\"b;c\r\nd.txt", "a_b_c__d.txt"},
+        {".hidden", "hidden"},
+        {"...", "fallback.bin"},
+        {"", "fallback.bin"},
+        {"\xc3\xa9t\xc3\xa9.log", "__t__.log"},
+    };
+    for (const auto& row : names)
+        EXPECT_EQ(row.safe, MakeSafeFileName(row.name, "fallback.bin")) << row.name;
+    EXPECT_EQ(100u, MakeSafeFileName(std::string(300, 'x'), "f").size());
+
+    const struct
+    {
+        std::string text;
+        size_t count;
+        std::vector<std::string> lines;
+        size_t first;
+    } tails[] = {
+        {"", 3, {}, 1},
+        {"one", 3, {"one"}, 1},
+        {"one\ntwo\n", 3, {"one", "two"}, 1},
+        {"1\n2\n3\n4\n5\n", 2, {"4", "5"}, 4},
+        {"1\r\n2\r\n3", 2, {"2", "3"}, 2},
+        {"\n\nx", 2, {"", "x"}, 2},
+    };
+    for (const auto& row : tails) {
+        size_t first = 0;
+        EXPECT_EQ(row.lines, TakeLastLines(row.text, row.count, first)) << row.text;
+        EXPECT_EQ(row.first, first) << row.text;
+    }
+}
+
+}  // namespace
