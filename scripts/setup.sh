@@ -10,8 +10,12 @@ packages=(
     wine64 wine fonts-wine xvfb xauth imagemagick util-linux
     libcpp-httplib-dev libsqlite3-dev libcli11-dev pkg-config libclang-rt-14-dev
     libsodium-dev libkainjow-mustache-dev
+    chromium nodejs
     locales
 )
+# The browser test's npm: Debian's, unless a Node.js distribution that
+# brings its own is installed (the two conflict).
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every tree and runs every test: the portable code and the report
-# server natively (under ASan and UBSan), the Windows program and its tests
+# server natively (under ASan and UBSan), the maintainers' interface in
+# headless Chromium (scripts/browser-test.sh), the Windows program and its tests
 # under Wine, and a compile of the 32-bit Windows program.
 #
 #   scripts/test.sh            everything
@@ -47,6 +48,23 @@ if step "configure linux-native" cmake --preset linux-native >/dev/null &&
     run_ctest build/native native -j "$jobs"
 else
     totals_failed=$((totals_failed + 1))
+fi
+
+# The maintainers' interface in a real browser, against the native server.
+if [ -z "${BREVORA_TEST_FILTER:-}" ]; then
+    echo "==> browser test"
+    scripts/browser-test.sh
+    rc=$?
+    if [ "$rc" -eq 0 ]; then
+        summary+=("browser: scenario passed")
+        totals_passed=$((totals_passed + 1))
+    elif [ "$rc" -eq 77 ]; then
+        summary+=("browser: SKIPPED, no Chromium installed")
+    else
+        summary+=("browser: scenario FAILED")
+        totals_failed=$((totals_failed + 1))
+        failed=1
+    fi
 fi
 
 # Windows x86-64 tree: the program and its tests under Wine, one prefix.

@@ -127,7 +127,7 @@ bool ResumeSession(AdminService& service, const httplib::Request& req)
 
 bool IsOpenPath(const std::string& path)
 {
-    return path == "/login" || path == "/style.css";
+    return path == "/login" || path == "/style.css" || path == "/favicon.ico";
 }
 
 // Every state change is a POST that carries the session's CSRF token.
@@ -143,9 +143,20 @@ void AddPost(httplib::Server& server, const char* pattern, Handler handler)
     });
 }
 
-void ServeLoginPage(AdminService& service, httplib::Response& res, int status, const std::string& message)
+bool IsToken(const std::string& text)
 {
-    const std::string token = MakeRandomToken();
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+void ServeLoginPage(AdminService& service, const httplib::Request& req, httplib::Response& res, int status,
+                    const std::string& message)
+{
+    // The browser's token stays while it has one: a second tab or a request
+    // of the browser's own (a favicon redirected here) must not make the
+    // first form stale.
+    std::string token = ReadCookie(req, kLoginCookie);
+    if (!IsToken(token))
+        token = MakeRandomToken();
     res.set_header("Set-Cookie", MakeCookie(service, kLoginCookie, token, "/login", false));
     AnswerPage(res, status, RenderLoginPage(token, message));
 }
@@ -163,7 +174,7 @@ void LogIn(AdminService& service, const httplib::Request& req, httplib::Response
     int retryAfter = 0;
     if (service.throttle.IsThrottled(name, req.remote_addr, now, retryAfter)) {
         res.set_header("Retry-After", std::to_string(retryAfter));
-        ServeLoginPage(service, res, 429,
+        ServeLoginPage(service, req, res, 429,
                        "Too many failed log-ins; try again in " + std::to_string(retryAfter) + " seconds.");
         return;
     }
@@ -177,7 +188,7 @@ void LogIn(AdminService& service, const httplib::Request& req, httplib::Response
     // An unknown name is verified against a decoy: same answer, same time.
     if (!VerifyPassword(password, found == StoreAnswer::Done ? hash : std::string())) {
         service.throttle.RecordFailure(name, req.remote_addr, now);
-        ServeLoginPage(service, res, 401, "Wrong name or password.");
+        ServeLoginPage(service, req, res, 401, "Wrong name or password.");
         return;
     }
     const std::string token = MakeRandomToken();
@@ -581,11 +592,13 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
         res.set_header("Cache-Control", "max-age=3600");
         res.set_content(kAdminStylesheet, "text/css; charset=utf-8");
     });
-    server.Get("/login", [&service](const httplib::Request&, httplib::Response& res) {
+    // Browsers ask for it on every site; no icon, and no error either.
+    server.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+    server.Get("/login", [&service](const httplib::Request& req, httplib::Response& res) {
         if (g_current.valid)
             res.set_redirect("/", 303);
         else
-            ServeLoginPage(service, res, 200, "");
+            ServeLoginPage(service, req, res, 200, "");
     });
     server.Post("/login", [&service](const httplib::Request& req, httplib::Response& res) { LogIn(service, req, res); });
     AddPost(server, "/logout", [&service](const httplib::Request&, httplib::Response& res) { LogOut(service, res); });

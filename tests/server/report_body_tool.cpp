@@ -1,0 +1,33 @@
+// Writes the body the reporter would upload for the given texts and log
+// file, for tests outside C++ (the browser scenario):
+//   report_body_tool EMAIL WHAT-HAPPENED LOG-FILE > body
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "tests/server/report_factory.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::fputs("usage: report_body_tool EMAIL WHAT-HAPPENED LOG-FILE\n", stderr);
+        return 2;
+    }
+    std::ifstream in(argv[3], std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "report_body_tool: cannot read %s\n", argv[3]);
+        return 1;
+    }
+    std::stringstream log;
+    log << in.rdbuf();
+    ReportInput input;
+    input.email = argv[1];
+    input.description1 = "Steps: open the editor and save.";
+    input.description2 = argv[2];
+    input.description3 = "The file is saved.";
+    input.systemInfo = "OS: Windows 10\nMemory: 16 GB";
+    input.dxdiag = MakePresentFile("DxDiag report\n");
+    input.log = MakePresentFile(log.str());
+    const std::string body = EncodeReport(input);
+    return std::fwrite(body.data(), 1, body.size(), stdout) == body.size() ? 0 : 1;
+}
