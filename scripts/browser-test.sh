@@ -22,16 +22,16 @@ for tool in brevora-report-server report_body_tool; do
     fi
 done
 
+shots=""
+if [ $# -gt 0 ]; then
+    mkdir -p "$1"
+    shots="$(cd "$1" && pwd)"
+fi
 cd "$root/tests/browser"
 # The locked playwright-core from the npm registry; its browser download is
 # never wanted.
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 if [ ! -d node_modules/playwright-core ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
     npm ci --no-audit --no-fund --loglevel=error
-fi
-shots=""
-if [ $# -gt 0 ]; then
-    mkdir -p "$1"
-    shots="$(cd "$1" && pwd)"
 fi
 BREVORA_CHROMIUM="$chromium" node admin_scenario.mjs "$root/build/native" $shots

@@ -2,7 +2,13 @@
 # The reporter's main job.
 #
 #   scripts/run-main.sh                  the whole bug-report flow
+#   scripts/run-main.sh --keep-serving   the same, then the server keeps
+#                                        running for the maintainers' web
+#                                        interface (Ctrl-C ends it)
 #   scripts/run-main.sh DUMP LOG CONF    crash mode with these three files
+#
+# With --keep-serving a one-time account is made in the fresh data folder
+# and the interface's address, name and password are printed at the end.
 #
 # Bug-report flow: builds the reference report server (native tree) and the
 # Windows program, starts the server on loopback with a data folder of its
@@ -79,7 +85,13 @@ run_bug_report_flow() {
     rm -rf "$data"
     mkdir -p "$data"
     printf 'Player\nLibrary\nSettings\n' >"$data/components.txt"
-    "$server" serve --data "$data" --listen "127.0.0.1:$port" 2>"$work/server.log" </dev/null &
+    local password=""
+    if [ "$keep_serving" = 1 ]; then
+        password="$(head -c 18 /dev/urandom | base64 | tr '+/' '-_')"
+        printf '%s\n' "$password" | "$server" user add --data "$data" maintainer >/dev/null
+    fi
+    "$server" serve --data "$data" --listen "127.0.0.1:$port" --admin-listen 127.0.0.1:0 \
+        2>"$work/server.log" </dev/null &
     local server_pid=$!
     trap "kill $server_pid 2>/dev/null; wait $server_pid 2>/dev/null; scripts/wine-stop.sh --state '$state'" EXIT
     local listening=0
@@ -127,13 +139,30 @@ run_bug_report_flow() {
     echo "run-main: the server stored report $id:"
     echo
     "$server" show --data "$data" "$id"
+
+    if [ "$keep_serving" = 1 ]; then
+        local admin
+        admin="$(sed -n "s/.*maintainers' interface at \(http:[^ ]*\)$/\1/p" "$work/server.log" | head -n 1)"
+        echo
+        echo "run-main: maintainers' interface at $admin"
+        echo "run-main: log in as maintainer with the one-time password $password"
+        echo "run-main: the server keeps running; Ctrl-C ends it"
+        wait "$server_pid" || true
+    fi
 }
+
+keep_serving=0
+if [ "${1:-}" = "--keep-serving" ]; then
+    keep_serving=1
+    shift
+    [ $# -eq 0 ] || { echo "usage: $0 [--keep-serving | DUMP LOG CONF]" >&2; exit 2; }
+fi
 
 if [ $# -eq 3 ]; then
     run_crash_mode "$1" "$2" "$3"
 elif [ $# -eq 0 ]; then
     run_bug_report_flow
 else
-    echo "usage: $0 [DUMP LOG CONF]" >&2
+    echo "usage: $0 [--keep-serving | DUMP LOG CONF]" >&2
     exit 2
 fi
