@@ -400,7 +400,14 @@ public:
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
                          bool& more, std::string& error) override
     {
-        std::string sql = "SELECT id, kind, received_utc, component, email, what, status FROM admin_reports WHERE 1";
+        const std::string match = MakeMatchQuery(filter.text);
+        // With words, the search index leads in id order, newest first, so
+        // that a page stops after its lines instead of collecting every match.
+        std::string sql = match.empty()
+                              ? "SELECT id, kind, received_utc, component, email, what, status FROM admin_reports WHERE 1"
+                              : "SELECT r.id, r.kind, r.received_utc, r.component, r.email, r.what, r.status"
+                                " FROM admin_search s JOIN admin_reports r ON r.id = s.rowid"
+                                " WHERE admin_search MATCH ?5";
         if (!filter.component.empty())
             sql += " AND component = ?1";
         if (!filter.status.empty())
@@ -410,10 +417,7 @@ public:
         // "2024-05-01U" sorts after every time of that day ("2024-05-01T...").
         if (!filter.toDate.empty())
             sql += " AND received_utc < ?4 || 'U'";
-        const std::string match = MakeMatchQuery(filter.text);
-        if (!match.empty())
-            sql += " AND id IN (SELECT rowid FROM admin_search WHERE admin_search MATCH ?5)";
-        sql += " ORDER BY id DESC LIMIT ?6 OFFSET ?7";
+        sql += match.empty() ? " ORDER BY id DESC LIMIT ?6 OFFSET ?7" : " ORDER BY s.rowid DESC LIMIT ?6 OFFSET ?7";
 
         std::lock_guard<std::mutex> lock(m_mutex);
         SqliteStatement s = Prepare(m_db.get(), sql, error);
