@@ -5,6 +5,8 @@
 #include <cctype>
 #include <map>
 
+#include "server/report_store.h"
+
 namespace {
 
 const char kProgramUsage[] =
@@ -18,14 +20,17 @@ const char kProgramUsage[] =
     "  show     every field of one report\n"
     "  export   one report's attachments and texts, or every stored field of every\n"
     "           report, as files\n"
+    "  prune    remove the reports older than a number of days\n"
+    "  forget   remove every report that carries an e-mail address\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
 const char kServeUsage[] =
-    "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES] [--fail-uploads]\n"
-    "                                  [LIMITS]\n"
+    "Usage: brevora-report-server serve --data DIR [--database URL] [--listen ADDR:PORT] [--max-body BYTES]\n"
+    "                                  [--fail-uploads] [LIMITS]\n"
     "\n"
-    "Receives bug reports over HTTP and stores them in DIR/reports.db.\n"
+    "Receives bug reports over HTTP and stores them in DIR/reports.db, or with\n"
+    "--database in PostgreSQL.\n"
     "\n"
     "  GET  /bugreport/components/    answers with DIR/components.txt\n"
     "  GET  /bugreport/latest_version answers with DIR/latest_version.txt\n"
@@ -33,6 +38,9 @@ const char kServeUsage[] =
     "\n"
     "Options:\n"
     "  --data DIR          data folder, made when missing\n"
+    "  --database URL      store the reports in PostgreSQL (postgresql://USER@HOST/DB, or\n"
+    "                      postgresql:///DB?host=/SOCKET/FOLDER); several servers may share\n"
+    "                      one database\n"
     "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8080; port 0: any free port;\n"
     "                      IPv6 as [::1]:8080)\n"
     "  --max-body BYTES    largest accepted upload, suffix K, M or G allowed (default 32M)\n"
@@ -57,20 +65,26 @@ const char kServeUsage[] =
     "\n"
     "Logs one line per request on standard error. Stops on SIGINT or SIGTERM.\n";
 
+// Every command but serve reads either store.
+#define BREVORA_STORE_OPTIONS \
+    "\n" \
+    "  --data DIR      the data folder whose reports.db to read\n" \
+    "  --database URL  the PostgreSQL database instead (postgresql://...)\n"
+
 const char kListUsage[] =
-    "Usage: brevora-report-server list --data DIR\n"
+    "Usage: brevora-report-server list --data DIR | --database URL\n"
     "\n"
     "Prints one line per stored report: id, received time (UTC), e-mail and the\n"
-    "first line of the first description, separated by tabs.\n";
+    "first line of the first description, separated by tabs.\n" BREVORA_STORE_OPTIONS;
 
 const char kShowUsage[] =
-    "Usage: brevora-report-server show --data DIR ID\n"
+    "Usage: brevora-report-server show --data DIR | --database URL ID\n"
     "\n"
-    "Prints every field of report ID, decoded; attachments by name and size.\n";
+    "Prints every field of report ID, decoded; attachments by name and size.\n" BREVORA_STORE_OPTIONS;
 
 const char kExportUsage[] =
-    "Usage: brevora-report-server export --data DIR ID OUTDIR\n"
-    "       brevora-report-server export --data DIR --all OUTDIR\n"
+    "Usage: brevora-report-server export --data DIR | --database URL ID OUTDIR\n"
+    "       brevora-report-server export --data DIR | --database URL --all OUTDIR\n"
     "\n"
     "Writes the attachments of report ID into OUTDIR under their names, and its\n"
     "text fields into OUTDIR/report.txt. OUTDIR is made when missing.\n"
@@ -80,7 +94,21 @@ const char kExportUsage[] =
     "email, description1, description2, description3, system_info,\n"
     "attachment_name, attachment, attachment_state (content, placeholder or\n"
     "empty), attachment_log_name, attachment_log, attachment_log_state and\n"
-    "raw_body (the body as received). Prints each report's folder, oldest first.\n";
+    "raw_body (the body as received). Prints each report's folder, oldest first.\n" BREVORA_STORE_OPTIONS;
+
+const char kPruneUsage[] =
+    "Usage: brevora-report-server prune --data DIR | --database URL --older-than DAYS\n"
+    "\n"
+    "Removes every report received more than DAYS days (of 24 hours) ago, with\n"
+    "its attachments, and prints one line per removed report (as list does) and\n"
+    "then how many were removed. Safe while servers run.\n" BREVORA_STORE_OPTIONS;
+
+const char kForgetUsage[] =
+    "Usage: brevora-report-server forget --data DIR | --database URL --email ADDRESS\n"
+    "\n"
+    "Removes every report whose e-mail address is ADDRESS (letters compared\n"
+    "without case), with its attachments, and prints one line per removed report\n"
+    "(as list does) and then how many were removed. Safe while servers run.\n" BREVORA_STORE_OPTIONS;
 
 struct CommandName
 {
@@ -89,7 +117,23 @@ struct CommandName
 };
 
 const CommandName kCommands[] = {
-    {Command::Serve, "serve"}, {Command::List, "list"}, {Command::Show, "show"}, {Command::Export, "export"}};
+    {Command::Serve, "serve"}, {Command::List, "list"},     {Command::Show, "show"},
+    {Command::Export, "export"}, {Command::Prune, "prune"}, {Command::Forget, "forget"}};
+
+// Up to a hundred years.
+bool ParseDays(const std::string& text, int& days)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    int value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    days = value;
+    return value <= 36500;
+}
 
 bool ParseByteCount(const std::string& text, uint64_t& bytes)
 {
@@ -182,6 +226,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     std::string listen = kDefaultListenAddress;
     std::string maxBody;
     CLI::Option* maxBodyOption = nullptr;
+    std::string olderThan;
+    CLI::Option* olderThanOption = nullptr;
     std::map<std::string, std::string> limitValues;  // serve's limit options, read below
     std::map<std::string, CLI::Option*> limitOptions;
     for (const CommandName& entry : kCommands) {
@@ -190,6 +236,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         // Unknown options are reported by us, naming the command.
         sub->allow_extras();
         sub->add_option("--data", line.dataDir)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        sub->add_option("--database", line.databaseUrl)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         sub->add_option("arguments", positionals);
         // Never filled: while a positional is still open, CLI11 takes "--" as
         // the end of the options; otherwise it would leave the command there.
@@ -205,6 +252,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             }
         } else if (entry.command == Command::Export) {
             sub->add_flag("--all", line.allReports)->disable_flag_override();
+        } else if (entry.command == Command::Prune) {
+            olderThanOption =
+                sub->add_option("--older-than", olderThan)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        } else if (entry.command == Command::Forget) {
+            sub->add_option("--email", line.email)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         }
     }
 
@@ -272,8 +324,21 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             return false;
     }
 
-    if (line.dataDir.empty()) {
-        error = command + " needs --data DIR";
+    if (line.dataDir.empty() && (line.command == Command::Serve || line.databaseUrl.empty())) {
+        error = command + (line.command == Command::Serve ? " needs --data DIR" : " needs --data DIR or --database URL");
+        return false;
+    }
+    if (!line.databaseUrl.empty() && !IsPostgresUrl(line.databaseUrl)) {
+        error = "bad --database: expected a postgresql:// or postgres:// URL";
+        return false;
+    }
+    if (line.command == Command::Prune && (olderThanOption->count() == 0 || !ParseDays(olderThan, line.olderThanDays))) {
+        error = olderThanOption->count() == 0 ? "prune needs --older-than DAYS"
+                                              : "bad --older-than '" + olderThan + "': expected whole days from 0 to 36500";
+        return false;
+    }
+    if (line.command == Command::Forget && line.email.empty()) {
+        error = "forget needs --email ADDRESS";
         return false;
     }
     if (line.command == Command::Serve && !ParseListenAddress(listen, line.listen, error))
@@ -324,6 +389,10 @@ const char* GetUsage(Command command)
         return kShowUsage;
     case Command::Export:
         return kExportUsage;
+    case Command::Prune:
+        return kPruneUsage;
+    case Command::Forget:
+        return kForgetUsage;
     case Command::None:
         break;
     }

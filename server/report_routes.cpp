@@ -169,20 +169,24 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
 
     int64_t id = 0;
     std::string error;
-    {
-        std::lock_guard<std::mutex> lock(service.dbMutex);
+    InsertResult stored = InsertResult::Failed;
+    if (service.diskFloor && service.store->WritesToDataFolder()) {
+        std::lock_guard<std::mutex> lock(service.floorMutex);
         // Checked again under the lock, with the real size: uploads read in
         // parallel must not pass the floor together.
-        if (service.diskFloor && !service.diskFloor->HasRoom(EstimateStoredSize(body.size()), error)) {
+        if (!service.diskFloor->HasRoom(EstimateStoredSize(body.size()), error)) {
             Refuse(res, 507, error);
             return;
         }
-        if (!InsertReport(service.db.get(), origin, report, body, id, error)) {
-            // A full disk rolls the insert back whole: nothing half-written.
-            const bool full = sqlite3_errcode(service.db.get()) == SQLITE_FULL;
-            Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
-            return;
-        }
+        stored = service.store->InsertReport(origin, report, body, id, error);
+    } else {
+        stored = service.store->InsertReport(origin, report, body, id, error);
+    }
+    if (stored != InsertResult::Stored) {
+        // A full disk rolls the insert back whole: nothing half-written.
+        const bool full = stored == InsertResult::Full;
+        Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
+        return;
     }
     // The insert has committed: only now may the client forget the report.
     res.status = 201;

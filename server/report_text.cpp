@@ -85,7 +85,7 @@ std::string FormatReport(const StoredReport& stored, bool raw)
     out += "Attachment:   " + ShowText(r.attachment.name, false) + ", " + DescribeAttachment(r.attachment) + "\n";
     out += "Log:          " + ShowText(r.attachmentLog.name, false) + ", " + DescribeAttachment(r.attachmentLog) +
            "\n";
-    out += "Raw body:     " + std::to_string(stored.rawBodySize) + " bytes\n";
+    out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
     AppendSection(out, "Steps to reproduce (description1)", r.description1, raw);
     AppendSection(out, "What happened (description2)", r.description2, raw);
     AppendSection(out, "What should have happened (description3)", r.description3, raw);

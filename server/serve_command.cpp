@@ -66,8 +66,8 @@ int RunServe(const CommandLine& line)
     service.failUploads = line.failUploads;
     service.log = stderr;
     ApplyServeLimits(service, line.limits);
-    service.db = OpenReportDatabase(line.dataDir, true, error);
-    if (!service.db) {
+    service.store = OpenReportStore(line.dataDir, line.databaseUrl, true, error);
+    if (!service.store) {
         PrintError(error);
         return 1;
     }
@@ -102,10 +102,10 @@ int RunServe(const CommandLine& line)
     }
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
-                 "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes%s; limits: head %d s, "
+                 "brevora-report-server: listening on %s, data in %s, reports in the %s, bodies up to %llu bytes%s; limits: head %d s, "
                  "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
                  "files), uploads %s, queries %s, free space floor %s\n",
-                 FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
+                 FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(), service.store->Describe().c_str(),
                  static_cast<unsigned long long>(line.maxBody), line.failUploads ? ", every upload failing" : "",
                  line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
                  line.limits.bodyWindowSeconds, line.limits.bodyGraceSeconds, line.limits.connectionsPerAddress,
