@@ -14,9 +14,6 @@ static const WCHAR kReportPath[] = L"/bugreport/report/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 static const DWORD kContentTypeHeaderLength = 47;
 
-// A server that takes the connection and never answers must not hold the
-// form for ever; a 20 MiB body on a slow line needs the generous send time.
-static const InternetTimeouts kUploadTimeouts = { 15000, 120000, 60000 };
 
 static bool IsAccepted(HINTERNET request)
 {

@@ -27,14 +27,15 @@ const char kProgramUsage[] =
 
 const char kServeUsage[] =
     "Usage: brevora-report-server serve --data DIR [--database URL] [--listen ADDR:PORT] [--max-body BYTES]\n"
-    "                                  [--fail-uploads] [LIMITS]\n"
+    "                                  [--max-crash-body BYTES] [--fail-uploads] [LIMITS]\n"
     "\n"
-    "Receives bug reports over HTTP and stores them in DIR/reports.db, or with\n"
-    "--database in PostgreSQL.\n"
+    "Receives bug reports and crash reports over HTTP and stores them in\n"
+    "DIR/reports.db, or with --database in PostgreSQL.\n"
     "\n"
     "  GET  /bugreport/components/    answers with DIR/components.txt\n"
     "  GET  /bugreport/latest_version answers with DIR/latest_version.txt\n"
     "  POST /bugreport/report/        stores one report, answers 201 and its id\n"
+    "  POST /bugreport/crash/         stores one crash report, answers 201 and its id\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder, made when missing\n"
@@ -43,7 +44,9 @@ const char kServeUsage[] =
     "                      one database\n"
     "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8080; port 0: any free port;\n"
     "                      IPv6 as [::1]:8080)\n"
-    "  --max-body BYTES    largest accepted upload, suffix K, M or G allowed (default 32M)\n"
+    "  --max-body BYTES    largest accepted report, suffix K, M or G allowed (default 32M)\n"
+    "  --max-crash-body BYTES\n"
+    "                      largest accepted crash report (default 64M, the reporter's largest)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
     "\n"
@@ -74,8 +77,9 @@ const char kServeUsage[] =
 const char kListUsage[] =
     "Usage: brevora-report-server list --data DIR | --database URL\n"
     "\n"
-    "Prints one line per stored report: id, received time (UTC), e-mail and the\n"
-    "first line of the first description, separated by tabs.\n" BREVORA_STORE_OPTIONS;
+    "Prints one line per stored report: id, kind (bug or crash), received time\n"
+    "(UTC), e-mail and the first line of the first description (of a crash\n"
+    "report: of its comment), separated by tabs.\n" BREVORA_STORE_OPTIONS;
 
 const char kShowUsage[] =
     "Usage: brevora-report-server show --data DIR | --database URL ID\n"
@@ -86,15 +90,21 @@ const char kExportUsage[] =
     "Usage: brevora-report-server export --data DIR | --database URL ID OUTDIR\n"
     "       brevora-report-server export --data DIR | --database URL --all OUTDIR\n"
     "\n"
-    "Writes the attachments of report ID into OUTDIR under their names, and its\n"
-    "text fields into OUTDIR/report.txt. OUTDIR is made when missing.\n"
+    "Writes the attachments of report ID (of a crash report: the dump, the log\n"
+    "and the configuration) into OUTDIR under their names, and its text fields\n"
+    "into OUTDIR/report.txt. OUTDIR is made when missing.\n"
     "\n"
     "With --all, writes every stored report into OUTDIR/ID/, one file per stored\n"
-    "field, byte for byte, named after the field: received_utc, peer, user_agent,\n"
-    "email, description1, description2, description3, system_info,\n"
-    "attachment_name, attachment, attachment_state (content, placeholder or\n"
-    "empty), attachment_log_name, attachment_log, attachment_log_state and\n"
-    "raw_body (the body as received). Prints each report's folder, oldest first.\n" BREVORA_STORE_OPTIONS;
+    "field, byte for byte, named after the field, and the file kind (bug or\n"
+    "crash). A bug report's fields: received_utc, peer, user_agent, email,\n"
+    "description1, description2, description3, system_info, attachment_name,\n"
+    "attachment, attachment_state (content, placeholder or empty),\n"
+    "attachment_log_name, attachment_log, attachment_log_state and raw_body (the\n"
+    "body as received). A crash report's: received_utc, peer, user_agent,\n"
+    "comment, attachment_dump_name, attachment_dump, attachment_dump_state,\n"
+    "attachment_log_name, attachment_log, attachment_log_state,\n"
+    "attachment_conf_name, attachment_conf, attachment_conf_state and raw_body.\n"
+    "Prints each report's folder, oldest first.\n" BREVORA_STORE_OPTIONS;
 
 const char kPruneUsage[] =
     "Usage: brevora-report-server prune --data DIR | --database URL --older-than DAYS\n"
@@ -225,11 +235,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     std::string unused;
     std::string listen = kDefaultListenAddress;
     std::string maxBody;
+    std::string maxCrashBody;
     CLI::Option* maxBodyOption = nullptr;
     std::string olderThan;
     CLI::Option* olderThanOption = nullptr;
     std::map<std::string, std::string> limitValues;  // serve's limit options, read below
     std::map<std::string, CLI::Option*> limitOptions;
+    CLI::Option* maxCrashBodyOption = nullptr;
     for (const CommandName& entry : kCommands) {
         CLI::App* sub = app.add_subcommand(entry.name);
         AddHelpFlag(*sub);
@@ -245,6 +257,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             sub->add_option("--listen", listen)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             maxBodyOption =
                 sub->add_option("--max-body", maxBody)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            maxCrashBodyOption = sub->add_option("--max-crash-body", maxCrashBody)
+                                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_flag("--fail-uploads", line.failUploads)->disable_flag_override();
             for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
@@ -315,6 +329,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
     if (maxBodyOption->count() > 0 && !ParseByteCount(maxBody, line.maxBody)) {
         error = "bad --max-body '" + maxBody + "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
+        return false;
+    }
+    if (maxCrashBodyOption->count() > 0 && !ParseByteCount(maxCrashBody, line.maxCrashBody)) {
+        error = "bad --max-crash-body '" + maxCrashBody +
+                "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
         return false;
     }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report_format/crash_body.h"
 #include "server/listen_address.h"
 #include "server/serve_limits.h"
 
@@ -33,6 +34,7 @@ struct CommandLine
     std::string databaseUrl;  // --database: PostgreSQL instead of DIR/reports.db
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
+    uint64_t maxCrashBody = kCrashBodyLimit;  // serve: the reporter's largest crash body
     bool failUploads = false;  // serve: answer every upload with 500, store none
     ServeLimits limits = MakeDefaultServeLimits();
     int64_t id = 0;

@@ -35,23 +35,69 @@ const char* const kMigrations[] = {
     " attachment_log BYTEA NOT NULL,"
     " attachment_log_state TEXT NOT NULL,"
     " raw_body BYTEA NOT NULL)",
-    // 2: which columns are zstd frames. The large ones are stored out of line
+    // 2: crash reports, their ids drawn from the bug reports' sequence.
+    "CREATE TABLE crash_reports ("
+    " id BIGINT PRIMARY KEY,"
+    " received_utc TEXT NOT NULL,"
+    " peer BYTEA NOT NULL,"
+    " user_agent BYTEA NOT NULL,"
+    " comment BYTEA NOT NULL,"
+    " attachment_dump_name BYTEA NOT NULL,"
+    " attachment_dump BYTEA NOT NULL,"
+    " attachment_dump_state TEXT NOT NULL,"
+    " attachment_log_name BYTEA NOT NULL,"
+    " attachment_log BYTEA NOT NULL,"
+    " attachment_log_state TEXT NOT NULL,"
+    " attachment_conf_name BYTEA NOT NULL,"
+    " attachment_conf BYTEA NOT NULL,"
+    " attachment_conf_state TEXT NOT NULL,"
+    " raw_body BYTEA NOT NULL)",
+    // 3: which columns are zstd frames. The large ones are stored out of line
     // as they are: PostgreSQL would otherwise try to compress them again.
     "ALTER TABLE reports ADD COLUMN packing BIGINT NOT NULL DEFAULT 0,"
     " ALTER COLUMN attachment SET STORAGE EXTERNAL,"
     " ALTER COLUMN attachment_log SET STORAGE EXTERNAL,"
+    " ALTER COLUMN raw_body SET STORAGE EXTERNAL;"
+    "ALTER TABLE crash_reports ADD COLUMN packing BIGINT NOT NULL DEFAULT 0,"
+    " ALTER COLUMN attachment_dump SET STORAGE EXTERNAL,"
+    " ALTER COLUMN attachment_log SET STORAGE EXTERNAL,"
+    " ALTER COLUMN attachment_conf SET STORAGE EXTERNAL,"
     " ALTER COLUMN raw_body SET STORAGE EXTERNAL",
 };
+
+// A table's columns after the id, and its name.
+struct TableShape
+{
+    const char* name;
+    const char* const* columns;
+    size_t count;
+};
+
+const TableShape kBugTable = {"reports", kStoredFieldNames, kStoredFieldCount};
+const TableShape kCrashTable = {"crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount};
+
+// "a, b, c, packing"
+std::string ListColumns(const TableShape& table)
+{
+    std::string list;
+    for (size_t i = 0; i < table.count; ++i)
+        list += std::string(table.columns[i]) + ", ";
+    return list + "packing";
+}
+
+// A crash report's id comes from the sequence behind the bug reports' ids.
+std::string MakeInsert(const TableShape& table, bool crash)
+{
+    std::string sql = std::string("INSERT INTO ") + table.name + " (" + (crash ? "id, " : "") + ListColumns(table) +
+                      ") VALUES (" + (crash ? "nextval(pg_get_serial_sequence('reports', 'id')), " : "");
+    for (size_t i = 1; i <= table.count + 1; ++i)
+        sql += "$" + std::to_string(i) + (i <= table.count ? ", " : ") RETURNING id");
+    return sql;
+}
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 
 // Taken for the migration: servers starting together migrate one at a time.
 const char kLockMigration[] = "SELECT pg_advisory_xact_lock(7336941655551150)";
-
-const char kInsert[] =
-    "INSERT INTO reports (received_utc, peer, user_agent, email, description1, description2,"
-    " description3, system_info, attachment_name, attachment, attachment_state,"
-    " attachment_log_name, attachment_log, attachment_log_state, raw_body, packing)"
-    " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16) RETURNING id";
 
 // libpq's messages end in a line feed and may span lines.
 std::string MakeOneLine(const char* message)
@@ -104,6 +150,15 @@ int64_t GetInt64(const PGresult* result, int row, int column)
     if (PQgetlength(result, row, column) == sizeof value)
         std::memcpy(&value, PQgetvalue(result, row, column), sizeof value);
     return static_cast<int64_t>(be64toh(value));
+}
+
+// An integer in a binary result: 4 bytes, most significant first.
+int32_t GetInt32(const PGresult* result, int row, int column)
+{
+    uint32_t value = 0;
+    if (PQgetlength(result, row, column) == sizeof value)
+        std::memcpy(&value, PQgetvalue(result, row, column), sizeof value);
+    return static_cast<int32_t>(be32toh(value));
 }
 
 PostgresConnection Connect(const std::string& url, std::string& error)
@@ -181,55 +236,36 @@ public:
     InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
                               int64_t& id, std::string& error) override
     {
-        PackedReport packed;
+        PackedRow packed;
         PackReport(origin, report, rawBody, packed);
-        const std::string packing = std::to_string(packed.packing);
+        return InsertRow(MakeInsert(kBugTable, false), packed, id, error);
+    }
 
-        const char* values[REPORT_COLUMN_COUNT + 1];
-        int lengths[REPORT_COLUMN_COUNT + 1];
-        int formats[REPORT_COLUMN_COUNT + 1];
-        for (int i = 0; i < REPORT_COLUMN_COUNT; ++i) {
-            values[i] = packed.values[i].data();
-            lengths[i] = static_cast<int>(packed.values[i].size());
-            formats[i] = 1;  // binary: the bytes as they are, no escaping
-        }
-        values[REPORT_COLUMN_COUNT] = packing.c_str();
-        lengths[REPORT_COLUMN_COUNT] = 0;
-        formats[REPORT_COLUMN_COUNT] = 0;
-
-        PostgresConnection connection = TakeConnection(error);
-        if (!connection)
-            return InsertResult::Failed;
-        // Autocommit: the statement returns once the row has committed.
-        PostgresResult result(PQexecParams(connection.get(), kInsert, REPORT_COLUMN_COUNT + 1, nullptr, values,
-                                           lengths, formats, 0));
-        if (!IsSuccess(result) || PQntuples(result.get()) != 1) {
-            const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
-            const bool full = state != nullptr && std::strcmp(state, "53100") == 0;  // disk_full
-            error = DescribeFailure(connection.get(), result, "cannot store the report");
-            GiveBack(std::move(connection));
-            return full ? InsertResult::Full : InsertResult::Failed;
-        }
-        id = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
-        GiveBack(std::move(connection));
-        return InsertResult::Stored;
+    InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report, const std::string& rawBody,
+                                   int64_t& id, std::string& error) override
+    {
+        PackedRow packed;
+        PackCrashReport(origin, report, rawBody, packed);
+        return InsertRow(MakeInsert(kCrashTable, true), packed, id, error);
     }
 
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
     {
         PostgresResult result;
-        if (!Query("SELECT id, received_utc, email, description1, packing FROM reports ORDER BY id", 0, nullptr,
-                   result, error))
+        if (!Query("SELECT id, 0, received_utc, email, description1, packing FROM reports UNION ALL"
+                   " SELECT id, 1, received_utc, '\\x'::bytea, comment, packing FROM crash_reports ORDER BY id",
+                   0, nullptr, result, error))
             return false;
         const PGresult* r = result.get();
         reports.clear();
         for (int row = 0; row < PQntuples(r); ++row) {
             ReportSummary summary;
             summary.id = GetInt64(r, row, 0);
-            summary.receivedUtc = GetBytes(r, row, 1);
-            summary.email = GetBytes(r, row, 2);
-            if (!UnpackColumn(GetBytes(r, row, 3), GetInt64(r, row, 4), COLUMN_DESCRIPTION1,
-                              summary.description1Start, error))
+            summary.kind = GetInt32(r, row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+            summary.receivedUtc = GetBytes(r, row, 2);
+            summary.email = GetBytes(r, row, 3);
+            const int column = summary.kind == ReportKind::Crash ? CRASH_COLUMN_COMMENT : COLUMN_DESCRIPTION1;
+            if (!UnpackColumn(GetBytes(r, row, 4), GetInt64(r, row, 5), column, summary.description1Start, error))
                 return false;
             summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
             reports.push_back(std::move(summary));
@@ -239,25 +275,27 @@ public:
 
     LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) override
     {
-        const std::string idText = std::to_string(id);
-        const char* values[] = {idText.c_str()};
-        PostgresResult result;
-        if (!Query("SELECT received_utc, peer, user_agent, email, description1, description2, description3,"
-                   " system_info, attachment_name, attachment, attachment_state, attachment_log_name,"
-                   " attachment_log, attachment_log_state, raw_body, packing FROM reports WHERE id = $1",
-                   1, values, result, error))
-            return LoadResult::Failed;
-        if (PQntuples(result.get()) == 0)
-            return LoadResult::NotFound;
-
-        PackedReport packed;
-        for (int i = 0; i < REPORT_COLUMN_COUNT; ++i)
-            packed.values[i] = GetBytes(result.get(), 0, i);
-        packed.packing = GetInt64(result.get(), 0, REPORT_COLUMN_COUNT);
-        result.reset();
+        PackedRow packed;
+        const LoadResult result = LoadRow(kBugTable, id, packed, error);
+        if (result != LoadResult::Found)
+            return result;
         stored.id = id;
         if (!UnpackReport(packed, stored, error)) {
-            error = "report " + idText + ": " + error;
+            error = "report " + std::to_string(id) + ": " + error;
+            return LoadResult::Failed;
+        }
+        return LoadResult::Found;
+    }
+
+    LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) override
+    {
+        PackedRow packed;
+        const LoadResult result = LoadRow(kCrashTable, id, packed, error);
+        if (result != LoadResult::Found)
+            return result;
+        stored.id = id;
+        if (!UnpackCrashReport(packed, stored, error)) {
+            error = "crash report " + std::to_string(id) + ": " + error;
             return LoadResult::Failed;
         }
         return LoadResult::Found;
@@ -272,20 +310,72 @@ public:
         const char* values[] = {list.c_str()};
         PostgresResult result;
         // One statement: all of them or none.
-        if (!Query("DELETE FROM reports WHERE id = ANY($1::bigint[])", 1, values, result, error))
+        if (!Query("WITH bugs AS (DELETE FROM reports WHERE id = ANY($1::bigint[]))"
+                   " DELETE FROM crash_reports WHERE id = ANY($1::bigint[])",
+                   1, values, result, error))
             return false;
         // The removed rows' space becomes free for new ones now, not at the
         // next autovacuum.
         PostgresConnection connection = TakeConnection(error);
         if (connection) {
             std::string ignored;
-            Execute(connection.get(), "VACUUM reports", ignored);
+            Execute(connection.get(), "VACUUM reports, crash_reports", ignored);
             GiveBack(std::move(connection));
         }
         return true;
     }
 
 private:
+    InsertResult InsertRow(const std::string& sql, const PackedRow& packed, int64_t& id, std::string& error)
+    {
+        const std::string packing = std::to_string(packed.packing);
+        const size_t count = packed.values.size() + 1;
+        std::vector<const char*> values(count);
+        std::vector<int> lengths(count);
+        std::vector<int> formats(count);
+        for (size_t i = 0; i < packed.values.size(); ++i) {
+            values[i] = packed.values[i].data();
+            lengths[i] = static_cast<int>(packed.values[i].size());
+            formats[i] = 1;  // binary: the bytes as they are, no escaping
+        }
+        values[count - 1] = packing.c_str();
+        formats[count - 1] = 0;
+
+        PostgresConnection connection = TakeConnection(error);
+        if (!connection)
+            return InsertResult::Failed;
+        // Autocommit: the statement returns once the row has committed.
+        PostgresResult result(PQexecParams(connection.get(), sql.c_str(), static_cast<int>(count), nullptr,
+                                           values.data(), lengths.data(), formats.data(), 0));
+        if (!IsSuccess(result) || PQntuples(result.get()) != 1) {
+            const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+            const bool full = state != nullptr && std::strcmp(state, "53100") == 0;  // disk_full
+            error = DescribeFailure(connection.get(), result, "cannot store the report");
+            GiveBack(std::move(connection));
+            return full ? InsertResult::Full : InsertResult::Failed;
+        }
+        id = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
+        GiveBack(std::move(connection));
+        return InsertResult::Stored;
+    }
+
+    LoadResult LoadRow(const TableShape& table, int64_t id, PackedRow& packed, std::string& error)
+    {
+        const std::string idText = std::to_string(id);
+        const char* values[] = {idText.c_str()};
+        const std::string sql = "SELECT " + ListColumns(table) + " FROM " + table.name + " WHERE id = $1";
+        PostgresResult result;
+        if (!Query(sql.c_str(), 1, values, result, error))
+            return LoadResult::Failed;
+        if (PQntuples(result.get()) == 0)
+            return LoadResult::NotFound;
+        packed.values.resize(table.count);
+        for (size_t i = 0; i < table.count; ++i)
+            packed.values[i] = GetBytes(result.get(), 0, static_cast<int>(i));
+        packed.packing = GetInt64(result.get(), 0, static_cast<int>(table.count));
+        return LoadResult::Found;
+    }
+
     PostgresConnection TakeConnection(std::string& error)
     {
         {

@@ -1,8 +1,10 @@
 #include "server/report_body.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "report_format/base64.h"
+#include "report_format/crash_body.h"
 #include "report_format/record_format.h"
 
 namespace {
@@ -45,5 +47,25 @@ std::string RebuildReportBody(const Report& report)
     // Room for every record: AppendRecord cannot refuse one.
     for (int i = 0; i < REPORT_RECORD_COUNT; ++i)
         AppendRecord(body, size + 1, static_cast<ReportRecord>(i), payloads[i]);
+    return body;
+}
+
+std::string RebuildCrashBody(const CrashReport& report)
+{
+    const std::string payloads[CRASH_RECORD_COUNT] = {
+        EncodeText(report.comment),  EncodeText(report.dump.name), EncodeFile(report.dump),
+        EncodeText(report.log.name), EncodeFile(report.log),       EncodeText(report.conf.name),
+        EncodeFile(report.conf),
+    };
+    size_t size = 0;
+    for (int i = 0; i < CRASH_RECORD_COUNT; ++i)
+        size += std::strlen(GetCrashRecordKey(static_cast<CrashRecord>(i))) + payloads[i].size() + 2;
+    std::string body;
+    body.reserve(size);
+    for (int i = 0; i < CRASH_RECORD_COUNT; ++i) {
+        body += GetCrashRecordKey(static_cast<CrashRecord>(i));
+        body += payloads[i];
+        body += "\n\n";  // framed as a bug report's records
+    }
     return body;
 }

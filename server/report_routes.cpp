@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "server/connection_guard.h"
 #include "server/file_io.h"
@@ -85,14 +87,14 @@ bool AnswerFromHead(const httplib::Request& req, httplib::Response& res, ReportS
     StartRequestStats();
     MarkRequestHeadRead();
 
-    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), service.maxBody);
+    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), service.maxBody, service.maxCrashBody);
     if (verdict.status != 0) {
         RefuseAndClose(res, verdict.status, verdict.reason);
         if (!verdict.allow.empty())
             res.set_header("Allow", verdict.allow);
         return true;
     }
-    if (req.path != kReportPath)
+    if (req.path != kReportPath && req.path != kCrashPath)
         return RefuseForRate(service.queryRate.get(), req, res, "queries");
 
     std::string reason;
@@ -122,18 +124,19 @@ void ServeDataFile(const ReportService& service, const char* fileName, httplib::
     Refuse(res, 500, error);
 }
 
-void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
-                   const httplib::ContentReader& reader)
+// Reads the whole body, up to limit bytes; false when the request has been
+// answered.
+bool ReadBody(const ReportService& service, const httplib::Request& req, httplib::Response& res,
+              const httplib::ContentReader& reader, uint64_t limit, std::string& body)
 {
-    std::string body;
     const uint64_t announced = req.get_header_value<uint64_t>("Content-Length");
-    if (announced <= service.maxBody)
+    if (announced <= limit)
         body.reserve(static_cast<size_t>(announced));
 
     // Chunked and compressed bodies have no length up front: count as they come.
     bool tooLarge = false;
     const bool complete = reader([&](const char* data, size_t length) {
-        if (length > service.maxBody - body.size()) {
+        if (length > limit - body.size()) {
             tooLarge = true;
             return false;
         }
@@ -142,18 +145,69 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
     });
     g_requestStats.received = body.size();
     if (tooLarge) {
-        RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(service.maxBody) + " bytes");
-        return;
+        RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(limit) + " bytes");
+        return false;
     }
     if (!complete) {
         RefuseAndClose(res, 400, "the request body could not be read completely");
-        return;
+        return false;
     }
     if (service.failUploads) {
         // After the whole body, so the client sees the answer and not a reset.
         Refuse(res, 500, "uploads fail on purpose (--fail-uploads)");
-        return;
+        return false;
     }
+    return true;
+}
+
+ReportOrigin DescribeOrigin(const httplib::Request& req)
+{
+    ReportOrigin origin;
+    origin.receivedUtc = FormatUtcNow();
+    origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
+    origin.userAgent = req.get_header_value("User-Agent");
+    return origin;
+}
+
+// The insert has committed: only now may the client forget the report.
+void AnswerStored(httplib::Response& res, int64_t id)
+{
+    res.status = 201;
+    res.set_content(std::to_string(id) + "\n", "text/plain");
+}
+
+// Runs insert, under the free-space floor when the store writes to the data
+// folder; answers a failure and returns false.
+bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t bodySize,
+                     const std::function<InsertResult()>& insert, std::string& error)
+{
+    InsertResult stored = InsertResult::Failed;
+    if (service.diskFloor && service.store->WritesToDataFolder()) {
+        std::lock_guard<std::mutex> lock(service.floorMutex);
+        // Checked again under the lock, with the real size: uploads read in
+        // parallel must not pass the floor together.
+        if (!service.diskFloor->HasRoom(EstimateStoredSize(bodySize), error)) {
+            Refuse(res, 507, error);
+            return false;
+        }
+        stored = insert();
+    } else {
+        stored = insert();
+    }
+    if (stored == InsertResult::Stored)
+        return true;
+    // A full disk rolls the insert back whole: nothing half-written.
+    const bool full = stored == InsertResult::Full;
+    Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
+    return false;
+}
+
+void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader)
+{
+    std::string body;
+    if (!ReadBody(service, req, res, reader, service.maxBody, body))
+        return;
 
     Report report;
     std::string reason;
@@ -162,35 +216,34 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
         return;
     }
 
-    ReportOrigin origin;
-    origin.receivedUtc = FormatUtcNow();
-    origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
-    origin.userAgent = req.get_header_value("User-Agent");
-
+    const ReportOrigin origin = DescribeOrigin(req);
     int64_t id = 0;
     std::string error;
-    InsertResult stored = InsertResult::Failed;
-    if (service.diskFloor && service.store->WritesToDataFolder()) {
-        std::lock_guard<std::mutex> lock(service.floorMutex);
-        // Checked again under the lock, with the real size: uploads read in
-        // parallel must not pass the floor together.
-        if (!service.diskFloor->HasRoom(EstimateStoredSize(body.size()), error)) {
-            Refuse(res, 507, error);
-            return;
-        }
-        stored = service.store->InsertReport(origin, report, body, id, error);
-    } else {
-        stored = service.store->InsertReport(origin, report, body, id, error);
-    }
-    if (stored != InsertResult::Stored) {
-        // A full disk rolls the insert back whole: nothing half-written.
-        const bool full = stored == InsertResult::Full;
-        Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
+    const auto insert = [&]() { return service.store->InsertReport(origin, report, body, id, error); };
+    if (StoreUnderFloor(service, res, body.size(), insert, error))
+        AnswerStored(res, id);
+}
+
+void ReceiveCrashReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader)
+{
+    std::string body;
+    if (!ReadBody(service, req, res, reader, service.maxCrashBody, body))
+        return;
+
+    CrashReport report;
+    std::string reason;
+    if (!ParseCrashBody(body.data(), body.size(), report, reason)) {
+        Refuse(res, 400, reason);
         return;
     }
-    // The insert has committed: only now may the client forget the report.
-    res.status = 201;
-    res.set_content(std::to_string(id) + "\n", "text/plain");
+
+    const ReportOrigin origin = DescribeOrigin(req);
+    int64_t id = 0;
+    std::string error;
+    const auto insert = [&]() { return service.store->InsertCrashReport(origin, report, body, id, error); };
+    if (StoreUnderFloor(service, res, body.size(), insert, error))
+        AnswerStored(res, id);
 }
 
 const char* DescribeStatus(int status)
@@ -269,7 +322,7 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server.set_payload_max_length(static_cast<size_t>(service.maxBody));
+    server.set_payload_max_length(static_cast<size_t>(std::max(service.maxBody, service.maxCrashBody)));
 
     // Refusals that need no body come before it is read: a client that
     // waits for "100 Continue" gets them without sending it at all.
@@ -299,6 +352,10 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
     server.Post(kReportPath,
                 [&service](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
                     ReceiveReport(service, req, res, reader);
+                });
+    server.Post(kCrashPath,
+                [&service](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+                    ReceiveCrashReport(service, req, res, reader);
                 });
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {

@@ -13,6 +13,7 @@
 #include "server/disk_floor.h"
 #include "server/rate_limiter.h"
 #include "server/refusal_log.h"
+#include "report_format/crash_body.h"
 #include "server/report_store.h"
 
 // What the routes share; outlives the httplib server it is installed on.
@@ -20,6 +21,7 @@ struct ReportService
 {
     std::string dataDir;
     uint64_t maxBody = 0;
+    uint64_t maxCrashBody = kCrashBodyLimit;
     bool failUploads = false;  // answer uploads with 500 and store nothing
     std::unique_ptr<ReportStore> store;
     // Held from the free-space check to the commit when the store writes to

@@ -15,6 +15,20 @@ const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldN
 static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_COLUMN_COUNT,
               "one field per column");
 
+const char* const kStoredCrashFieldNames[] = {
+    "received_utc", "peer", "user_agent", "comment", "attachment_dump_name", "attachment_dump",
+    "attachment_dump_state", "attachment_log_name", "attachment_log", "attachment_log_state",
+    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body",
+};
+const size_t kStoredCrashFieldCount = sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0];
+static_assert(sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0] == CRASH_COLUMN_COUNT,
+              "one field per column");
+
+const char* NameReportKind(ReportKind kind)
+{
+    return kind == ReportKind::Crash ? "crash" : "bug";
+}
+
 bool IsPostgresUrl(const std::string& url)
 {
     return url.compare(0, 13, "postgresql://") == 0 || url.compare(0, 11, "postgres://") == 0;
@@ -43,6 +57,16 @@ std::vector<std::string> ListStoredFields(const StoredReport& stored)
     };
 }
 
+std::vector<std::string> ListStoredFields(const StoredCrashReport& stored)
+{
+    const CrashReport& r = stored.report;
+    return {
+        stored.origin.receivedUtc, stored.origin.peer, stored.origin.userAgent, r.comment, r.dump.name,
+        r.dump.content, NameFileState(r.dump.state), r.log.name, r.log.content, NameFileState(r.log.state),
+        r.conf.name, r.conf.content, NameFileState(r.conf.state), stored.rawBody,
+    };
+}
+
 bool VisitStoredFields(ReportStore& store, const StoredFieldsVisitor& visit, std::string& error)
 {
     std::vector<ReportSummary> reports;
@@ -50,9 +74,13 @@ bool VisitStoredFields(ReportStore& store, const StoredFieldsVisitor& visit, std
         return false;
     for (const ReportSummary& summary : reports) {
         StoredReport stored;
-        switch (store.LoadReport(summary.id, stored, error)) {
+        StoredCrashReport crash;
+        const bool isCrash = summary.kind == ReportKind::Crash;
+        const LoadResult result = isCrash ? store.LoadCrashReport(summary.id, crash, error)
+                                          : store.LoadReport(summary.id, stored, error);
+        switch (result) {
         case LoadResult::Found:
-            if (!visit(summary.id, ListStoredFields(stored), error))
+            if (!visit(summary.id, summary.kind, isCrash ? ListStoredFields(crash) : ListStoredFields(stored), error))
                 return false;
             break;
         case LoadResult::NotFound:

@@ -1,7 +1,9 @@
 // Where reports are kept: one interface, two stores. SQLite (reports.db in
 // the data folder) is the default; PostgreSQL (--database postgresql://...)
-// lets several servers share one database. Both hold the same table at the
-// same schema version, and bring an older database up to it when opened.
+// lets several servers share one database. Both hold the same tables at the
+// same schema version, and bring an older database up to it when opened:
+// bug reports and crash reports in two tables that share one sequence of
+// ids, so that an id names one report of either kind.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +18,9 @@
 extern const char kDatabaseFileName[];
 
 // The schema version both stores create and migrate to. 1: the first
-// server's table; 2: compressed fields (packing) and the raw body kept only
-// when the fields do not rebuild it.
-const int kSchemaVersion = 2;
+// server's table; 2: crash reports beside it; 3: compressed fields (packing)
+// and the raw body kept only when the fields do not rebuild it.
+const int kSchemaVersion = 3;
 
 // Where and how a report arrived.
 struct ReportOrigin
@@ -28,6 +30,15 @@ struct ReportOrigin
     std::string userAgent;
 };
 
+enum class ReportKind
+{
+    Bug,
+    Crash
+};
+
+// "bug" or "crash", as list and export --all name them.
+const char* NameReportKind(ReportKind kind);
+
 struct StoredReport
 {
     int64_t id = 0;
@@ -36,13 +47,22 @@ struct StoredReport
     std::string rawBody;  // the body as received: kept, or rebuilt from the fields
 };
 
+struct StoredCrashReport
+{
+    int64_t id = 0;
+    ReportOrigin origin;
+    CrashReport report;
+    std::string rawBody;
+};
+
 // One line of the list.
 struct ReportSummary
 {
     int64_t id = 0;
+    ReportKind kind = ReportKind::Bug;
     std::string receivedUtc;
     std::string email;
-    std::string description1Start;  // the first bytes of the first description
+    std::string description1Start;  // the first bytes of the first description (of a crash: the comment)
 };
 
 enum class LoadResult
@@ -78,14 +98,18 @@ public:
     // the database. Returns Stored only once the report has committed.
     virtual InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
                                       int64_t& id, std::string& error) = 0;
+    // The same for a crash report; its id is never one of a bug report.
+    virtual InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report,
+                                           const std::string& rawBody, int64_t& id, std::string& error) = 0;
 
-    // Every report, oldest id first.
+    // Every report of both kinds, oldest id first.
     virtual bool ListReports(std::vector<ReportSummary>& reports, std::string& error) = 0;
 
     virtual LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) = 0;
+    virtual LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) = 0;
 
-    // Deletes these reports, all or none, and leaves no copy of their bytes
-    // in the database's free space where the engine allows.
+    // Deletes these reports of either kind, all or none, and leaves no copy
+    // of their bytes in the database's free space where the engine allows.
     virtual bool RemoveReports(const std::vector<int64_t>& ids, std::string& error) = 0;
 };
 
@@ -102,13 +126,17 @@ bool IsPostgresUrl(const std::string& url);
 // The stored fields of a report as export --all writes them, one file each.
 extern const char* const kStoredFieldNames[];
 extern const size_t kStoredFieldCount;
+extern const char* const kStoredCrashFieldNames[];
+extern const size_t kStoredCrashFieldCount;
 
-// A report's fields in the order of kStoredFieldNames, byte for byte.
+// A report's fields in the order of kStoredFieldNames (of a crash report:
+// kStoredCrashFieldNames), byte for byte.
 std::vector<std::string> ListStoredFields(const StoredReport& stored);
+std::vector<std::string> ListStoredFields(const StoredCrashReport& stored);
 
-// Calls visit with each report's id and its fields (ListStoredFields), oldest
-// report first; one report is in memory at a time. A visit that returns
-// false stops the walk with its error.
-typedef std::function<bool(int64_t id, const std::vector<std::string>& fields, std::string& error)>
+// Calls visit with each report's id, kind and fields (ListStoredFields),
+// oldest report first; one report is in memory at a time. A visit that
+// returns false stops the walk with its error.
+typedef std::function<bool(int64_t id, ReportKind kind, const std::vector<std::string>& fields, std::string& error)>
     StoredFieldsVisitor;
 bool VisitStoredFields(ReportStore& store, const StoredFieldsVisitor& visit, std::string& error);

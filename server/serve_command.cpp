@@ -63,6 +63,7 @@ int RunServe(const CommandLine& line)
     ReportService service;
     service.dataDir = line.dataDir;
     service.maxBody = line.maxBody;
+    service.maxCrashBody = line.maxCrashBody;
     service.failUploads = line.failUploads;
     service.log = stderr;
     ApplyServeLimits(service, line.limits);
@@ -102,11 +103,12 @@ int RunServe(const CommandLine& line)
     }
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
-                 "brevora-report-server: listening on %s, data in %s, reports in the %s, bodies up to %llu bytes%s; limits: head %d s, "
+                 "brevora-report-server: listening on %s, data in %s, reports in the %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
                  "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
                  "files), uploads %s, queries %s, free space floor %s\n",
                  FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(), service.store->Describe().c_str(),
-                 static_cast<unsigned long long>(line.maxBody), line.failUploads ? ", every upload failing" : "",
+                 static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
+                 line.failUploads ? ", every upload failing" : "",
                  line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
                  line.limits.bodyWindowSeconds, line.limits.bodyGraceSeconds, line.limits.connectionsPerAddress,
                  line.limits.maxConnections, openFiles, FormatRateLimit(line.limits.uploadRate).c_str(),

@@ -31,9 +31,58 @@ const char* const kMigrations[] = {
     " attachment_log BLOB NOT NULL,"
     " attachment_log_state TEXT NOT NULL,"
     " raw_body BLOB NOT NULL);",
-    // 2: which columns are zstd frames; rows of version 1 keep theirs plain.
-    "ALTER TABLE reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;",
+    // 2: crash reports. Their ids come from the bug reports' AUTOINCREMENT
+    // sequence (TakeNextId), hence no AUTOINCREMENT of their own.
+    "CREATE TABLE crash_reports ("
+    " id INTEGER PRIMARY KEY,"
+    " received_utc TEXT NOT NULL,"
+    " peer TEXT NOT NULL,"
+    " user_agent TEXT NOT NULL,"
+    " comment BLOB NOT NULL,"
+    " attachment_dump_name BLOB NOT NULL,"
+    " attachment_dump BLOB NOT NULL,"
+    " attachment_dump_state TEXT NOT NULL,"
+    " attachment_log_name BLOB NOT NULL,"
+    " attachment_log BLOB NOT NULL,"
+    " attachment_log_state TEXT NOT NULL,"
+    " attachment_conf_name BLOB NOT NULL,"
+    " attachment_conf BLOB NOT NULL,"
+    " attachment_conf_state TEXT NOT NULL,"
+    " raw_body BLOB NOT NULL);",
+    // 3: which columns are zstd frames; older rows keep theirs plain.
+    "ALTER TABLE reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE crash_reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;",
 };
+
+// A table's columns after the id, and its name.
+struct TableShape
+{
+    const char* name;
+    const char* const* columns;
+    size_t count;
+};
+
+const TableShape kBugTable = {"reports", kStoredFieldNames, kStoredFieldCount};
+const TableShape kCrashTable = {"crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount};
+
+// "a, b, c, packing"
+std::string ListColumns(const TableShape& table)
+{
+    std::string list;
+    for (size_t i = 0; i < table.count; ++i)
+        list += std::string(table.columns[i]) + ", ";
+    return list + "packing";
+}
+
+std::string MakeInsert(const TableShape& table, bool withId)
+{
+    std::string sql = std::string("INSERT INTO ") + table.name + " (" + (withId ? "id, " : "") + ListColumns(table) +
+                      ") VALUES (";
+    const size_t count = table.count + 1 + (withId ? 1 : 0);
+    for (size_t i = 1; i <= count; ++i)
+        sql += "?" + std::to_string(i) + (i < count ? ", " : ")");
+    return sql;
+}
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 
 std::string DescribeError(sqlite3* db, const std::string& what)
@@ -129,49 +178,53 @@ public:
                               int64_t& id, std::string& error) override
     {
         // The costly part, compression, before the lock.
-        PackedReport packed;
+        PackedRow packed;
         PackReport(origin, report, rawBody, packed);
-
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_insert) {
-            m_insert = Prepare(m_db.get(),
-                "INSERT INTO reports (received_utc, peer, user_agent, email, description1, description2,"
-                " description3, system_info, attachment_name, attachment, attachment_state,"
-                " attachment_log_name, attachment_log, attachment_log_state, raw_body, packing)"
-                " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)",
-                error);
-            if (!m_insert)
-                return InsertResult::Failed;
-        }
-        sqlite3_stmt* s = m_insert.get();
-        bool bound = sqlite3_bind_int64(s, REPORT_COLUMN_COUNT + 1, packed.packing) == SQLITE_OK;
-        for (int i = 0; i < REPORT_COLUMN_COUNT && bound; ++i)
-            bound = BindBlob(s, i + 1, packed.values[i]);
-        if (!bound) {
-            error = DescribeError(m_db.get(), "cannot bind the report");
-            sqlite3_reset(s);
+        if (!m_insert && !(m_insert = Prepare(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
             return InsertResult::Failed;
-        }
         // In autocommit mode the step returns DONE only after the commit.
-        const int rc = sqlite3_step(s);
-        sqlite3_reset(s);
-        sqlite3_clear_bindings(s);
-        if (rc != SQLITE_DONE) {
-            // A full disk rolls the insert back whole: nothing half-written.
-            if ((rc & 0xFF) == SQLITE_FULL)
-                return InsertResult::Full;
-            error = DescribeError(m_db.get(), "cannot store the report");
+        const InsertResult result = StepInsert(m_insert.get(), packed, 1, error);
+        if (result == InsertResult::Stored)
+            id = sqlite3_last_insert_rowid(m_db.get());
+        return result;
+    }
+
+    InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report, const std::string& rawBody,
+                                   int64_t& id, std::string& error) override
+    {
+        PackedRow packed;
+        PackCrashReport(origin, report, rawBody, packed);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_insertCrash && !(m_insertCrash = Prepare(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error)))
             return InsertResult::Failed;
+        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return InsertResult::Failed;
+        int64_t next = 0;
+        InsertResult result = InsertResult::Failed;
+        if (TakeNextId(next, error)) {
+            sqlite3_bind_int64(m_insertCrash.get(), 1, next);
+            result = StepInsert(m_insertCrash.get(), packed, 2, error);
         }
-        id = sqlite3_last_insert_rowid(m_db.get());
+        if (result == InsertResult::Stored && !Execute(m_db.get(), "COMMIT", error))
+            result = (sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL ? InsertResult::Full
+                                                                                   : InsertResult::Failed;
+        if (result != InsertResult::Stored) {
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return result;
+        }
+        id = next;
         return InsertResult::Stored;
     }
 
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement statement =
-            Prepare(m_db.get(), "SELECT id, received_utc, email, description1, packing FROM reports ORDER BY id", error);
+        SqliteStatement statement = Prepare(m_db.get(),
+            "SELECT id, 0, received_utc, email, description1, packing FROM reports"
+            " UNION ALL SELECT id, 1, received_utc, x'', comment, packing FROM crash_reports ORDER BY id",
+            error);
         if (!statement)
             return false;
         sqlite3_stmt* s = statement.get();
@@ -180,10 +233,11 @@ public:
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             ReportSummary summary;
             summary.id = sqlite3_column_int64(s, 0);
-            summary.receivedUtc = ColumnBytes(s, 1);
-            summary.email = ColumnBytes(s, 2);
-            if (!UnpackColumn(ColumnBytes(s, 3), sqlite3_column_int64(s, 4), COLUMN_DESCRIPTION1,
-                              summary.description1Start, error))
+            summary.kind = sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+            summary.receivedUtc = ColumnBytes(s, 2);
+            summary.email = ColumnBytes(s, 3);
+            const int column = summary.kind == ReportKind::Crash ? CRASH_COLUMN_COMMENT : COLUMN_DESCRIPTION1;
+            if (!UnpackColumn(ColumnBytes(s, 4), sqlite3_column_int64(s, 5), column, summary.description1Start, error))
                 return false;
             summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
             reports.push_back(std::move(summary));
@@ -197,32 +251,27 @@ public:
 
     LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) override
     {
-        PackedReport packed;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            SqliteStatement statement = Prepare(m_db.get(),
-                "SELECT received_utc, peer, user_agent, email, description1, description2, description3,"
-                " system_info, attachment_name, attachment, attachment_state, attachment_log_name,"
-                " attachment_log, attachment_log_state, raw_body, packing FROM reports WHERE id = ?1",
-                error);
-            if (!statement)
-                return LoadResult::Failed;
-            sqlite3_stmt* s = statement.get();
-            sqlite3_bind_int64(s, 1, id);
-            const int rc = sqlite3_step(s);
-            if (rc == SQLITE_DONE)
-                return LoadResult::NotFound;
-            if (rc != SQLITE_ROW) {
-                error = DescribeError(m_db.get(), "cannot load report " + std::to_string(id));
-                return LoadResult::Failed;
-            }
-            for (int i = 0; i < REPORT_COLUMN_COUNT; ++i)
-                packed.values[i] = ColumnBytes(s, i);
-            packed.packing = sqlite3_column_int64(s, REPORT_COLUMN_COUNT);
-        }
+        PackedRow packed;
+        const LoadResult result = LoadRow(kBugTable, id, packed, error);
+        if (result != LoadResult::Found)
+            return result;
         stored.id = id;
         if (!UnpackReport(packed, stored, error)) {
             error = "report " + std::to_string(id) + ": " + error;
+            return LoadResult::Failed;
+        }
+        return LoadResult::Found;
+    }
+
+    LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) override
+    {
+        PackedRow packed;
+        const LoadResult result = LoadRow(kCrashTable, id, packed, error);
+        if (result != LoadResult::Found)
+            return result;
+        stored.id = id;
+        if (!UnpackCrashReport(packed, stored, error)) {
+            error = "crash report " + std::to_string(id) + ": " + error;
             return LoadResult::Failed;
         }
         return LoadResult::Found;
@@ -234,16 +283,20 @@ public:
         // Deleted pages are zeroed, not left readable in the file's free space.
         if (!Execute(m_db.get(), "PRAGMA secure_delete = ON", error) || !Execute(m_db.get(), "BEGIN IMMEDIATE", error))
             return false;
-        SqliteStatement statement = Prepare(m_db.get(), "DELETE FROM reports WHERE id = ?1", error);
-        bool ok = static_cast<bool>(statement);
+        SqliteStatement bugs = Prepare(m_db.get(), "DELETE FROM reports WHERE id = ?1", error);
+        SqliteStatement crashes = Prepare(m_db.get(), "DELETE FROM crash_reports WHERE id = ?1", error);
+        bool ok = bugs && crashes;
         for (size_t i = 0; ok && i < ids.size(); ++i) {
-            sqlite3_bind_int64(statement.get(), 1, ids[i]);
-            ok = sqlite3_step(statement.get()) == SQLITE_DONE;
-            sqlite3_reset(statement.get());
+            for (sqlite3_stmt* s : {bugs.get(), crashes.get()}) {
+                sqlite3_bind_int64(s, 1, ids[i]);
+                ok = ok && sqlite3_step(s) == SQLITE_DONE;
+                sqlite3_reset(s);
+            }
             if (!ok)
                 error = DescribeError(m_db.get(), "cannot remove report " + std::to_string(ids[i]));
         }
-        statement.reset();
+        bugs.reset();
+        crashes.reset();
         if (!ok || !Execute(m_db.get(), "COMMIT", error)) {
             std::string ignored;
             Execute(m_db.get(), "ROLLBACK", ignored);
@@ -257,10 +310,89 @@ public:
     }
 
 private:
+    // Binds a packed row from parameter first on, steps and resets. Under
+    // the lock.
+    InsertResult StepInsert(sqlite3_stmt* s, const PackedRow& packed, int first, std::string& error)
+    {
+        bool bound = sqlite3_bind_int64(s, first + static_cast<int>(packed.values.size()), packed.packing) == SQLITE_OK;
+        for (size_t i = 0; i < packed.values.size() && bound; ++i)
+            bound = BindBlob(s, first + static_cast<int>(i), packed.values[i]);
+        const int rc = bound ? sqlite3_step(s) : SQLITE_ERROR;
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        if (rc == SQLITE_DONE)
+            return InsertResult::Stored;
+        // A full disk rolls the insert back whole: nothing half-written.
+        if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
+            return InsertResult::Full;
+        error = DescribeError(m_db.get(), bound ? "cannot store the report" : "cannot bind the report");
+        return InsertResult::Failed;
+    }
+
+    LoadResult LoadRow(const TableShape& table, int64_t id, PackedRow& packed, std::string& error)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::string sql = "SELECT " + ListColumns(table) + " FROM " + table.name + " WHERE id = ?1";
+        SqliteStatement statement = Prepare(m_db.get(), sql.c_str(), error);
+        if (!statement)
+            return LoadResult::Failed;
+        sqlite3_stmt* s = statement.get();
+        sqlite3_bind_int64(s, 1, id);
+        const int rc = sqlite3_step(s);
+        if (rc == SQLITE_DONE)
+            return LoadResult::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeError(m_db.get(), "cannot load report " + std::to_string(id));
+            return LoadResult::Failed;
+        }
+        packed.values.resize(table.count);
+        for (size_t i = 0; i < table.count; ++i)
+            packed.values[i] = ColumnBytes(s, static_cast<int>(i));
+        packed.packing = sqlite3_column_int64(s, static_cast<int>(table.count));
+        return LoadResult::Found;
+    }
+
+    // The next id of either kind: after the bug reports' sequence (which
+    // never goes back, and which every crash report moves on) and after every
+    // crash report. Inside the caller's transaction.
+    bool TakeNextId(int64_t& id, std::string& error)
+    {
+        sqlite3* db = m_db.get();
+        SqliteStatement next = Prepare(db,
+            "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'reports'), 0),"
+            " coalesce((SELECT max(id) FROM reports), 0), coalesce((SELECT max(id) FROM crash_reports), 0)) + 1",
+            error);
+        if (!next || sqlite3_step(next.get()) != SQLITE_ROW) {
+            error = DescribeError(db, "cannot choose the crash report's id");
+            return false;
+        }
+        id = sqlite3_column_int64(next.get(), 0);
+
+        SqliteStatement update = Prepare(db, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'reports'", error);
+        SqliteStatement insert = Prepare(db, "INSERT INTO sqlite_sequence (name, seq) VALUES ('reports', ?1)", error);
+        if (!update || !insert)
+            return false;
+        sqlite3_bind_int64(update.get(), 1, id);
+        if (sqlite3_step(update.get()) != SQLITE_DONE) {
+            error = DescribeError(db, "cannot move the id sequence on");
+            return false;
+        }
+        if (sqlite3_changes(db) == 0) {
+            // No bug report yet: the sequence starts here.
+            sqlite3_bind_int64(insert.get(), 1, id);
+            if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+                error = DescribeError(db, "cannot start the id sequence");
+                return false;
+            }
+        }
+        return true;
+    }
+
     SqliteDatabase m_db;
     std::string m_path;
     std::mutex m_mutex;  // one statement on the connection at a time
     SqliteStatement m_insert;
+    SqliteStatement m_insertCrash;
 };
 
 }  // namespace

@@ -56,15 +56,16 @@ TEST(ReportColumns, PacksAndUnpacksEveryField)
         origin.peer = "[::1]:50312";
         origin.userAgent = "Brevora Bug Reporter";
 
-        PackedReport packed;
+        PackedRow packed;
         PackReport(origin, report, rawBody, packed);
         EXPECT_EQ(row.packing, packed.packing);
         EXPECT_EQ(row.rawBody.empty(), packed.values[COLUMN_RAW_BODY].empty()) << "raw body kept or left out";
         size_t packedSize = 0;
         for (const std::string& value : packed.values)
             packedSize += value.size();
-        if (row.packing & Bit(COLUMN_ATTACHMENT_LOG))
+        if (row.packing & Bit(COLUMN_ATTACHMENT_LOG)) {
             EXPECT_LT(packedSize * 4, body.size()) << "a log-like report takes less than a quarter of its body";
+        }
 
         StoredReport stored;
         std::string error;
@@ -87,6 +88,31 @@ TEST(ReportColumns, PacksAndUnpacksEveryField)
         EXPECT_EQ(origin.receivedUtc, stored.origin.receivedUtc);
         EXPECT_EQ(origin.userAgent, stored.origin.userAgent);
     }
+}
+
+// A crash body rebuilt from its fields: the dump (NUL bytes and all) and the
+// log compressed, nothing of the body kept.
+TEST(ReportColumns, PacksACrashReportWithoutItsBody)
+{
+    std::mt19937 rng(16);
+    const std::string dump = MakeRandomBytes(rng, 20000, false) + std::string(30000, '\0');
+    const std::string body = EncodeCrashReport("it froze\r\n", dump, MakeLogText(rng, 5000), "[video]\n");
+    CrashReport report;
+    std::string reason;
+    ASSERT_TRUE(ParseCrashBody(body.data(), body.size(), report, reason)) << reason;
+
+    PackedRow packed;
+    PackCrashReport(ReportOrigin(), report, body, packed);
+    EXPECT_EQ(Bit(static_cast<ReportColumn>(CRASH_COLUMN_DUMP)) | Bit(static_cast<ReportColumn>(CRASH_COLUMN_LOG)),
+              packed.packing);
+    EXPECT_EQ("", packed.values[CRASH_COLUMN_RAW_BODY]);
+    StoredCrashReport stored;
+    std::string error;
+    ASSERT_TRUE(UnpackCrashReport(packed, stored, error)) << error;
+    EXPECT_TRUE(body == stored.rawBody);
+    EXPECT_TRUE(dump == stored.report.dump.content);
+    EXPECT_EQ("it froze\r\n", stored.report.comment);
+    EXPECT_EQ(FileState::Content, stored.report.conf.state);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "tests/server/report_factory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "report_format/base64.h"
+#include "report_format/crash_body.h"
 
 namespace {
 
@@ -131,4 +133,37 @@ ReportInput MakeRealisticReport(std::mt19937& rng, size_t logSize)
     input.dxdiag = MakePresentFile(MakeLogText(rng, 40 * 1024));
     input.log = MakePresentFile(MakeLogText(rng, logSize));
     return input;
+}
+
+namespace {
+
+bool ReadFromString(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
+{
+    const std::string* bytes = static_cast<const std::string*>(handle);
+    *got = offset >= bytes->size() ? 0 : static_cast<uint32_t>(std::min<uint64_t>(size, bytes->size() - offset));
+    std::memcpy(buffer, bytes->data() + offset, *got);
+    return true;
+}
+
+bool AppendBytes(void* sink, const char* bytes, size_t length)
+{
+    static_cast<std::string*>(sink)->append(bytes, length);
+    return true;
+}
+
+}  // namespace
+
+std::string EncodeCrashReport(const std::string& comment, const std::string& dump, const std::string& log,
+                              const std::string& conf)
+{
+    std::string files[CRASH_FILE_COUNT] = {dump, log, conf};
+    CrashFileSource sources[CRASH_FILE_COUNT];
+    for (int i = 0; i < CRASH_FILE_COUNT; ++i)
+        sources[i] = {&files[i], files[i].size()};
+    CrashBodyPlan plan;
+    std::string body;
+    if (!PlanCrashBody(comment, sources, ReadFromString, kCrashBodyLimit, plan) ||
+        !WriteCrashBody(plan, sources, ReadFromString, AppendBytes, &body))
+        return "<cannot encode>";
+    return body;
 }

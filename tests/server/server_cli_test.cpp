@@ -205,9 +205,9 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     ProgramResult list = RunServer(Join({"list"}, store.ReadArgs()));
     EXPECT_EQ(0, list.exitStatus) << list.err;
     ASSERT_EQ(2, CountLines(list.out)) << list.out;
-    EXPECT_EQ(0u, list.out.find("1\t")) << list.out;
+    EXPECT_EQ(0u, list.out.find("1\tbug\t")) << list.out;
     EXPECT_NE(std::string::npos, list.out.find("\ttester@example.com\t1. Start Brevora\n")) << list.out;
-    EXPECT_NE(std::string::npos, list.out.find("\n2\t")) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("\n2\tbug\t")) << list.out;
     EXPECT_NE(std::string::npos, list.out.find("\t-\t\\x1B[2JSecond report\n")) << list.out;
 
     ProgramResult show = RunServer(Join({"show"}, Join(store.ReadArgs(), {"2"})));
@@ -318,9 +318,10 @@ TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
         SCOPED_TRACE(row.name);
         std::string listLine;
         ASSERT_TRUE(std::getline(listLines, listLine)) << list.out;
-        const size_t utcStart = listLine.find('\t') + 1;
+        const size_t utcStart = listLine.find('\t', listLine.find('\t') + 1) + 1;
         const std::string id = std::to_string(i + 1);
         const std::map<std::string, std::string> expected = {
+            {"kind", "bug"},
             {"received_utc", listLine.substr(utcStart, listLine.find('\t', utcStart) - utcStart)},
             {"peer", ""},  // compared below: the port is the client's
             {"user_agent", "Brevora Bug Reporter"},
@@ -341,7 +342,7 @@ TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
         for (const auto& field : expected)
             names.push_back(field.first);
         EXPECT_EQ(names, ListFolder(out + "/" + id));
-        EXPECT_EQ(0u, listLine.find(id + "\t" + expected.at("received_utc") + "\t")) << listLine;
+        EXPECT_EQ(0u, listLine.find(id + "\tbug\t" + expected.at("received_utc") + "\t")) << listLine;
         for (const auto& field : expected) {
             const std::string stored = ReadFile(out + "/" + id + "/" + field.first);
             if (field.first == "peer")
@@ -351,6 +352,75 @@ TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
                                                     << field.second.size();
         }
     }
+}
+
+// A database made before crash reports existed opens, keeps its report and
+// takes crash reports beside it, which list, show and export tell apart.
+TEST(ServerCommandLine, AddsCrashReportsToADatabaseOfTheFirstSchema)
+{
+    TempFolder folder;
+    const std::string data = folder.Path();
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((data + "/reports.db").c_str(), &db));
+        // The first schema, as servers before crash reports made it.
+        const char* firstSchema =
+            "CREATE TABLE reports (id INTEGER PRIMARY KEY AUTOINCREMENT, received_utc TEXT NOT NULL,"
+            " peer TEXT NOT NULL, user_agent TEXT NOT NULL, email BLOB NOT NULL, description1 BLOB NOT NULL,"
+            " description2 BLOB NOT NULL, description3 BLOB NOT NULL, system_info BLOB NOT NULL,"
+            " attachment_name BLOB NOT NULL, attachment BLOB NOT NULL, attachment_state TEXT NOT NULL,"
+            " attachment_log_name BLOB NOT NULL, attachment_log BLOB NOT NULL, attachment_log_state TEXT NOT NULL,"
+            " raw_body BLOB NOT NULL);"
+            "INSERT INTO reports VALUES (NULL, '2024-01-01T00:00:00.000Z', '127.0.0.1:1', 'old', 'old@example.com',"
+            " 'Old report', '', '', '', 'user_info.txt', '', 'placeholder', 'brevora_log.txt', '', 'placeholder', '');"
+            "PRAGMA user_version = 1;";
+        EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, firstSchema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+
+    std::mt19937 rng(11);
+    const std::string dump = MakeRandomBytes(rng, 3000, false);
+    const std::string log = "first\nsecond\n";
+    const std::string conf = "[video]\n";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", data, "--listen", "127.0.0.1:0"})) << server.Stderr();
+    httplib::Result crash =
+        httplib::Client("127.0.0.1", server.Port())
+            .Post("/bugreport/crash/", EncodeCrashReport("It froze\r\nwhile seeking", dump, log, conf), kFormType);
+    ASSERT_TRUE(crash);
+    EXPECT_EQ("2\n", crash->body);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+    EXPECT_EQ(1, CountOccurrences(server.Stderr(), " POST /bugreport/crash/ 201 ")) << server.Stderr();
+
+    ProgramResult list = RunServer({"list", "--data", data});
+    EXPECT_EQ(0, list.exitStatus) << list.err;
+    EXPECT_EQ(0u, list.out.find("1\tbug\t2024-01-01T00:00:00.000Z\told@example.com\tOld report\n2\tcrash\t"))
+        << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("\t-\tIt froze\n")) << list.out;
+
+    ProgramResult show = RunServer({"show", "--data", data, "2"});
+    EXPECT_EQ(0, show.exitStatus) << show.err;
+    EXPECT_NE(std::string::npos, show.out.find("Crash report: 2\n")) << show.out;
+    EXPECT_NE(std::string::npos, show.out.find("Dump:         brevora.dmp, 3000 bytes\n")) << show.out;
+    EXPECT_NE(std::string::npos, show.out.find("It froze\nwhile seeking\n")) << show.out;
+
+    const std::string out = folder.Path() + "/export";
+    ProgramResult exported = RunServer({"export", "--data", data, "2", out});
+    EXPECT_EQ(0, exported.exitStatus) << exported.err;
+    EXPECT_EQ((std::vector<std::string>{"brevora.conf", "brevora.dmp", "brevora.log", "report.txt"}), ListFolder(out));
+    EXPECT_TRUE(dump == ReadFile(out + "/brevora.dmp"));
+    EXPECT_EQ(log, ReadFile(out + "/brevora.log"));
+    EXPECT_EQ(conf, ReadFile(out + "/brevora.conf"));
+
+    const std::string all = folder.Path() + "/all";
+    ProgramResult everything = RunServer({"export", "--data", data, "--all", all});
+    EXPECT_EQ(all + "/1\n" + all + "/2\n", everything.out) << everything.err;
+    EXPECT_EQ("bug", ReadFile(all + "/1/kind"));
+    EXPECT_EQ("Old report", ReadFile(all + "/1/description1"));
+    EXPECT_EQ("crash", ReadFile(all + "/2/kind"));
+    EXPECT_EQ(15u, ListFolder(all + "/2").size());
+    EXPECT_TRUE(dump == ReadFile(all + "/2/attachment_dump"));
+    EXPECT_EQ("content", ReadFile(all + "/2/attachment_conf_state"));
 }
 
 // A 201 means committed: a server killed right after it still has the report.
@@ -588,9 +658,12 @@ TEST(SqliteStore, MigratesADatabaseOfSchemaVersion1WithoutLoss)
     for (const std::map<std::string, std::string>& row : before) {
         SCOPED_TRACE("report " + row.at("id"));
         std::vector<std::string> fields = ListFolder(out + "/" + row.at("id"));
-        EXPECT_EQ(row.size() - 1, fields.size());  // every column but the id
-        for (const std::string& field : fields)
-            EXPECT_TRUE(row.at(field) == ReadFile(out + "/" + row.at("id") + "/" + field)) << field;
+        EXPECT_EQ(row.size(), fields.size());  // every column but the id, and the kind
+        EXPECT_EQ("bug", ReadFile(out + "/" + row.at("id") + "/kind"));
+        for (const std::string& field : fields) {
+            if (field != "kind")
+                EXPECT_TRUE(row.at(field) == ReadFile(out + "/" + row.at("id") + "/" + field)) << field;
+        }
     }
 
     // Still a working store: the next report follows the old ones.

@@ -21,7 +21,7 @@
 #   start [OPTIONS]   starts it again on the same folder and port, with
 #                     extra serve options such as --fail-uploads
 #   dump              writes every stored report into control/reports/ID/,
-#                     one file per stored field (dump_reports.py)
+#                     one file per stored field (the server's export --all)
 set -uo pipefail
 
 server="$1" port="$2" state="$3"
@@ -101,7 +101,7 @@ control_server() {
                 if start_server "${words[@]:1}"; then reply="ok"; else reply="error: the server did not start"; fi ;;
             dump)
                 rm -rf "$work/control/reports"
-                if python3 "$here/dump_reports.py" "$work/data/reports.db" "$work/control/reports" 2>"$work/control/dump.err"; then
+                if "$server" export --data "$work/data" --all "$work/control/reports" >/dev/null 2>"$work/control/dump.err"; then
                     reply="ok"
                 else
                     reply="error: $(tr '\n' ' ' <"$work/control/dump.err")"
