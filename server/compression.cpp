@@ -2,7 +2,9 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -22,17 +24,25 @@ std::string CompressBytes(const std::string& bytes)
     // One context per thread: making one costs more than a small text's
     // compression.
     thread_local std::unique_ptr<ZSTD_CCtx, ContextFreer> t_context(ZSTD_createCCtx());
-    std::string frame(ZSTD_compressBound(bytes.size()), '\0');
+    // The worst case's room, kept from one report to the next: a fresh one
+    // would be zeroed and faulted in page by page every time.
+    // Only up to a few MiB, so that a rare huge report leaves no huge buffer
+    // behind in every worker thread.
+    const size_t kLargestKept = 8u << 20;
+    thread_local std::vector<char> t_kept;
+    std::vector<char> once;
+    const size_t bound = ZSTD_compressBound(bytes.size());
+    std::vector<char>& t_room = bound <= kLargestKept ? t_kept : once;
+    t_room.resize(std::max(t_room.size(), bound));
     size_t size = 0;
     if (t_context)
-        size = ZSTD_compressCCtx(t_context.get(), &frame[0], frame.size(), bytes.data(), bytes.size(),
+        size = ZSTD_compressCCtx(t_context.get(), t_room.data(), t_room.size(), bytes.data(), bytes.size(),
                                  kCompressionLevel);
     else
-        size = ZSTD_compress(&frame[0], frame.size(), bytes.data(), bytes.size(), kCompressionLevel);
+        size = ZSTD_compress(t_room.data(), t_room.size(), bytes.data(), bytes.size(), kCompressionLevel);
     if (ZSTD_isError(size))
         throw std::bad_alloc();  // only a failed allocation makes a bounded compression fail
-    frame.resize(size);
-    return frame;
+    return std::string(t_room.data(), size);
 }
 
 bool DecompressBytes(const std::string& frame, std::string& bytes, std::string& error)

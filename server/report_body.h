@@ -10,3 +10,8 @@
 
 std::string RebuildReportBody(const Report& report);
 std::string RebuildCrashBody(const CrashReport& report);
+
+// Whether body is exactly what the Rebuild functions give, found without
+// building it: the bytes are encoded a line at a time and compared in place.
+bool IsReportBodyRebuilt(const Report& report, const std::string& body);
+bool IsCrashBodyRebuilt(const CrashReport& report, const std::string& body);

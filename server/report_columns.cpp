@@ -88,7 +88,7 @@ void PackReport(const ReportOrigin& origin, const Report& report, const std::str
     StoreFile(packed, COLUMN_ATTACHMENT_LOG_NAME, report.attachmentLog);
     // A valid body is never empty, so empty means "rebuild it". Kept only
     // when the fields would not give it back exactly.
-    if (RebuildReportBody(report) != rawBody)
+    if (!IsReportBodyRebuilt(report, rawBody))
         StoreCompressed(packed, COLUMN_RAW_BODY, rawBody);
 }
 
@@ -102,7 +102,7 @@ void PackCrashReport(const ReportOrigin& origin, const CrashReport& report, cons
     StoreFile(packed, CRASH_COLUMN_DUMP_NAME, report.dump);
     StoreFile(packed, CRASH_COLUMN_LOG_NAME, report.log);
     StoreFile(packed, CRASH_COLUMN_CONF_NAME, report.conf);
-    if (RebuildCrashBody(report) != rawBody)
+    if (!IsCrashBodyRebuilt(report, rawBody))
         StoreCompressed(packed, CRASH_COLUMN_RAW_BODY, rawBody);
 }
 

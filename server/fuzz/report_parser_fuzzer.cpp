@@ -69,7 +69,7 @@ void CheckCrashBody(const char* body, size_t size)
     if (ReencodeCrash(report, again) && again != std::string(body, size))
         __builtin_trap();
     // The store keeps no crash body that its fields give back.
-    if (RebuildCrashBody(report) != std::string(body, size))
+    if (RebuildCrashBody(report) != std::string(body, size) || !IsCrashBodyRebuilt(report, std::string(body, size)))
         __builtin_trap();
 }
 
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Every body the parser takes is the encoding of its fields, so the store
     // need not keep it.
-    if (RebuildReportBody(report) != std::string(body, size))
+    if (RebuildReportBody(report) != std::string(body, size) || !IsReportBodyRebuilt(report, std::string(body, size)))
         __builtin_trap();
     return 0;
 }

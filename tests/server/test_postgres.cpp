@@ -13,6 +13,8 @@ namespace {
 
 const char kDefaultBinDir[] = "/usr/lib/postgresql/15/bin";
 
+bool g_durable = false;
+
 struct Cluster
 {
     std::string folder;  // the data directory's parent, also the socket's folder
@@ -70,13 +72,14 @@ bool StartCluster(Cluster& cluster)
                                 " 2>/dev/null; do sleep 1; done; " + cluster.MakeStopCommand() +
                                 "' </dev/null >/dev/null 2>&1 &";
     const std::string& f = cluster.folder;
-    // No fsync: a test's database never outlives the machine's uptime.
+    // No fsync for tests: their databases never outlive the machine's uptime.
+    const std::string fsync = g_durable ? "" : " -F";
     return RunCommand(cluster.runAs + cluster.binDir + "/initdb -D " + f + "/data -A trust -U postgres -N" +
                           " --no-instructions >" + f + "/initdb.log 2>&1",
                       "initdb", cluster.error) &&
            RunCommand(watcher, "the cluster's watcher", cluster.error) &&
            RunCommand(cluster.runAs + cluster.binDir + "/pg_ctl -D " + f + "/data -l " + f + "/server.log -w -s" +
-                          " -o \"-k " + f + " -c listen_addresses= -F -c max_connections=200\" start",
+                          " -o \"-k " + f + " -c listen_addresses=" + fsync + " -c max_connections=200\" start",
                       "pg_ctl start", cluster.error);
 }
 
@@ -112,6 +115,11 @@ std::string MakeTestDatabase(std::string& error)
     PQclear(result);
     PQfinish(connection);
     return made ? MakeUrl(s_cluster, name) : "";
+}
+
+void UseDurableTestCluster()
+{
+    g_durable = true;
 }
 
 std::string NameStoreKind(StoreKind kind)

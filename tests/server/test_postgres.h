@@ -12,6 +12,10 @@
 // returns the URL of a new, empty database; "" with error on failure.
 std::string MakeTestDatabase(std::string& error);
 
+// Before the first MakeTestDatabase: a cluster that syncs its commits to
+// disk as a production one does (for benchmarks; tests need not wait).
+void UseDurableTestCluster();
+
 // The stores every storage and command test runs against.
 enum class StoreKind
 {
