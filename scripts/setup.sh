@@ -9,6 +9,7 @@ packages=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
     wine64 wine fonts-wine xvfb xauth imagemagick util-linux
     libcpp-httplib-dev libsqlite3-dev libcli11-dev pkg-config libclang-rt-14-dev
+    libpq-dev postgresql libzstd-dev
     locales
 )
 
