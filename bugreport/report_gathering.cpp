@@ -59,8 +59,6 @@ static std::string ReadSystemInfoText()
     std::string text(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, block.get(), static_cast<int>(units), &text[0], bytes, NULL, NULL);
     text.resize(JoinSectionEntries(&text[0], text.size()));
-    if (text.size() > static_cast<size_t>(kFieldTextLimit))
-        text.resize(kFieldTextLimit);
     return text;
 }
 
@@ -106,7 +104,10 @@ bool GatherReportBody(HWND hDlg, char* body, size_t bodySize)
     const std::string steps = ReadEditText(hDlg, IDC_STEPS);
     const std::string happened = ReadEditText(hDlg, IDC_HAPPENED);
     const std::string shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
-    const std::string systemInfo = ReadSystemInfoText();
+    // The component rides at the end of record 5, so servers that parse the
+    // nine records as they always were still accept the body.
+    std::string systemInfo = ReadSystemInfoText();
+    AppendComponentLine(systemInfo, ReadEditText(hDlg, IDC_ELEMENT), static_cast<size_t>(kFieldTextLimit));
 
     MallocText dxdiag = ReadFilePayloadAt(g_szDxDiagPath);
     WCHAR logPath[kAppLogPathSize];

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "report_format/record_format.h"
+#include "report_format/section_text.h"
 #include "server/base64_decode.h"
 
 namespace {
@@ -201,6 +202,21 @@ bool ReadName(Cursor& c, ReportRecord record, std::string& name, std::string& re
     return true;
 }
 
+// Moves the last line of record 5 out into component when it is the
+// component's line.
+void SplitComponentLine(Report& report)
+{
+    report.component.clear();
+    const size_t keyLength = std::strlen(kComponentLineKey);
+    std::string& text = report.systemInfo;
+    const size_t lastBreak = text.rfind('\n');
+    const size_t lineStart = lastBreak == std::string::npos ? 0 : lastBreak + 1;
+    if (text.compare(lineStart, keyLength, kComponentLineKey) != 0)
+        return;
+    report.component = text.substr(lineStart + keyLength);
+    text.erase(lastBreak == std::string::npos ? 0 : lastBreak);
+}
+
 }  // namespace
 
 bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason)
@@ -239,6 +255,7 @@ bool ParseReportBody(const char* body, size_t size, Report& report, std::string&
             return false;
     }
 
+    SplitComponentLine(report);
     if (c.pos != c.size) {
         reason = std::to_string(c.size - c.pos) + " unexpected bytes after the last record, starting " +
                  QuoteBytes(c.body + c.pos, c.size - c.pos);

@@ -6,7 +6,7 @@ const char kDatabaseFileName[] = "reports.db";
 
 namespace {
 
-const int kSchemaVersion = 1;
+const int kSchemaVersion = 2;
 
 const char kCreateSchema[] =
     "CREATE TABLE IF NOT EXISTS reports ("
@@ -25,8 +25,16 @@ const char kCreateSchema[] =
     " attachment_log_name BLOB NOT NULL,"
     " attachment_log BLOB NOT NULL,"
     " attachment_log_state TEXT NOT NULL,"
-    " raw_body BLOB NOT NULL);"
-    "PRAGMA user_version = 1;";
+    " raw_body BLOB NOT NULL,"
+    " component BLOB NOT NULL DEFAULT x'');"
+    "PRAGMA user_version = 2;";
+
+// Version 1 had no component: reports stored before keep an empty one.
+const char kAddComponent[] =
+    "BEGIN IMMEDIATE;"
+    "ALTER TABLE reports ADD COLUMN component BLOB NOT NULL DEFAULT x'';"
+    "PRAGMA user_version = 2;"
+    "COMMIT;";
 
 std::string DescribeError(sqlite3* db, const std::string& what)
 {
@@ -157,6 +165,12 @@ SqliteDatabase OpenReportDatabase(const std::string& dataDir, bool create, std::
     if (version == "0" && create) {
         if (!Execute(db.get(), kCreateSchema, error))
             return SqliteDatabase();
+    } else if (version == "1") {
+        if (!Execute(db.get(), kAddComponent, error)) {
+            Execute(db.get(), "ROLLBACK", error);
+            error = "cannot add the component column to '" + path + "': " + error;
+            return SqliteDatabase();
+        }
     } else if (version != std::to_string(kSchemaVersion)) {
         error = "'" + path + "' is not a report database of this server (schema version " + version + ")";
         return SqliteDatabase();
@@ -170,8 +184,8 @@ bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report,
     SqliteStatement statement = Prepare(db,
         "INSERT INTO reports (received_utc, peer, user_agent, email, description1, description2,"
         " description3, system_info, attachment_name, attachment, attachment_state,"
-        " attachment_log_name, attachment_log, attachment_log_state, raw_body)"
-        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
+        " attachment_log_name, attachment_log, attachment_log_state, raw_body, component)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)",
         error);
     if (!statement)
         return false;
@@ -186,7 +200,7 @@ bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report,
                        BindBlob(s, 9, report.attachment.name) && BindBlob(s, 10, report.attachment.content) &&
                        BindText(s, 11, attachmentState) && BindBlob(s, 12, report.attachmentLog.name) &&
                        BindBlob(s, 13, report.attachmentLog.content) && BindText(s, 14, logState) &&
-                       BindBlob(s, 15, rawBody);
+                       BindBlob(s, 15, rawBody) && BindBlob(s, 16, report.component);
     if (!bound) {
         error = DescribeError(db, "cannot bind the report");
         return false;
@@ -229,7 +243,7 @@ LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string
     SqliteStatement statement = Prepare(db,
         "SELECT received_utc, peer, user_agent, email, description1, description2, description3,"
         " system_info, attachment_name, attachment, attachment_state, attachment_log_name,"
-        " attachment_log, attachment_log_state, length(raw_body) FROM reports WHERE id = ?1",
+        " attachment_log, attachment_log_state, length(raw_body), component FROM reports WHERE id = ?1",
         error);
     if (!statement)
         return LoadResult::Failed;
@@ -261,5 +275,6 @@ LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string
     r.attachmentLog.content = ColumnBytes(s, 12);
     r.attachmentLog.state = ReadState(ColumnBytes(s, 13));
     stored.rawBodySize = static_cast<size_t>(sqlite3_column_int64(s, 14));
+    r.component = ColumnBytes(s, 15);
     return LoadResult::Found;
 }

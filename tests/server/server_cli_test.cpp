@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "server/sqlite_handles.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"
@@ -121,6 +122,8 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     std::mt19937 rng(8);
     ReportInput first = MakeRealisticReport(rng, 200 * 1024);
     first.log.bytes[1000] = '\0';  // travels as the first 1000 bytes only
+    const std::string firstSection = first.systemInfo;
+    first.systemInfo += "\nElement=Library\r";  // the component, as the server's list had it
     ReportInput second = MakeRealisticReport(rng, 10);
     second.email = "";
     second.description1 = "\x1b[2JSecond report\r\nmore";
@@ -165,6 +168,7 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     EXPECT_EQ(0, show.exitStatus) << show.err;
     EXPECT_NE(std::string::npos, show.out.find("User agent:   Brevora Bug Reporter\n")) << show.out;
     EXPECT_NE(std::string::npos, show.out.find("E-mail:       (none)\n")) << show.out;
+    EXPECT_NE(std::string::npos, show.out.find("Component:    (none)\n")) << "sent without one: " << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Attachment:   user_info.txt, no content (the file was empty or missing"))
         << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Log:          brevora_log.txt, 10 bytes\n")) << show.out;
@@ -179,7 +183,9 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     EXPECT_EQ(first.log.bytes.substr(0, 1000), ReadFile(out + "/brevora_log.txt"));
     const std::string text = ReadFile(out + "/report.txt");
     EXPECT_NE(std::string::npos, text.find(first.description1)) << "texts keep their CR LF in report.txt";
-    EXPECT_NE(std::string::npos, text.find(first.systemInfo));
+    EXPECT_NE(std::string::npos, text.find("Component:    Library\\x0D\n")) << text;
+    EXPECT_NE(std::string::npos, text.find(firstSection + "\n")) << text;
+    EXPECT_EQ(std::string::npos, text.find("Element=")) << "the component's line is not part of the section";
 
     ProgramResult unknown = RunServer({"show", "--data", data, "3"});
     EXPECT_EQ(1, unknown.exitStatus);
@@ -203,6 +209,50 @@ TEST(ServerCommandLine, KeepsAnAnsweredReportWhenKilled)
     ProgramResult list = RunServer({"list", "--data", folder.Path()});
     EXPECT_EQ(0, list.exitStatus) << list.err;
     EXPECT_EQ(1, CountLines(list.out)) << list.out;
+}
+
+// A database of the first schema, which had no component, as an older
+// server left it: opened by show or serve, it gains the column.
+TEST(ServerCommandLine, AddsTheComponentToAnOlderDatabase)
+{
+    TempFolder folder;
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((folder.Path() + "/reports.db").c_str(), &raw));
+    SqliteDatabase db(raw);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db.get(),
+        "PRAGMA journal_mode = WAL;"
+        "CREATE TABLE reports (id INTEGER PRIMARY KEY AUTOINCREMENT, received_utc TEXT NOT NULL,"
+        " peer TEXT NOT NULL, user_agent TEXT NOT NULL, email BLOB NOT NULL, description1 BLOB NOT NULL,"
+        " description2 BLOB NOT NULL, description3 BLOB NOT NULL, system_info BLOB NOT NULL,"
+        " attachment_name BLOB NOT NULL, attachment BLOB NOT NULL, attachment_state TEXT NOT NULL,"
+        " attachment_log_name BLOB NOT NULL, attachment_log BLOB NOT NULL,"
+        " attachment_log_state TEXT NOT NULL, raw_body BLOB NOT NULL);"
+        "PRAGMA user_version = 1;"
+        "INSERT INTO reports VALUES (1, '2024-05-01T12:00:00.000Z', '127.0.0.1:1', 'Brevora Bug Reporter',"
+        " x'', 'Old steps', 'b', 'c', 'PATH=a', 'user_info.txt', x'', 'placeholder', 'brevora_log.txt',"
+        " x'', 'placeholder', 'raw');",
+        nullptr, nullptr, nullptr));
+    db = SqliteDatabase();
+
+    ProgramResult old = RunServer({"show", "--data", folder.Path(), "1"});
+    EXPECT_EQ(0, old.exitStatus) << old.err;
+    EXPECT_NE(std::string::npos, old.out.find("Component:    (none)\n")) << old.out;
+    EXPECT_NE(std::string::npos, old.out.find("Old steps")) << old.out;
+
+    std::mt19937 rng(10);
+    ReportInput input = MakeRealisticReport(rng, 100);
+    input.systemInfo += "\nElement=Player";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0"})) << server.Stderr();
+    httplib::Result result = PostReport(server.Port(), EncodeReport(input));
+    ASSERT_TRUE(result);
+    EXPECT_EQ("2\n", result->body);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+
+    ProgramResult added = RunServer({"show", "--data", folder.Path(), "2"});
+    EXPECT_NE(std::string::npos, added.out.find("Component:    Player\n")) << added.out;
+    ProgramResult list = RunServer({"list", "--data", folder.Path()});
+    EXPECT_EQ(2, CountLines(list.out)) << list.out;
 }
 
 }  // namespace

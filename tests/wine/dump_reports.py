@@ -12,7 +12,7 @@ import sys
 FIELDS = [
     "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3",
     "system_info", "attachment_name", "attachment", "attachment_state", "attachment_log_name",
-    "attachment_log", "attachment_log_state", "raw_body",
+    "attachment_log", "attachment_log_state", "raw_body", "component",
 ]
 
 
