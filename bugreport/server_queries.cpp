@@ -41,9 +41,8 @@ static bool FetchFromServer(const WCHAR* path, char* body)
         return false;
 
     // Always the server's current answer: a cached version would hide an update.
-    LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"GET", path, NULL, NULL, acceptTypes,
-                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    ScopedInternetHandle request(
+        OpenReportServerRequest(server, L"GET", path, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
     if (!request.IsValid() || !HttpSendRequestW(request.Get(), NULL, 0, NULL, 0))
         return false;
 

@@ -25,24 +25,13 @@ struct FreeDeleter
     void operator()(char* p) const { std::free(p); }
 };
 
-static bool IsAccepted(HINTERNET request)
-{
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
-        return false;
-    return status >= 200 && status < 300;
-}
-
 bool PostBugReport(HWND hDlg)
 {
     ReportServerConnection server;
     if (!ConnectToReportServer(kUploadTimeouts, server))
         return false;
 
-    LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"POST", kReportPath, NULL, NULL, acceptTypes,
-                                                  INTERNET_FLAG_NO_AUTH, 0));
+    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kReportPath, INTERNET_FLAG_NO_AUTH));
     if (!request.IsValid())
         return false;
 
@@ -55,5 +44,5 @@ bool PostBugReport(HWND hDlg)
     if (!HttpSendRequestW(request.Get(), header, kContentTypeHeaderLength, body.get(),
                           static_cast<DWORD>(std::strlen(body.get()))))
         return false;
-    return IsAccepted(request.Get());
+    return IsAnsweredWithSuccess(request.Get());
 }

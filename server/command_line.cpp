@@ -19,8 +19,9 @@ const char kProgramUsage[] =
 
 const char kServeUsage[] =
     "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES] [--fail-uploads]\n"
+    "                                   [--tls-cert FILE --tls-key FILE]\n"
     "\n"
-    "Receives bug reports over HTTP and stores them in DIR/reports.db.\n"
+    "Receives bug reports over HTTP (HTTPS with --tls-cert) and stores them in DIR/reports.db.\n"
     "\n"
     "  GET  /bugreport/components/    answers with DIR/components.txt\n"
     "  GET  /bugreport/latest_version answers with DIR/latest_version.txt\n"
@@ -33,6 +34,9 @@ const char kServeUsage[] =
     "  --max-body BYTES    largest accepted upload, suffix K, M or G allowed (default 32M)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
+    "  --tls-cert FILE     serve HTTPS with this PEM certificate (the server's first, then\n"
+    "                      any intermediates)\n"
+    "  --tls-key FILE      the certificate's PEM private key, without a pass phrase\n"
     "\n"
     "Logs one line per request on standard error. Stops on SIGINT or SIGTERM.\n";
 
@@ -186,7 +190,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             hasValue = true;
         }
         const bool known = name == "--data" ||
-                           (line.command == Command::Serve && (name == "--listen" || name == "--max-body"));
+                           (line.command == Command::Serve && (name == "--listen" || name == "--max-body" ||
+                                                             name == "--tls-cert" || name == "--tls-key"));
         if (!known) {
             if (problem.empty())
                 problem = "unknown option '" + name + "' for " + command + " (try " + command + " --help)";
@@ -205,6 +210,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             line.dataDir = value;
         } else if (name == "--listen") {
             listen = value;
+        } else if (name == "--tls-cert" || name == "--tls-key") {
+            (name == "--tls-cert" ? line.tlsCert : line.tlsKey) = value;
+            if (value.empty() && problem.empty())
+                problem = "option " + name + " needs a file";
         } else if (!ParseByteCount(value, line.maxBody) && problem.empty()) {
             problem = "bad --max-body '" + value + "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
         }
@@ -220,6 +229,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
     if (line.command == Command::Serve && !ParseListenAddress(listen, line.listen, error))
         return false;
+    if (line.tlsCert.empty() != line.tlsKey.empty()) {
+        error = line.tlsCert.empty() ? "--tls-key needs --tls-cert" : "--tls-cert needs --tls-key";
+        return false;
+    }
 
     size_t wanted = 0;
     const char* shape = "";

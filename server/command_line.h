@@ -30,6 +30,8 @@ struct CommandLine
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
     bool failUploads = false;  // serve: answer every upload with 500, store none
+    std::string tlsCert;       // serve: PEM certificate (chain) and its key; both or neither
+    std::string tlsKey;
     int64_t id = 0;
     std::string outDir;
 };

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "server/commands.h"
 #include "server/file_io.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
+#include "server/tls_files.h"
 
 namespace {
 
@@ -36,8 +38,31 @@ std::string DescribeBindFailure(const std::string& address, int code)
 
 }  // namespace
 
+// Plain HTTP, or HTTPS when a certificate is given; null (after one line on
+// standard error) when the certificate or key will not do.
+std::unique_ptr<httplib::Server> MakeServer(const CommandLine& line)
+{
+    if (line.tlsCert.empty())
+        return std::unique_ptr<httplib::Server>(new httplib::Server);
+    std::string error;
+    if (!CheckTlsFiles(line.tlsCert, line.tlsKey, error)) {
+        PrintError(error);
+        return nullptr;
+    }
+    std::unique_ptr<httplib::SSLServer> server(new httplib::SSLServer(line.tlsCert.c_str(), line.tlsKey.c_str()));
+    if (!server->is_valid()) {
+        PrintError("cannot set up TLS with '" + line.tlsCert + "' and '" + line.tlsKey + "'");
+        return nullptr;
+    }
+    return server;
+}
+
 int RunServe(const CommandLine& line)
 {
+    // A bad certificate stops the server before it touches the data folder.
+    std::unique_ptr<httplib::Server> server = MakeServer(line);
+    if (!server)
+        return 1;
     std::string error;
     if (!CreateFolders(line.dataDir, error)) {
         PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
@@ -64,25 +89,25 @@ int RunServe(const CommandLine& line)
     // A client that hangs up mid-answer must not end the server.
     signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
-    InstallReportRoutes(server, service);
+    InstallReportRoutes(*server, service);
 
     const std::string requested = FormatHostPort(line.listen.host, line.listen.port);
     int port = line.listen.port;
     errno = 0;
     bool bound;
     if (port == 0) {
-        port = server.bind_to_any_port(line.listen.host);
+        port = server->bind_to_any_port(line.listen.host);
         bound = port > 0;
     } else {
-        bound = server.bind_to_port(line.listen.host, port);
+        bound = server->bind_to_port(line.listen.host, port);
     }
     if (!bound) {
         PrintError(DescribeBindFailure(requested, errno));
         return 1;
     }
-    std::fprintf(stderr, "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes%s\n",
-                 FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
+    std::fprintf(stderr, "brevora-report-server: listening on %s%s, data in %s, bodies up to %llu bytes%s\n",
+                 FormatHostPort(line.listen.host, port).c_str(), line.tlsCert.empty() ? "" : " (HTTPS)",
+                 line.dataDir.c_str(),
                  static_cast<unsigned long long>(line.maxBody),
                  line.failUploads ? ", every upload failing" : "");
     std::fflush(stderr);
@@ -94,13 +119,13 @@ int RunServe(const CommandLine& line)
         sigwait(&stopSignals, &signal);
         caught = signal;
         // A stop() before listening has begun would be lost.
-        while (!server.is_running() && !listenEnded)
+        while (!server->is_running() && !listenEnded)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        server.stop();
+        server->stop();
     });
 
     // Returns once stopped and every running request has been answered.
-    server.listen_after_bind();
+    server->listen_after_bind();
     listenEnded = true;
     if (caught == 0)
         pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter

@@ -58,6 +58,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, ParseCommandLineTest,
         ArgsRow{"ShowIdZero", {"show", "--data", "d", "0"}, "bad report id '0'"},
         ArgsRow{"ExportWithoutFolder", {"export", "--data", "d", "3"}, "export needs a report ID and an output"},
         ArgsRow{"ListExtraArgument", {"list", "--data", "d", "x"}, "unexpected argument 'x'"},
+        ArgsRow{"ServeTls", {"serve", "--data", "d", "--tls-cert", "c.pem", "--tls-key=k.pem"}, ""},
+        ArgsRow{"TlsCertWithoutKey", {"serve", "--data", "d", "--tls-cert", "c.pem"}, "--tls-cert needs --tls-key"},
+        ArgsRow{"TlsKeyWithoutCert", {"serve", "--data", "d", "--tls-key", "k.pem"}, "--tls-key needs --tls-cert"},
+        ArgsRow{"TlsCertEmpty", {"serve", "--data", "d", "--tls-cert=", "--tls-key", "k.pem"}, "--tls-cert needs a file"},
+        ArgsRow{"TlsOnList", {"list", "--data", "d", "--tls-cert", "c.pem"}, "unknown option '--tls-cert'"},
         ArgsRow{"HelpAfterUnknownOption", {"serve", "--bogus", "--help"}, ""}),
     [](const ::testing::TestParamInfo<ArgsRow>& info) { return std::string(info.param.name); });
 

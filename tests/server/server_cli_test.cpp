@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -67,14 +69,29 @@ struct ErrorRow
     const char* name;
     std::vector<std::string> args;
     int exitStatus;
-    const char* messagePart;
+    std::string messagePart;
 };
+
+// The test authority and server certificates (tests/common), made afresh.
+std::string MakeTestCertificates(const TempFolder& folder)
+{
+    const std::string out = folder.Path() + "/tls";
+    const std::string command = std::string("'") + BREVORA_TEST_CERTIFICATE_SCRIPT + "' '" + out + "'";
+    return std::system(command.c_str()) == 0 ? out : std::string();
+}
 
 TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
 {
     TempFolder folder;
     std::ofstream(folder.Path() + "/file") << "a file, not a folder";
     const std::string data = folder.Path() + "/data";
+    const std::string tls = MakeTestCertificates(folder);
+    ASSERT_FALSE(tls.empty());
+    const std::string tlsData = folder.Path() + "/tls-data";
+    const auto serveTls = [&](const std::string& cert, const std::string& key) {
+        return std::vector<std::string>{"serve", "--data", tlsData, "--listen", "127.0.0.1:0", "--tls-cert",
+                                        tls + "/" + cert, "--tls-key", tls + "/" + key};
+    };
 
     const ErrorRow rows[] = {
         {"NoCommand", {}, 2, "no command given"},
@@ -88,6 +105,16 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         {"ListWithoutDatabase", {"list", "--data", folder.Path()}, 1, "no report database in"},
         {"ShowWithoutDatabase", {"show", "--data", folder.Path(), "1"}, 1, "no report database in"},
         {"ShowBadId", {"show", "--data", folder.Path(), "one"}, 2, "bad report id 'one'"},
+        {"TlsCertMissing", serveTls("none.pem", "server.key"), 1,
+         "cannot read the TLS certificate '" + tls + "/none.pem': No such file or directory"},
+        {"TlsKeyMissing", serveTls("server.pem", "none.key"), 1,
+         "cannot read the TLS key '" + tls + "/none.key': No such file or directory"},
+        {"TlsKeyOfAnotherCertificate", serveTls("server.pem", "wronghost.key"), 1,
+         "the TLS key '" + tls + "/wronghost.key' does not belong to the certificate '" + tls + "/server.pem'"},
+        {"TlsCertIsAKey", serveTls("server.key", "server.key"), 1,
+         "'" + tls + "/server.key' holds no PEM certificate"},
+        {"TlsKeyIsACertificate", serveTls("server.pem", "server.pem"), 1,
+         "'" + tls + "/server.pem' holds no PEM private key"},
     };
     for (const ErrorRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -98,6 +125,38 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         EXPECT_EQ(1, CountLines(result.err)) << result.err;
         EXPECT_EQ("", result.out);
     }
+    struct stat info;
+    EXPECT_NE(0, stat(tlsData.c_str(), &info)) << "a refused certificate leaves the data folder untouched";
+}
+
+TEST(ServerCommandLine, ServesHttpsWithTheGivenCertificate)
+{
+    TempFolder folder;
+    const std::string tls = MakeTestCertificates(folder);
+    ASSERT_FALSE(tls.empty());
+    std::ofstream(folder.Path() + "/components.txt") << "Player\nLibrary\n";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--tls-cert", tls + "/server.pem",
+                              "--tls-key", tls + "/server.key"}))
+        << server.Stderr();
+    EXPECT_NE(std::string::npos, server.Stderr().find(" (HTTPS), data in ")) << server.Stderr();
+
+    httplib::SSLClient client("127.0.0.1", server.Port());
+    client.set_ca_cert_path((tls + "/ca.pem").c_str());
+    client.enable_server_certificate_verification(true);
+    httplib::Result components = client.Get("/bugreport/components/");
+    ASSERT_TRUE(components) << httplib::to_string(components.error());
+    EXPECT_EQ(200, components->status);
+    EXPECT_EQ("Player\nLibrary\n", components->body);
+    std::mt19937 rng(11);
+    httplib::Result stored = client.Post("/bugreport/report/", EncodeReport(MakeRealisticReport(rng, 100)), kFormType);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(201, stored->status);
+
+    httplib::Client plain("127.0.0.1", server.Port());
+    httplib::Result refused = plain.Get("/bugreport/components/");
+    EXPECT_FALSE(refused && refused->status == 200) << "plain HTTP on the HTTPS port";
+    EXPECT_EQ(0, server.Stop(SIGTERM));
 }
 
 TEST(ServerCommandLine, RefusesAPortInUse)

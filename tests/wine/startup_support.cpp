@@ -66,9 +66,16 @@ void RemoveTree(const std::wstring& path)
 
 }  // namespace
 
+static std::wstring g_reporterFileName = L"brevora-bugreporter.exe";
+
 std::wstring ReporterPath()
 {
-    return GetBuiltFile(L"brevora-bugreporter.exe");
+    return GetBuiltFile(g_reporterFileName.c_str());
+}
+
+void UseReporter(const std::wstring& fileName)
+{
+    g_reporterFileName = fileName;
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& purpose)

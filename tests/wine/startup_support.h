@@ -23,6 +23,9 @@ const DWORD kWindowTimeoutMs = 20000;
 const DWORD kExitTimeoutMs = 15000;
 
 std::wstring ReporterPath();
+// Which built reporter ReporterPath names from now on (default
+// brevora-bugreporter.exe; the HTTPS tests take brevora-bugreporter-https.exe).
+void UseReporter(const std::wstring& fileName);
 
 // An empty folder of the test's own, removed with its files at the end.
 class ScratchFolder
