@@ -33,7 +33,8 @@ static size_t ConvertAnsiToWide(const char* text, size_t length, wchar_t* out, s
 }
 
 // GETs path from the report server into body (kResponseLimit bytes and a
-// NUL). Returns false when the request failed or the body was empty.
+// NUL). Returns false when the request failed, the status was not 2xx or
+// the body was empty.
 static bool FetchFromServer(const WCHAR* path, char* body)
 {
     ReportServerConnection server;
@@ -44,6 +45,10 @@ static bool FetchFromServer(const WCHAR* path, char* body)
     ScopedInternetHandle request(
         OpenReportServerRequest(server, L"GET", path, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
     if (!request.IsValid() || !HttpSendRequestW(request.Get(), NULL, 0, NULL, 0))
+        return false;
+    // An error page (a missing path, a failing server, a proxy's page) would
+    // otherwise be read as a version or as component names.
+    if (!IsAnsweredWithSuccess(request.Get()))
         return false;
 
     size_t count = 0;

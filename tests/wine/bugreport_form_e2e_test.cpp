@@ -45,6 +45,7 @@ struct ComponentRow
     std::string served;
     std::vector<std::wstring> items;
     std::string elementLine;  // the profile's raw "Element=" line; "" for none
+    int status = 200;         // 404: no components.txt; 500: the server cannot read it
 };
 
 void PrintTo(const ComponentRow& row, std::ostream* os)
@@ -57,7 +58,12 @@ class ComponentList : public BugReportForm, public ::testing::WithParamInterface
 TEST_P(ComponentList, OffersTheServersComponentsAndWritesTheFirst)
 {
     const ComponentRow& row = GetParam();
-    ServeFile("components.txt", row.served);
+    if (row.status == 404)
+        RemoveServedFile("components.txt");
+    else if (row.status == 500)
+        ServeFolderInstead("components.txt");
+    else
+        ServeFile("components.txt", row.served);
     FormRun run(L"components");
     ASSERT_NE(static_cast<HWND>(NULL), run.Start()) << run.Driver().Report();
 
@@ -80,7 +86,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, ComponentList, ::testing::Values(
     ComponentRow{ "RunsOfLineFeedsCountAsOne", "\n\nPlayer\n\n\nLibrary", { L"Player", L"Library" },
                   "\r\nElement=Player\r\n" },
     ComponentRow{ "CarriageReturnsStayInTheNames", "Player\r\nLibrary\r\n", { L"Player\r", L"Library\r" },
-                  "\r\nElement=Player\r" }
+                  "\r\nElement=Player\r" },
+    // An error page is no list: its text never becomes components.
+    ComponentRow{ "NotFoundGivesTheFallback", "", { L"Brevora" }, "\r\nElement=Brevora\r\n", 404 },
+    ComponentRow{ "ServerErrorGivesTheFallback", "", { L"Brevora" }, "\r\nElement=Brevora\r\n", 500 }
 ), [](const ::testing::TestParamInfo<ComponentRow>& info) { return std::string(info.param.name); });
 
 TEST_F(BugReportForm, StartsWithTheExamplesReadOnlyAndTheProfileHoldingElementAndEmail)

@@ -52,6 +52,8 @@ void SetInstalledVersion(const std::wstring& version);
 bool HaveReportServer();
 void ServeFile(const char* name, const std::string& bytes);
 void RemoveServedFile(const char* name);
+// Puts a folder where the server reads name, so that it answers 500.
+void ServeFolderInstead(const char* name);
 // Request-log lines that name path.
 size_t CountServerRequests(const char* path);
 
