@@ -7,7 +7,7 @@ const char kDatabaseFileName[] = "reports.db";
 const char* const kStoredFieldNames[] = {
     "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
     "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
-    "attachment_log_state", "raw_body",
+    "attachment_log_state", "raw_body", "component",
 };
 const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
 
@@ -20,8 +20,8 @@ const size_t kStoredCrashFieldCount = sizeof kStoredCrashFieldNames / sizeof kSt
 
 namespace {
 
-// 1: bug reports only; 2: crash reports beside them.
-const int kSchemaVersion = 2;
+// 1: bug reports only; 2: crash reports beside them; 3: the component.
+const int kSchemaVersion = 3;
 
 // Crash reports take their ids from the bug reports' AUTOINCREMENT sequence
 // (InsertCrashReport), hence no AUTOINCREMENT of their own.
@@ -60,7 +60,11 @@ const char kCreateSchema[] =
     " attachment_log_name BLOB NOT NULL,"
     " attachment_log BLOB NOT NULL,"
     " attachment_log_state TEXT NOT NULL,"
-    " raw_body BLOB NOT NULL);";
+    " raw_body BLOB NOT NULL,"
+    " component BLOB NOT NULL DEFAULT x'');";
+
+// Reports stored before version 3 keep an empty component.
+const char kAddComponent[] = "ALTER TABLE reports ADD COLUMN component BLOB NOT NULL DEFAULT x'';";
 
 std::string DescribeError(sqlite3* db, const std::string& what)
 {
@@ -194,12 +198,19 @@ SqliteDatabase OpenReportDatabase(const std::string& dataDir, bool create, std::
         if (!Execute(db.get(), schema.c_str(), error))
             return SqliteDatabase();
     } else if (version == "1") {
-        // A database of the first schema: the crash table joins it.
-        const std::string migration = std::string("BEGIN IMMEDIATE;") + kCreateCrashTable +
+        // A database of the first schema: the crash table and the component join it.
+        const std::string migration = std::string("BEGIN IMMEDIATE;") + kCreateCrashTable + kAddComponent +
                                       "PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;";
         if (!Execute(db.get(), migration.c_str(), error)) {
             // Closing the connection rolls the transaction back.
-            error = "cannot add the crash table to '" + path + "': " + error;
+            error = "cannot add the crash table and the component to '" + path + "': " + error;
+            return SqliteDatabase();
+        }
+    } else if (version == "2") {
+        const std::string migration = std::string("BEGIN IMMEDIATE;") + kAddComponent +
+                                      "PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;";
+        if (!Execute(db.get(), migration.c_str(), error)) {
+            error = "cannot add the component column to '" + path + "': " + error;
             return SqliteDatabase();
         }
     } else if (version != std::to_string(kSchemaVersion)) {
@@ -215,8 +226,8 @@ bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report,
     SqliteStatement statement = Prepare(db,
         "INSERT INTO reports (received_utc, peer, user_agent, email, description1, description2,"
         " description3, system_info, attachment_name, attachment, attachment_state,"
-        " attachment_log_name, attachment_log, attachment_log_state, raw_body)"
-        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
+        " attachment_log_name, attachment_log, attachment_log_state, raw_body, component)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)",
         error);
     if (!statement)
         return false;
@@ -231,7 +242,7 @@ bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report,
                        BindBlob(s, 9, report.attachment.name) && BindBlob(s, 10, report.attachment.content) &&
                        BindText(s, 11, attachmentState) && BindBlob(s, 12, report.attachmentLog.name) &&
                        BindBlob(s, 13, report.attachmentLog.content) && BindText(s, 14, logState) &&
-                       BindBlob(s, 15, rawBody);
+                       BindBlob(s, 15, rawBody) && BindBlob(s, 16, report.component);
     if (!bound) {
         error = DescribeError(db, "cannot bind the report");
         return false;
@@ -371,7 +382,7 @@ LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string
     SqliteStatement statement = Prepare(db,
         "SELECT received_utc, peer, user_agent, email, description1, description2, description3,"
         " system_info, attachment_name, attachment, attachment_state, attachment_log_name,"
-        " attachment_log, attachment_log_state, length(raw_body) FROM reports WHERE id = ?1",
+        " attachment_log, attachment_log_state, length(raw_body), component FROM reports WHERE id = ?1",
         error);
     if (!statement)
         return LoadResult::Failed;
@@ -403,6 +414,7 @@ LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string
     r.attachmentLog.content = ColumnBytes(s, 12);
     r.attachmentLog.state = ReadState(ColumnBytes(s, 13));
     stored.rawBodySize = static_cast<size_t>(sqlite3_column_int64(s, 14));
+    r.component = ColumnBytes(s, 15);
     return LoadResult::Found;
 }
 
