@@ -53,8 +53,6 @@ static std::string ReadSystemInfoText()
     std::string text(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, block.get(), static_cast<int>(units), &text[0], bytes, NULL, NULL);
     text.resize(JoinSectionEntries(&text[0], text.size()));
-    if (text.size() > static_cast<size_t>(kFieldTextLimit))
-        text.resize(kFieldTextLimit);
     return text;
 }
 
@@ -101,7 +99,10 @@ bool GatherReportBody(HWND hDlg, std::string& body)
     texts.steps = ReadEditText(hDlg, IDC_STEPS);
     texts.happened = ReadEditText(hDlg, IDC_HAPPENED);
     texts.shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
+    // The component rides at the end of record 5, so servers that parse the
+    // nine records as they always were still accept the body.
     texts.systemInfo = ReadSystemInfoText();
+    AppendComponentLine(texts.systemInfo, ReadEditText(hDlg, IDC_ELEMENT), static_cast<size_t>(kFieldTextLimit));
 
     std::string dxdiag = ReadFilePayloadAt(g_szDxDiagPath);
     WCHAR logPath[kAppLogPathSize];

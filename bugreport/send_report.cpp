@@ -5,6 +5,7 @@
 #include "bugreport/report_files.h"
 #include "bugreport/form_examples.h"
 #include "bugreport/report_checks.h"
+#include "bugreport/report_profile.h"
 #include "bugreport/upload_request.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
@@ -55,7 +56,7 @@ static void ClearEmailExample(HWND hDlg)
     if (wcscmp(email, kEmailExample) != 0)
         return;
     SetDlgItemTextW(hDlg, IDC_EMAIL, L"");
-    WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyEmail, NULL, g_szProfilePath);
+    DeleteBugReportValue(kProfileKeyEmail);
 }
 
 static bool UploadWithWaitCursor(HWND hDlg)

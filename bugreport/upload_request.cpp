@@ -14,25 +14,13 @@ static const WCHAR kReportPath[] = L"/bugreport/report/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 static const DWORD kContentTypeHeaderLength = 47;
 
-
-static bool IsAccepted(HINTERNET request)
-{
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
-        return false;
-    return status >= 200 && status < 300;
-}
-
 static bool PostGatheredReport(HWND hDlg)
 {
     ReportServerConnection server;
     if (!ConnectToReportServer(kUploadTimeouts, server))
         return false;
 
-    LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"POST", kReportPath, NULL, NULL, acceptTypes,
-                                                  INTERNET_FLAG_NO_AUTH, 0));
+    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kReportPath, INTERNET_FLAG_NO_AUTH));
     if (!request.IsValid())
         return false;
 
@@ -44,7 +32,7 @@ static bool PostGatheredReport(HWND hDlg)
     wcscpy_s(header, kContentTypeHeader);
     if (!HttpSendRequestW(request.Get(), header, kContentTypeHeaderLength, &body[0], static_cast<DWORD>(body.size())))
         return false;
-    return IsAccepted(request.Get());
+    return IsAnsweredWithSuccess(request.Get());
 }
 
 bool PostBugReport(HWND hDlg)

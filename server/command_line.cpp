@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <algorithm>
 #include <map>
 
 #include "server/report_store.h"
@@ -27,10 +28,11 @@ const char kProgramUsage[] =
 
 const char kServeUsage[] =
     "Usage: brevora-report-server serve --data DIR [--database URL] [--listen ADDR:PORT] [--max-body BYTES]\n"
-    "                                  [--max-crash-body BYTES] [--fail-uploads] [LIMITS]\n"
+    "                                  [--max-crash-body BYTES] [--fail-uploads]\n"
+    "                                  [--tls-cert FILE --tls-key FILE] [LIMITS]\n"
     "\n"
-    "Receives bug reports and crash reports over HTTP and stores them in\n"
-    "DIR/reports.db, or with --database in PostgreSQL.\n"
+    "Receives bug reports and crash reports over HTTP (HTTPS with --tls-cert) and stores\n"
+    "them in DIR/reports.db, or with --database in PostgreSQL.\n"
     "\n"
     "  GET  /bugreport/components/    answers with DIR/components.txt\n"
     "  GET  /bugreport/latest_version answers with DIR/latest_version.txt\n"
@@ -49,6 +51,9 @@ const char kServeUsage[] =
     "                      largest accepted crash report (default 64M, the reporter's largest)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
+    "  --tls-cert FILE     serve HTTPS with this PEM certificate (the server's first, then\n"
+    "                      any intermediates)\n"
+    "  --tls-key FILE      the certificate's PEM private key, without a pass phrase\n"
     "\n"
     "Limits (per client address; see docs/server.md):\n"
     "  --header-timeout SECONDS        request line and headers within (default 10)\n"
@@ -242,6 +247,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     std::map<std::string, std::string> limitValues;  // serve's limit options, read below
     std::map<std::string, CLI::Option*> limitOptions;
     CLI::Option* maxCrashBodyOption = nullptr;
+    CLI::Option* tlsCertOption = nullptr;
+    CLI::Option* tlsKeyOption = nullptr;
     for (const CommandName& entry : kCommands) {
         CLI::App* sub = app.add_subcommand(entry.name);
         AddHelpFlag(*sub);
@@ -260,6 +267,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             maxCrashBodyOption = sub->add_option("--max-crash-body", maxCrashBody)
                                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_flag("--fail-uploads", line.failUploads)->disable_flag_override();
+            tlsCertOption = sub->add_option("--tls-cert", line.tlsCert)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            tlsKeyOption = sub->add_option("--tls-key", line.tlsKey)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
                                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -362,6 +371,23 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
     if (line.command == Command::Serve && !ParseListenAddress(listen, line.listen, error))
         return false;
+    // CLI11 reads "--tls-cert=" as the option waiting for its value, which
+    // would swallow the next argument; an empty file name is refused first.
+    if (line.command == Command::Serve) {
+        for (const CLI::Option* option : {tlsCertOption, tlsKeyOption}) {
+            const std::string name = option->get_name();
+            const bool emptyGiven = std::find(args.begin(), args.end(), name + "=") != args.end() ||
+                                    (option->count() > 0 && (option == tlsCertOption ? line.tlsCert : line.tlsKey).empty());
+            if (emptyGiven) {
+                error = "option " + name + " needs a file";
+                return false;
+            }
+        }
+    }
+    if (line.tlsCert.empty() != line.tlsKey.empty()) {
+        error = line.tlsCert.empty() ? "--tls-key needs --tls-cert" : "--tls-cert needs --tls-key";
+        return false;
+    }
 
     size_t wanted = 0;
     const char* shape = "";

@@ -37,6 +37,8 @@ struct CommandLine
     uint64_t maxCrashBody = kCrashBodyLimit;  // serve: the reporter's largest crash body
     bool failUploads = false;  // serve: answer every upload with 500, store none
     ServeLimits limits = MakeDefaultServeLimits();
+    std::string tlsCert;       // serve: PEM certificate (chain) and its key; both or neither
+    std::string tlsKey;
     int64_t id = 0;
     bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;

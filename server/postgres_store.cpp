@@ -52,7 +52,9 @@ const char* const kMigrations[] = {
     " attachment_conf BYTEA NOT NULL,"
     " attachment_conf_state TEXT NOT NULL,"
     " raw_body BYTEA NOT NULL)",
-    // 3: which columns are zstd frames. The large ones are stored out of line
+    // 3: the component; reports stored before keep an empty one.
+    "ALTER TABLE reports ADD COLUMN component BYTEA NOT NULL DEFAULT '\\x'::bytea",
+    // 4: which columns are zstd frames. The large ones are stored out of line
     // as they are: PostgreSQL would otherwise try to compress them again.
     "ALTER TABLE reports ADD COLUMN packing BIGINT NOT NULL DEFAULT 0,"
     " ALTER COLUMN attachment SET STORAGE EXTERNAL,"

@@ -7,6 +7,7 @@
 #include "report_format/base64.h"
 #include "report_format/crash_body.h"
 #include "report_format/record_format.h"
+#include "report_format/section_text.h"
 
 namespace {
 
@@ -78,12 +79,25 @@ bool MatchRecord(const std::string& body, size_t& pos, const char* key, const st
     return payload && MatchText(body, pos, "\n\n", 2);
 }
 
+// Record 5 as the reporter sends it: the system information, then the
+// component's line (alone when there is no system information).
+std::string JoinSystemInfo(const Report& report, bool componentLine)
+{
+    std::string text = report.systemInfo;
+    if (!componentLine)
+        return text;
+    if (!text.empty())
+        text += '\n';
+    return text + kComponentLineKey + report.component;
+}
+
 }  // namespace
 
-bool IsReportBodyRebuilt(const Report& report, const std::string& body)
+bool IsReportBodyRebuilt(const Report& report, const std::string& body, bool componentLine)
 {
+    const std::string systemInfo = JoinSystemInfo(report, componentLine);
     const std::string* const texts[] = {&report.email, &report.description1, &report.description2,
-                                        &report.description3, &report.systemInfo, &report.attachment.name,
+                                        &report.description3, &systemInfo, &report.attachment.name,
                                         nullptr, &report.attachmentLog.name, nullptr};
     const ReportFile* const files[] = {nullptr, nullptr, nullptr, nullptr, nullptr,
                                        nullptr, &report.attachment, nullptr, &report.attachmentLog};
@@ -112,11 +126,11 @@ bool IsCrashBodyRebuilt(const CrashReport& report, const std::string& body)
     return pos == body.size();
 }
 
-std::string RebuildReportBody(const Report& report)
+std::string RebuildReportBody(const Report& report, bool componentLine)
 {
     const std::string payloads[REPORT_RECORD_COUNT] = {
         EncodeText(report.email),          EncodeText(report.description1),       EncodeText(report.description2),
-        EncodeText(report.description3),   EncodeText(report.systemInfo),         EncodeText(report.attachment.name),
+        EncodeText(report.description3),   EncodeText(JoinSystemInfo(report, componentLine)),         EncodeText(report.attachment.name),
         EncodeFile(report.attachment),     EncodeText(report.attachmentLog.name), EncodeFile(report.attachmentLog),
     };
     size_t size = 0;

@@ -86,9 +86,14 @@ void PackReport(const ReportOrigin& origin, const Report& report, const std::str
     StoreCompressed(packed, COLUMN_SYSTEM_INFO, report.systemInfo);
     StoreFile(packed, COLUMN_ATTACHMENT_NAME, report.attachment);
     StoreFile(packed, COLUMN_ATTACHMENT_LOG_NAME, report.attachmentLog);
+    packed.values[COLUMN_COMPONENT] = report.component;
     // A valid body is never empty, so empty means "rebuild it". Kept only
     // when the fields would not give it back exactly.
-    if (!IsReportBodyRebuilt(report, rawBody))
+    if (IsReportBodyRebuilt(report, rawBody, true))
+        return;
+    if (report.component.empty() && IsReportBodyRebuilt(report, rawBody, false))
+        packed.packing |= kPackingWithoutComponentLine;
+    else
         StoreCompressed(packed, COLUMN_RAW_BODY, rawBody);
 }
 
@@ -125,14 +130,14 @@ bool UnpackReport(PackedRow& packed, StoredReport& stored, std::string& error)
     std::string* const targets[REPORT_COLUMN_COUNT] = {
         &stored.origin.receivedUtc, &stored.origin.peer, &stored.origin.userAgent, &r.email, &r.description1,
         &r.description2, &r.description3, &r.systemInfo, &r.attachment.name, &r.attachment.content, nullptr,
-        &r.attachmentLog.name, &r.attachmentLog.content, nullptr, &stored.rawBody,
+        &r.attachmentLog.name, &r.attachmentLog.content, nullptr, &stored.rawBody, &r.component,
     };
     if (!UnpackColumns(packed, targets, error))
         return false;
     r.attachment.state = ReadFileState(packed.values[COLUMN_ATTACHMENT_STATE]);
     r.attachmentLog.state = ReadFileState(packed.values[COLUMN_ATTACHMENT_LOG_STATE]);
     if (stored.rawBody.empty())
-        stored.rawBody = RebuildReportBody(r);
+        stored.rawBody = RebuildReportBody(r, (packed.packing & kPackingWithoutComponentLine) == 0);
     return true;
 }
 

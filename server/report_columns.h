@@ -29,6 +29,7 @@ enum ReportColumn
     COLUMN_ATTACHMENT_LOG,
     COLUMN_ATTACHMENT_LOG_STATE,
     COLUMN_RAW_BODY,
+    COLUMN_COMPONENT,
     REPORT_COLUMN_COUNT
 };
 
@@ -55,6 +56,10 @@ enum CrashColumn
 // One row's values in table order, and after them the packing: bit
 // (1 << column) set when that column holds a zstd frame. Rows of schema
 // version 2 and before have 0.
+// Also in the packing of a bug report: its record 5 had no component line
+// (an older reporter's body), for rebuilding it.
+const int64_t kPackingWithoutComponentLine = int64_t{1} << 62;
+
 struct PackedRow
 {
     std::vector<std::string> values;

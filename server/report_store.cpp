@@ -9,7 +9,7 @@ const char kDatabaseFileName[] = "reports.db";
 const char* const kStoredFieldNames[] = {
     "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
     "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
-    "attachment_log_state", "raw_body",
+    "attachment_log_state", "raw_body", "component",
 };
 const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
 static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_COLUMN_COUNT,
@@ -53,7 +53,7 @@ std::vector<std::string> ListStoredFields(const StoredReport& stored)
         stored.origin.receivedUtc, stored.origin.peer, stored.origin.userAgent, r.email, r.description1,
         r.description2, r.description3, r.systemInfo, r.attachment.name, r.attachment.content,
         NameFileState(r.attachment.state), r.attachmentLog.name, r.attachmentLog.content,
-        NameFileState(r.attachmentLog.state), stored.rawBody,
+        NameFileState(r.attachmentLog.state), stored.rawBody, r.component,
     };
 }
 

@@ -18,9 +18,10 @@
 extern const char kDatabaseFileName[];
 
 // The schema version both stores create and migrate to. 1: the first
-// server's table; 2: crash reports beside it; 3: compressed fields (packing)
-// and the raw body kept only when the fields do not rebuild it.
-const int kSchemaVersion = 3;
+// server's table; 2: crash reports beside it; 3: the component of a bug
+// report; 4: compressed fields (packing) and the raw body kept only when the
+// fields do not rebuild it.
+const int kSchemaVersion = 4;
 
 // Where and how a report arrived.
 struct ReportOrigin

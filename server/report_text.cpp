@@ -82,6 +82,7 @@ std::string FormatReport(const StoredReport& stored, bool raw)
     out += "From:         " + stored.origin.peer + "\n";
     out += "User agent:   " + ShowText(stored.origin.userAgent, false) + "\n";
     out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : ShowText(r.email, false)) + "\n";
+    out += "Component:    " + (r.component.empty() ? std::string("(none)") : ShowText(r.component, false)) + "\n";
     out += "Attachment:   " + ShowText(r.attachment.name, false) + ", " + DescribeAttachment(r.attachment) + "\n";
     out += "Log:          " + ShowText(r.attachmentLog.name, false) + ", " + DescribeAttachment(r.attachmentLog) +
            "\n";

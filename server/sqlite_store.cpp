@@ -49,7 +49,9 @@ const char* const kMigrations[] = {
     " attachment_conf BLOB NOT NULL,"
     " attachment_conf_state TEXT NOT NULL,"
     " raw_body BLOB NOT NULL);",
-    // 3: which columns are zstd frames; older rows keep theirs plain.
+    // 3: the component; reports stored before keep an empty one.
+    "ALTER TABLE reports ADD COLUMN component BLOB NOT NULL DEFAULT x'';",
+    // 4: which columns are zstd frames; older rows keep theirs plain.
     "ALTER TABLE reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE crash_reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;",
 };

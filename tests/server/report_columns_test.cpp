@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "report_format/section_text.h"
 #include "server/report_columns.h"
 #include "tests/server/report_factory.h"
 
@@ -30,15 +31,16 @@ TEST(ReportColumns, PacksAndUnpacksEveryField)
     rows[0].name = "RealisticLongLog";
     rows[0].input = MakeRealisticReport(rng, 300 * 1024);
     rows[0].input.description2 = MakeLogText(rng, 2000);
+    AppendComponentLine(rows[0].input.systemInfo, "Player", 4096);  // as the reporter sends it now
     rows[0].packing = Bit(COLUMN_DESCRIPTION2) | Bit(COLUMN_ATTACHMENT) | Bit(COLUMN_ATTACHMENT_LOG);
     rows[1].name = "ShortTextsAndNoFiles";
     rows[1].input.description1 = "short";
     rows[1].input.log.kind = FileInput::Unreadable;
-    rows[1].packing = 0;
+    rows[1].packing = kPackingWithoutComponentLine;  // as older reporters sent it
     rows[2].name = "RandomBytesDoNotShrink";
     rows[2].input.dxdiag = MakePresentFile(MakeRandomBytes(rng, 100000, true));
     rows[2].input.systemInfo = MakeLogText(rng, 300);
-    rows[2].packing = Bit(COLUMN_SYSTEM_INFO);
+    rows[2].packing = Bit(COLUMN_SYSTEM_INFO) | kPackingWithoutComponentLine;
     rows[3].name = "BodyTheFieldsDoNotRebuild";
     rows[3].input = MakeRealisticReport(rng, 1000);
     rows[3].rawBody = "not the encoding of these fields " + MakeLogText(rng, 1000);
@@ -78,6 +80,7 @@ TEST(ReportColumns, PacksAndUnpacksEveryField)
         EXPECT_EQ(report.description2, r.description2);
         EXPECT_EQ(report.description3, r.description3);
         EXPECT_EQ(report.systemInfo, r.systemInfo);
+        EXPECT_EQ(report.component, r.component);
         EXPECT_EQ(report.attachment.name, r.attachment.name);
         EXPECT_TRUE(report.attachment.content == r.attachment.content);
         EXPECT_EQ(report.attachment.state, r.attachment.state);

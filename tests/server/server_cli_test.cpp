@@ -4,9 +4,11 @@
 #include <httplib.h>
 #include <signal.h>
 #include <time.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
@@ -19,6 +21,8 @@
 
 #include "server/compression.h"
 #include "server/postgres_handles.h"
+#include <sqlite3.h>
+
 #include "server/sqlite_handles.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
@@ -98,14 +102,29 @@ struct ErrorRow
     const char* name;
     std::vector<std::string> args;
     int exitStatus;
-    const char* messagePart;
+    std::string messagePart;
 };
+
+// The test authority and server certificates (tests/common), made afresh.
+std::string MakeTestCertificates(const TempFolder& folder)
+{
+    const std::string out = folder.Path() + "/tls";
+    const std::string command = std::string("'") + BREVORA_TEST_CERTIFICATE_SCRIPT + "' '" + out + "'";
+    return std::system(command.c_str()) == 0 ? out : std::string();
+}
 
 TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
 {
     TempFolder folder;
     std::ofstream(folder.Path() + "/file") << "a file, not a folder";
     const std::string data = folder.Path() + "/data";
+    const std::string tls = MakeTestCertificates(folder);
+    ASSERT_FALSE(tls.empty());
+    const std::string tlsData = folder.Path() + "/tls-data";
+    const auto serveTls = [&](const std::string& cert, const std::string& key) {
+        return std::vector<std::string>{"serve", "--data", tlsData, "--listen", "127.0.0.1:0", "--tls-cert",
+                                        tls + "/" + cert, "--tls-key", tls + "/" + key};
+    };
 
     const ErrorRow rows[] = {
         {"NoCommand", {}, 2, "no command given"},
@@ -135,6 +154,16 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         {"PruneWithoutDatabase", {"prune", "--data", folder.Path(), "--older-than", "1"}, 1, "no report database in"},
         {"ForgetWithoutAddress", {"forget", "--data", folder.Path()}, 2, "forget needs --email ADDRESS"},
         {"ForgetWithId", {"forget", "--data", folder.Path(), "--email", "a@b.c", "1"}, 2, "unexpected argument '1'"},
+        {"TlsCertMissing", serveTls("none.pem", "server.key"), 1,
+         "cannot read the TLS certificate '" + tls + "/none.pem': No such file or directory"},
+        {"TlsKeyMissing", serveTls("server.pem", "none.key"), 1,
+         "cannot read the TLS key '" + tls + "/none.key': No such file or directory"},
+        {"TlsKeyOfAnotherCertificate", serveTls("server.pem", "wronghost.key"), 1,
+         "the TLS key '" + tls + "/wronghost.key' does not belong to the certificate '" + tls + "/server.pem'"},
+        {"TlsCertIsAKey", serveTls("server.key", "server.key"), 1,
+         "'" + tls + "/server.key' holds no PEM certificate"},
+        {"TlsKeyIsACertificate", serveTls("server.pem", "server.pem"), 1,
+         "'" + tls + "/server.pem' holds no PEM private key"},
     };
     for (const ErrorRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -145,6 +174,38 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         EXPECT_EQ(1, CountLines(result.err)) << result.err;
         EXPECT_EQ("", result.out);
     }
+    struct stat info;
+    EXPECT_NE(0, stat(tlsData.c_str(), &info)) << "a refused certificate leaves the data folder untouched";
+}
+
+TEST(ServerCommandLine, ServesHttpsWithTheGivenCertificate)
+{
+    TempFolder folder;
+    const std::string tls = MakeTestCertificates(folder);
+    ASSERT_FALSE(tls.empty());
+    std::ofstream(folder.Path() + "/components.txt") << "Player\nLibrary\n";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--tls-cert", tls + "/server.pem",
+                              "--tls-key", tls + "/server.key"}))
+        << server.Stderr();
+    EXPECT_NE(std::string::npos, server.Stderr().find(" (HTTPS), data in ")) << server.Stderr();
+
+    httplib::SSLClient client("127.0.0.1", server.Port());
+    client.set_ca_cert_path((tls + "/ca.pem").c_str());
+    client.enable_server_certificate_verification(true);
+    httplib::Result components = client.Get("/bugreport/components/");
+    ASSERT_TRUE(components) << httplib::to_string(components.error());
+    EXPECT_EQ(200, components->status);
+    EXPECT_EQ("Player\nLibrary\n", components->body);
+    std::mt19937 rng(11);
+    httplib::Result stored = client.Post("/bugreport/report/", EncodeReport(MakeRealisticReport(rng, 100)), kFormType);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(201, stored->status);
+
+    httplib::Client plain("127.0.0.1", server.Port());
+    httplib::Result refused = plain.Get("/bugreport/components/");
+    EXPECT_FALSE(refused && refused->status == 200) << "plain HTTP on the HTTPS port";
+    EXPECT_EQ(0, server.Stop(SIGTERM));
 }
 
 TEST(ServerCommandLine, RefusesAPortInUse)
@@ -170,6 +231,8 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     std::mt19937 rng(8);
     ReportInput first = MakeRealisticReport(rng, 200 * 1024);
     first.log.bytes[1000] = '\0';  // travels as the first 1000 bytes only
+    const std::string firstSection = first.systemInfo;
+    first.systemInfo += "\nElement=Library\r";  // the component, as the server's list had it
     ReportInput second = MakeRealisticReport(rng, 10);
     second.email = "";
     second.description1 = "\x1b[2JSecond report\r\nmore";
@@ -214,6 +277,7 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     EXPECT_EQ(0, show.exitStatus) << show.err;
     EXPECT_NE(std::string::npos, show.out.find("User agent:   Brevora Bug Reporter\n")) << show.out;
     EXPECT_NE(std::string::npos, show.out.find("E-mail:       (none)\n")) << show.out;
+    EXPECT_NE(std::string::npos, show.out.find("Component:    (none)\n")) << "sent without one: " << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Attachment:   user_info.txt, no content (the file was empty or missing"))
         << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Log:          brevora_log.txt, 10 bytes\n")) << show.out;
@@ -228,7 +292,9 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     EXPECT_EQ(first.log.bytes.substr(0, 1000), ReadFile(out + "/brevora_log.txt"));
     const std::string text = ReadFile(out + "/report.txt");
     EXPECT_NE(std::string::npos, text.find(first.description1)) << "texts keep their CR LF in report.txt";
-    EXPECT_NE(std::string::npos, text.find(first.systemInfo));
+    EXPECT_NE(std::string::npos, text.find("Component:    Library\\x0D\n")) << text;
+    EXPECT_NE(std::string::npos, text.find(firstSection + "\n")) << text;
+    EXPECT_EQ(std::string::npos, text.find("Element=")) << "the component's line is not part of the section";
 
     ProgramResult unknown = RunServer(Join({"show"}, Join(store.ReadArgs(), {"3"})));
     EXPECT_EQ(1, unknown.exitStatus);
@@ -245,6 +311,8 @@ struct StoredRow
     std::string attachment;
     const char* logState;
     std::string log;
+    std::string systemInfo;  // as stored, when the component line was taken out
+    std::string component;
 };
 
 std::vector<std::string> ListFolder(const std::string& path)
@@ -283,6 +351,9 @@ TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
     rows[1].logState = "empty";
     rows[2].name = "FilesWithoutContent";
     rows[2].input.description1 = "one line";
+    rows[2].input.systemInfo = "PATH=C:\\Windows\nElement=Library\r";  // the component rides last
+    rows[2].systemInfo = "PATH=C:\\Windows";
+    rows[2].component = "Library\r";
     rows[2].input.dxdiag = MakePresentFile("");
     rows[2].input.log = MakePresentFile(std::string("\0abc", 4));
     rows[2].attachmentState = "placeholder";
@@ -329,7 +400,8 @@ TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
             {"description1", row.input.description1},
             {"description2", row.input.description2},
             {"description3", row.input.description3},
-            {"system_info", row.input.systemInfo},
+            {"system_info", row.systemInfo.empty() ? row.input.systemInfo : row.systemInfo},
+            {"component", row.component},
             {"attachment_name", row.input.attachmentName},
             {"attachment", row.attachment},
             {"attachment_state", row.attachmentState},
@@ -658,11 +730,13 @@ TEST(SqliteStore, MigratesADatabaseOfSchemaVersion1WithoutLoss)
     for (const std::map<std::string, std::string>& row : before) {
         SCOPED_TRACE("report " + row.at("id"));
         std::vector<std::string> fields = ListFolder(out + "/" + row.at("id"));
-        EXPECT_EQ(row.size(), fields.size());  // every column but the id, and the kind
+        EXPECT_EQ(row.size() + 1, fields.size());  // every column but the id, the kind and the component
         EXPECT_EQ("bug", ReadFile(out + "/" + row.at("id") + "/kind"));
+        EXPECT_EQ("", ReadFile(out + "/" + row.at("id") + "/component"));
         for (const std::string& field : fields) {
-            if (field != "kind")
+            if (field != "kind" && field != "component") {
                 EXPECT_TRUE(row.at(field) == ReadFile(out + "/" + row.at("id") + "/" + field)) << field;
+            }
         }
     }
 
@@ -677,6 +751,50 @@ TEST(SqliteStore, MigratesADatabaseOfSchemaVersion1WithoutLoss)
     ProgramResult show = RunServer({"show", "--data", data, "1"});
     EXPECT_NE(std::string::npos, show.out.find("Raw body:     " + std::to_string(before[0].at("raw_body").size())))
         << show.out;
+}
+
+// A database of the first schema, which had no component, as an older
+// server left it: opened by show or serve, it gains the column.
+TEST(ServerCommandLine, AddsTheComponentToAnOlderDatabase)
+{
+    TempFolder folder;
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((folder.Path() + "/reports.db").c_str(), &raw));
+    SqliteDatabase db(raw);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db.get(),
+        "PRAGMA journal_mode = WAL;"
+        "CREATE TABLE reports (id INTEGER PRIMARY KEY AUTOINCREMENT, received_utc TEXT NOT NULL,"
+        " peer TEXT NOT NULL, user_agent TEXT NOT NULL, email BLOB NOT NULL, description1 BLOB NOT NULL,"
+        " description2 BLOB NOT NULL, description3 BLOB NOT NULL, system_info BLOB NOT NULL,"
+        " attachment_name BLOB NOT NULL, attachment BLOB NOT NULL, attachment_state TEXT NOT NULL,"
+        " attachment_log_name BLOB NOT NULL, attachment_log BLOB NOT NULL,"
+        " attachment_log_state TEXT NOT NULL, raw_body BLOB NOT NULL);"
+        "PRAGMA user_version = 1;"
+        "INSERT INTO reports VALUES (1, '2024-05-01T12:00:00.000Z', '127.0.0.1:1', 'Brevora Bug Reporter',"
+        " x'', 'Old steps', 'b', 'c', 'PATH=a', 'user_info.txt', x'', 'placeholder', 'brevora_log.txt',"
+        " x'', 'placeholder', 'raw');",
+        nullptr, nullptr, nullptr));
+    db = SqliteDatabase();
+
+    ProgramResult old = RunServer({"show", "--data", folder.Path(), "1"});
+    EXPECT_EQ(0, old.exitStatus) << old.err;
+    EXPECT_NE(std::string::npos, old.out.find("Component:    (none)\n")) << old.out;
+    EXPECT_NE(std::string::npos, old.out.find("Old steps")) << old.out;
+
+    std::mt19937 rng(10);
+    ReportInput input = MakeRealisticReport(rng, 100);
+    input.systemInfo += "\nElement=Player";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0"})) << server.Stderr();
+    httplib::Result result = PostReport(server.Port(), EncodeReport(input));
+    ASSERT_TRUE(result);
+    EXPECT_EQ("2\n", result->body);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+
+    ProgramResult added = RunServer({"show", "--data", folder.Path(), "2"});
+    EXPECT_NE(std::string::npos, added.out.find("Component:    Player\n")) << added.out;
+    ProgramResult list = RunServer({"list", "--data", folder.Path()});
+    EXPECT_EQ(2, CountLines(list.out)) << list.out;
 }
 
 }  // namespace

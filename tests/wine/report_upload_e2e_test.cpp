@@ -86,6 +86,7 @@ TEST_F(ReportUpload, WholeReportArrivesFieldByField)
     EXPECT_EQ(systemInfo, f["system_info"]);
     EXPECT_NE(std::string::npos, f["system_info"].find("\nBREVORA_TEST=entry after the environment"))
         << "every entry, one per line: " << f["system_info"];
+    EXPECT_EQ("Player", f["component"]) << "the component the form showed";
     EXPECT_EQ("user_info.txt", f["attachment_name"]);
     if (dxdiag.empty()) {
         EXPECT_EQ("placeholder", f["attachment_state"]);
@@ -105,6 +106,10 @@ TEST_F(ReportUpload, BodyOnTheWireByteForByte)
     HWND form = StartForm(run);
     ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
     ASSERT_TRUE(FillForm(run, L"one", L"two", L"three", L""));
+    ASSERT_TRUE(PressKey(run.Driver(), form, IDC_ELEMENT, VK_DOWN));
+    for (DWORD start = GetTickCount(); ReadComboSelection(form, IDC_ELEMENT) != 1 && GetTickCount() - start < 5000;)
+        Sleep(20);
+    ASSERT_EQ(1, ReadComboSelection(form, IDC_ELEMENT));
     // A diagnostic report that is missing: the placeholder.
     ASSERT_TRUE(DeleteFileW(run.DxDiagPath().c_str()));
     const std::string systemInfo = SystemInfoFromProfile(run);
@@ -118,7 +123,7 @@ TEST_F(ReportUpload, BodyOnTheWireByteForByte)
         "description1 " + SystemBase64("one") + "\n\n"
         "description2 " + SystemBase64("two") + "\n\n"
         "description3 " + SystemBase64("three") + "\n\n"
-        "description4 " + SystemBase64(systemInfo) + "\n\n"
+        "description4 " + SystemBase64(systemInfo + "\nElement=Library") + "\n\n"
         "attachment_name " + SystemBase64("user_info.txt") + "\n\n"
         "attachment WFhY\n\n\n"
         "attachment_log_name " + SystemBase64("brevora_log.txt") + "\n\n"
