@@ -26,6 +26,7 @@ clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
     "$root/report_format/base64.cpp" \
     "$root/report_format/crash_body.cpp" \
     "$root/report_format/record_format.cpp" \
+    "$root/report_format/section_text.cpp" \
     -o "$out/report_parser_fuzzer"
 
 cd "$out"
