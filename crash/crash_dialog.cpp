@@ -13,6 +13,8 @@ StringMap g_crashFields;
 HANDLE g_hSendThread = NULL;
 
 static const UINT kCloseDelayMs = 5000;
+// The thread posts its end as its last act, so it is gone at once.
+static const DWORD kSendThreadEndMs = 5000;
 static const char kCommentsKey[] = "Comments";
 
 std::string ToUtf8(const std::wstring& text)
@@ -96,7 +98,7 @@ static void OnInitDialog(HWND hwnd)
 
 static void OnSendThreadDone(HWND hwnd)
 {
-    WaitForSingleObject(g_hSendThread, INFINITE);
+    WaitForSingleObject(g_hSendThread, kSendThreadEndMs);
     SetTimer(hwnd, 0, kCloseDelayMs, NULL);
 }
 
