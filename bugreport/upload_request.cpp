@@ -55,6 +55,16 @@ static bool IsAccepted(HINTERNET request)
     return status >= 200 && status < 300;
 }
 
+// Ends a request whose body did not go out whole. Its connection must not
+// carry the next request, which the server would take for the rest of this
+// body: Wine keeps such a connection for reuse, so the kept connections are
+// dropped too (on Windows the call only has the settings read again).
+static void AbandonRequest(ScopedInternetHandle& request)
+{
+    InternetCloseHandle(request.Release());
+    InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
+}
+
 namespace {
 
 struct RequestSink
@@ -115,10 +125,10 @@ static bool StreamReport(const ReportToSend& report, UploadProgressFn progress, 
         return false;
 
     RequestSink sink = { request.Get(), 0, length, progress, context };
-    if (!WriteReportBody(plan, dxdiag, log, WritePiece, &sink))
-        return false;  // closing the request handle ends the request unfinished
-    if (!HttpEndRequestW(request.Get(), NULL, 0, 0))
+    if (!WriteReportBody(plan, dxdiag, log, WritePiece, &sink) || !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
+        AbandonRequest(request);
         return false;
+    }
     return IsAccepted(request.Get());
 }
 
