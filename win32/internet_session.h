@@ -17,9 +17,9 @@ struct InternetTimeouts
 };
 
 // Both uploads, the bug report and the crash report: a server that takes
-// the connection and never answers must not hold the program for ever; a
-// large body on a slow line needs the generous send time.
-const InternetTimeouts kUploadTimeouts = { 15000, 120000, 60000 };
+// the connection and never answers must not hold the program for ever.
+// Both write their bodies in pieces, so the send limit is per piece.
+const InternetTimeouts kUploadTimeouts = { 15000, 60000, 60000 };
 
 // The Internet handle and the connection made from it; the connection is
 // closed first.
