@@ -71,10 +71,14 @@ fi
 if step "configure windows-x64" cmake --preset windows-x64 >/dev/null &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
     # A fresh prefix per run; tests that share it run one at a time.
-    scripts/wine-stop.sh --state build/win64/wine
-    rm -rf build/win64/wine
+    # wine-tls: the HTTPS tests' own prefix.
+    for state in build/win64/wine build/win64/wine-tls; do
+        scripts/wine-stop.sh --state "$state"
+        rm -rf "$state"
+    done
     run_ctest build/win64 wine --timeout 300
     scripts/wine-stop.sh --state build/win64/wine
+    scripts/wine-stop.sh --state build/win64/wine-tls
 else
     totals_failed=$((totals_failed + 1))
 fi

@@ -226,8 +226,36 @@ std::string FormatUtcDay(time_t seconds)
     return text;
 }
 
+void LogStoreError(AdminService& service, const std::string& error)
+{
+    if (service.log == nullptr)
+        return;
+    std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
+    std::fflush(service.log);
+}
+
+void IndexReport(AdminService& service, const IndexedReport& report)
+{
+    std::string error;
+    if (!service.store->IndexReport(report, error))
+        LogStoreError(service, error);
+}
+
+// Reports stored by another process (or whose indexing failed) since the
+// newest one indexed.
+bool IndexNewReports(AdminService& service, httplib::Response& res)
+{
+    std::string error;
+    if (service.store->IndexMissingReports(*service.reports, false, error))
+        return true;
+    AnswerText(res, 500, error);
+    return false;
+}
+
 void ServeOverview(AdminService& service, httplib::Response& res)
 {
+    if (!IndexNewReports(service, res))
+        return;
     const time_t now = time(nullptr);
     std::vector<std::string> days;
     for (int i = 29; i >= 0; --i)
@@ -306,6 +334,8 @@ void ServeReportList(AdminService& service, const httplib::Request& req, httplib
     if (!pageText.empty() && pageText.size() < 9 && pageText.find_first_not_of("0123456789") == std::string::npos)
         page = std::max<int64_t>(1, std::stoll(pageText));
 
+    if (!IndexNewReports(service, res))
+        return;
     std::vector<ReportLine> lines;
     bool more = false;
     std::string error;
@@ -337,12 +367,11 @@ enum class FoundReport
 FoundReport LoadAnyReport(AdminService& service, int64_t id, StoredReport& bug, StoredCrashReport& crash,
                           std::string& error)
 {
-    std::lock_guard<std::mutex> lock(service.reportsMutex);
-    LoadResult result = LoadReport(service.reportsDb.get(), id, bug, error);
+    LoadResult result = service.reports->LoadReport(id, bug, error);
     if (result == LoadResult::Found)
         return FoundReport::Bug;
     if (result == LoadResult::NotFound) {
-        result = LoadCrashReport(service.reportsDb.get(), id, crash, error);
+        result = service.reports->LoadCrashReport(id, crash, error);
         if (result == LoadResult::Found)
             return FoundReport::Crash;
     }
@@ -558,18 +587,26 @@ void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const
 
 }  // namespace
 
-bool OpenAdminService(AdminService& service, const std::string& dataDir, std::string& error)
+bool OpenAdminService(AdminService& service, const std::string& dataDir, ReportStore& reports, std::string& error)
 {
     if (!StartPasswordHashing()) {
         error = "cannot start libsodium";
         return false;
     }
     service.dataDir = dataDir;
+    service.reports = &reports;
     service.store = OpenSqliteAdminStore(dataDir, error);
-    if (!service.store)
-        return false;
-    service.reportsDb = OpenReportDatabase(dataDir, false, error);
-    return static_cast<bool>(service.reportsDb);
+    return service.store && service.store->IndexMissingReports(reports, true, error);
+}
+
+void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const Report& report)
+{
+    IndexReport(service, DescribeForIndex(id, origin, report));
+}
+
+void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report)
+{
+    IndexReport(service, DescribeForIndex(id, origin, report));
 }
 
 void InstallAdminRoutes(httplib::Server& server, AdminService& service)

@@ -14,7 +14,7 @@
 
 #include "server/admin_auth.h"
 #include "server/admin_store.h"
-#include "server/sqlite_handles.h"
+#include "server/report_store.h"
 
 const int64_t kSessionIdleSeconds = 8 * 3600;
 const int kLoginFailuresAllowed = 5;  // per account and per address ...
@@ -28,8 +28,7 @@ struct AdminService
 {
     std::string dataDir;
     std::unique_ptr<AdminStore> store;
-    SqliteDatabase reportsDb;  // report pages and downloads read through it
-    std::mutex reportsMutex;
+    ReportStore* reports = nullptr;  // report pages and downloads read through it
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};
@@ -37,8 +36,14 @@ struct AdminService
     FILE* log = nullptr;      // one line per request; nullptr: none
 };
 
-// Opens the store and the report database of dataDir and starts the
+// Opens the interface's store in dataDir, indexes the reports that are not
+// yet (read through reports, which must outlive the service) and starts the
 // password hashing.
-bool OpenAdminService(AdminService& service, const std::string& dataDir, std::string& error);
+bool OpenAdminService(AdminService& service, const std::string& dataDir, ReportStore& reports, std::string& error);
+
+// Adds a report just stored to the list and the search index; a failure is
+// logged, and the report is indexed again at the next page or start.
+void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const Report& report);
+void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report);
 
 void InstallAdminRoutes(httplib::Server& server, AdminService& service);

@@ -1,6 +1,10 @@
 #include "server/admin_store.h"
 
 #include <mutex>
+#include <utility>
+
+#include "server/sqlite_handles.h"
+#include "server/sqlite_store.h"
 
 const char* const kTriageStatuses[] = {"new", "triaged", "fixed", "duplicate", "invalid", nullptr};
 
@@ -16,9 +20,10 @@ bool IsTriageStatus(const std::string& status)
 namespace {
 
 // The report list reads this index, not the report tables: their rows carry
-// the attachments, and a page of 50 lines must not walk them. Triggers fill
-// it (and the search index) in the transaction that stores the report, so
-// the upload path needs no knowledge of it.
+// the attachments (and zstd frames where the texts are long), and a page of
+// 50 lines must not walk them. The server fills it from each decoded report
+// as it is stored; removing a report removes its rows here through the
+// triggers, whichever process removes it.
 const char kCreateAdminSchema[] =
     "CREATE TABLE IF NOT EXISTS admin_users ("
     " name TEXT PRIMARY KEY, hash TEXT NOT NULL, created_utc TEXT NOT NULL);"
@@ -35,55 +40,37 @@ const char kCreateAdminSchema[] =
     " seq INTEGER PRIMARY KEY, report_id INTEGER NOT NULL, at_utc TEXT NOT NULL, user TEXT NOT NULL,"
     " status TEXT NOT NULL, duplicate_of INTEGER NOT NULL, note TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS admin_audit_by_report ON admin_audit (report_id, seq);"
-    // Contentless: the texts are in the report tables already.
+    // Keeps its own copy of the texts: the report tables may hold them as
+    // zstd frames, and this SQLite (3.40) cannot delete from a contentless
+    // index.
     "CREATE VIRTUAL TABLE IF NOT EXISTS admin_search USING fts5("
-    " email, descriptions, content='', tokenize='unicode61 remove_diacritics 2');";
+    " email, descriptions, tokenize='unicode61 remove_diacritics 2');"
+    // The first interface's triggers indexed the stored columns themselves.
+    "DROP TRIGGER IF EXISTS admin_index_bug_report;"
+    "DROP TRIGGER IF EXISTS admin_index_crash_report;"
+    "CREATE TRIGGER IF NOT EXISTS admin_forget_bug_report AFTER DELETE ON reports BEGIN"
+    " DELETE FROM admin_reports WHERE id = old.id; DELETE FROM admin_search WHERE rowid = old.id;"
+    " DELETE FROM admin_audit WHERE report_id = old.id; END;"
+    "CREATE TRIGGER IF NOT EXISTS admin_forget_crash_report AFTER DELETE ON crash_reports BEGIN"
+    " DELETE FROM admin_reports WHERE id = old.id; DELETE FROM admin_search WHERE rowid = old.id;"
+    " DELETE FROM admin_audit WHERE report_id = old.id; END;";
 
-// The same selection for a report row inserted ("new." for $) and for the
-// reports already stored (nothing for $).
-const char kBugIndexColumns[] =
-    "0, $received_utc, CAST($email AS TEXT), substr(CAST($description2 AS TEXT), 1, 300)";
-const char kBugSearchColumns[] =
-    "CAST($email AS TEXT), CAST($description1 AS TEXT) || ' ' || CAST($description2 AS TEXT) || ' ' ||"
-    " CAST($description3 AS TEXT)";
-const char kCrashIndexColumns[] = "1, $received_utc, '', substr(CAST($comment AS TEXT), 1, 300)";
-const char kCrashSearchColumns[] = "'', CAST($comment AS TEXT)";
+// The first interface's search index was contentless: it cannot forget a
+// report's words, so it is made again and refilled from the reports.
+const char kFindContentlessSearch[] =
+    "SELECT count(*) FROM sqlite_master WHERE name = 'admin_search' AND sql LIKE '%content=''''%'";
 
-std::string NameColumns(const char* columns, const std::string& prefix)
+const size_t kWhatHappenedBytes = 300;
+
+// The first bytes of text, not cutting a UTF-8 sequence in two.
+std::string TakeStart(const std::string& text, size_t bytes)
 {
-    std::string out;
-    for (const char* c = columns; *c != 0; ++c) {
-        if (*c == '$')
-            out += prefix;
-        else
-            out += *c;
-    }
-    return out;
-}
-
-std::string MakeIndexingSql()
-{
-    std::string sql;
-    const struct
-    {
-        const char* table;
-        const char* trigger;
-        const char* index;
-        const char* search;
-    } kinds[] = {{"reports", "admin_index_bug_report", kBugIndexColumns, kBugSearchColumns},
-                 {"crash_reports", "admin_index_crash_report", kCrashIndexColumns, kCrashSearchColumns}};
-    for (const auto& kind : kinds) {
-        sql += std::string("INSERT INTO admin_reports (id, kind, received_utc, email, what) SELECT id, ") +
-               NameColumns(kind.index, "") + " FROM " + kind.table + " WHERE id NOT IN (SELECT id FROM admin_reports);";
-        sql += std::string("INSERT INTO admin_search (rowid, email, descriptions) SELECT id, ") + NameColumns(kind.search, "") +
-               " FROM " + kind.table + ";";
-        sql += std::string("CREATE TRIGGER ") + kind.trigger + " AFTER INSERT ON " + kind.table + " BEGIN" +
-               " INSERT INTO admin_reports (id, kind, received_utc, email, what) VALUES (new.id, " +
-               NameColumns(kind.index, "new.") + ");" +
-               " INSERT INTO admin_search (rowid, email, descriptions) VALUES (new.id, " +
-               NameColumns(kind.search, "new.") + "); END;";
-    }
-    return sql;
+    if (text.size() <= bytes)
+        return text;
+    size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
 }
 
 std::string DescribeError(sqlite3* db, const std::string& what)
@@ -397,6 +384,74 @@ public:
         return StoreAnswer::Done;
     }
 
+    bool IndexReport(const IndexedReport& report, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return false;
+        SqliteStatement line = Prepare(m_db.get(),
+                                       "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
+                                       " what) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                       error);
+        // Not there yet: also a report whose line outlived a search index
+        // made again.
+        SqliteStatement search = Prepare(m_db.get(),
+                                         "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
+                                         " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
+                                         error);
+        bool done = line && search;
+        if (done) {
+            sqlite3_bind_int64(line.get(), 1, report.id);
+            sqlite3_bind_int(line.get(), 2, report.kind == ReportKind::Crash ? 1 : 0);
+            BindText(line.get(), 3, report.receivedUtc);
+            BindText(line.get(), 4, report.component);
+            BindText(line.get(), 5, report.email);
+            BindText(line.get(), 6, report.whatHappened);
+            sqlite3_bind_int64(search.get(), 1, report.id);
+            BindText(search.get(), 2, report.email);
+            BindText(search.get(), 3, report.searchText);
+            done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(search.get()) == SQLITE_DONE;
+            if (!done)
+                error = DescribeError(m_db.get(), "cannot index report " + std::to_string(report.id));
+        }
+        line.reset();
+        search.reset();
+        if (!done || !Execute(m_db.get(), "COMMIT", error)) {
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return false;
+        }
+        return true;
+    }
+
+    bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) override
+    {
+        std::vector<std::pair<int64_t, ReportKind>> missing;
+        if (!FindMissingReports(everyReport, missing, error))
+            return false;
+        // Read through the store, outside this store's lock: it decodes
+        // what the tables keep packed.
+        for (const auto& entry : missing) {
+            IndexedReport indexed;
+            LoadResult result;
+            if (entry.second == ReportKind::Crash) {
+                StoredCrashReport stored;
+                result = reports.LoadCrashReport(entry.first, stored, error);
+                indexed = DescribeForIndex(entry.first, stored.origin, stored.report);
+            } else {
+                StoredReport stored;
+                result = reports.LoadReport(entry.first, stored, error);
+                indexed = DescribeForIndex(entry.first, stored.origin, stored.report);
+            }
+            if (result == LoadResult::Failed)
+                return false;
+            // NotFound: removed since it was found missing.
+            if (result == LoadResult::Found && !IndexReport(indexed, error))
+                return false;
+        }
+        return true;
+    }
+
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
                          bool& more, std::string& error) override
     {
@@ -494,34 +549,88 @@ public:
     }
 
 private:
+    bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& missing,
+                            std::string& error)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const char* sql =
+            everyReport
+                ? "SELECT id, 0 FROM reports WHERE id NOT IN (SELECT id FROM admin_reports)"
+                  " OR id NOT IN (SELECT rowid FROM admin_search)"
+                  " UNION ALL SELECT id, 1 FROM crash_reports WHERE id NOT IN (SELECT id FROM admin_reports)"
+                  " OR id NOT IN (SELECT rowid FROM admin_search) ORDER BY 1"
+                : "SELECT id, 0 FROM reports WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports)"
+                  " UNION ALL SELECT id, 1 FROM crash_reports"
+                  " WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports) ORDER BY 1";
+        SqliteStatement s = Prepare(m_db.get(), sql, error);
+        if (!s)
+            return false;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            missing.push_back(std::make_pair(sqlite3_column_int64(s.get(), 0),
+                                             sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug));
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot find the reports to index");
+            return false;
+        }
+        return true;
+    }
+
     SqliteDatabase m_db;
     std::mutex m_mutex;  // one statement at a time on the connection
 };
 
 }  // namespace
 
+IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report)
+{
+    IndexedReport indexed;
+    indexed.id = id;
+    indexed.kind = ReportKind::Bug;
+    indexed.receivedUtc = origin.receivedUtc;
+    indexed.component = report.component;
+    indexed.email = report.email;
+    indexed.whatHappened = TakeStart(report.description2, kWhatHappenedBytes);
+    indexed.searchText = report.description1 + " " + report.description2 + " " + report.description3;
+    return indexed;
+}
+
+IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const CrashReport& report)
+{
+    IndexedReport indexed;
+    indexed.id = id;
+    indexed.kind = ReportKind::Crash;
+    indexed.receivedUtc = origin.receivedUtc;
+    indexed.whatHappened = TakeStart(report.comment, kWhatHappenedBytes);
+    indexed.searchText = report.comment;
+    return indexed;
+}
+
 std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error)
 {
-    SqliteDatabase db = OpenReportDatabase(dataDir, true, error);
-    if (!db)
+    // The report tables first, made or brought up to date by their own
+    // store: the triggers name them.
+    if (!OpenSqliteStore(dataDir, true, error))
         return nullptr;
-    // Tables, then (once) the index of what is stored and the triggers that
-    // keep it, in one transaction: no report is missed or indexed twice.
-    if (!Execute(db.get(), "BEGIN IMMEDIATE", error))
-        return nullptr;
-    std::string ignored;
-    if (!Execute(db.get(), kCreateAdminSchema, error)) {
-        Execute(db.get(), "ROLLBACK", ignored);
+    const std::string path = dataDir + "/" + kDatabaseFileName;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteDatabase db(raw);
+    if (rc != SQLITE_OK) {
+        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
         return nullptr;
     }
-    SqliteStatement trigger = Prepare(db.get(),
-                                      "SELECT count(*) FROM sqlite_master WHERE type = 'trigger'"
-                                      " AND name = 'admin_index_bug_report'",
-                                      error);
-    const bool indexed = trigger && sqlite3_step(trigger.get()) == SQLITE_ROW &&
-                         sqlite3_column_int(trigger.get(), 0) == 1;
-    trigger.reset();
-    if ((!indexed && !Execute(db.get(), MakeIndexingSql(), error)) || !Execute(db.get(), "COMMIT", error)) {
+    sqlite3_busy_timeout(db.get(), 10000);
+    if (!Execute(db.get(), "PRAGMA synchronous = FULL", error) || !Execute(db.get(), "BEGIN IMMEDIATE", error))
+        return nullptr;
+    std::string ignored;
+    SqliteStatement contentless = Prepare(db.get(), kFindContentlessSearch, error);
+    const bool remake = contentless && sqlite3_step(contentless.get()) == SQLITE_ROW &&
+                        sqlite3_column_int(contentless.get(), 0) == 1;
+    contentless.reset();
+    if ((remake && !Execute(db.get(), "DROP TABLE admin_search", error)) ||
+        !Execute(db.get(), kCreateAdminSchema, error) || !Execute(db.get(), "COMMIT", error)) {
         Execute(db.get(), "ROLLBACK", ignored);
         return nullptr;
     }

@@ -77,6 +77,22 @@ struct StatusCount
     int64_t count = 0;
 };
 
+// A report as the list and the search index hold it, taken from the
+// decoded report (never from the stored columns, which may be zstd frames).
+struct IndexedReport
+{
+    int64_t id = 0;
+    ReportKind kind = ReportKind::Bug;
+    std::string receivedUtc;
+    std::string component;
+    std::string email;
+    std::string whatHappened;  // its first 300 bytes
+    std::string searchText;    // the descriptions (of a crash report: its comment)
+};
+
+IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report);
+IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const CrashReport& report);
+
 enum class StoreAnswer
 {
     Done,
@@ -114,6 +130,15 @@ public:
     virtual StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit,
                                    std::string& error) = 0;
 
+    // Adds a stored report to the list and the search index; a report
+    // indexed already keeps its line and triage.
+    virtual bool IndexReport(const IndexedReport& report, std::string& error) = 0;
+    // Indexes, reading them through reports, the reports stored while no
+    // interface was running or by another process: with everyReport, every
+    // one not yet indexed; without, only those newer than the newest
+    // indexed (cheap enough for each page).
+    virtual bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) = 0;
+
     // Newest first; more says whether lines follow the last one given.
     virtual bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count,
                                  std::vector<ReportLine>& lines, bool& more, std::string& error) = 0;
@@ -124,6 +149,7 @@ public:
 };
 
 // The store in dataDir/reports.db (made with the report tables when
-// missing). The first open indexes the reports already stored; from then
-// on the database indexes each report as it is inserted. Thread-safe.
+// missing; the data folder must exist). Removing a report (prune, forget)
+// removes its line, search text and audit list in the same transaction,
+// from any process. Thread-safe.
 std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error);

@@ -1,5 +1,5 @@
-// The server's command line: a command (serve, list, show, export, user)
-// and its options.
+// The server's command line: a command (serve, list, show, export, prune,
+// forget, user) and its options.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,8 @@ enum class Command
     List,
     Show,
     Export,
+    Prune,
+    Forget,
     User
 };
 
@@ -37,14 +39,19 @@ struct CommandLine
     Command command = Command::None;
     bool help = false;
     std::string dataDir;
+    std::string databaseUrl;  // --database: PostgreSQL instead of DIR/reports.db
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
     uint64_t maxCrashBody = kCrashBodyLimit;  // serve: the reporter's largest crash body
     bool failUploads = false;  // serve: answer every upload with 500, store none
     ServeLimits limits = MakeDefaultServeLimits();
+    std::string tlsCert;       // serve: PEM certificate (chain) and its key; both or neither
+    std::string tlsKey;
     int64_t id = 0;
     bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;
+    int olderThanDays = -1;  // prune
+    std::string email;       // forget
     ListenAddress adminListen;  // serve: the maintainers' listener
     bool adminListenGiven = false;  // serve: --admin-listen given, not defaulted
     bool noAdmin = false;       // serve: no maintainers' listener

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,7 +15,7 @@
 #include "server/rate_limiter.h"
 #include "server/refusal_log.h"
 #include "report_format/crash_body.h"
-#include "server/sqlite_handles.h"
+#include "server/report_store.h"
 
 // What the routes share; outlives the httplib server it is installed on.
 struct ReportService
@@ -23,8 +24,10 @@ struct ReportService
     uint64_t maxBody = 0;
     uint64_t maxCrashBody = kCrashBodyLimit;
     bool failUploads = false;  // answer uploads with 500 and store nothing
-    SqliteDatabase db;
-    std::mutex dbMutex;    // one writer on the connection at a time
+    std::unique_ptr<ReportStore> store;
+    // Held from the free-space check to the commit when the store writes to
+    // the data folder, so that uploads cannot pass the floor together.
+    std::mutex floorMutex;
     FILE* log = nullptr;   // one line per request; nullptr: none
     // Per-address rates, the free-space floor and the limited log of
     // refusals; null: none (as in most tests).
@@ -32,6 +35,10 @@ struct ReportService
     std::unique_ptr<AddressRateLimiter> queryRate;
     std::unique_ptr<DiskFloor> diskFloor;
     std::unique_ptr<RefusalLog> refusals;
+    // Told of each report once it has committed, before its 201 (the
+    // maintainers' index); empty: nobody.
+    std::function<void(int64_t id, const ReportOrigin& origin, const Report& report)> onStored;
+    std::function<void(int64_t id, const ReportOrigin& origin, const CrashReport& report)> onCrashStored;
 };
 
 // Sets the rates, the floor and the refusal log of service from limits

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "server/admin_routes.h"
@@ -14,6 +15,7 @@
 #include "server/file_io.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
+#include "server/tls_files.h"
 
 namespace {
 
@@ -62,11 +64,32 @@ int BindServer(httplib::Server& server, const ListenAddress& address)
     return server.bind_to_port(address.host, address.port) ? address.port : 0;
 }
 
+// Plain HTTP behind the slow-client guard, or HTTPS when a certificate is
+// given; null (after one line on standard error) when the TLS set-up fails.
+// The guard reads plain sockets only: a TLS listener facing the Internet
+// belongs behind a reverse proxy that enforces the same deadlines.
+std::unique_ptr<httplib::Server> MakeServer(const CommandLine& line, ReportService& service)
+{
+    if (line.tlsCert.empty())
+        return std::unique_ptr<httplib::Server>(new GuardedServer(line.limits, service.refusals.get()));
+    std::unique_ptr<httplib::SSLServer> server(new httplib::SSLServer(line.tlsCert.c_str(), line.tlsKey.c_str()));
+    if (!server->is_valid()) {
+        PrintError("cannot set up TLS with '" + line.tlsCert + "' and '" + line.tlsKey + "'");
+        return nullptr;
+    }
+    return std::unique_ptr<httplib::Server>(server.release());
+}
+
 }  // namespace
 
 int RunServe(const CommandLine& line)
 {
+    // A bad certificate stops the server before it touches the data folder.
     std::string error;
+    if (!line.tlsCert.empty() && !CheckTlsFiles(line.tlsCert, line.tlsKey, error)) {
+        PrintError(error);
+        return 1;
+    }
     if (!CreateFolders(line.dataDir, error)) {
         PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
         return 1;
@@ -78,8 +101,8 @@ int RunServe(const CommandLine& line)
     service.failUploads = line.failUploads;
     service.log = stderr;
     ApplyServeLimits(service, line.limits);
-    service.db = OpenReportDatabase(line.dataDir, true, error);
-    if (!service.db) {
+    service.store = OpenReportStore(line.dataDir, line.databaseUrl, true, error);
+    if (!service.store) {
         PrintError(error);
         return 1;
     }
@@ -95,30 +118,43 @@ int RunServe(const CommandLine& line)
     signal(SIGPIPE, SIG_IGN);
 
     const unsigned long openFiles = RaiseOpenFileLimit();
-    GuardedServer server(line.limits, service.refusals.get());
-    InstallReportRoutes(server, service);
+    std::unique_ptr<httplib::Server> server = MakeServer(line, service);
+    if (!server)
+        return 1;
+    InstallReportRoutes(*server, service);
 
     const std::string requested = FormatHostPort(line.listen.host, line.listen.port);
-    const int port = BindServer(server, line.listen);
+    const int port = BindServer(*server, line.listen);
     if (port == 0) {
         PrintError(DescribeBindFailure(requested, errno));
         return 1;
     }
 
-    // The maintainers' interface: its own listener, with the same guard
-    // against slow clients.
+    // The maintainers' interface: its own listener, HTTPS too when the
+    // reporters' is, with the same guard against slow clients otherwise.
     AdminService admin;
     admin.log = stderr;
-    GuardedServer adminServer(line.limits, service.refusals.get());
+    admin.secureCookies = !line.tlsCert.empty();
+    std::unique_ptr<httplib::Server> adminServer;
     int adminPort = 0;
     if (!line.noAdmin) {
-        if (!OpenAdminService(admin, line.dataDir, error)) {
+        if (!OpenAdminService(admin, line.dataDir, *service.store, error)) {
             PrintError(error);
             return 1;
         }
-        InstallAdminRoutes(adminServer, admin);
+        // Each report is indexed for the list once stored, before its 201.
+        service.onStored = [&admin](int64_t id, const ReportOrigin& origin, const Report& report) {
+            IndexStoredReport(admin, id, origin, report);
+        };
+        service.onCrashStored = [&admin](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
+            IndexStoredReport(admin, id, origin, report);
+        };
+        adminServer = MakeServer(line, service);
+        if (!adminServer)
+            return 1;
+        InstallAdminRoutes(*adminServer, admin);
         const std::string adminRequested = FormatHostPort(line.adminListen.host, line.adminListen.port);
-        adminPort = BindServer(adminServer, line.adminListen);
+        adminPort = BindServer(*adminServer, line.adminListen);
         if (adminPort == 0 && line.adminListenGiven) {
             PrintError(DescribeBindFailure(adminRequested, errno));
             return 1;
@@ -129,15 +165,17 @@ int RunServe(const CommandLine& line)
             std::fprintf(stderr, "brevora-report-server: warning: no maintainers' interface: %s\n",
                          DescribeBindFailure(adminRequested, errno).c_str());
         else
-            std::fprintf(stderr, "brevora-report-server: maintainers' interface at http://%s/\n",
+            std::fprintf(stderr, "brevora-report-server: maintainers' interface at %s://%s/\n",
+                         line.tlsCert.empty() ? "http" : "https",
                          FormatHostPort(line.adminListen.host, adminPort).c_str());
     }
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
-                 "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
+                 "brevora-report-server: listening on %s%s, data in %s, reports in the %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
                  "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
                  "files), uploads %s, queries %s, free space floor %s\n",
-                 FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
+                 FormatHostPort(line.listen.host, port).c_str(), line.tlsCert.empty() ? "" : " (HTTPS)",
+                 line.dataDir.c_str(), service.store->Describe().c_str(),
                  static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
                  line.failUploads ? ", every upload failing" : "",
                  line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
@@ -153,19 +191,20 @@ int RunServe(const CommandLine& line)
         sigwait(&stopSignals, &signal);
         caught = signal;
         // A stop() before listening has begun would be lost.
-        while (!server.is_running() && !listenEnded)
+        while (!server->is_running() && !listenEnded)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        server.stop();
-        while (adminPort != 0 && !adminServer.is_running() && !listenEnded)
+        server->stop();
+        while (adminPort != 0 && !adminServer->is_running() && !listenEnded)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        adminServer.stop();
+        if (adminServer)
+            adminServer->stop();
     });
     std::thread adminListener;
     if (adminPort != 0)
-        adminListener = std::thread([&adminServer]() { adminServer.listen_after_bind(); });
+        adminListener = std::thread([&adminServer]() { adminServer->listen_after_bind(); });
 
     // Returns once stopped and every running request has been answered.
-    server.listen_after_bind();
+    server->listen_after_bind();
     listenEnded = true;
     if (caught == 0)
         pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter

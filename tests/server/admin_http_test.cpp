@@ -82,9 +82,16 @@ protected:
         std::string error;
         m_reports.dataDir = m_folder.Path();
         m_reports.maxBody = kDefaultMaxBody;
-        m_reports.db = OpenReportDatabase(m_folder.Path(), true, error);
-        ASSERT_TRUE(m_reports.db) << error;
-        ASSERT_TRUE(OpenAdminService(m_admin, m_folder.Path(), error)) << error;
+        m_reports.store = OpenReportStore(m_folder.Path(), "", true, error);
+        ASSERT_TRUE(m_reports.store) << error;
+        ASSERT_TRUE(OpenAdminService(m_admin, m_folder.Path(), *m_reports.store, error)) << error;
+        // As serve links them.
+        m_reports.onStored = [this](int64_t id, const ReportOrigin& origin, const Report& report) {
+            IndexStoredReport(m_admin, id, origin, report);
+        };
+        m_reports.onCrashStored = [this](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
+            IndexStoredReport(m_admin, id, origin, report);
+        };
         AddAccount("alice");
         AddAccount("bob");
 
@@ -530,7 +537,7 @@ TEST_F(AdminServerTest, KeepsTheTwoListenersApart)
     EXPECT_EQ(404, Get("/bugreport/components/", browser.cookie).status);
     std::vector<ReportSummary> stored;
     std::string error;
-    ASSERT_TRUE(ListReports(m_reports.db.get(), stored, error)) << error;
+    ASSERT_TRUE(m_reports.store->ListReports(stored, error)) << error;
     EXPECT_TRUE(stored.empty());
 }
 

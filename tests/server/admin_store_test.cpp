@@ -1,6 +1,8 @@
 // What the maintainers' interface keeps and finds: session expiry, the
-// index of reports stored before and after it was made, the list's filters
-// and search, and the helpers that make a sender's bytes safe to show.
+// index of reports stored before and after it was made (from the decoded
+// reports, whose long texts the store keeps compressed), the list's filters
+// and search, removal with the reports, and the helpers that make a
+// sender's bytes safe to show.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,20 +15,25 @@
 
 namespace {
 
-int64_t StoreBugReport(sqlite3* db, const std::string& receivedUtc, const std::string& email,
-                       const std::string& whatHappened, const std::string& steps = "steps")
+// Long enough for the store to keep it as a zstd frame; dots are no words.
+const std::string kPadding = "\n" + std::string(600, '.');
+
+int64_t StoreBugReport(ReportStore& reports, const std::string& receivedUtc, const std::string& email,
+                       const std::string& whatHappened, const std::string& steps = "steps",
+                       const std::string& component = std::string())
 {
     ReportOrigin origin;
     origin.receivedUtc = receivedUtc;
     origin.peer = "127.0.0.1:1";
     Report report;
     report.email = email;
-    report.description1 = steps;
-    report.description2 = whatHappened;
+    report.description1 = steps + kPadding;
+    report.description2 = whatHappened + kPadding;
     report.description3 = "expected";
+    report.component = component;
     int64_t id = 0;
     std::string error;
-    EXPECT_TRUE(InsertReport(db, origin, report, "body", id, error)) << error;
+    EXPECT_EQ(InsertResult::Stored, reports.InsertReport(origin, report, "", id, error)) << error;
     return id;
 }
 
@@ -68,20 +75,27 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
 {
     TempFolder folder;
     std::string error;
-    SqliteDatabase db = OpenReportDatabase(folder.Path(), true, error);
-    ASSERT_TRUE(db) << error;
-    // Stored before the index exists, then after.
-    const int64_t a = StoreBugReport(db.get(), "2024-03-01T10:00:00.000Z", "ann@example.com", "Crash on save\nmore");
-    const int64_t b = StoreBugReport(db.get(), "2024-03-02T23:59:59.999Z", "bob@example.com", "Sound stutters");
+    std::unique_ptr<ReportStore> reports = OpenReportStore(folder.Path(), "", true, error);
+    ASSERT_TRUE(reports) << error;
+    // Stored before the index exists, then after: indexed as the server
+    // does it, and found by the next page.
+    const int64_t a = StoreBugReport(*reports, "2024-03-01T10:00:00.000Z", "ann@example.com", "Crash on save\nmore");
+    const int64_t b = StoreBugReport(*reports, "2024-03-02T23:59:59.999Z", "bob@example.com", "Sound stutters",
+                                     "steps", "Sound");
     std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
     ASSERT_TRUE(store) << error;
-    const int64_t c = StoreBugReport(db.get(), "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
-                                     "open the SAVE dialog");
+    ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+    const int64_t c = StoreBugReport(*reports, "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
+                                     "open the SAVE dialog", "Editor");
+    StoredReport storedC;
+    ASSERT_EQ(LoadResult::Found, reports->LoadReport(c, storedC, error)) << error;
+    ASSERT_TRUE(store->IndexReport(DescribeForIndex(c, storedC.origin, storedC.report), error)) << error;
     int64_t d = 0;
     CrashReport crash;
-    crash.comment = "crashed while saving";
-    ASSERT_TRUE(InsertCrashReport(db.get(), ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua"}, crash, "b", d,
-                                  error));
+    crash.comment = "crashed while saving" + kPadding;
+    ASSERT_EQ(InsertResult::Stored,
+              reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua"}, crash, "", d, error));
+    ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
     ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"fixed", 0, "done"}, "ann", "t", error)) << error;
 
     const struct
@@ -104,7 +118,10 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
         {"QuotesAreText", {"", "", "", "", "\"hangs"}, {c}},
         {"SyntaxIsText", {"", "", "", "", "NOT OR ( *"}, {}},
         {"TextAndStatus", {"", "new", "", "", "save"}, {c, a}},
-        {"Component", {"Editor", "", "", "", ""}, {}},
+        {"Component", {"Editor", "", "", "", ""}, {c}},
+        {"ComponentAndStatus", {"Sound", "fixed", "", "", ""}, {b}},
+        {"ComponentElsewhere", {"Sound", "", "", "", "save"}, {}},
+        {"NoComponent", {"Renderer", "", "", "", ""}, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -124,8 +141,9 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_EQ(2u, page.size());
     EXPECT_EQ(c, page[0].id);
     EXPECT_TRUE(more);
-    EXPECT_EQ("Saving \"hangs\"", page[0].whatHappened);
+    EXPECT_EQ(("Saving \"hangs\"" + kPadding).substr(0, 300), page[0].whatHappened);
     EXPECT_EQ("cy@example.org", page[0].email);
+    EXPECT_EQ("Editor", page[0].component);
     EXPECT_EQ(ReportKind::Bug, page[0].kind);
 
     std::vector<DayCount> days;
@@ -140,12 +158,29 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     EXPECT_EQ(1, statuses[0].count);
     EXPECT_EQ(3, statuses[1].count);
 
-    // Opened again: nothing indexed twice.
+    // Opened again: nothing indexed twice, and the triage kept.
     store.reset();
     store = OpenSqliteAdminStore(folder.Path(), error);
     ASSERT_TRUE(store) << error;
+    ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+    ASSERT_TRUE(store->IndexReport(DescribeForIndex(c, storedC.origin, storedC.report), error)) << error;
     std::vector<ReportLine> again;
     ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "save"}, 0, 50, again, more, error));
+    EXPECT_EQ(2u, again.size());
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "fixed", "", "", ""}, 0, 50, again, more, error));
+    EXPECT_EQ(1u, again.size());
+
+    // Removed reports (prune, forget) leave no line, words or audit behind.
+    ASSERT_TRUE(store->SetTriage(a, Triage{"invalid", 0, "spam"}, "ann", "t", error) == StoreAnswer::Done);
+    ASSERT_TRUE(reports->RemoveReports({a, d}, error)) << error;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "sav"}, 0, 50, again, more, error));
+    ASSERT_EQ(1u, again.size());
+    EXPECT_EQ(c, again[0].id);
+    Triage triage;
+    std::vector<AuditEntry> audit;
+    EXPECT_EQ(StoreAnswer::NotFound, store->LoadTriage(a, triage, audit, error));
+    ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, again, more, error));
     EXPECT_EQ(2u, again.size());
 }
 

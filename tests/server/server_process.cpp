@@ -18,7 +18,8 @@ namespace {
 
 // The child starts with default dispositions for the signals the server
 // handles, whatever the test runner ignores or blocks.
-pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd, int inFd = -1)
+pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd, int inFd = -1,
+                  const std::string& program = "")
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -44,7 +45,7 @@ pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd, in
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<char*> argv;
-    std::string path = GetServerPath();
+    std::string path = program.empty() ? GetServerPath() : program;
     argv.push_back(&path[0]);
     std::vector<std::string> copies(args);
     for (std::string& arg : copies)
@@ -170,7 +171,7 @@ bool ServerProcess::Start(const std::vector<std::string>& args)
                              }) != args.end();
     if (!adminChosen)
         serveArgs.push_back("--no-admin");
-    m_pid = SpawnServer(serveArgs, -1, errPipe[1]);
+    m_pid = SpawnServer(serveArgs, -1, errPipe[1], -1, m_path);
     close(errPipe[1]);
     if (m_pid < 0) {
         close(errPipe[0]);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -76,6 +77,18 @@ bool StopReportServer(std::string& error)
 bool StartReportServer(const std::string& options, std::string& error)
 {
     return SendControlCommand(options.empty() ? "start" : "start " + options, error);
+}
+
+bool SlowDownReportServer(long bytesPerSecond, std::string& error)
+{
+    return SendControlCommand("slow " + std::to_string(bytesPerSecond), error);
+}
+
+std::string ReadSlowLinkLog()
+{
+    std::string log;
+    ReadFileBytes(ControlFolder() + L"\\slow-link.log", log);
+    return log;
 }
 
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error)

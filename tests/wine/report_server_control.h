@@ -23,6 +23,11 @@ bool CanControlReportServer();
 // did not answer in time.
 bool StopReportServer(std::string& error);
 bool StartReportServer(const std::string& options, std::string& error);
+// Puts a line that passes the reporter's bytes at bytesPerSecond between the
+// reporter and the server (StartReportServer takes it away again).
+bool SlowDownReportServer(long bytesPerSecond, std::string& error);
+// The slow line's log: "open" and "closed N" per connection.
+std::string ReadSlowLinkLog();
 
 // Every stored report, in the order of their ids.
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error);

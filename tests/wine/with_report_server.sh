@@ -22,6 +22,10 @@
 #                     extra serve options such as --fail-uploads
 #   dump              writes every stored report into control/reports/ID/,
 #                     one file per stored field (the server's export --all)
+#   slow RATE         restarts the server on PORT+1 behind a slow line on
+#                     PORT (slow_link.py, RATE bytes per second), which logs
+#                     its connections to control/slow-link.log; stop and
+#                     start end the line
 set -uo pipefail
 
 server="$1" port="$2" state="$3"
@@ -42,6 +46,7 @@ fi
 work="$(mktemp -d "${TMPDIR:-/tmp}/brevora-e2e-server.XXXXXX")"
 mkdir "$work/data" "$work/control"
 pid=""
+link=""
 
 # Sleeps without starting a process: a read that times out on a pipe that
 # never delivers.
@@ -49,7 +54,8 @@ mkfifo "$work/tick"
 exec 7<>"$work/tick"
 nap() { read -r -t "$1" -u 7 _ || true; }
 
-start_server() {  # start_server [EXTRA OPTIONS...]
+start_server() {  # start_server [EXTRA OPTIONS...]; on $listen_port
+    local port="${listen_port:-$port}"
     "$server" serve --data "$work/data" --listen "127.0.0.1:$port" "$@" 2>>"$work/requests.log" </dev/null &
     pid=$!
     for _ in $(seq 200); do
@@ -69,6 +75,11 @@ start_server() {  # start_server [EXTRA OPTIONS...]
 }
 
 stop_server() {
+    if [ -n "$link" ]; then
+        kill "$link" 2>/dev/null
+        wait "$link" 2>/dev/null
+        link=""
+    fi
     if [ -n "$pid" ]; then
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
@@ -99,6 +110,20 @@ control_server() {
             start)
                 stop_server
                 if start_server "${words[@]:1}"; then reply="ok"; else reply="error: the server did not start"; fi ;;
+            slow)
+                stop_server
+                if listen_port=$((port + 1)) start_server; then
+                    python3 "$here/slow_link.py" "$port" $((port + 1)) "${words[1]:-2097152}" \
+                        "$work/control/slow-link.log" </dev/null 2>>"$work/requests.log" &
+                    link=$!
+                    reply="error: the slow line does not listen"
+                    for _ in $(seq 100); do
+                        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then reply="ok"; break; fi
+                        nap 0.05
+                    done
+                else
+                    reply="error: the server did not start"
+                fi ;;
             dump)
                 rm -rf "$work/control/reports"
                 if "$server" export --data "$work/data" --all "$work/control/reports" >/dev/null 2>"$work/control/dump.err"; then
