@@ -11,6 +11,7 @@
 #include "server/admin_pages.h"
 #include "server/admin_store.h"
 #include "server/report_store.h"
+#include "server/sqlite_handles.h"
 #include "tests/server/temp_folder.h"
 
 namespace {
@@ -182,6 +183,53 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, again, more, error));
     EXPECT_EQ(2u, again.size());
+}
+
+// The first interface indexed through insert triggers on the stored columns
+// into a contentless index; opened now, both go, and every report is found
+// again by its words with its triage kept.
+TEST(AdminStore, BringsOverTheFirstInterfacesIndex)
+{
+    TempFolder folder;
+    std::string error;
+    std::unique_ptr<ReportStore> reports = OpenReportStore(folder.Path(), "", true, error);
+    ASSERT_TRUE(reports) << error;
+    const int64_t a = StoreBugReport(*reports, "2024-03-01T10:00:00.000Z", "ann@example.com", "Flicker in the editor");
+    {
+        std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
+        ASSERT_TRUE(store) << error;
+        ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+        ASSERT_EQ(StoreAnswer::Done, store->SetTriage(a, Triage{"triaged", 0, "seen"}, "ann", "t", error));
+    }
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((folder.Path() + "/reports.db").c_str(), &raw));
+        SqliteDatabase db(raw);
+        const char* firstSchema =
+            "DROP TABLE admin_search;"
+            "CREATE VIRTUAL TABLE admin_search USING fts5(email, descriptions, content='',"
+            " tokenize='unicode61 remove_diacritics 2');"
+            "CREATE TRIGGER admin_index_bug_report AFTER INSERT ON reports BEGIN"
+            " INSERT INTO admin_reports (id, kind, received_utc, email, what) VALUES (new.id, 0, '', '', ''); END;";
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db.get(), firstSchema, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db.get());
+    }
+    std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
+    ASSERT_TRUE(store) << error;
+    ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+    // The old trigger would have taken the new report's line first.
+    const int64_t b = StoreBugReport(*reports, "2024-03-02T10:00:00.000Z", "bob@example.com", "Editor freezes", "s",
+                                     "Editor");
+    ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
+    std::vector<ReportLine> lines;
+    bool more = false;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "editor"}, 0, 50, lines, more, error)) << error;
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(b, lines[0].id);
+    EXPECT_EQ("Editor", lines[0].component);
+    EXPECT_EQ("triaged", lines[1].status);
+    ASSERT_TRUE(reports->RemoveReports({a}, error)) << error;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "flicker"}, 0, 50, lines, more, error)) << error;
+    EXPECT_TRUE(lines.empty());
 }
 
 TEST(AdminPages, MakesSenderBytesSafeToShowAndToName)
