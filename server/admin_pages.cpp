@@ -50,7 +50,8 @@ const char kLoginTemplate[] = R"HTML(<form class="login" method="post" action="/
 const char kListTemplate[] = R"HTML(<h1>Reports</h1>
 <form class="filters" method="get" action="/reports">
 <label>Text <input name="q" value="{{q}}" type="search"></label>
-<label>Component <input name="component" value="{{component}}"></label>
+<label>Component <input name="component" value="{{component}}" list="components"></label>
+<datalist id="components">{{#components}}<option value="{{.}}">{{/components}}</datalist>
 <label>Status <select name="status"><option value="">any</option>{{#statuses}}<option{{#selected}} selected{{/selected}}>{{name}}</option>{{/statuses}}</select></label>
 <label>From <input name="from" type="date" value="{{from}}"></label>
 <label>To <input name="to" type="date" value="{{to}}"></label>
@@ -64,7 +65,7 @@ const char kListTemplate[] = R"HTML(<h1>Reports</h1>
 
 const char kReportTemplate[] = R"HTML(<h1>Report {{id}}{{#crash}} (crash){{/crash}}</h1>
 <dl><dt>Received (UTC)</dt><dd>{{time}}</dd><dt>From</dt><dd>{{peer}}</dd><dt>User agent</dt><dd>{{agent}}</dd>
-{{#email}}<dt>E-mail</dt><dd>{{email}}</dd>{{/email}}<dt>Status</dt><dd class="status">{{status}}</dd></dl>
+{{#email}}<dt>E-mail</dt><dd>{{email}}</dd>{{/email}}{{#component}}<dt>Component</dt><dd class="component">{{component}}</dd>{{/component}}<dt>Status</dt><dd class="status">{{status}}</dd></dl>
 {{#texts}}<h2>{{label}}</h2><div class="text">{{text}}</div>
 {{/texts}}
 {{#folded}}<details><summary>{{label}} ({{size}})</summary><pre>{{text}}</pre></details>
@@ -359,11 +360,16 @@ std::string RenderLoginPage(const std::string& loginToken, const std::string& me
 }
 
 std::string RenderReportList(const PageFrame& frame, const ReportFilter& filter, const std::vector<ReportLine>& lines,
-                             const std::string& newerLink, const std::string& olderLink)
+                             const std::vector<std::string>& components, const std::string& newerLink,
+                             const std::string& olderLink)
 {
     data page;
     page.set("q", filter.text);
     page.set("component", filter.component);
+    data offered(data::type::list);
+    for (const std::string& component : components)
+        offered.push_back(data(MakeDisplayText(component)));
+    page.set("components", offered);
     page.set("from", filter.fromDate);
     page.set("to", filter.toDate);
     page.set("statuses", MakeStatusOptions(filter.status));
@@ -395,6 +401,8 @@ std::string RenderBugReport(const PageFrame& frame, const StoredReport& stored, 
     SetOrigin(page, stored.id, stored.origin);
     if (!report.email.empty())
         page.set("email", MakeDisplayText(report.email));
+    if (!report.component.empty())
+        page.set("component", MakeDisplayText(report.component));
     data texts(data::type::list);
     texts.push_back(MakeText("Steps to reproduce", report.description1));
     texts.push_back(MakeText("What happened", report.description2));

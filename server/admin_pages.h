@@ -22,10 +22,12 @@ struct PageFrame
 
 std::string RenderLoginPage(const std::string& loginToken, const std::string& message);
 
-// lines: one page of the list; newerLink and olderLink: where the
-// neighbouring pages are (empty: none).
+// lines: one page of the list; components: the published ones, offered
+// by the component filter; newerLink and olderLink: where the neighbouring
+// pages are (empty: none).
 std::string RenderReportList(const PageFrame& frame, const ReportFilter& filter, const std::vector<ReportLine>& lines,
-                             const std::string& newerLink, const std::string& olderLink);
+                             const std::vector<std::string>& components, const std::string& newerLink,
+                             const std::string& olderLink);
 
 std::string RenderBugReport(const PageFrame& frame, const StoredReport& stored, const Triage& triage,
                             const std::vector<AuditEntry>& audit);

@@ -343,9 +343,25 @@ void ServeReportList(AdminService& service, const httplib::Request& req, httplib
         AnswerText(res, 500, error);
         return;
     }
+    // The published components, one a line, as the reporter offers them.
+    std::string published;
+    if (ReadWholeFile(service.dataDir + "/components.txt", published, error) == ReadResult::Failed) {
+        AnswerText(res, 500, error);
+        return;
+    }
+    std::vector<std::string> components;
+    for (size_t at = 0; at < published.size();) {
+        size_t end = std::min(published.find('\n', at), published.size());
+        const size_t next = end + 1;
+        if (end > at && published[end - 1] == '\r')
+            --end;
+        if (end > at)
+            components.push_back(published.substr(at, end - at));
+        at = next;
+    }
     AnswerPage(res, 200,
-               RenderReportList(MakeFrame(message), filter, lines, page > 1 ? MakeListLink(filter, page - 1) : "",
-                                more ? MakeListLink(filter, page + 1) : ""));
+               RenderReportList(MakeFrame(message), filter, lines, components,
+                                page > 1 ? MakeListLink(filter, page - 1) : "", more ? MakeListLink(filter, page + 1) : ""));
 }
 
 bool ParseReportId(const std::string& text, int64_t& id)

@@ -61,13 +61,18 @@ async function main() {
     for (let i = 1; i <= 700; ++i)
         log += `2024-05-01 12:00:${String(i % 60).padStart(2, '0')} line ${i} <b>not bold</b>\r\n`;
     writeFileSync(join(work, 'log.txt'), log);
-    const body = spawnSync(bodyTool, ['tester@example.com', `The window ${marker}s <script>alert(1)</script>`,
-                                      join(work, 'log.txt')]);
-    check(body.status === 0, 'reporter body made');
-    const upload = await fetch(reports + '/bugreport/report/', {
-        method: 'POST', body: body.stdout, headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
-    check(upload.status === 201, 'report uploaded');
-    const id = (await upload.text()).trim();
+    // Two reports with the same words, for two components.
+    const uploadReport = async (component) => {
+        const body = spawnSync(bodyTool, ['tester@example.com', `The window ${marker}s <script>alert(1)</script>`,
+                                          join(work, 'log.txt'), component]);
+        check(body.status === 0, 'reporter body made for ' + component);
+        const upload = await fetch(reports + '/bugreport/report/', {
+            method: 'POST', body: body.stdout, headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
+        check(upload.status === 201, 'report uploaded for ' + component);
+        return (await upload.text()).trim();
+    };
+    const otherId = await uploadReport('Sound');
+    const id = await uploadReport('Renderer');
 
     browser = await chromium.launch({ executablePath: chromiumPath, headless: true, args: ['--no-sandbox'] });
     const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1200, height: 800 } });
@@ -82,13 +87,20 @@ async function main() {
     await page.fill('input[name=password]', password);
     await Promise.all([page.waitForNavigation(), page.click('button[type=submit]')]);
     check(await page.textContent('h1') === 'Overview', 'logged in: the overview');
-    check(await page.locator('svg.chart rect').count() >= 1, 'the chart has a bar for the report');
+    check(await page.locator('svg.chart rect').count() >= 2, 'the chart has a bar for each component');
+    check((await page.textContent('main')).includes('Renderer'), 'the overview names the components');
     if (screenshots)
         await page.screenshot({ path: join(screenshots, 'admin-overview.png'), fullPage: true });
 
     await page.click('header a[href="/reports"]');
     check(await page.locator(`a[href="/reports/${id}"]`).count() === 1, 'the new report is listed');
-    // Filter: the words of the report and its status (components arrive with record 5's parser).
+    check(await page.locator(`a[href="/reports/${otherId}"]`).count() === 1, 'the other report is listed');
+    // Filter by component (the one reporters chose), then also by words and status.
+    await page.fill('input[name=component]', 'Renderer');
+    await Promise.all([page.waitForNavigation(), page.click('form.filters button[type=submit]')]);
+    check(await page.locator(`a[href="/reports/${id}"]`).count() === 1 &&
+          await page.locator(`a[href="/reports/${otherId}"]`).count() === 0, 'the component filter keeps its report only');
+    check((await page.textContent('table.reports tbody')).includes('Renderer'), 'the line shows its component');
     await page.fill('input[name=q]', marker);
     await page.selectOption('select[name=status]', 'new');
     await Promise.all([page.waitForNavigation(), page.click('form.filters button[type=submit]')]);
@@ -97,6 +109,7 @@ async function main() {
         await page.screenshot({ path: join(screenshots, 'admin-list.png'), fullPage: true });
     await Promise.all([page.waitForNavigation(), page.click(`a[href="/reports/${id}"]`)]);
     check((await page.textContent('h1')).startsWith('Report ' + id), 'the report page is open');
+    check((await page.textContent('dd.component')) === 'Renderer', 'the report page shows its component');
     check((await page.content()).includes('&lt;script&gt;alert(1)&lt;/script&gt;'), 'its texts are shown as text');
     check(await page.locator('ol.log li').count() === 500, 'the log shows its last 500 lines');
     if (screenshots)

@@ -13,6 +13,7 @@
 
 #include "server/admin_routes.h"
 #include "server/command_line.h"
+#include "server/file_io.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
 #include "tests/server/raw_http.h"
@@ -341,7 +342,8 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
     input.description1 = hostile + " one";
     input.description2 = hostile + " two";
     input.description3 = hostile + " three";
-    input.systemInfo = hostile + " system";
+    // The component rides on the last line of the system information.
+    input.systemInfo = hostile + " system\nElement=<b>Tools</b>\"'";
     input.attachmentName = "<script>.txt";
     input.dxdiag = MakePresentFile(hostile + " dxdiag");
     input.logName = "\"log\".txt";
@@ -366,6 +368,19 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
                                                  std::string(part)))
             << part;
     EXPECT_NE(std::string::npos, report.find("it&apos;s"));
+    EXPECT_NE(std::string::npos, report.find("<dd class=\"component\">&lt;b&gt;Tools&lt;/b&gt;&quot;&apos;</dd>"));
+
+    // The list shows the component, filters by it, and offers the
+    // published ones, escaped too.
+    std::string error;
+    ASSERT_TRUE(WriteWholeFile(m_folder.Path() + "/components.txt", "Player\r\n<i>Library</i>\n", error)) << error;
+    const std::string list = Get("/reports?component=%3Cb%3ETools%3C%2Fb%3E%22%27", browser.cookie).body;
+    EXPECT_NE(std::string::npos, list.find("<td>&lt;b&gt;Tools&lt;/b&gt;&quot;&apos;</td>")) << list;
+    EXPECT_NE(std::string::npos, list.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
+    EXPECT_NE(std::string::npos, list.find("<option value=\"Player\"><option value=\"&lt;i&gt;Library&lt;/i&gt;\">"))
+        << list;
+    const std::string other = Get("/reports?component=Player", browser.cookie).body;
+    EXPECT_EQ(std::string::npos, other.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
 }
 
 TEST_F(AdminServerTest, ServesFilesAsDownloadsUnderSafeNames)
