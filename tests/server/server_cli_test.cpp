@@ -186,7 +186,7 @@ TEST(ServerCommandLine, ServesHttpsWithTheGivenCertificate)
     std::ofstream(folder.Path() + "/components.txt") << "Player\nLibrary\n";
     ServerProcess server;
     ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--tls-cert", tls + "/server.pem",
-                              "--tls-key", tls + "/server.key"}))
+                              "--tls-key", tls + "/server.key", "--admin-listen", "127.0.0.1:0"}))
         << server.Stderr();
     EXPECT_NE(std::string::npos, server.Stderr().find(" (HTTPS), data in ")) << server.Stderr();
 
@@ -205,6 +205,24 @@ TEST(ServerCommandLine, ServesHttpsWithTheGivenCertificate)
     httplib::Client plain("127.0.0.1", server.Port());
     httplib::Result refused = plain.Get("/bugreport/components/");
     EXPECT_FALSE(refused && refused->status == 200) << "plain HTTP on the HTTPS port";
+
+    // The maintainers' interface takes the same certificate, and its
+    // cookies go over HTTPS only.
+    const std::string marker = "maintainers' interface at https://127.0.0.1:";
+    const std::string log = server.Stderr();
+    ASSERT_NE(std::string::npos, log.find(marker)) << log;
+    const int adminPort = std::stoi(log.substr(log.find(marker) + marker.size()));
+    httplib::SSLClient admin("127.0.0.1", adminPort);
+    admin.set_ca_cert_path((tls + "/ca.pem").c_str());
+    admin.enable_server_certificate_verification(true);
+    httplib::Result login = admin.Get("/login");
+    ASSERT_TRUE(login) << httplib::to_string(login.error());
+    EXPECT_EQ(200, login->status);
+    const std::string cookie = login->get_header_value("Set-Cookie");
+    EXPECT_NE(std::string::npos, cookie.find("; HttpOnly; SameSite=Strict; Secure")) << cookie;
+    httplib::Client plainAdmin("127.0.0.1", adminPort);
+    httplib::Result plainLogin = plainAdmin.Get("/login");
+    EXPECT_FALSE(plainLogin && plainLogin->status == 200) << "plain HTTP on the interface's HTTPS port";
     EXPECT_EQ(0, server.Stop(SIGTERM));
 }
 
@@ -857,6 +875,10 @@ TEST(ServerCommandLine, ServesTheInterfaceOnlyOnItsOwnListener)
     httplib::Result login = admin.Get("/login");
     ASSERT_TRUE(login);
     EXPECT_EQ(200, login->status);
+    // Plain HTTP: a Secure cookie would never come back.
+    const std::string cookie = login->get_header_value("Set-Cookie");
+    EXPECT_NE(std::string::npos, cookie.find("; HttpOnly; SameSite=Strict")) << cookie;
+    EXPECT_EQ(std::string::npos, cookie.find("Secure")) << cookie;
     httplib::Result upload = admin.Post("/bugreport/report/", EncodeReport(ReportInput{}), kFormType);
     ASSERT_TRUE(upload);
     EXPECT_EQ(303, upload->status);
