@@ -418,8 +418,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             return false;
     }
 
-    if (line.dataDir.empty() && (line.command == Command::Serve || line.databaseUrl.empty())) {
-        error = command + (line.command == Command::Serve ? " needs --data DIR" : " needs --data DIR or --database URL");
+    const bool needsDataDir = line.command == Command::Serve || line.command == Command::User;
+    if (line.dataDir.empty() && (needsDataDir || line.databaseUrl.empty())) {
+        error = command + (needsDataDir ? " needs --data DIR" : " needs --data DIR or --database URL");
         return false;
     }
     if (!line.databaseUrl.empty() && !IsPostgresUrl(line.databaseUrl)) {
