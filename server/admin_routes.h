@@ -42,7 +42,8 @@ struct AdminService
 bool OpenAdminService(AdminService& service, const std::string& dataDir, ReportStore& reports, std::string& error);
 
 // Adds a report just stored to the list and the search index; a failure is
-// logged, and the report is indexed again at the next page or start.
+// logged, and the report is indexed at the next start (or at the next page
+// while no newer report has been indexed).
 void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const Report& report);
 void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report);
 

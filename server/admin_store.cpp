@@ -386,42 +386,7 @@ public:
 
     bool IndexReport(const IndexedReport& report, std::string& error) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
-            return false;
-        SqliteStatement line = Prepare(m_db.get(),
-                                       "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
-                                       " what) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-                                       error);
-        // Not there yet: also a report whose line outlived a search index
-        // made again.
-        SqliteStatement search = Prepare(m_db.get(),
-                                         "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
-                                         " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
-                                         error);
-        bool done = line && search;
-        if (done) {
-            sqlite3_bind_int64(line.get(), 1, report.id);
-            sqlite3_bind_int(line.get(), 2, report.kind == ReportKind::Crash ? 1 : 0);
-            BindText(line.get(), 3, report.receivedUtc);
-            BindText(line.get(), 4, report.component);
-            BindText(line.get(), 5, report.email);
-            BindText(line.get(), 6, report.whatHappened);
-            sqlite3_bind_int64(search.get(), 1, report.id);
-            BindText(search.get(), 2, report.email);
-            BindText(search.get(), 3, report.searchText);
-            done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(search.get()) == SQLITE_DONE;
-            if (!done)
-                error = DescribeError(m_db.get(), "cannot index report " + std::to_string(report.id));
-        }
-        line.reset();
-        search.reset();
-        if (!done || !Execute(m_db.get(), "COMMIT", error)) {
-            std::string ignored;
-            Execute(m_db.get(), "ROLLBACK", ignored);
-            return false;
-        }
-        return true;
+        return IndexReports(std::vector<IndexedReport>(1, report), error);
     }
 
     bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) override
@@ -430,26 +395,33 @@ public:
         if (!FindMissingReports(everyReport, missing, error))
             return false;
         // Read through the store, outside this store's lock: it decodes
-        // what the tables keep packed.
+        // what the tables keep packed. Committed in batches: a synced
+        // commit each would make a first start over many reports slow.
+        const size_t kBatch = 500;
+        std::vector<IndexedReport> batch;
         for (const auto& entry : missing) {
-            IndexedReport indexed;
             LoadResult result;
             if (entry.second == ReportKind::Crash) {
                 StoredCrashReport stored;
                 result = reports.LoadCrashReport(entry.first, stored, error);
-                indexed = DescribeForIndex(entry.first, stored.origin, stored.report);
+                if (result == LoadResult::Found)
+                    batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
             } else {
                 StoredReport stored;
                 result = reports.LoadReport(entry.first, stored, error);
-                indexed = DescribeForIndex(entry.first, stored.origin, stored.report);
+                if (result == LoadResult::Found)
+                    batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
             }
+            // NotFound: removed since it was found missing.
             if (result == LoadResult::Failed)
                 return false;
-            // NotFound: removed since it was found missing.
-            if (result == LoadResult::Found && !IndexReport(indexed, error))
-                return false;
+            if (batch.size() == kBatch) {
+                if (!IndexReports(batch, error))
+                    return false;
+                batch.clear();
+            }
         }
-        return true;
+        return batch.empty() || IndexReports(batch, error);
     }
 
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
@@ -549,6 +521,50 @@ public:
     }
 
 private:
+    // Adds each report (indexed ones keep their line) in one transaction.
+    bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return false;
+        SqliteStatement line = Prepare(m_db.get(),
+                                       "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
+                                       " what) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                       error);
+        // Not there yet: also a report whose line outlived a search index
+        // made again.
+        SqliteStatement search = Prepare(m_db.get(),
+                                         "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
+                                         " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
+                                         error);
+        bool done = line && search;
+        for (size_t i = 0; done && i < batch.size(); ++i) {
+            const IndexedReport& report = batch[i];
+            sqlite3_bind_int64(line.get(), 1, report.id);
+            sqlite3_bind_int(line.get(), 2, report.kind == ReportKind::Crash ? 1 : 0);
+            BindText(line.get(), 3, report.receivedUtc);
+            BindText(line.get(), 4, report.component);
+            BindText(line.get(), 5, report.email);
+            BindText(line.get(), 6, report.whatHappened);
+            sqlite3_bind_int64(search.get(), 1, report.id);
+            BindText(search.get(), 2, report.email);
+            BindText(search.get(), 3, report.searchText);
+            done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(search.get()) == SQLITE_DONE;
+            if (!done)
+                error = DescribeError(m_db.get(), "cannot index report " + std::to_string(report.id));
+            sqlite3_reset(line.get());
+            sqlite3_reset(search.get());
+        }
+        line.reset();
+        search.reset();
+        if (!done || !Execute(m_db.get(), "COMMIT", error)) {
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return false;
+        }
+        return true;
+    }
+
     bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& missing,
                             std::string& error)
     {
