@@ -5,6 +5,9 @@
 #
 #   scripts/test.sh            everything
 #   BREVORA_TEST_FILTER=REGEX  only the CTest tests whose names match
+#   CI=true                    a skipped test fails the run
+#
+# It ends with the time taken and "N passed, M failed, K skipped".
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -30,16 +33,28 @@ run_ctest() {  # run_ctest PRESET-DIR LABEL EXTRA-ARGS...
     local log="$dir/ctest.log"
     (cd "$dir" && ctest --output-on-failure "${filter[@]}" "$@") 2>&1 | tee "$log"
     local rc=${PIPESTATUS[0]}
-    local line
+    local line total failed_here skipped_here
     line="$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)"
-    summary+=("$label: ${line:-no result}")
+    total="$(sed -nE 's/.*failed out of ([0-9]+).*/\1/p' <<<"$line")"
+    failed_here="$(sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' <<<"$line")"
+    # CTest counts a skipped test as passed and lists it under "did not run".
+    skipped_here="$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")"
+    summary+=("$label: ${line:-no result}${skipped_here:+, $skipped_here skipped}")
     [ "$rc" -eq 0 ] || failed=1
-    totals_passed=$((totals_passed + $(echo "$line" | sed -nE 's/.*failed out of ([0-9]+).*/\1/p' | head -n1) - \
-        $(echo "$line" | sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' | head -n1)))
-    totals_failed=$((totals_failed + $(echo "$line" | sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' | head -n1)))
+    totals_passed=$((totals_passed + ${total:-0} - ${failed_here:-0} - skipped_here))
+    totals_failed=$((totals_failed + ${failed_here:-0}))
+    totals_skipped=$((totals_skipped + skipped_here))
+    if [ "${CI:-}" = true ] && [ "$skipped_here" -gt 0 ]; then
+        # Every test can run on CI (root, so the off-line tests too): a skip
+        # there means something is missing.
+        echo "==> FAILED: $label: tests skipped on CI:" >&2
+        grep -E '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" >&2
+        failed=1
+    fi
 }
 totals_passed=0
 totals_failed=0
+totals_skipped=0
 
 # Native tree: portable code and the server.
 if step "configure linux-native" cmake --preset linux-native >/dev/null &&
@@ -49,14 +64,15 @@ else
     totals_failed=$((totals_failed + 1))
 fi
 
-# Windows x86-64 tree: the program and its tests under Wine, one prefix.
+# Windows x86-64 tree: the program and its tests under Wine, side by side in
+# a pool of prefixes (scripts/wine-run.sh), each made afresh.
 if step "configure windows-x64" cmake --preset windows-x64 >/dev/null &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
-    # A fresh prefix per run; tests that share it run one at a time.
-    scripts/wine-stop.sh --state build/win64/wine
+    scripts/wine-stop.sh --pool build/win64/wine
     rm -rf build/win64/wine
-    run_ctest build/win64 wine --timeout 300
-    scripts/wine-stop.sh --state build/win64/wine
+    export BREVORA_WINE_SLOTS="$jobs"
+    run_ctest build/win64 wine --timeout 300 -j "$jobs"
+    scripts/wine-stop.sh --pool build/win64/wine
 else
     totals_failed=$((totals_failed + 1))
 fi
@@ -68,5 +84,5 @@ step "configure windows-x86" cmake --preset windows-x86 >/dev/null &&
 echo
 for s in "${summary[@]}"; do echo "$s"; done
 echo "time: $(( $(date +%s) - start )) s"
-echo "$totals_passed passed, $totals_failed failed"
+echo "$totals_passed passed, $totals_failed failed, $totals_skipped skipped"
 exit "$failed"

@@ -27,7 +27,9 @@ protected:
     void SetUp() override
     {
         if (!HaveReportServer())
-            GTEST_SKIP() << "run through with_report_server.sh, which starts the server";
+            GTEST_SKIP() << "run through with_report_server.sh, which names the server";
+        std::string error;
+        ASSERT_TRUE(StartReportServer("", error)) << error;
         ServeFile("components.txt", "Player\nLibrary\n");
     }
 
