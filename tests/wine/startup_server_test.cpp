@@ -16,6 +16,7 @@ namespace {
 
 const char kVersionFile[] = "latest_version.txt";
 const char kVersionPath[] = "/bugreport/latest_version";
+const DWORD kBrowserStartMs = 5000;
 
 // The hexadecimal number in a name "KRPxxxx.tmp".
 unsigned UniqueNumberOf(const std::wstring& name)
@@ -182,13 +183,13 @@ TEST_P(UpdateOffer, ShowsTheBoxAndFollowsTheAnswer)
         CancelForm(driver, form);
     }
 
+    // The shell starts the browser without waiting for it: a start may be
+    // recorded a moment later. A start that must not come is waited for as
+    // long as one that must.
     std::vector<std::vector<std::wstring>> starts = browser.Starts();
-    if (!c.browserArguments.empty() && starts.empty()) {
-        // The shell starts the browser without waiting for it; give it a moment.
-        for (int i = 0; i < 50 && starts.empty(); ++i) {
-            Sleep(100);
-            starts = browser.Starts();
-        }
+    for (const DWORD start = GetTickCount(); starts.empty() && GetTickCount() - start < kBrowserStartMs;) {
+        Sleep(50);
+        starts = browser.Starts();
     }
     if (c.browserArguments.empty()) {
         EXPECT_TRUE(starts.empty()) << "a browser was started with " << (starts.empty() ? "" : Narrow(starts[0].empty() ? L"" : starts[0][0]));
