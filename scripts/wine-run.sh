@@ -85,7 +85,7 @@ make_prefix() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 9>&-
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 9>&-
     wineserver -w
-    touch "$WINEPREFIX/.brevora-ready"
+    touch "$WINEPREFIX/.brevora-ready" "$WINEPREFIX/.brevora-unmanaged"
 }
 
 exec 9>"$state/lock"
@@ -136,7 +136,7 @@ if [ "$own_network" = 1 ] && unshare -n true 2>/dev/null; then
         echo "$pid" >"$state/network.pid"
         for _ in $(seq 100); do
             [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] &&
-                nsenter -t "$pid" -n ip -o addr show lo 2>/dev/null | grep -q 127.0.0.1 && break
+                nsenter -t "$pid" -n ip route show default 2>/dev/null | grep -q 127.0.0.1 && break
             sleep 0.02
         done
     fi
@@ -145,6 +145,11 @@ fi
 
 # Kept alive between programs; a second start finds the socket taken and exits.
 "${enter[@]}" wineserver -p >/dev/null 2>&1 9>&- || true
+# A prefix made before windows were unmanaged gets the setting too.
+if [ ! -f "$WINEPREFIX/.brevora-unmanaged" ]; then
+    "${enter[@]}" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 9>&-
+    touch "$WINEPREFIX/.brevora-unmanaged"
+fi
 exec 9>&-
 
 # Wine's own background processes (services, explorer) start with the first
