@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "bugreport/report_files.h"
 #include "win32/scoped_handles.h"
@@ -22,12 +22,6 @@
 // texts alone always fit the body and only the files are ever cut.
 static const int kFieldTextLimit = 0x200000 - 1;
 static const DWORD kSectionUnits = 0x200000;
-
-struct FreeDeleter
-{
-    void operator()(char* p) const { std::free(p); }
-};
-typedef std::unique_ptr<char, FreeDeleter> MallocText;
 
 // The edit's text in the ANSI code page, as the server stores it.
 static std::string ReadEditText(HWND hDlg, int id)
@@ -74,12 +68,12 @@ static bool ReadFromHandle(void* source, char* buffer, uint32_t size, uint32_t* 
 
 // Read-only and sharing everything: Brevora keeps its log open for writing
 // while the user reports, and a missing file must not be created.
-static MallocText ReadFilePayloadAt(const WCHAR* path)
+static std::string ReadFilePayloadAt(const WCHAR* path)
 {
     ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     const uint32_t size = file.IsValid() ? GetFileSize(file.Get(), NULL) : kNoFileSize;
-    return MallocText(ReadFilePayload(file.Get(), size, ReadFromHandle));
+    return ReadFilePayload(file.Get(), size, ReadFromHandle);
 }
 
 // "\.brevora\brevora.log" under the user's profile directory, or "." when
@@ -100,22 +94,18 @@ static void GetAppLogPath(WCHAR* path)
     ComposeAppLogPath(directory ? directory.get() : NULL, path, kAppLogPathSize);
 }
 
-bool GatherReportBody(HWND hDlg, char* body, size_t bodySize)
+bool GatherReportBody(HWND hDlg, std::string& body)
 {
-    const std::string email = ReadEditText(hDlg, IDC_EMAIL);
-    const std::string steps = ReadEditText(hDlg, IDC_STEPS);
-    const std::string happened = ReadEditText(hDlg, IDC_HAPPENED);
-    const std::string shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
-    const std::string systemInfo = ReadSystemInfoText();
+    ReportTexts texts;
+    texts.email = ReadEditText(hDlg, IDC_EMAIL);
+    texts.steps = ReadEditText(hDlg, IDC_STEPS);
+    texts.happened = ReadEditText(hDlg, IDC_HAPPENED);
+    texts.shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
+    texts.systemInfo = ReadSystemInfoText();
 
-    MallocText dxdiag = ReadFilePayloadAt(g_szDxDiagPath);
+    std::string dxdiag = ReadFilePayloadAt(g_szDxDiagPath);
     WCHAR logPath[kAppLogPathSize];
     GetAppLogPath(logPath);
-    MallocText log = ReadFilePayloadAt(logPath);
-    if (!dxdiag || !log)
-        return false;
-
-    const ReportTexts texts = { email.c_str(), steps.c_str(), happened.c_str(), shouldHappen.c_str(),
-                                systemInfo.c_str() };
-    return AssembleReportBody(texts, dxdiag.get(), log.get(), body, bodySize);
+    std::string log = ReadFilePayloadAt(logPath);
+    return AssembleReportBody(texts, std::move(dxdiag), std::move(log), body);
 }

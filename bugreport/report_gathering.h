@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include <cstddef>
+#include <string>
 
-// Fills body (bodySize bytes, zeroed) with the nine records. Returns false
-// when a buffer cannot be had.
-bool GatherReportBody(HWND hDlg, char* body, size_t bodySize);
+// The nine records, at most kReportBodySize - 1 bytes. Returns false when
+// they cannot be made to fit; throws std::bad_alloc when memory runs out.
+bool GatherReportBody(HWND hDlg, std::string& body);

@@ -2,28 +2,18 @@
 
 #include <wininet.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <cwchar>
-#include <memory>
+#include <new>
+#include <string>
 
 #include "win32/scoped_handles.h"
 #include "win32/internet_session.h"
-#include "report_format/record_format.h"
 #include "bugreport/report_gathering.h"
 
 static const WCHAR kReportPath[] = L"/bugreport/report/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 static const DWORD kContentTypeHeaderLength = 47;
 
-// A server that takes the connection and never answers must not hold the
-// form for ever; a 20 MiB body on a slow line needs the generous send time.
-static const InternetTimeouts kUploadTimeouts = { 15000, 120000, 60000 };
-
-struct FreeDeleter
-{
-    void operator()(char* p) const { std::free(p); }
-};
 
 static bool IsAccepted(HINTERNET request)
 {
@@ -34,7 +24,7 @@ static bool IsAccepted(HINTERNET request)
     return status >= 200 && status < 300;
 }
 
-bool PostBugReport(HWND hDlg)
+static bool PostGatheredReport(HWND hDlg)
 {
     ReportServerConnection server;
     if (!ConnectToReportServer(kUploadTimeouts, server))
@@ -46,14 +36,24 @@ bool PostBugReport(HWND hDlg)
     if (!request.IsValid())
         return false;
 
-    std::unique_ptr<char, FreeDeleter> body(static_cast<char*>(std::calloc(kReportBodySize, 1)));
-    if (!body || !GatherReportBody(hDlg, body.get(), kReportBodySize))
+    std::string body;
+    if (!GatherReportBody(hDlg, body))
         return false;
 
     WCHAR header[kContentTypeHeaderLength + 1];
     wcscpy_s(header, kContentTypeHeader);
-    if (!HttpSendRequestW(request.Get(), header, kContentTypeHeaderLength, body.get(),
-                          static_cast<DWORD>(std::strlen(body.get()))))
+    if (!HttpSendRequestW(request.Get(), header, kContentTypeHeaderLength, &body[0], static_cast<DWORD>(body.size())))
         return false;
     return IsAccepted(request.Get());
+}
+
+bool PostBugReport(HWND hDlg)
+{
+    // Memory that runs out while the report is put together is a failed
+    // upload like any other: the user may try again or go back to the form.
+    try {
+        return PostGatheredReport(hDlg);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }

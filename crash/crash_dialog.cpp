@@ -4,6 +4,7 @@
 
 #include "win32/escape_to_dialog.h"
 #include "build_settings.h"
+#include "crash/crash_upload.h"
 #include "crash/email.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
@@ -14,6 +15,10 @@ HANDLE g_hSendThread = NULL;
 
 static const UINT kCloseDelayMs = 5000;
 static const char kCommentsKey[] = "Comments";
+static const WCHAR kUnsentText[] =
+    L"The crash report could not be sent: no mail program took it, and the report server could not be "
+    L"reached.\n\nThe crash dump is in this folder:\n\n";
+static const WCHAR kUnsentAdvice[] = L"\n\nYou can send it to the Brevora developers yourself.";
 
 std::string ToUtf8(const std::wstring& text)
 {
@@ -48,6 +53,7 @@ void OnSendReport(HWND hwnd)
     g_hSendThread = NULL;
     g_sendParams.hDlg = hwnd;
     g_sendParams.fields = g_crashFields;
+    g_sendParams.unsent = false;
 
     // From here on g_sendParams belongs to the sending thread; this thread
     // does not touch it again.
@@ -74,7 +80,11 @@ DWORD WINAPI SendThreadProc(LPVOID parameter)
                 email.AddAttachment(*file.path, file.name);
         }
 
-        email.Send();  // the dialog closes the same way whatever the outcome
+        // The mail first; when it cannot go out, the report server. A mail
+        // the user discarded stays unsent: that was the user's choice.
+        const ULONG result = email.SendMail();
+        if (result != SUCCESS_SUCCESS && result != MAPI_USER_ABORT)
+            p->unsent = !PostCrashReport(p->fields[kCommentsKey], p->dumpPath, p->logPath, p->confPath);
         PostMessageW(p->hDlg, WM_APP, 1, 0);
     }
     return 0;
@@ -92,6 +102,50 @@ static void OnInitDialog(HWND hwnd)
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     RouteEscapeToDialog(GetDlgItem(hwnd, IDC_COMMENTS));
     SetFocus(GetDlgItem(hwnd, IDC_COMMENTS));
+}
+
+std::wstring GetDumpFolder(const std::string& dumpPath)
+{
+    const std::string path = dumpPath.empty() ? std::string(".") : dumpPath;
+    const int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, NULL, 0);
+    if (length == 0)
+        return std::wstring();
+    std::vector<WCHAR> wide(length);
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
+
+    DWORD size = GetFullPathNameW(wide.data(), 0, NULL, NULL);
+    if (size == 0)
+        return std::wstring(wide.data());
+    std::vector<WCHAR> full(size);
+    LPWSTR filePart = NULL;
+    size = GetFullPathNameW(wide.data(), static_cast<DWORD>(full.size()), full.data(), &filePart);
+    if (size == 0 || size >= full.size())
+        return std::wstring(wide.data());
+    if (!dumpPath.empty() && filePart != NULL)
+        *filePart = L'\0';
+    std::wstring folder = full.data();
+    if (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();  // "C:\\Crashes", but "C:\\" stays a root
+    return folder;
+}
+
+// The report went nowhere: the user learns where the dump is, so that it can
+// still reach the developers.
+static void WarnReportUnsent(HWND hwnd)
+{
+    const std::wstring text = kUnsentText + GetDumpFolder(g_sendParams.dumpPath) + kUnsentAdvice;
+    MessageBoxW(hwnd, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
+}
+
+static void OnCloseTimer(HWND hwnd)
+{
+    // A second tick while the warning is up must not end the dialog under it.
+    KillTimer(hwnd, 0);
+    // The sending thread has ended (OnSendThreadDone waited for it), so its
+    // outcome can be read.
+    if (g_sendParams.unsent)
+        WarnReportUnsent(hwnd);
+    EndDialog(hwnd, 1);
 }
 
 static void OnSendThreadDone(HWND hwnd)
@@ -122,7 +176,7 @@ INT_PTR CALLBACK CrashDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
         return TRUE;
 
     case WM_TIMER:
-        EndDialog(hwnd, 1);
+        OnCloseTimer(hwnd);
         return FALSE;
 
     case WM_CLOSE:

@@ -16,6 +16,10 @@ struct SendParams
     std::string confPath;
     std::string logPath;
     StringMap fields;
+    // Set by the sending thread before it ends: neither the mail nor the
+    // upload delivered the report (a mail the user discarded counts as
+    // delivered: the user chose).
+    bool unsent;
 };
 
 extern SendParams g_sendParams;
@@ -29,6 +33,10 @@ void OnCommentsChanged(HWND hwnd);
 void OnSendReport(HWND hwnd);
 DWORD WINAPI SendThreadProc(LPVOID parameter);
 std::string ToUtf8(const std::wstring& text);
+
+// The folder that holds the dump (of an empty path: the current folder), as
+// the warning about an unsent report names it.
+std::wstring GetDumpFolder(const std::string& dumpPath);
 
 // True while a sending thread has been started and has not ended.
 bool IsSendThreadRunning();

@@ -95,8 +95,13 @@ static void AppendRecipients(const StringMap& map, ULONG recipClass, std::vector
 
 bool CEmail::Send()
 {
+    return SendMail() == SUCCESS_SUCCESS;
+}
+
+ULONG CEmail::SendMail()
+{
     if (!EnsureMapi())
-        return false;
+        return MAPI_E_FAILURE;
 
     const size_t nRecipAll = m_from.size() + m_to.size() + m_cc.size() + m_bcc.size();
     const size_t nFiles = m_attachments.size();
@@ -129,5 +134,5 @@ bool CEmail::Send()
     message.nFileCount = static_cast<ULONG>(nFiles);
     message.lpFiles = nFiles > 0 ? files.data() : NULL;
 
-    return m_pfnMAPISendMail(0, 0, &message, MAPI_DIALOG, 0) == SUCCESS_SUCCESS;
+    return m_pfnMAPISendMail(0, 0, &message, MAPI_DIALOG, 0);
 }

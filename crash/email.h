@@ -27,6 +27,9 @@ public:
 
     // Shows the mail program's compose window; true when it reports success.
     bool Send();
+    // The same, with the mail program's answer: MAPISendMail's result, or
+    // MAPI_E_FAILURE when the library or one of its entry points is missing.
+    ULONG SendMail();
 
 private:
     BOOL LoadMapi();

@@ -1,7 +1,5 @@
 #include "report_format/base64.h"
 
-#include <array>
-#include <cstdlib>
 #include <cstring>
 
 static constexpr char kAlphabet[] =
@@ -85,16 +83,14 @@ size_t Base64EncodeEnd(Base64State* state, char* out)
     return written;
 }
 
-char* Base64Encode(uint32_t length, const char* bytes)
+std::string Base64Encode(uint32_t length, const char* bytes)
 {
     // size_t arithmetic: length * 4 must not wrap for inputs above 1 GiB.
-    const size_t size = static_cast<size_t>(length) * 4 / 3 + 4;
-    char* text = static_cast<char*>(std::malloc(size));
-    if (text == nullptr)
-        return nullptr;
-
+    // Room for the terminator that Base64EncodeEnd writes.
+    std::string text(static_cast<size_t>(length) * 4 / 3 + 4, '\0');
     Base64State state = {0, {0, 0}};
-    size_t written = Base64EncodeBlock(&state, length, bytes, text);
-    Base64EncodeEnd(&state, text + written);
+    size_t written = Base64EncodeBlock(&state, length, bytes, &text[0]);
+    written += Base64EncodeEnd(&state, &text[written]);
+    text.resize(written);
     return text;
 }

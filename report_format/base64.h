@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Bytes carried over between blocks: an encoder works on groups of three.
 struct Base64State
@@ -24,7 +25,6 @@ size_t Base64EncodeBlock(Base64State* state, uint32_t length, const char* bytes,
 // Returns the characters written, the NUL not counted.
 size_t Base64EncodeEnd(Base64State* state, char* out);
 
-// Encodes length bytes (no terminator needed) into a new NUL-terminated text
-// of length * 4 / 3 + 4 bytes from malloc, which the caller frees. Returns
-// nullptr when the allocation fails.
-char* Base64Encode(uint32_t length, const char* bytes);
+// Encodes length bytes (no terminator needed). Throws std::bad_alloc when
+// memory runs out.
+std::string Base64Encode(uint32_t length, const char* bytes);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The size reported for a file that cannot be opened or measured.
 const uint32_t kNoFileSize = 0xFFFFFFFF;
@@ -16,6 +17,5 @@ typedef bool (*ReadFileFn)(void* source, char* buffer, uint32_t size, uint32_t* 
 // The payload of a file of size bytes: the placeholder for a file that is
 // missing, unmeasurable or empty; the empty text when the one read fails or
 // comes short; else the wrapped base64 of the bytes before the first NUL.
-// Returns text from malloc (caller frees), or nullptr when an allocation
-// fails.
-char* ReadFilePayload(void* source, uint32_t size, ReadFileFn read);
+// Throws std::bad_alloc when memory runs out.
+std::string ReadFilePayload(void* source, uint32_t size, ReadFileFn read);

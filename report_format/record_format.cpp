@@ -1,6 +1,5 @@
 #include "report_format/record_format.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "report_format/base64.h"
@@ -36,44 +35,31 @@ size_t GetWrappedLength(size_t length)
     return length == 0 ? 0 : length + (length - 1) / kBase64LineLength;
 }
 
-char* WrapBase64Lines(const char* text, size_t length)
+std::string WrapBase64Lines(const char* text, size_t length)
 {
-    char* wrapped = static_cast<char*>(std::malloc(GetWrappedLength(length) + 1));
-    if (wrapped == nullptr)
-        return nullptr;
-
-    char* out = wrapped;
+    std::string wrapped;
+    wrapped.reserve(GetWrappedLength(length));
     for (size_t start = 0; start < length; start += kBase64LineLength) {
         if (start > 0)
-            *out++ = '\n';
+            wrapped += '\n';
         const size_t line = length - start < kBase64LineLength ? length - start : kBase64LineLength;
-        std::memcpy(out, text + start, line);
-        out += line;
+        wrapped.append(text + start, line);
     }
-    *out = '\0';
     return wrapped;
 }
 
-char* MakeFilePayload(const char* bytes, size_t size)
+std::string MakeFilePayload(const char* bytes, size_t size)
 {
-    if (size == 0) {
-        char* placeholder = static_cast<char*>(std::malloc(sizeof kEmptyFilePayload));
-        if (placeholder != nullptr)
-            std::memcpy(placeholder, kEmptyFilePayload, sizeof kEmptyFilePayload);
-        return placeholder;
-    }
+    if (size == 0)
+        return kEmptyFilePayload;
 
     // The reporter reads the file as a C string: only the bytes before the
     // first NUL travel.
     const void* nul = std::memchr(bytes, '\0', size);
     const size_t used = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
 
-    char* encoded = Base64Encode(static_cast<uint32_t>(used), bytes);
-    if (encoded == nullptr)
-        return nullptr;
-    char* wrapped = WrapBase64Lines(encoded, std::strlen(encoded));
-    std::free(encoded);
-    return wrapped;
+    const std::string encoded = Base64Encode(static_cast<uint32_t>(used), bytes);
+    return WrapBase64Lines(encoded.data(), encoded.size());
 }
 
 size_t GetRecordLength(ReportRecord record, size_t payloadLength)
@@ -82,24 +68,18 @@ size_t GetRecordLength(ReportRecord record, size_t payloadLength)
 }
 
 // Appends without a fit check; the caller has made sure it fits.
-static char* PutRecord(char* end, ReportRecord record, const char* payload, size_t payloadLength)
+static void PutRecord(std::string& body, ReportRecord record, const char* payload, size_t payloadLength)
 {
-    const size_t keyLength = std::strlen(kRecordKeys[record]);
-    std::memcpy(end, kRecordKeys[record], keyLength);
-    end += keyLength;
-    std::memcpy(end, payload, payloadLength);
-    end += payloadLength;
-    std::memcpy(end, kRecordEnd, sizeof kRecordEnd);  // with the terminator
-    return end + (sizeof kRecordEnd - 1);
+    body += kRecordKeys[record];
+    body.append(payload, payloadLength);
+    body += kRecordEnd;
 }
 
-bool AppendRecord(char* body, size_t bodySize, ReportRecord record, const char* payload)
+bool AppendRecord(std::string& body, size_t bodySize, ReportRecord record, const std::string& payload)
 {
-    const size_t used = std::strlen(body);
-    const size_t payloadLength = std::strlen(payload);
-    if (bodySize - used <= GetRecordLength(record, payloadLength))
+    if (body.size() >= bodySize || bodySize - body.size() <= GetRecordLength(record, payload.size()))
         return false;  // no room for the record and the terminator
-    PutRecord(body + used, record, payload, payloadLength);
+    PutRecord(body, record, payload.data(), payload.size());
     return true;
 }
 
@@ -118,9 +98,9 @@ const char* CutToNewestLines(const char* payload, size_t room)
     return p;
 }
 
-bool AppendReportRecords(char* body, size_t bodySize, const char* const payloads[REPORT_RECORD_COUNT])
+bool AppendReportRecords(std::string& body, size_t bodySize, const std::string payloads[REPORT_RECORD_COUNT])
 {
-    const size_t used = std::strlen(body);
+    const size_t used = body.size();
     if (used >= bodySize)
         return false;
     const size_t available = bodySize - 1 - used;  // the terminator stays
@@ -128,19 +108,19 @@ bool AppendReportRecords(char* body, size_t bodySize, const char* const payloads
     size_t lengths[REPORT_RECORD_COUNT];
     size_t total = 0;
     for (int i = 0; i < REPORT_RECORD_COUNT; ++i) {
-        lengths[i] = std::strlen(payloads[i]);
+        lengths[i] = payloads[i].size();
         total += GetRecordLength(static_cast<ReportRecord>(i), lengths[i]);
     }
 
-    const char* dxdiag = payloads[RECORD_ATTACHMENT];
-    const char* log = payloads[RECORD_ATTACHMENT_LOG];
+    const char* dxdiag = payloads[RECORD_ATTACHMENT].c_str();
+    const char* log = payloads[RECORD_ATTACHMENT_LOG].c_str();
     if (total > available) {
         // The log's newest lines matter most, and it is the one that grows.
         const size_t withoutLog = total - lengths[RECORD_ATTACHMENT_LOG];
         if (withoutLog <= available) {
             log = CutToNewestLines(log, available - withoutLog);
         } else {
-            log = payloads[RECORD_ATTACHMENT_LOG] + lengths[RECORD_ATTACHMENT_LOG];
+            log += lengths[RECORD_ATTACHMENT_LOG];
             const size_t withoutFiles = withoutLog - lengths[RECORD_ATTACHMENT];
             if (withoutFiles > available)
                 return false;
@@ -148,16 +128,19 @@ bool AppendReportRecords(char* body, size_t bodySize, const char* const payloads
         }
         lengths[RECORD_ATTACHMENT] = std::strlen(dxdiag);
         lengths[RECORD_ATTACHMENT_LOG] = std::strlen(log);
+        total = 0;
+        for (int i = 0; i < REPORT_RECORD_COUNT; ++i)
+            total += GetRecordLength(static_cast<ReportRecord>(i), lengths[i]);
     }
 
-    char* end = body + used;
+    body.reserve(used + total);
     for (int i = 0; i < REPORT_RECORD_COUNT; ++i) {
-        const char* payload = payloads[i];
+        const char* payload = payloads[i].c_str();
         if (i == RECORD_ATTACHMENT)
             payload = dxdiag;
         else if (i == RECORD_ATTACHMENT_LOG)
             payload = log;
-        end = PutRecord(end, static_cast<ReportRecord>(i), payload, lengths[i]);
+        PutRecord(body, static_cast<ReportRecord>(i), payload, lengths[i]);
     }
     return true;
 }

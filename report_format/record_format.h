@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The records of a report, in the order they are sent.
 enum ReportRecord
@@ -23,7 +24,8 @@ enum ReportRecord
 // Characters per line of a wrapped file payload.
 const size_t kBase64LineLength = 100;
 
-// The upload's body buffer, terminator included; the body never grows.
+// The most a body may take, counted with a terminator: 20 MiB less one byte
+// travel at most.
 const size_t kReportBodySize = 20971520;
 
 // The payload sent for an empty or missing file: "WFhY" (the base64 of
@@ -42,24 +44,23 @@ size_t GetWrappedLength(size_t length);
 
 // Copies a base64 text, inserting a line feed before its 101st, 201st, ...
 // character: lines of exactly 100 characters, the last one 1 to 100, no
-// line feed after it. Returns a NUL-terminated text from malloc (caller
-// frees), or nullptr when the allocation fails.
-char* WrapBase64Lines(const char* text, size_t length);
+// line feed after it.
+std::string WrapBase64Lines(const char* text, size_t length);
 
 // The payload of a file whose size bytes were read whole: the placeholder
 // when size is 0, else the base64 of the bytes before the first NUL byte,
 // wrapped. A file that could not be read has no payload at all, which the
-// caller sends as an empty text. Returns text from malloc (caller frees), or
-// nullptr when an allocation fails.
-char* MakeFilePayload(const char* bytes, size_t size);
+// caller sends as an empty text.
+std::string MakeFilePayload(const char* bytes, size_t size);
 
 // Bytes that a record with a payload of payloadLength characters occupies.
 size_t GetRecordLength(ReportRecord record, size_t payloadLength);
 
-// Appends one record at the end of body (its first NUL byte); bodySize is
-// the buffer's size, terminator included. Returns false, leaving body as it
-// was, when the record does not fit.
-bool AppendRecord(char* body, size_t bodySize, ReportRecord record, const char* payload);
+// Appends one record to body, which may grow to bodySize - 1 bytes (the
+// size counts a terminator, as the body buffer of earlier versions did, so
+// the limit on the wire stays where it was). Returns false, leaving body as
+// it was, when the record does not fit.
+bool AppendRecord(std::string& body, size_t bodySize, ReportRecord record, const std::string& payload);
 
 // The newest part of a wrapped file payload that fits in room characters:
 // a pointer to the first kept line (to the terminator when not even the last
@@ -68,7 +69,11 @@ bool AppendRecord(char* body, size_t bodySize, ReportRecord record, const char* 
 const char* CutToNewestLines(const char* payload, size_t room);
 
 // Appends all nine records, payloads[i] being the payload of record i. When
-// they do not all fit in bodySize, the application log is cut to its newest
-// lines, and if that is not enough it goes empty and the diagnostic report
-// is cut too. Returns false, leaving body as it was, when even that fails.
-bool AppendReportRecords(char* body, size_t bodySize, const char* const payloads[REPORT_RECORD_COUNT]);
+// they do not all fit in bodySize (as for AppendRecord), the application log
+// is cut to its newest lines, and if that is not enough it goes empty and the
+// diagnostic report is cut too. Returns false, leaving body as it was, when
+// even that fails.
+bool AppendReportRecords(std::string& body, size_t bodySize, const std::string payloads[REPORT_RECORD_COUNT]);
+
+// All functions that return or fill a text throw std::bad_alloc when memory
+// runs out.

@@ -1,54 +1,33 @@
 #include "report_format/upload_body.h"
 
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
-#include <memory>
+#include <utility>
 
 #include "report_format/base64.h"
-#include "report_format/record_format.h"
 
 const char kDxDiagAttachmentName[] = "user_info.txt";
 const char kLogAttachmentName[] = "brevora_log.txt";
 
-namespace {
-
-struct FreeDeleter
+static std::string EncodeText(const std::string& text)
 {
-    void operator()(char* p) const { std::free(p); }
-};
-typedef std::unique_ptr<char, FreeDeleter> MallocText;
-
-MallocText EncodeText(const char* text)
-{
-    return MallocText(Base64Encode(static_cast<uint32_t>(std::strlen(text)), text));
+    return Base64Encode(static_cast<uint32_t>(std::strlen(text.c_str())), text.c_str());
 }
 
-}  // namespace
-
-bool AssembleReportBody(const ReportTexts& texts, const char* dxdiagPayload, const char* logPayload, char* body,
-                        size_t bodySize)
+bool AssembleReportBody(const ReportTexts& texts, std::string dxdiagPayload, std::string logPayload,
+                        std::string& body, size_t bodySize)
 {
-    if (bodySize == 0)
-        return false;
-    body[0] = '\0';
-
-    MallocText encoded[] = {
+    body.clear();
+    const std::string payloads[REPORT_RECORD_COUNT] = {
         EncodeText(texts.email),
         EncodeText(texts.steps),
         EncodeText(texts.happened),
         EncodeText(texts.shouldHappen),
         EncodeText(texts.systemInfo),
         EncodeText(kDxDiagAttachmentName),
+        std::move(dxdiagPayload),
         EncodeText(kLogAttachmentName),
-    };
-    for (const MallocText& text : encoded) {
-        if (!text)
-            return false;
-    }
-
-    const char* const payloads[REPORT_RECORD_COUNT] = {
-        encoded[0].get(), encoded[1].get(), encoded[2].get(), encoded[3].get(), encoded[4].get(),
-        encoded[5].get(), dxdiagPayload,    encoded[6].get(), logPayload,
+        std::move(logPayload),
     };
     return AppendReportRecords(body, bodySize, payloads);
 }

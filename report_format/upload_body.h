@@ -4,24 +4,29 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
-// The texts of a report, 8-bit in the ANSI code page, NUL-terminated.
+#include "report_format/record_format.h"
+
+// The texts of a report, 8-bit in the ANSI code page; each travels up to its
+// first NUL byte, as the C string it was read as.
 struct ReportTexts
 {
-    const char* email;
-    const char* steps;         // description1
-    const char* happened;      // description2
-    const char* shouldHappen;  // description3
-    const char* systemInfo;    // description4: the joined section
+    std::string email;
+    std::string steps;         // description1
+    std::string happened;      // description2
+    std::string shouldHappen;  // description3
+    std::string systemInfo;    // description4: the joined section
 };
 
 // Attachment names as the server files them.
 extern const char kDxDiagAttachmentName[];  // "user_info.txt"
 extern const char kLogAttachmentName[];     // "brevora_log.txt"
 
-// Appends the nine records to body (bodySize bytes, terminator included,
-// starting empty). When they do not fit, the log and then the diagnostic
-// report are cut to their newest lines. Returns false, with body empty,
-// when an allocation fails or even the texts alone do not fit.
-bool AssembleReportBody(const ReportTexts& texts, const char* dxdiagPayload, const char* logPayload, char* body,
-                        size_t bodySize);
+// The nine records as one body of at most bodySize - 1 bytes (see
+// AppendRecord). When they do not fit, the log and then the diagnostic report
+// are cut to their newest lines. Returns false, with body empty, when even
+// the texts alone do not fit; throws std::bad_alloc when memory runs out.
+// The payloads are taken over (move them in: no copy of a large file).
+bool AssembleReportBody(const ReportTexts& texts, std::string dxdiagPayload, std::string logPayload,
+                        std::string& body, size_t bodySize = kReportBodySize);

@@ -40,7 +40,7 @@ MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=1073741824 "$native/bin
 port="$(sed -n 's/^BREVORA_REPORT_SERVER_PORT:STRING=//p' "$win/CMakeCache.txt")"
 server="$native/bin/brevora-report-server"
 mkdir -p "$work/data"
-"$server" serve --data "$work/data" --listen "127.0.0.1:$port" 2>"$work/server.log" </dev/null &
+"$server" serve --data "$work/data" --listen "127.0.0.1:$port" --rate-limit off 2>"$work/server.log" </dev/null &
 server_pid=$!
 trap 'kill $server_pid 2>/dev/null; wait $server_pid 2>/dev/null; scripts/wine-stop.sh --state "$state"; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
@@ -68,16 +68,13 @@ PY
     ms="$(sed -n 's/.*click_to_thanks_ms=\([0-9]*\).*/\1/p' <<<"$result")"
     peak="$(sed -n 's/.*peak_private_bytes=\([0-9]*\).*/\1/p' <<<"$result")"
     [ -n "$ms" ] || { echo "no upload for $mib MiB: $result" >&2; exit 1; }
-    python3 - "$work/data/reports.db" "$work/body" <<'PY'
-import sqlite3, sys
-con = sqlite3.connect(sys.argv[1])
-body = con.execute("SELECT raw_body FROM reports ORDER BY id DESC LIMIT 1").fetchone()[0]
-open(sys.argv[2], "wb").write(body)
-PY
-    bytes="$(stat -c %s "$work/body")"
+    # The body as the server stored it; export prints the newest report last.
+    rm -rf "$work/reports"
+    body="$("$server" export --data "$work/data" --all "$work/reports" | tail -n 1)/raw_body"
+    bytes="$(stat -c %s "$body")"
     # The reporter's one header; no 100-continue round trip, as WinINet sends none.
     curl_s="$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -H 'Expect:' \
-        -H 'Content-Type: application/x-www-form-urlencoded' --data-binary @"$work/body" \
+        -H 'Content-Type: application/x-www-form-urlencoded' --data-binary @"$body" \
         "http://127.0.0.1:$port/bugreport/report/")"
     [ "${curl_s%% *}" = 201 ] || { echo "curl got ${curl_s%% *}" >&2; exit 1; }
     curl_ms="$(awk -v t="${curl_s#* }" 'BEGIN { printf "%.0f", t * 1000 }')"

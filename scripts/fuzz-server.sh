@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the report server's upload body parser with libFuzzer for a bounded
+# Fuzzes the report server's upload body parsers (bug report and crash
+# report) with libFuzzer for a bounded
 # time, starting from the seed corpus in server/fuzz/corpus. New inputs go to
 # the working corpus under the output folder, crashes to its artifacts/.
 #
@@ -22,6 +23,7 @@ clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
     "$root/server/report_parser.cpp" \
     "$root/server/base64_decode.cpp" \
     "$root/report_format/base64.cpp" \
+    "$root/report_format/crash_body.cpp" \
     "$root/report_format/record_format.cpp" \
     -o "$out/report_parser_fuzzer"
 

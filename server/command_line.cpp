@@ -1,6 +1,9 @@
 #include "server/command_line.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
+#include <map>
 
 namespace {
 
@@ -13,34 +16,56 @@ const char kProgramUsage[] =
     "  serve    receive reports over HTTP and store them\n"
     "  list     one line per stored report\n"
     "  show     every field of one report\n"
-    "  export   one report's attachments and texts as files\n"
+    "  export   one report's attachments and texts, or every stored field of every\n"
+    "           report, as files\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
 const char kServeUsage[] =
-    "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES] [--fail-uploads]\n"
+    "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES]\n"
+    "                                  [--max-crash-body BYTES] [--fail-uploads] [LIMITS]\n"
     "\n"
-    "Receives bug reports over HTTP and stores them in DIR/reports.db.\n"
+    "Receives bug reports and crash reports over HTTP and stores them in DIR/reports.db.\n"
     "\n"
     "  GET  /bugreport/components/    answers with DIR/components.txt\n"
     "  GET  /bugreport/latest_version answers with DIR/latest_version.txt\n"
     "  POST /bugreport/report/        stores one report, answers 201 and its id\n"
+    "  POST /bugreport/crash/         stores one crash report, answers 201 and its id\n"
     "\n"
     "Options:\n"
     "  --data DIR          data folder, made when missing\n"
     "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8080; port 0: any free port;\n"
     "                      IPv6 as [::1]:8080)\n"
-    "  --max-body BYTES    largest accepted upload, suffix K, M or G allowed (default 32M)\n"
+    "  --max-body BYTES    largest accepted report, suffix K, M or G allowed (default 32M)\n"
+    "  --max-crash-body BYTES\n"
+    "                      largest accepted crash report (default 64M, the reporter's largest)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
+    "\n"
+    "Limits (per client address; see docs/server.md):\n"
+    "  --header-timeout SECONDS        request line and headers within (default 10)\n"
+    "  --body-min-rate BYTES           slowest body accepted, bytes a second, K or M\n"
+    "                                  allowed, 0 for none (default 8K)\n"
+    "  --body-rate-window SECONDS      averaged over (default 10)\n"
+    "  --body-grace SECONDS            no rate asked before (default 10)\n"
+    "  --max-connections-per-address N open at once from one address, 0 for no cap\n"
+    "                                  (default 16)\n"
+    "  --max-connections N             served at once; more wait (default 256)\n"
+    "  --rate-limit RULES              uploads, such as 10/min,100/day (the default);\n"
+    "                                  units s, min, h, day; off for none\n"
+    "  --query-rate-limit RULES        queries (default 60/min,1000/day)\n"
+    "  --min-free BYTES|PERCENT        refuse uploads (507) while the data folder's\n"
+    "                                  disk has less free (default the smaller of 1G\n"
+    "                                  and 5%; 0 for none)\n"
     "\n"
     "Logs one line per request on standard error. Stops on SIGINT or SIGTERM.\n";
 
 const char kListUsage[] =
     "Usage: brevora-report-server list --data DIR\n"
     "\n"
-    "Prints one line per stored report: id, received time (UTC), e-mail and the\n"
-    "first line of the first description, separated by tabs.\n";
+    "Prints one line per stored report: id, kind (bug or crash), received time\n"
+    "(UTC), e-mail and the first line of the first description (of a crash\n"
+    "report: of its comment), separated by tabs.\n";
 
 const char kShowUsage[] =
     "Usage: brevora-report-server show --data DIR ID\n"
@@ -49,41 +74,32 @@ const char kShowUsage[] =
 
 const char kExportUsage[] =
     "Usage: brevora-report-server export --data DIR ID OUTDIR\n"
+    "       brevora-report-server export --data DIR --all OUTDIR\n"
     "\n"
-    "Writes the attachments of report ID into OUTDIR under their names, and its\n"
-    "text fields into OUTDIR/report.txt. OUTDIR is made when missing.\n";
+    "Writes the attachments of report ID (of a crash report: the dump, the log\n"
+    "and the configuration) into OUTDIR under their names, and its text fields\n"
+    "into OUTDIR/report.txt. OUTDIR is made when missing.\n"
+    "\n"
+    "With --all, writes every stored report into OUTDIR/ID/, one file per stored\n"
+    "field, byte for byte, named after the field, and the file kind (bug or\n"
+    "crash). A bug report's fields: received_utc, peer, user_agent, email,\n"
+    "description1, description2, description3, system_info, attachment_name,\n"
+    "attachment, attachment_state (content, placeholder or empty),\n"
+    "attachment_log_name, attachment_log, attachment_log_state and raw_body (the\n"
+    "body as received). A crash report's: received_utc, peer, user_agent,\n"
+    "comment, attachment_dump_name, attachment_dump, attachment_dump_state,\n"
+    "attachment_log_name, attachment_log, attachment_log_state,\n"
+    "attachment_conf_name, attachment_conf, attachment_conf_state and raw_body.\n"
+    "Prints each report's folder, oldest first.\n";
 
-bool ParseCommand(const std::string& word, Command& command)
+struct CommandName
 {
-    if (word == "serve")
-        command = Command::Serve;
-    else if (word == "list")
-        command = Command::List;
-    else if (word == "show")
-        command = Command::Show;
-    else if (word == "export")
-        command = Command::Export;
-    else
-        return false;
-    return true;
-}
+    Command command;
+    const char* name;
+};
 
-const char* NameCommand(Command command)
-{
-    switch (command) {
-    case Command::Serve:
-        return "serve";
-    case Command::List:
-        return "list";
-    case Command::Show:
-        return "show";
-    case Command::Export:
-        return "export";
-    case Command::None:
-        break;
-    }
-    return "";
-}
+const CommandName kCommands[] = {
+    {Command::Serve, "serve"}, {Command::List, "list"}, {Command::Show, "show"}, {Command::Export, "export"}};
 
 bool ParseByteCount(const std::string& text, uint64_t& bytes)
 {
@@ -128,6 +144,33 @@ bool ParseId(const std::string& text, int64_t& id)
     return value >= 1;
 }
 
+// --help acts the moment it is read: nothing after it counts, and mistakes
+// before it are only collected (extras), so help wins over them.
+void AddHelpFlag(CLI::App& app)
+{
+    app.add_flag_callback("-h,--help", [] { throw CLI::CallForHelp(); })->trigger_on_parse();
+}
+
+// "--port=80" is the option "--port".
+std::string NameOption(const std::string& arg)
+{
+    return arg.substr(0, arg.find('='));
+}
+
+// CLI11 stops at the first option given a value it cannot take: a flag with
+// "=VALUE", or else an option that wants a value as the last argument (any
+// other argument after it is taken as its value).
+std::string DescribeMismatch(const std::vector<std::string>& args, const CLI::App& command)
+{
+    for (const std::string& arg : args) {
+        const CLI::Option* option = command.get_option_no_throw(NameOption(arg));
+        if (option != nullptr && option->get_items_expected_max() == 0 && arg.find('=') != std::string::npos)
+            return "unknown option '" + NameOption(arg) + "' for " + command.get_name() + " (try " +
+                   command.get_name() + " --help)";
+    }
+    return "option " + NameOption(args.back()) + " needs a value";
+}
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error)
@@ -136,82 +179,116 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     ParseListenAddress(kDefaultListenAddress, line.listen, error);
     error.clear();
 
-    if (args.empty()) {
-        error = "no command given (try --help)";
+    CLI::App app("brevora-report-server");
+    // Our own help texts and messages: CLI11's formatter is not used.
+    app.set_help_flag();
+    AddHelpFlag(app);
+    app.allow_extras();
+    // A second command word is an argument of the first, not a command.
+    app.require_subcommand(0, 1);
+
+    std::vector<std::string> positionals;
+    std::string unused;
+    std::string listen = kDefaultListenAddress;
+    std::string maxBody;
+    std::string maxCrashBody;
+    CLI::Option* maxBodyOption = nullptr;
+    std::map<std::string, std::string> limitValues;  // serve's limit options, read below
+    std::map<std::string, CLI::Option*> limitOptions;
+    CLI::Option* maxCrashBodyOption = nullptr;
+    for (const CommandName& entry : kCommands) {
+        CLI::App* sub = app.add_subcommand(entry.name);
+        AddHelpFlag(*sub);
+        // Unknown options are reported by us, naming the command.
+        sub->allow_extras();
+        sub->add_option("--data", line.dataDir)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        sub->add_option("arguments", positionals);
+        // Never filled: while a positional is still open, CLI11 takes "--" as
+        // the end of the options; otherwise it would leave the command there.
+        sub->add_option("never-filled", unused);
+        if (entry.command == Command::Serve) {
+            sub->add_option("--listen", listen)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            maxBodyOption =
+                sub->add_option("--max-body", maxBody)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            maxCrashBodyOption = sub->add_option("--max-crash-body", maxCrashBody)
+                                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            sub->add_flag("--fail-uploads", line.failUploads)->disable_flag_override();
+            for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
+                limitOptions[*name] = sub->add_option(*name, limitValues[*name])
+                                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            }
+        } else if (entry.command == Command::Export) {
+            sub->add_flag("--all", line.allReports)->disable_flag_override();
+        }
+    }
+
+    bool help = false;
+    bool mismatch = false;
+    std::string problem;
+    try {
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::CallForHelp&) {
+        help = true;
+    } catch (const CLI::ArgumentMismatch&) {
+        mismatch = true;
+    } catch (const CLI::ParseError& e) {
+        problem = e.what();
+    }
+
+    // Before the command: a word that is not one, even beside --help.
+    const std::vector<std::string> strays = app.remaining();
+    if (!strays.empty()) {
+        const std::string& word = strays.front();
+        const bool option = !word.empty() && word[0] == '-';
+        error = (option ? "unknown option '" : "unknown command '") + word + "' (try --help)";
         return false;
     }
-    size_t i = 0;
-    if (args[0] == "--help" || args[0] == "-h") {
+    const std::vector<CLI::App*> given = app.get_subcommands();
+    std::string command;
+    if (!given.empty()) {
+        command = given.front()->get_name();
+        for (const CommandName& entry : kCommands) {
+            if (command == entry.name)
+                line.command = entry.command;
+        }
+    }
+    if (help) {
         line.help = true;
         return true;
     }
-    if (!ParseCommand(args[0], line.command)) {
-        error = (args[0][0] == '-' ? "unknown option '" : "unknown command '") + args[0] + "' (try --help)";
+    if (line.command == Command::None) {
+        error = "no command given (try --help)";
         return false;
     }
-    ++i;
-    const std::string command = NameCommand(line.command);
 
-    // Problems found before a later --help are reported only without it.
-    std::string problem;
-    std::vector<std::string> positionals;
-    std::string listen = kDefaultListenAddress;
-    bool optionsEnded = false;
-    for (; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            positionals.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            line.help = true;
-            return true;
-        }
-        if (arg == "--fail-uploads" && line.command == Command::Serve) {
-            line.failUploads = true;
-            continue;
-        }
-
-        std::string name = arg;
-        std::string value;
-        bool hasValue = false;
-        const size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            hasValue = true;
-        }
-        const bool known = name == "--data" ||
-                           (line.command == Command::Serve && (name == "--listen" || name == "--max-body"));
-        if (!known) {
-            if (problem.empty())
-                problem = "unknown option '" + name + "' for " + command + " (try " + command + " --help)";
-            continue;
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) {
-                if (problem.empty())
-                    problem = "option " + name + " needs a value";
-                continue;
-            }
-            value = args[++i];
-        }
-
-        if (name == "--data") {
-            line.dataDir = value;
-        } else if (name == "--listen") {
-            listen = value;
-        } else if (!ParseByteCount(value, line.maxBody) && problem.empty()) {
-            problem = "bad --max-body '" + value + "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
-        }
+    for (const std::string& unknown : given.front()->remaining()) {
+        if (unknown == "--")
+            continue;  // CLI11 keeps the end of the options among the extras
+        error = "unknown option '" + NameOption(unknown) + "' for " + command + " (try " + command + " --help)";
+        return false;
+    }
+    if (mismatch) {
+        error = DescribeMismatch(args, *given.front());
+        return false;
     }
     if (!problem.empty()) {
         error = problem;
         return false;
+    }
+    if (maxBodyOption->count() > 0 && !ParseByteCount(maxBody, line.maxBody)) {
+        error = "bad --max-body '" + maxBody + "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
+        return false;
+    }
+    if (maxCrashBodyOption->count() > 0 && !ParseByteCount(maxCrashBody, line.maxCrashBody)) {
+        error = "bad --max-crash-body '" + maxCrashBody +
+                "': expected a byte count from 1 to 512M, suffix K, M or G allowed";
+        return false;
+    }
+
+    for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
+        if (line.command == Command::Serve && limitOptions[*name]->count() > 0 &&
+            !ParseLimitOption(*name, limitValues[*name], line.limits, error))
+            return false;
     }
 
     if (line.dataDir.empty()) {
@@ -226,6 +303,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     if (line.command == Command::Show) {
         wanted = 1;
         shape = "show needs one report ID";
+    } else if (line.command == Command::Export && line.allReports) {
+        wanted = 1;
+        shape = "export --all needs one output folder and no report ID";
     } else if (line.command == Command::Export) {
         wanted = 2;
         shape = "export needs a report ID and an output folder";
@@ -237,12 +317,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             error = shape;
         return false;
     }
-    if (wanted > 0 && !ParseId(positionals[0], line.id)) {
+    const bool takesId = line.command == Command::Show || (line.command == Command::Export && !line.allReports);
+    if (takesId && !ParseId(positionals[0], line.id)) {
         error = "bad report id '" + positionals[0] + "': expected a positive whole number";
         return false;
     }
-    if (wanted == 2) {
-        line.outDir = positionals[1];
+    if (line.command == Command::Export) {
+        line.outDir = positionals.back();
         if (line.outDir.empty()) {
             error = "export needs a non-empty output folder";
             return false;

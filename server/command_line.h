@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "report_format/crash_body.h"
 #include "server/listen_address.h"
+#include "server/serve_limits.h"
 
 enum class Command
 {
@@ -29,8 +31,11 @@ struct CommandLine
     std::string dataDir;
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
+    uint64_t maxCrashBody = kCrashBodyLimit;  // serve: the reporter's largest crash body
     bool failUploads = false;  // serve: answer every upload with 500, store none
+    ServeLimits limits = MakeDefaultServeLimits();
     int64_t id = 0;
+    bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;
 };
 

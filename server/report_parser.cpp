@@ -2,12 +2,36 @@
 
 #include <cstring>
 
+#include "report_format/crash_body.h"
 #include "report_format/record_format.h"
 #include "server/base64_decode.h"
 
 namespace {
 
 const size_t kMaxNameLength = 255;
+
+enum class PayloadKind
+{
+    Text,  // one line of base64
+    Name,  // one line of base64 that decodes to a plain file name
+    File   // wrapped lines, the placeholder or nothing
+};
+
+// One record of a body: its key and where its payload goes.
+struct RecordSlot
+{
+    const char* key;
+    PayloadKind kind;
+    std::string* text;  // Text and Name
+    ReportFile* file;   // File
+};
+
+// The records of one kind of body, in order.
+struct BodyLayout
+{
+    const RecordSlot* slots;
+    int count;
+};
 
 struct Cursor
 {
@@ -17,11 +41,11 @@ struct Cursor
 };
 
 // "record 3 (description2)": the key without its trailing space.
-std::string NameRecord(ReportRecord record)
+std::string NameRecord(const BodyLayout& layout, int index)
 {
-    std::string key = GetRecordKey(record);
+    std::string key = layout.slots[index].key;
     key.pop_back();
-    return "record " + std::to_string(static_cast<int>(record) + 1) + " (" + key + ")";
+    return "record " + std::to_string(index + 1) + " (" + key + ")";
 }
 
 // A short, printable quotation of body bytes for a reason line.
@@ -46,15 +70,15 @@ std::string QuoteBytes(const char* bytes, size_t length)
 }
 
 // Explains why the bytes at the cursor are not the expected key.
-std::string DescribeWrongKey(const Cursor& c, ReportRecord expected)
+std::string DescribeWrongKey(const Cursor& c, const BodyLayout& layout, int expected)
 {
-    const std::string where = NameRecord(expected);
+    const std::string where = NameRecord(layout, expected);
     if (c.pos == c.size)
         return "body ends before " + where;
 
     const char* start = c.body + c.pos;
     const size_t rest = c.size - c.pos;
-    const char* key = GetRecordKey(expected);
+    const char* key = layout.slots[expected].key;
     if (rest < std::strlen(key) && std::memcmp(start, key, rest) == 0)
         return "body ends inside the key of " + where;
 
@@ -62,56 +86,56 @@ std::string DescribeWrongKey(const Cursor& c, ReportRecord expected)
     while (wordLength < rest && start[wordLength] != ' ' && start[wordLength] != '\n')
         ++wordLength;
 
-    for (int other = 0; other < REPORT_RECORD_COUNT; ++other) {
-        const char* key = GetRecordKey(static_cast<ReportRecord>(other));
+    for (int other = 0; other < layout.count; ++other) {
+        const char* key = layout.slots[other].key;
         const size_t keyLength = std::strlen(key);
         if (rest >= keyLength && std::memcmp(start, key, keyLength) == 0)
-            return where + " expected, found the key of " + NameRecord(static_cast<ReportRecord>(other));
+            return where + " expected, found the key of " + NameRecord(layout, other);
     }
     return where + " expected, found unknown key " + QuoteBytes(start, wordLength);
 }
 
-bool ExpectKey(Cursor& c, ReportRecord record, std::string& reason)
+bool ExpectKey(Cursor& c, const BodyLayout& layout, int record, std::string& reason)
 {
-    const char* key = GetRecordKey(record);
+    const char* key = layout.slots[record].key;
     const size_t keyLength = std::strlen(key);
     if (c.size - c.pos < keyLength || std::memcmp(c.body + c.pos, key, keyLength) != 0) {
-        reason = DescribeWrongKey(c, record);
+        reason = DescribeWrongKey(c, layout, record);
         return false;
     }
     c.pos += keyLength;
     return true;
 }
 
-bool Decode(ReportRecord record, const char* text, size_t length, std::string& bytes, std::string& reason)
+bool Decode(const std::string& where, const char* text, size_t length, std::string& bytes, std::string& reason)
 {
     std::string problem;
     if (DecodeBase64(text, length, bytes, problem))
         return true;
-    reason = NameRecord(record) + ": " + problem;
+    reason = where + ": " + problem;
     return false;
 }
 
 // A payload on one line, then the record's "\n\n".
-bool ReadLinePayload(Cursor& c, ReportRecord record, std::string& bytes, std::string& reason)
+bool ReadLinePayload(Cursor& c, const std::string& where, std::string& bytes, std::string& reason)
 {
     const char* start = c.body + c.pos;
     const void* nl = std::memchr(start, '\n', c.size - c.pos);
     if (nl == nullptr) {
-        reason = "body ends inside " + NameRecord(record);
+        reason = "body ends inside " + where;
         return false;
     }
     const size_t length = static_cast<size_t>(static_cast<const char*>(nl) - start);
     const size_t after = c.pos + length + 1;
     if (after == c.size) {
-        reason = "body ends inside " + NameRecord(record);
+        reason = "body ends inside " + where;
         return false;
     }
     if (c.body[after] != '\n') {
-        reason = NameRecord(record) + ": payload is not followed by \"\\n\\n\" (only the file records are wrapped)";
+        reason = where + ": payload is not followed by \"\\n\\n\" (only the file records are wrapped)";
         return false;
     }
-    if (!Decode(record, start, length, bytes, reason))
+    if (!Decode(where, start, length, bytes, reason))
         return false;
     c.pos = after + 1;
     return true;
@@ -119,7 +143,7 @@ bool ReadLinePayload(Cursor& c, ReportRecord record, std::string& bytes, std::st
 
 // Placeholder, empty payload, or lines of exactly 100 characters but the
 // last (1 to 100); then the record's "\n\n".
-bool ReadFilePayload(Cursor& c, ReportRecord record, ReportFile& file, std::string& reason)
+bool ReadFilePayload(Cursor& c, const std::string& where, ReportFile& file, std::string& reason)
 {
     static const char kPlaceholderRecord[] = "WFhY\n\n\n";  // the placeholder and "\n\n"
     const size_t placeholderLength = sizeof kPlaceholderRecord - 1;
@@ -146,18 +170,18 @@ bool ReadFilePayload(Cursor& c, ReportRecord record, ReportFile& file, std::stri
         const char* lineStart = c.body + c.pos;
         const void* nl = std::memchr(lineStart, '\n', c.size - c.pos);
         if (nl == nullptr) {
-            reason = "body ends inside " + NameRecord(record);
+            reason = "body ends inside " + where;
             return false;
         }
         const size_t length = static_cast<size_t>(static_cast<const char*>(nl) - lineStart);
         const size_t after = c.pos + length + 1;
         if (length == 0 || length > kBase64LineLength) {
-            reason = NameRecord(record) + ": line " + std::to_string(line) + " has " + std::to_string(length) +
+            reason = where + ": line " + std::to_string(line) + " has " + std::to_string(length) +
                      " characters, expected 1 to 100";
             return false;
         }
         if (after == c.size) {
-            reason = "body ends inside " + NameRecord(record);
+            reason = "body ends inside " + where;
             return false;
         }
         text.append(lineStart, length);
@@ -166,7 +190,7 @@ bool ReadFilePayload(Cursor& c, ReportRecord record, ReportFile& file, std::stri
             break;
         }
         if (length != kBase64LineLength) {
-            reason = NameRecord(record) + ": line " + std::to_string(line) + " has " + std::to_string(length) +
+            reason = where + ": line " + std::to_string(line) + " has " + std::to_string(length) +
                      " characters, but only the last line may be shorter than 100";
             return false;
         }
@@ -175,7 +199,7 @@ bool ReadFilePayload(Cursor& c, ReportRecord record, ReportFile& file, std::stri
     }
 
     file.state = FileState::Content;
-    return Decode(record, text.data(), text.size(), file.content, reason);
+    return Decode(where, text.data(), text.size(), file.content, reason);
 }
 
 // Names become file names on export: one plain name, nothing that walks.
@@ -190,49 +214,38 @@ bool IsPlainFileName(const std::string& name)
     return true;
 }
 
-bool ReadName(Cursor& c, ReportRecord record, std::string& name, std::string& reason)
+bool ReadName(Cursor& c, const std::string& where, std::string& name, std::string& reason)
 {
-    if (!ReadLinePayload(c, record, name, reason))
+    if (!ReadLinePayload(c, where, name, reason))
         return false;
     if (!IsPlainFileName(name)) {
-        reason = NameRecord(record) + ": " + QuoteBytes(name.data(), name.size()) + " is not a plain file name";
+        reason = where + ": " + QuoteBytes(name.data(), name.size()) + " is not a plain file name";
         return false;
     }
     return true;
 }
 
-}  // namespace
-
-bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason)
+bool ParseBody(const char* body, size_t size, const BodyLayout& layout, std::string& reason)
 {
     if (body == nullptr)
         body = "";  // memchr and memcmp want a pointer even for no bytes
     Cursor c = {body, size, 0};
-    std::string* const texts[] = {
-        &report.email, &report.description1, &report.description2, &report.description3, &report.systemInfo,
-    };
 
-    for (int i = 0; i < REPORT_RECORD_COUNT; ++i) {
-        const ReportRecord record = static_cast<ReportRecord>(i);
-        if (!ExpectKey(c, record, reason))
+    for (int i = 0; i < layout.count; ++i) {
+        if (!ExpectKey(c, layout, i, reason))
             return false;
-
+        const RecordSlot& slot = layout.slots[i];
+        const std::string where = NameRecord(layout, i);
         bool ok = false;
-        switch (record) {
-        case RECORD_ATTACHMENT_NAME:
-            ok = ReadName(c, record, report.attachment.name, reason);
+        switch (slot.kind) {
+        case PayloadKind::Text:
+            ok = ReadLinePayload(c, where, *slot.text, reason);
             break;
-        case RECORD_ATTACHMENT:
-            ok = ReadFilePayload(c, record, report.attachment, reason);
+        case PayloadKind::Name:
+            ok = ReadName(c, where, *slot.text, reason);
             break;
-        case RECORD_ATTACHMENT_LOG_NAME:
-            ok = ReadName(c, record, report.attachmentLog.name, reason);
-            break;
-        case RECORD_ATTACHMENT_LOG:
-            ok = ReadFilePayload(c, record, report.attachmentLog, reason);
-            break;
-        default:
-            ok = ReadLinePayload(c, record, *texts[i], reason);
+        case PayloadKind::File:
+            ok = ReadFilePayload(c, where, *slot.file, reason);
             break;
         }
         if (!ok)
@@ -245,4 +258,39 @@ bool ParseReportBody(const char* body, size_t size, Report& report, std::string&
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason)
+{
+    const RecordSlot slots[REPORT_RECORD_COUNT] = {
+        {GetRecordKey(RECORD_EMAIL), PayloadKind::Text, &report.email, nullptr},
+        {GetRecordKey(RECORD_DESCRIPTION1), PayloadKind::Text, &report.description1, nullptr},
+        {GetRecordKey(RECORD_DESCRIPTION2), PayloadKind::Text, &report.description2, nullptr},
+        {GetRecordKey(RECORD_DESCRIPTION3), PayloadKind::Text, &report.description3, nullptr},
+        {GetRecordKey(RECORD_DESCRIPTION4), PayloadKind::Text, &report.systemInfo, nullptr},
+        {GetRecordKey(RECORD_ATTACHMENT_NAME), PayloadKind::Name, &report.attachment.name, nullptr},
+        {GetRecordKey(RECORD_ATTACHMENT), PayloadKind::File, nullptr, &report.attachment},
+        {GetRecordKey(RECORD_ATTACHMENT_LOG_NAME), PayloadKind::Name, &report.attachmentLog.name, nullptr},
+        {GetRecordKey(RECORD_ATTACHMENT_LOG), PayloadKind::File, nullptr, &report.attachmentLog},
+    };
+    const BodyLayout layout = {slots, REPORT_RECORD_COUNT};
+    return ParseBody(body, size, layout, reason);
+}
+
+bool ParseCrashBody(const char* body, size_t size, CrashReport& report, std::string& reason)
+{
+    ReportFile* const files[CRASH_FILE_COUNT] = {&report.dump, &report.log, &report.conf};
+    RecordSlot slots[CRASH_RECORD_COUNT] = {};
+    slots[CRASH_RECORD_COMMENT] = {GetCrashRecordKey(CRASH_RECORD_COMMENT), PayloadKind::Text, &report.comment, nullptr};
+    for (int i = 0; i < CRASH_FILE_COUNT; ++i) {
+        const CrashFile file = static_cast<CrashFile>(i);
+        const CrashRecord name = GetCrashNameRecord(file);
+        const CrashRecord payload = GetCrashFileRecord(file);
+        slots[name] = {GetCrashRecordKey(name), PayloadKind::Name, &files[i]->name, nullptr};
+        slots[payload] = {GetCrashRecordKey(payload), PayloadKind::File, nullptr, files[i]};
+    }
+    const BodyLayout layout = {slots, CRASH_RECORD_COUNT};
+    return ParseBody(body, size, layout, reason);
 }

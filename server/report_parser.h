@@ -1,6 +1,7 @@
-// The strict reader of an upload body: the nine records in their order, each
-// key literal, payload and "\n\n", every payload valid base64, the two file
-// payloads wrapped in lines of 100 characters.
+// The strict reader of the two upload bodies, a bug report's and a crash
+// report's: the records in their order, each key literal, payload and
+// "\n\n", every payload valid base64, the file payloads wrapped in lines of
+// 100 characters.
 #pragma once
 
 #include <cstddef>
@@ -36,3 +37,16 @@ struct Report
 // Parses and decodes a whole body. On refusal, reason is one line saying
 // which record is wrong and how; report is then unspecified.
 bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason);
+
+// The decoded payloads of one crash report: the comment in UTF-8 and the
+// three files, whole.
+struct CrashReport
+{
+    std::string comment;
+    ReportFile dump;
+    ReportFile log;
+    ReportFile conf;
+};
+
+// Parses and decodes a whole crash body, with the same rules and reasons.
+bool ParseCrashBody(const char* body, size_t size, CrashReport& report, std::string& reason);

@@ -3,8 +3,10 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 
+#include "server/connection_guard.h"
 #include "server/file_io.h"
 #include "server/listen_address.h"
 #include "server/report_parser.h"
@@ -58,16 +60,49 @@ RequestHead DescribeHead(const httplib::Request& req)
     return head;
 }
 
-// Applies the head rules; true when the request has been answered.
-bool AnswerFromHead(const httplib::Request& req, httplib::Response& res, uint64_t maxBody)
+// Room for a report of bodySize bytes: the raw body and its decoded
+// payloads go through the write-ahead log and then into the database.
+uint64_t EstimateStoredSize(uint64_t bodySize)
 {
-    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), maxBody);
-    if (verdict.status == 0)
+    return bodySize * 4;
+}
+
+bool RefuseForRate(AddressRateLimiter* limiter, const httplib::Request& req, httplib::Response& res,
+                   const char* what)
+{
+    int retryAfter = 0;
+    if (limiter == nullptr || limiter->Take(GetAddressKey(req.remote_addr), GetSteadySeconds(), retryAfter))
         return false;
-    RefuseAndClose(res, verdict.status, verdict.reason);
-    if (!verdict.allow.empty())
-        res.set_header("Allow", verdict.allow);
+    RefuseAndClose(res, 429, std::string("too many ") + what + " from your address; retry in " +
+                                 std::to_string(retryAfter) + " s");
+    res.set_header("Retry-After", std::to_string(retryAfter));
     return true;
+}
+
+// Applies the head rules, the rates and the disk floor; true when the
+// request has been answered.
+bool AnswerFromHead(const httplib::Request& req, httplib::Response& res, ReportService& service)
+{
+    StartRequestStats();
+    MarkRequestHeadRead();
+
+    const RequestVerdict verdict = CheckRequestHead(DescribeHead(req), service.maxBody, service.maxCrashBody);
+    if (verdict.status != 0) {
+        RefuseAndClose(res, verdict.status, verdict.reason);
+        if (!verdict.allow.empty())
+            res.set_header("Allow", verdict.allow);
+        return true;
+    }
+    if (req.path != kReportPath && req.path != kCrashPath)
+        return RefuseForRate(service.queryRate.get(), req, res, "queries");
+
+    std::string reason;
+    const uint64_t announced = req.get_header_value<uint64_t>("Content-Length");
+    if (service.diskFloor && !service.diskFloor->HasRoom(EstimateStoredSize(announced), reason)) {
+        RefuseAndClose(res, 507, reason);
+        return true;
+    }
+    return RefuseForRate(service.uploadRate.get(), req, res, "reports");
 }
 
 void ServeDataFile(const ReportService& service, const char* fileName, httplib::Response& res)
@@ -88,18 +123,19 @@ void ServeDataFile(const ReportService& service, const char* fileName, httplib::
     Refuse(res, 500, error);
 }
 
-void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
-                   const httplib::ContentReader& reader)
+// Reads the whole body, up to limit bytes; false when the request has been
+// answered.
+bool ReadBody(const ReportService& service, const httplib::Request& req, httplib::Response& res,
+              const httplib::ContentReader& reader, uint64_t limit, std::string& body)
 {
-    std::string body;
     const uint64_t announced = req.get_header_value<uint64_t>("Content-Length");
-    if (announced <= service.maxBody)
+    if (announced <= limit)
         body.reserve(static_cast<size_t>(announced));
 
     // Chunked and compressed bodies have no length up front: count as they come.
     bool tooLarge = false;
     const bool complete = reader([&](const char* data, size_t length) {
-        if (length > service.maxBody - body.size()) {
+        if (length > limit - body.size()) {
             tooLarge = true;
             return false;
         }
@@ -108,18 +144,43 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
     });
     g_requestStats.received = body.size();
     if (tooLarge) {
-        RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(service.maxBody) + " bytes");
-        return;
+        RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(limit) + " bytes");
+        return false;
     }
     if (!complete) {
         RefuseAndClose(res, 400, "the request body could not be read completely");
-        return;
+        return false;
     }
     if (service.failUploads) {
         // After the whole body, so the client sees the answer and not a reset.
         Refuse(res, 500, "uploads fail on purpose (--fail-uploads)");
-        return;
+        return false;
     }
+    return true;
+}
+
+ReportOrigin DescribeOrigin(const httplib::Request& req)
+{
+    ReportOrigin origin;
+    origin.receivedUtc = FormatUtcNow();
+    origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
+    origin.userAgent = req.get_header_value("User-Agent");
+    return origin;
+}
+
+// The insert has committed: only now may the client forget the report.
+void AnswerStored(httplib::Response& res, int64_t id)
+{
+    res.status = 201;
+    res.set_content(std::to_string(id) + "\n", "text/plain");
+}
+
+void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader)
+{
+    std::string body;
+    if (!ReadBody(service, req, res, reader, service.maxBody, body))
+        return;
 
     Report report;
     std::string reason;
@@ -128,23 +189,52 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
         return;
     }
 
-    ReportOrigin origin;
-    origin.receivedUtc = FormatUtcNow();
-    origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
-    origin.userAgent = req.get_header_value("User-Agent");
-
+    const ReportOrigin origin = DescribeOrigin(req);
     int64_t id = 0;
     std::string error;
     {
         std::lock_guard<std::mutex> lock(service.dbMutex);
+        // Checked again under the lock, with the real size: uploads read in
+        // parallel must not pass the floor together.
+        if (service.diskFloor && !service.diskFloor->HasRoom(EstimateStoredSize(body.size()), error)) {
+            Refuse(res, 507, error);
+            return;
+        }
         if (!InsertReport(service.db.get(), origin, report, body, id, error)) {
+            // A full disk rolls the insert back whole: nothing half-written.
+            const bool full = sqlite3_errcode(service.db.get()) == SQLITE_FULL;
+            Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
+            return;
+        }
+    }
+    AnswerStored(res, id);
+}
+
+void ReceiveCrashReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader)
+{
+    std::string body;
+    if (!ReadBody(service, req, res, reader, service.maxCrashBody, body))
+        return;
+
+    CrashReport report;
+    std::string reason;
+    if (!ParseCrashBody(body.data(), body.size(), report, reason)) {
+        Refuse(res, 400, reason);
+        return;
+    }
+
+    const ReportOrigin origin = DescribeOrigin(req);
+    int64_t id = 0;
+    std::string error;
+    {
+        std::lock_guard<std::mutex> lock(service.dbMutex);
+        if (!InsertCrashReport(service.db.get(), origin, report, body, id, error)) {
             Refuse(res, 500, error);
             return;
         }
     }
-    // The insert has committed: only now may the client forget the report.
-    res.status = 201;
-    res.set_content(std::to_string(id) + "\n", "text/plain");
+    AnswerStored(res, id);
 }
 
 const char* DescribeStatus(int status)
@@ -159,14 +249,16 @@ const char* DescribeStatus(int status)
     case 414: return "URI too long";
     case 415: return "unsupported media type";
     case 416: return "range not satisfiable";
+    case 429: return "too many requests";
     case 501: return "not implemented";
     default: break;
     }
     return status >= 500 ? "internal server error" : "error";
 }
 
-void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Response& res)
+void WriteLogLine(ReportService& service, const httplib::Request& req, const httplib::Response& res)
 {
+    FILE* log = service.log;
     double milliseconds = 0;
     if (g_requestStats.started) {
         milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - g_requestStats.start)
@@ -174,7 +266,8 @@ void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Respons
     }
     const size_t received = g_requestStats.started ? g_requestStats.received : req.body.size();
     g_requestStats = RequestStats();
-    if (log == nullptr)
+    // The connection guard has logged why it cut the client off.
+    if (log == nullptr || IsConnectionCutOff())
         return;
 
     std::string line = FormatUtcNow() + " " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
@@ -186,6 +279,10 @@ void WriteLogLine(FILE* log, const httplib::Request& req, const httplib::Respons
     line += duration;
     if (res.status >= 400 && !res.body.empty())
         line += " \"" + EscapeControlBytes(GetFirstLine(res.body), false) + "\"";
+    if (res.status >= 400 && service.refusals) {
+        service.refusals->Write(line);
+        return;
+    }
     line += "\n";
     // One write per line, so lines of concurrent requests do not mix.
     std::fwrite(line.data(), 1, line.size(), log);
@@ -216,18 +313,22 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server.set_payload_max_length(static_cast<size_t>(service.maxBody));
+    server.set_payload_max_length(static_cast<size_t>(std::max(service.maxBody, service.maxCrashBody)));
 
     // Refusals that need no body come before it is read: a client that
     // waits for "100 Continue" gets them without sending it at all.
     server.set_expect_100_continue_handler([&service](const httplib::Request& req, httplib::Response& res) {
-        StartRequestStats();
-        return AnswerFromHead(req, res, service.maxBody) ? res.status : 100;
+        return AnswerFromHead(req, res, service) ? res.status : 100;
     });
     server.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response& res) {
-        StartRequestStats();
-        return AnswerFromHead(req, res, service.maxBody) ? httplib::Server::HandlerResponse::Handled
-                                                         : httplib::Server::HandlerResponse::Unhandled;
+        // httplib asked the handler above first (on exactly this value): a
+        // second check would count the request twice against its rate.
+        if (req.get_header_value("Expect") == "100-continue") {
+            StartRequestStats();
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        return AnswerFromHead(req, res, service) ? httplib::Server::HandlerResponse::Handled
+                                                 : httplib::Server::HandlerResponse::Unhandled;
     });
 
     server.Get(kComponentsPath, [&service](const httplib::Request&, httplib::Response& res) {
@@ -242,6 +343,10 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
     server.Post(kReportPath,
                 [&service](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
                     ReceiveReport(service, req, res, reader);
+                });
+    server.Post(kCrashPath,
+                [&service](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+                    ReceiveCrashReport(service, req, res, reader);
                 });
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
@@ -259,6 +364,15 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
         Refuse(res, 500, "internal error: " + what);
     });
     server.set_logger([&service](const httplib::Request& req, const httplib::Response& res) {
-        WriteLogLine(service.log, req, res);
+        WriteLogLine(service, req, res);
     });
+}
+
+void ApplyServeLimits(ReportService& service, const ServeLimits& limits)
+{
+    service.refusals.reset(new RefusalLog(service.log));
+    service.uploadRate.reset(limits.uploadRate.empty() ? nullptr : new AddressRateLimiter(limits.uploadRate));
+    service.queryRate.reset(limits.queryRate.empty() ? nullptr : new AddressRateLimiter(limits.queryRate));
+    service.diskFloor.reset(limits.diskFloorOff ? nullptr
+                                                : new DiskFloor(service.dataDir, limits, service.refusals.get()));
 }

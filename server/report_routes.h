@@ -6,9 +6,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "server/disk_floor.h"
+#include "server/rate_limiter.h"
+#include "server/refusal_log.h"
+#include "report_format/crash_body.h"
 #include "server/sqlite_handles.h"
 
 // What the routes share; outlives the httplib server it is installed on.
@@ -16,11 +21,22 @@ struct ReportService
 {
     std::string dataDir;
     uint64_t maxBody = 0;
+    uint64_t maxCrashBody = kCrashBodyLimit;
     bool failUploads = false;  // answer uploads with 500 and store nothing
     SqliteDatabase db;
     std::mutex dbMutex;    // one writer on the connection at a time
     FILE* log = nullptr;   // one line per request; nullptr: none
+    // Per-address rates, the free-space floor and the limited log of
+    // refusals; null: none (as in most tests).
+    std::unique_ptr<AddressRateLimiter> uploadRate;
+    std::unique_ptr<AddressRateLimiter> queryRate;
+    std::unique_ptr<DiskFloor> diskFloor;
+    std::unique_ptr<RefusalLog> refusals;
 };
+
+// Sets the rates, the floor and the refusal log of service from limits
+// (after its dataDir and log).
+void ApplyServeLimits(ReportService& service, const ServeLimits& limits);
 
 // Routes, limits, request log and socket options.
 void InstallReportRoutes(httplib::Server& server, ReportService& service);

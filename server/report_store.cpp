@@ -4,9 +4,44 @@
 
 const char kDatabaseFileName[] = "reports.db";
 
+const char* const kStoredFieldNames[] = {
+    "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
+    "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
+    "attachment_log_state", "raw_body",
+};
+const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
+
+const char* const kStoredCrashFieldNames[] = {
+    "received_utc", "peer", "user_agent", "comment", "attachment_dump_name", "attachment_dump",
+    "attachment_dump_state", "attachment_log_name", "attachment_log", "attachment_log_state",
+    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body",
+};
+const size_t kStoredCrashFieldCount = sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0];
+
 namespace {
 
-const int kSchemaVersion = 1;
+// 1: bug reports only; 2: crash reports beside them.
+const int kSchemaVersion = 2;
+
+// Crash reports take their ids from the bug reports' AUTOINCREMENT sequence
+// (InsertCrashReport), hence no AUTOINCREMENT of their own.
+const char kCreateCrashTable[] =
+    "CREATE TABLE IF NOT EXISTS crash_reports ("
+    " id INTEGER PRIMARY KEY,"
+    " received_utc TEXT NOT NULL,"
+    " peer TEXT NOT NULL,"
+    " user_agent TEXT NOT NULL,"
+    " comment BLOB NOT NULL,"
+    " attachment_dump_name BLOB NOT NULL,"
+    " attachment_dump BLOB NOT NULL,"
+    " attachment_dump_state TEXT NOT NULL,"
+    " attachment_log_name BLOB NOT NULL,"
+    " attachment_log BLOB NOT NULL,"
+    " attachment_log_state TEXT NOT NULL,"
+    " attachment_conf_name BLOB NOT NULL,"
+    " attachment_conf BLOB NOT NULL,"
+    " attachment_conf_state TEXT NOT NULL,"
+    " raw_body BLOB NOT NULL);";
 
 const char kCreateSchema[] =
     "CREATE TABLE IF NOT EXISTS reports ("
@@ -25,8 +60,7 @@ const char kCreateSchema[] =
     " attachment_log_name BLOB NOT NULL,"
     " attachment_log BLOB NOT NULL,"
     " attachment_log_state TEXT NOT NULL,"
-    " raw_body BLOB NOT NULL);"
-    "PRAGMA user_version = 1;";
+    " raw_body BLOB NOT NULL);";
 
 std::string DescribeError(sqlite3* db, const std::string& what)
 {
@@ -155,8 +189,19 @@ SqliteDatabase OpenReportDatabase(const std::string& dataDir, bool create, std::
     if (!QueryText(db.get(), "PRAGMA user_version", version, error))
         return SqliteDatabase();
     if (version == "0" && create) {
-        if (!Execute(db.get(), kCreateSchema, error))
+        const std::string schema = std::string("BEGIN IMMEDIATE;") + kCreateSchema + kCreateCrashTable +
+                                   "PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;";
+        if (!Execute(db.get(), schema.c_str(), error))
             return SqliteDatabase();
+    } else if (version == "1") {
+        // A database of the first schema: the crash table joins it.
+        const std::string migration = std::string("BEGIN IMMEDIATE;") + kCreateCrashTable +
+                                      "PRAGMA user_version = " + std::to_string(kSchemaVersion) + "; COMMIT;";
+        if (!Execute(db.get(), migration.c_str(), error)) {
+            // Closing the connection rolls the transaction back.
+            error = "cannot add the crash table to '" + path + "': " + error;
+            return SqliteDatabase();
+        }
     } else if (version != std::to_string(kSchemaVersion)) {
         error = "'" + path + "' is not a report database of this server (schema version " + version + ")";
         return SqliteDatabase();
@@ -200,10 +245,106 @@ bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report,
     return true;
 }
 
+namespace {
+
+// The next id of either kind: after the bug reports' sequence (which never
+// goes back, and which every crash report moves on) and after every crash
+// report. Inside the caller's transaction.
+bool TakeNextId(sqlite3* db, int64_t& id, std::string& error)
+{
+    SqliteStatement next = Prepare(db,
+        "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'reports'), 0),"
+        " coalesce((SELECT max(id) FROM reports), 0), coalesce((SELECT max(id) FROM crash_reports), 0)) + 1",
+        error);
+    if (!next || sqlite3_step(next.get()) != SQLITE_ROW) {
+        error = DescribeError(db, "cannot choose the crash report's id");
+        return false;
+    }
+    id = sqlite3_column_int64(next.get(), 0);
+
+    SqliteStatement update = Prepare(db, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'reports'", error);
+    SqliteStatement insert = Prepare(db, "INSERT INTO sqlite_sequence (name, seq) VALUES ('reports', ?1)", error);
+    if (!update || !insert)
+        return false;
+    sqlite3_bind_int64(update.get(), 1, id);
+    if (sqlite3_step(update.get()) != SQLITE_DONE) {
+        error = DescribeError(db, "cannot move the id sequence on");
+        return false;
+    }
+    if (sqlite3_changes(db) == 0) {
+        // No bug report yet: the sequence starts here.
+        sqlite3_bind_int64(insert.get(), 1, id);
+        if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+            error = DescribeError(db, "cannot start the id sequence");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool InsertCrashRow(sqlite3* db, int64_t id, const ReportOrigin& origin, const CrashReport& report,
+                    const std::string& rawBody, std::string& error)
+{
+    SqliteStatement statement = Prepare(db,
+        "INSERT INTO crash_reports (id, received_utc, peer, user_agent, comment, attachment_dump_name,"
+        " attachment_dump, attachment_dump_state, attachment_log_name, attachment_log, attachment_log_state,"
+        " attachment_conf_name, attachment_conf, attachment_conf_state, raw_body)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)",
+        error);
+    if (!statement)
+        return false;
+    sqlite3_stmt* s = statement.get();
+    const std::string dumpState = NameState(report.dump.state);
+    const std::string logState = NameState(report.log.state);
+    const std::string confState = NameState(report.conf.state);
+    const bool bound = sqlite3_bind_int64(s, 1, id) == SQLITE_OK && BindText(s, 2, origin.receivedUtc) &&
+                       BindText(s, 3, origin.peer) && BindText(s, 4, origin.userAgent) &&
+                       BindBlob(s, 5, report.comment) && BindBlob(s, 6, report.dump.name) &&
+                       BindBlob(s, 7, report.dump.content) && BindText(s, 8, dumpState) &&
+                       BindBlob(s, 9, report.log.name) && BindBlob(s, 10, report.log.content) &&
+                       BindText(s, 11, logState) && BindBlob(s, 12, report.conf.name) &&
+                       BindBlob(s, 13, report.conf.content) && BindText(s, 14, confState) &&
+                       BindBlob(s, 15, rawBody);
+    if (!bound) {
+        error = DescribeError(db, "cannot bind the crash report");
+        return false;
+    }
+    if (sqlite3_step(s) != SQLITE_DONE) {
+        error = DescribeError(db, "cannot store the crash report");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* NameReportKind(ReportKind kind)
+{
+    return kind == ReportKind::Crash ? "crash" : "bug";
+}
+
+bool InsertCrashReport(sqlite3* db, const ReportOrigin& origin, const CrashReport& report,
+                       const std::string& rawBody, int64_t& id, std::string& error)
+{
+    if (!Execute(db, "BEGIN IMMEDIATE", error))
+        return false;
+    int64_t next = 0;
+    if (!TakeNextId(db, next, error) || !InsertCrashRow(db, next, origin, report, rawBody, error) ||
+        !Execute(db, "COMMIT", error)) {
+        std::string ignored;
+        Execute(db, "ROLLBACK", ignored);
+        return false;
+    }
+    id = next;
+    return true;
+}
+
 bool ListReports(sqlite3* db, std::vector<ReportSummary>& reports, std::string& error)
 {
     SqliteStatement statement = Prepare(db,
-        "SELECT id, received_utc, email, substr(description1, 1, 200) FROM reports ORDER BY id", error);
+        "SELECT id, 0, received_utc, email, substr(description1, 1, 200) FROM reports"
+        " UNION ALL SELECT id, 1, received_utc, x'', substr(comment, 1, 200) FROM crash_reports ORDER BY id",
+        error);
     if (!statement)
         return false;
 
@@ -212,9 +353,10 @@ bool ListReports(sqlite3* db, std::vector<ReportSummary>& reports, std::string& 
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
         ReportSummary summary;
         summary.id = sqlite3_column_int64(statement.get(), 0);
-        summary.receivedUtc = ColumnBytes(statement.get(), 1);
-        summary.email = ColumnBytes(statement.get(), 2);
-        summary.description1Start = ColumnBytes(statement.get(), 3);
+        summary.kind = sqlite3_column_int(statement.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+        summary.receivedUtc = ColumnBytes(statement.get(), 2);
+        summary.email = ColumnBytes(statement.get(), 3);
+        summary.description1Start = ColumnBytes(statement.get(), 4);
         reports.push_back(std::move(summary));
     }
     if (rc != SQLITE_DONE) {
@@ -262,4 +404,104 @@ LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string
     r.attachmentLog.state = ReadState(ColumnBytes(s, 13));
     stored.rawBodySize = static_cast<size_t>(sqlite3_column_int64(s, 14));
     return LoadResult::Found;
+}
+
+LoadResult LoadCrashReport(sqlite3* db, int64_t id, StoredCrashReport& stored, std::string& error)
+{
+    SqliteStatement statement = Prepare(db,
+        "SELECT received_utc, peer, user_agent, comment, attachment_dump_name, attachment_dump,"
+        " attachment_dump_state, attachment_log_name, attachment_log, attachment_log_state,"
+        " attachment_conf_name, attachment_conf, attachment_conf_state, length(raw_body)"
+        " FROM crash_reports WHERE id = ?1",
+        error);
+    if (!statement)
+        return LoadResult::Failed;
+    sqlite3_stmt* s = statement.get();
+    sqlite3_bind_int64(s, 1, id);
+
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE)
+        return LoadResult::NotFound;
+    if (rc != SQLITE_ROW) {
+        error = DescribeError(db, "cannot load crash report " + std::to_string(id));
+        return LoadResult::Failed;
+    }
+
+    stored.id = id;
+    stored.origin.receivedUtc = ColumnBytes(s, 0);
+    stored.origin.peer = ColumnBytes(s, 1);
+    stored.origin.userAgent = ColumnBytes(s, 2);
+    stored.report.comment = ColumnBytes(s, 3);
+    ReportFile* const files[] = {&stored.report.dump, &stored.report.log, &stored.report.conf};
+    for (int i = 0; i < 3; ++i) {
+        files[i]->name = ColumnBytes(s, 4 + 3 * i);
+        files[i]->content = ColumnBytes(s, 5 + 3 * i);
+        files[i]->state = ReadState(ColumnBytes(s, 6 + 3 * i));
+    }
+    stored.rawBodySize = static_cast<size_t>(sqlite3_column_int64(s, 13));
+    return LoadResult::Found;
+}
+
+namespace {
+
+// One table's rows with every stored field, by id.
+struct FieldWalk
+{
+    SqliteStatement statement;
+    size_t fieldCount = 0;
+    int rc = SQLITE_DONE;
+};
+
+bool StartFieldWalk(sqlite3* db, const char* table, const char* const* names, size_t count, FieldWalk& walk,
+                    std::string& error)
+{
+    std::string sql = "SELECT id";
+    for (size_t i = 0; i < count; ++i)
+        sql += std::string(", ") + names[i];
+    sql += std::string(" FROM ") + table + " ORDER BY id";
+    walk.statement = Prepare(db, sql.c_str(), error);
+    if (!walk.statement)
+        return false;
+    walk.fieldCount = count;
+    walk.rc = sqlite3_step(walk.statement.get());
+    return true;
+}
+
+bool VisitRow(FieldWalk& walk, ReportKind kind, const StoredFieldsVisitor& visit, std::string& error)
+{
+    sqlite3_stmt* s = walk.statement.get();
+    std::vector<std::string> fields(walk.fieldCount);
+    for (size_t i = 0; i < walk.fieldCount; ++i)
+        fields[i] = ColumnBytes(s, static_cast<int>(i + 1));
+    if (!visit(sqlite3_column_int64(s, 0), kind, fields, error))
+        return false;
+    walk.rc = sqlite3_step(s);
+    return true;
+}
+
+}  // namespace
+
+bool VisitStoredFields(sqlite3* db, const StoredFieldsVisitor& visit, std::string& error)
+{
+    FieldWalk bugs;
+    FieldWalk crashes;
+    if (!StartFieldWalk(db, "reports", kStoredFieldNames, kStoredFieldCount, bugs, error) ||
+        !StartFieldWalk(db, "crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount, crashes, error))
+        return false;
+
+    // Both tables in id order, merged.
+    while (bugs.rc == SQLITE_ROW || crashes.rc == SQLITE_ROW) {
+        const bool crashNext = bugs.rc != SQLITE_ROW ||
+                               (crashes.rc == SQLITE_ROW && sqlite3_column_int64(crashes.statement.get(), 0) <
+                                                                sqlite3_column_int64(bugs.statement.get(), 0));
+        const bool visited = crashNext ? VisitRow(crashes, ReportKind::Crash, visit, error)
+                                       : VisitRow(bugs, ReportKind::Bug, visit, error);
+        if (!visited)
+            return false;
+    }
+    if (bugs.rc != SQLITE_DONE || crashes.rc != SQLITE_DONE) {
+        error = DescribeError(db, "cannot read the reports");
+        return false;
+    }
+    return true;
 }

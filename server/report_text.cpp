@@ -56,7 +56,7 @@ std::string FormatListLine(const ReportSummary& summary)
 {
     const std::string email = summary.email.empty() ? "-" : EscapeControlBytes(summary.email, false);
     const std::string line = GetFirstLine(summary.description1Start);
-    return std::to_string(summary.id) + "\t" + summary.receivedUtc + "\t" + email + "\t" +
+    return std::to_string(summary.id) + "\t" + NameReportKind(summary.kind) + "\t" + summary.receivedUtc + "\t" + email + "\t" +
            (line.empty() ? "-" : EscapeControlBytes(line, false));
 }
 
@@ -90,5 +90,21 @@ std::string FormatReport(const StoredReport& stored, bool raw)
     AppendSection(out, "What happened (description2)", r.description2, raw);
     AppendSection(out, "What should have happened (description3)", r.description3, raw);
     AppendSection(out, "System information (description4)", r.systemInfo, raw);
+    return out;
+}
+
+std::string FormatCrashReport(const StoredCrashReport& stored, bool raw)
+{
+    const CrashReport& r = stored.report;
+    std::string out;
+    out += "Crash report: " + std::to_string(stored.id) + "\n";
+    out += "Received:     " + stored.origin.receivedUtc + " (UTC)\n";
+    out += "From:         " + stored.origin.peer + "\n";
+    out += "User agent:   " + ShowText(stored.origin.userAgent, false) + "\n";
+    out += "Dump:         " + ShowText(r.dump.name, false) + ", " + DescribeAttachment(r.dump) + "\n";
+    out += "Log:          " + ShowText(r.log.name, false) + ", " + DescribeAttachment(r.log) + "\n";
+    out += "Settings:     " + ShowText(r.conf.name, false) + ", " + DescribeAttachment(r.conf) + "\n";
+    out += "Raw body:     " + std::to_string(stored.rawBodySize) + " bytes\n";
+    AppendSection(out, "Comment (UTF-8)", r.comment, raw);
     return out;
 }

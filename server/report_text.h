@@ -14,7 +14,8 @@ std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks);
 // The bytes before the first CR or LF.
 std::string GetFirstLine(const std::string& text);
 
-// "7\t2024-...Z\tuser@example.com\tFirst line" (fields escaped, "-" for none).
+// "7\tbug\t2024-...Z\tuser@example.com\tFirst line" (fields escaped, "-" for
+// none); a crash report's line has its comment's first line.
 std::string FormatListLine(const ReportSummary& summary);
 
 // How an attachment arrived: "1234 bytes", or why it has no content.
@@ -23,3 +24,4 @@ std::string DescribeAttachment(const ReportFile& file);
 // Every field of a report; raw keeps the sender's bytes (report.txt),
 // otherwise control bytes are escaped for a terminal (show).
 std::string FormatReport(const StoredReport& stored, bool raw);
+std::string FormatCrashReport(const StoredCrashReport& stored, bool raw);

@@ -6,6 +6,7 @@
 const char kComponentsPath[] = "/bugreport/components/";
 const char kLatestVersionPath[] = "/bugreport/latest_version";
 const char kReportPath[] = "/bugreport/report/";
+const char kCrashPath[] = "/bugreport/crash/";
 
 static std::string ToLower(std::string text)
 {
@@ -36,10 +37,12 @@ static RequestVerdict Refuse(int status, const std::string& reason)
     return verdict;
 }
 
-RequestVerdict CheckRequestHead(const RequestHead& head, uint64_t maxBody)
+RequestVerdict CheckRequestHead(const RequestHead& head, uint64_t maxBody, uint64_t maxCrashBody)
 {
     const bool query = head.path == kComponentsPath || head.path == kLatestVersionPath;
-    const bool upload = head.path == kReportPath;
+    const bool upload = head.path == kReportPath || head.path == kCrashPath;
+    if (head.path == kCrashPath)
+        maxBody = maxCrashBody;
     if (!query && !upload)
         return Refuse(404, "no such path");
 

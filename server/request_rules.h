@@ -8,6 +8,7 @@
 extern const char kComponentsPath[];     // GET: components.txt
 extern const char kLatestVersionPath[];  // GET: latest_version.txt
 extern const char kReportPath[];         // POST: an upload
+extern const char kCrashPath[];          // POST: a crash report
 
 // The parts of a request head that decide.
 struct RequestHead
@@ -30,6 +31,6 @@ struct RequestVerdict
 
 // 404 for an unknown path, 405 for a method the path does not take; for an
 // upload, 400 for a malformed Content-Length, 411 when the length is
-// neither given nor chunked, 413 when it is over maxBody, 415 for
-// multipart content.
-RequestVerdict CheckRequestHead(const RequestHead& head, uint64_t maxBody);
+// neither given nor chunked, 413 when it is over maxBody (maxCrashBody for
+// a crash report), 415 for multipart content.
+RequestVerdict CheckRequestHead(const RequestHead& head, uint64_t maxBody, uint64_t maxCrashBody);

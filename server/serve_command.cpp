@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "server/commands.h"
+#include "server/connection_guard.h"
 #include "server/file_io.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
@@ -34,6 +35,22 @@ std::string DescribeBindFailure(const std::string& address, int code)
     return "cannot listen on " + address + ": " + why;
 }
 
+std::string DescribeDiskFloor(const ServeLimits& limits, const std::string& dataDir)
+{
+    if (limits.diskFloorOff)
+        return "off";
+    uint64_t freeBytes = 0;
+    uint64_t totalBytes = 0;
+    std::string error;
+    if (!ReadFreeSpace(dataDir, freeBytes, totalBytes, error))
+        return error;
+    char text[96];
+    std::snprintf(text, sizeof text, "%.1f MiB (%.1f MiB free)",
+                  static_cast<double>(ResolveDiskFloor(limits, totalBytes)) / 1048576.0,
+                  static_cast<double>(freeBytes) / 1048576.0);
+    return text;
+}
+
 }  // namespace
 
 int RunServe(const CommandLine& line)
@@ -46,8 +63,10 @@ int RunServe(const CommandLine& line)
     ReportService service;
     service.dataDir = line.dataDir;
     service.maxBody = line.maxBody;
+    service.maxCrashBody = line.maxCrashBody;
     service.failUploads = line.failUploads;
     service.log = stderr;
+    ApplyServeLimits(service, line.limits);
     service.db = OpenReportDatabase(line.dataDir, true, error);
     if (!service.db) {
         PrintError(error);
@@ -64,7 +83,8 @@ int RunServe(const CommandLine& line)
     // A client that hangs up mid-answer must not end the server.
     signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
+    const unsigned long openFiles = RaiseOpenFileLimit();
+    GuardedServer server(line.limits, service.refusals.get());
     InstallReportRoutes(server, service);
 
     const std::string requested = FormatHostPort(line.listen.host, line.listen.port);
@@ -81,10 +101,18 @@ int RunServe(const CommandLine& line)
         PrintError(DescribeBindFailure(requested, errno));
         return 1;
     }
-    std::fprintf(stderr, "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes%s\n",
+    // One start line: scripts wait for it and read the port from it.
+    std::fprintf(stderr,
+                 "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
+                 "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
+                 "files), uploads %s, queries %s, free space floor %s\n",
                  FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
-                 static_cast<unsigned long long>(line.maxBody),
-                 line.failUploads ? ", every upload failing" : "");
+                 static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
+                 line.failUploads ? ", every upload failing" : "",
+                 line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
+                 line.limits.bodyWindowSeconds, line.limits.bodyGraceSeconds, line.limits.connectionsPerAddress,
+                 line.limits.maxConnections, openFiles, FormatRateLimit(line.limits.uploadRate).c_str(),
+                 FormatRateLimit(line.limits.queryRate).c_str(), DescribeDiskFloor(line.limits, line.dataDir).c_str());
     std::fflush(stderr);
 
     std::atomic<bool> listenEnded(false);

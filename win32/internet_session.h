@@ -15,6 +15,11 @@ struct InternetTimeouts
     DWORD receiveMs;
 };
 
+// Both uploads, the bug report and the crash report: a server that takes
+// the connection and never answers must not hold the program for ever; a
+// large body on a slow line needs the generous send time.
+const InternetTimeouts kUploadTimeouts = { 15000, 120000, 60000 };
+
 // The Internet handle and the connection made from it; the connection is
 // closed first.
 struct ReportServerConnection

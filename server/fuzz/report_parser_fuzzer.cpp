@@ -1,15 +1,14 @@
-// libFuzzer target for the upload body parser. Beyond "no crash, no
-// sanitizer report", it checks that the parser and the reporter's encoder
-// agree: a body the parser accepts must be exactly what the encoder makes
-// of the decoded report, and a refusal must come with a one-line reason.
+// libFuzzer target for the two upload body parsers, the bug report's and the
+// crash report's (every input goes to both). Beyond "no crash, no sanitizer
+// report", it checks that each parser and the reporter's encoder agree: a
+// body the parser accepts must be exactly what the encoder makes of the
+// decoded report, and a refusal must come with a one-line reason.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "report_format/base64.h"
+#include "report_format/crash_body.h"
 #include "report_format/record_format.h"
 #include "server/report_parser.h"
 
@@ -17,10 +16,7 @@ namespace {
 
 std::string EncodeText(const std::string& bytes)
 {
-    char* text = Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
-    std::string copy = text;
-    std::free(text);
-    return copy;
+    return Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
 }
 
 std::string EncodeFile(const ReportFile& file)
@@ -33,10 +29,7 @@ std::string EncodeFile(const ReportFile& file)
     case FileState::Content:
         break;
     }
-    char* payload = MakeFilePayload(file.content.data(), file.content.size());
-    std::string copy = payload;
-    std::free(payload);
-    return copy;
+    return MakeFilePayload(file.content.data(), file.content.size());
 }
 
 std::string Reencode(const Report& report, size_t bodySize)
@@ -46,13 +39,63 @@ std::string Reencode(const Report& report, size_t bodySize)
         EncodeText(report.description3),    EncodeText(report.systemInfo),    EncodeText(report.attachment.name),
         EncodeFile(report.attachment),      EncodeText(report.attachmentLog.name), EncodeFile(report.attachmentLog),
     };
-    const char* texts[REPORT_RECORD_COUNT];
-    for (int i = 0; i < REPORT_RECORD_COUNT; ++i)
-        texts[i] = payloads[i].c_str();
-    std::vector<char> body(bodySize, '\0');
-    if (!AppendReportRecords(body.data(), body.size(), texts))
+    std::string body;
+    if (!AppendReportRecords(body, bodySize, payloads))
         return "<does not fit>";
-    return body.data();
+    return body;
+}
+
+bool ReadFromString(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
+{
+    const std::string* bytes = static_cast<const std::string*>(handle);
+    const uint64_t left = offset < bytes->size() ? bytes->size() - offset : 0;
+    *got = static_cast<uint32_t>(left < size ? left : size);
+    std::memcpy(buffer, bytes->data() + offset, *got);
+    return true;
+}
+
+bool AppendBytes(void* sink, const char* bytes, size_t length)
+{
+    static_cast<std::string*>(sink)->append(bytes, length);
+    return true;
+}
+
+// The reporter's crash body for a parsed crash report. It always names the
+// files brevora.dmp, brevora.log and brevora.conf and sends the placeholder
+// for an empty file, never an empty payload.
+bool ReencodeCrash(const CrashReport& report, std::string& body)
+{
+    const ReportFile* files[CRASH_FILE_COUNT] = {&report.dump, &report.log, &report.conf};
+    CrashFileSource sources[CRASH_FILE_COUNT];
+    for (int i = 0; i < CRASH_FILE_COUNT; ++i) {
+        if (files[i]->name != GetCrashFileName(static_cast<CrashFile>(i)) || files[i]->state == FileState::Empty)
+            return false;
+        sources[i] = {const_cast<std::string*>(&files[i]->content), files[i]->content.size()};
+    }
+    CrashBodyPlan plan;
+    if (!PlanCrashBody(report.comment, sources, ReadFromString, kCrashBodyLimit, plan) ||
+        !WriteCrashBody(plan, sources, ReadFromString, AppendBytes, &body))
+        __builtin_trap();  // a body the parser took is far below the limit
+    return true;
+}
+
+void CheckReason(const std::string& reason)
+{
+    if (reason.empty() || reason.find('\n') != std::string::npos)
+        __builtin_trap();
+}
+
+void CheckCrashBody(const char* body, size_t size)
+{
+    CrashReport report;
+    std::string reason;
+    if (!ParseCrashBody(body, size, report, reason)) {
+        CheckReason(reason);
+        return;
+    }
+    std::string again;
+    if (ReencodeCrash(report, again) && again != std::string(body, size))
+        __builtin_trap();
 }
 
 }  // namespace
@@ -60,11 +103,12 @@ std::string Reencode(const Report& report, size_t bodySize)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const char* body = reinterpret_cast<const char*>(data);
+    CheckCrashBody(body, size);
+
     Report report;
     std::string reason;
     if (!ParseReportBody(body, size, report, reason)) {
-        if (reason.empty() || reason.find('\n') != std::string::npos)
-            __builtin_trap();
+        CheckReason(reason);
         return 0;
     }
 

@@ -3,21 +3,13 @@
 // the allocation size at every length.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "report_format/base64.h"
 #include "report_format/record_format.h"
 
 namespace {
-
-struct FreeDeleter
-{
-    void operator()(char* p) const { std::free(p); }
-};
-typedef std::unique_ptr<char, FreeDeleter> Text;
 
 const char kInput[] = "Brevora!\xFF";  // with its terminator: ten bytes
 
@@ -41,9 +33,7 @@ TEST(Base64EncodeLengths, EveryLengthFromZeroToTen)
 {
     for (uint32_t length = 0; length <= 10; ++length) {
         SCOPED_TRACE(length);
-        Text text(Base64Encode(length, kInput));
-        ASSERT_TRUE(text);
-        EXPECT_STREQ(kEncodedPrefixes[length], text.get());
+        EXPECT_EQ(kEncodedPrefixes[length], Base64Encode(length, kInput));
     }
 }
 
@@ -56,9 +46,9 @@ TEST(Base64EncodeLengths, TextAndTerminatorFitTheAllocationAtEveryLength)
         const size_t allocated = static_cast<size_t>(length) * 4 / 3 + 4;
         const size_t needed = (length + 2) / 3 * 4 + 1;
         ASSERT_LE(needed, allocated) << length;
-        Text text(Base64Encode(length, bytes.data()));
-        ASSERT_TRUE(text);
-        ASSERT_EQ(needed - 1, std::strlen(text.get())) << length;
+        const std::string text = Base64Encode(length, bytes.data());
+        ASSERT_EQ(needed - 1, text.size()) << length;
+        ASSERT_EQ(text.size(), std::strlen(text.c_str())) << "no NUL inside the text";
     }
 }
 
@@ -81,9 +71,7 @@ TEST_P(FileWrapTest, SplitsAfterTheHundredthCharacter)
 {
     const WrapRow& row = GetParam();
     const std::string bytes(row.bytes, 'q');
-    Text payload(MakeFilePayload(bytes.data(), bytes.size()));
-    ASSERT_TRUE(payload);
-    const std::string text = payload.get();
+    const std::string text = MakeFilePayload(bytes.data(), bytes.size());
     const size_t lineFeed = text.find('\n');
     if (row.secondLine == 0) {
         EXPECT_EQ(std::string::npos, lineFeed);

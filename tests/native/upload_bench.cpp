@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 
@@ -29,12 +27,10 @@ std::string MakeInput(size_t size)
 double TimeOnce(const std::string& bytes, size_t& sink)
 {
     const auto start = std::chrono::steady_clock::now();
-    char* encoded = Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
-    char* wrapped = WrapBase64Lines(encoded, std::strlen(encoded));
+    const std::string encoded = Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
+    const std::string wrapped = WrapBase64Lines(encoded.data(), encoded.size());
     const auto end = std::chrono::steady_clock::now();
-    sink += std::strlen(wrapped);
-    std::free(wrapped);
-    std::free(encoded);
+    sink += wrapped.size();
     return std::chrono::duration<double>(end - start).count();
 }
 

@@ -14,10 +14,10 @@ namespace {
 
 std::string Assemble(const ReportTexts& texts, const char* dxdiag, const char* log, size_t bodySize = kReportBodySize)
 {
-    std::vector<char> body(bodySize, '\0');
-    if (!AssembleReportBody(texts, dxdiag, log, body.data(), body.size()))
+    std::string body;
+    if (!AssembleReportBody(texts, dxdiag, log, body, bodySize))
         return "<refused>";
-    return std::string(body.data());
+    return body;
 }
 
 const ReportTexts kTypedReport = {"me@example.org", "I clicked add", "It froze", "It should scan", "PATH=a\nTEMP=b"};

@@ -58,7 +58,21 @@ INSTANTIATE_TEST_SUITE_P(Rows, ParseCommandLineTest,
         ArgsRow{"ShowIdZero", {"show", "--data", "d", "0"}, "bad report id '0'"},
         ArgsRow{"ExportWithoutFolder", {"export", "--data", "d", "3"}, "export needs a report ID and an output"},
         ArgsRow{"ListExtraArgument", {"list", "--data", "d", "x"}, "unexpected argument 'x'"},
-        ArgsRow{"HelpAfterUnknownOption", {"serve", "--bogus", "--help"}, ""}),
+        ArgsRow{"HelpAfterUnknownOption", {"serve", "--bogus", "--help"}, ""},
+        ArgsRow{"EveryLimit", {"serve", "--data", "d", "--header-timeout", "5", "--body-min-rate=4K",
+                               "--body-grace", "0", "--body-rate-window", "20", "--max-connections-per-address", "0",
+                               "--max-connections", "64", "--rate-limit", "5/30s,50/day", "--query-rate-limit=off",
+                               "--min-free", "2%"}, ""},
+        ArgsRow{"LimitOnList", {"list", "--data", "d", "--rate-limit", "1/s"}, "unknown option '--rate-limit'"},
+        ArgsRow{"HeaderTimeoutZero", {"serve", "--data", "d", "--header-timeout", "0"}, "bad --header-timeout '0'"},
+        ArgsRow{"BodyRateUnit", {"serve", "--data", "d", "--body-min-rate", "8KB"}, "bad --body-min-rate"},
+        ArgsRow{"MaxConnectionsZero", {"serve", "--data", "d", "--max-connections", "0"}, "bad --max-connections"},
+        ArgsRow{"RateWithoutUnit", {"serve", "--data", "d", "--rate-limit", "10"}, "bad --rate-limit '10'"},
+        ArgsRow{"RateZero", {"serve", "--data", "d", "--rate-limit", "0/min"}, "bad --rate-limit"},
+        ArgsRow{"RateBadUnit", {"serve", "--data", "d", "--query-rate-limit", "5/week"}, "bad --query-rate-limit"},
+        ArgsRow{"RateTrailingComma", {"serve", "--data", "d", "--rate-limit", "5/min,"}, "bad --rate-limit"},
+        ArgsRow{"MinFreePercentTooLarge", {"serve", "--data", "d", "--min-free", "100%"}, "bad --min-free"},
+        ArgsRow{"MinFreeUnit", {"serve", "--data", "d", "--min-free", "1GB"}, "bad --min-free"}),
     [](const ::testing::TestParamInfo<ArgsRow>& info) { return std::string(info.param.name); });
 
 TEST(ParseCommandLine, FillsTheSettings)
@@ -77,6 +91,21 @@ TEST(ParseCommandLine, FillsTheSettings)
     EXPECT_EQ("127.0.0.1", line.listen.host);
     EXPECT_EQ(8080, line.listen.port);
     EXPECT_EQ(32u * 1024 * 1024, line.maxBody);
+
+    EXPECT_EQ("10/min,100/day", FormatRateLimit(line.limits.uploadRate));
+    EXPECT_EQ("60/min,1000/day", FormatRateLimit(line.limits.queryRate));
+    EXPECT_EQ(16, line.limits.connectionsPerAddress);
+
+    ASSERT_TRUE(ParseCommandLine({"serve", "--data", "d", "--header-timeout", "3", "--body-min-rate", "2K",
+                                  "--max-connections-per-address", "4", "--rate-limit", "5/30s,7/h",
+                                  "--query-rate-limit", "off", "--min-free", "3M"},
+                                 line, error));
+    EXPECT_EQ(3, line.limits.headerSeconds);
+    EXPECT_EQ(2048u, line.limits.bodyMinRate);
+    EXPECT_EQ(4, line.limits.connectionsPerAddress);
+    EXPECT_EQ("5/30s,7/h", FormatRateLimit(line.limits.uploadRate));
+    EXPECT_TRUE(line.limits.queryRate.empty());
+    EXPECT_EQ(3u << 20, ResolveDiskFloor(line.limits, 1ull << 40));
 
     ASSERT_TRUE(ParseCommandLine({"export", "--data", "d", "42", "out"}, line, error));
     EXPECT_EQ(42, line.id);

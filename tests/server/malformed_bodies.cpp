@@ -1,8 +1,5 @@
 #include "tests/server/malformed_bodies.h"
 
-#include <cstdlib>
-#include <memory>
-
 #include "report_format/base64.h"
 #include "report_format/record_format.h"
 
@@ -13,15 +10,12 @@ typedef std::vector<std::string> Records;
 
 std::string Encode(const std::string& bytes)
 {
-    std::unique_ptr<char, void (*)(void*)> text(Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data()),
-                                                std::free);
-    return text.get();
+    return Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
 }
 
 std::string Wrap(const std::string& text)
 {
-    std::unique_ptr<char, void (*)(void*)> wrapped(WrapBase64Lines(text.data(), text.size()), std::free);
-    return wrapped.get();
+    return WrapBase64Lines(text.data(), text.size());
 }
 
 std::string MakeRecord(ReportRecord record, const std::string& payload)

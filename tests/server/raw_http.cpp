@@ -57,17 +57,45 @@ bool ParseHead(const std::string& head, RawResponse& response)
     return true;
 }
 
-}  // namespace
-
-RawResponse ExchangeRaw(int port, const std::string& request, int timeoutMs)
+bool ConnectSocket(int fd, const char* source, int port)
 {
-    RawResponse response;
-    Socket sock;
+    if (fd < 0)
+        return false;
+    if (source != nullptr) {
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        if (inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+            bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            return false;
+    }
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (sock.Get() < 0 || connect(sock.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+}  // namespace
+
+int ConnectFrom(const char* source, int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && !ConnectSocket(fd, source, port)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+RawResponse ExchangeRaw(int port, const std::string& request, int timeoutMs)
+{
+    return ExchangeRawFrom(nullptr, port, request, timeoutMs);
+}
+
+RawResponse ExchangeRawFrom(const char* source, int port, const std::string& request, int timeoutMs)
+{
+    RawResponse response;
+    Socket sock;
+    if (!ConnectSocket(sock.Get(), source, port))
         return response;
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

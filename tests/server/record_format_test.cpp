@@ -2,9 +2,7 @@
 // records and the cut to the body buffer.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,22 +13,14 @@
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(char* p) const { std::free(p); }
-};
-typedef std::unique_ptr<char, FreeDeleter> Text;
-
 std::string Wrap(const std::string& text)
 {
-    Text wrapped(WrapBase64Lines(text.data(), text.size()));
-    return wrapped.get();
+    return WrapBase64Lines(text.data(), text.size());
 }
 
 std::string FilePayload(const std::string& bytes)
 {
-    Text payload(MakeFilePayload(bytes.data(), bytes.size()));
-    return payload.get();
+    return MakeFilePayload(bytes.data(), bytes.size());
 }
 
 std::vector<std::string> SplitLines(const std::string& text)
@@ -115,12 +105,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, MakeFilePayloadTest,
 
 TEST(AppendReportRecords, LaysOutTheNineRecords)
 {
-    const char* const payloads[REPORT_RECORD_COUNT] = {
+    const std::string payloads[REPORT_RECORD_COUNT] = {
         "", "QQ==", "Qg==", "Qw==", "RA==", "dXNlcl9pbmZvLnR4dA==", "WFhY\n", "YnJldm9yYV9sb2cudHh0", "",
     };
-    char body[512] = {};
-    ASSERT_TRUE(AppendReportRecords(body, sizeof body, payloads));
-    EXPECT_STREQ("email \n\n"
+    std::string body;
+    ASSERT_TRUE(AppendReportRecords(body, 512, payloads));
+    EXPECT_EQ("email \n\n"
                  "description1 QQ==\n\n"
                  "description2 Qg==\n\n"
                  "description3 Qw==\n\n"
@@ -135,18 +125,18 @@ TEST(AppendReportRecords, LaysOutTheNineRecords)
 TEST(AppendRecord, NeedsRoomForTheTerminator)
 {
     // "email " + "QUJD" + "\n\n" is 12 characters: 13 bytes with the NUL.
-    std::vector<char> exact(13, '\0');
-    EXPECT_TRUE(AppendRecord(exact.data(), exact.size(), RECORD_EMAIL, "QUJD"));
-    EXPECT_STREQ("email QUJD\n\n", exact.data());
+    std::string exact;
+    EXPECT_TRUE(AppendRecord(exact, 13, RECORD_EMAIL, "QUJD"));
+    EXPECT_EQ("email QUJD\n\n", exact);
 
-    std::vector<char> short1(12, '\0');
-    EXPECT_FALSE(AppendRecord(short1.data(), short1.size(), RECORD_EMAIL, "QUJD"));
-    EXPECT_STREQ("", short1.data());
+    std::string short1;
+    EXPECT_FALSE(AppendRecord(short1, 12, RECORD_EMAIL, "QUJD"));
+    EXPECT_EQ("", short1);
 
-    std::vector<char> appended(64, '\0');
-    ASSERT_TRUE(AppendRecord(appended.data(), appended.size(), RECORD_EMAIL, ""));
-    ASSERT_TRUE(AppendRecord(appended.data(), appended.size(), RECORD_DESCRIPTION1, "QQ=="));
-    EXPECT_STREQ("email \n\ndescription1 QQ==\n\n", appended.data());
+    std::string appended;
+    ASSERT_TRUE(AppendRecord(appended, 64, RECORD_EMAIL, ""));
+    ASSERT_TRUE(AppendRecord(appended, 64, RECORD_DESCRIPTION1, "QQ=="));
+    EXPECT_EQ("email \n\ndescription1 QQ==\n\n", appended);
 }
 
 TEST(CutToNewestLines, KeepsTheMostWholeLinesThatFit)
@@ -212,16 +202,16 @@ TEST(AppendReportRecords, CutsTheDiagnosticReportWhenTheLogIsNotEnough)
 
 TEST(AppendReportRecords, RefusesWhenTheTextsAloneDoNotFit)
 {
-    const char* const payloads[REPORT_RECORD_COUNT] = {"", "QUJD", "", "", "", "", "WFhY\n", "", "WFhY\n"};
+    const std::string payloads[REPORT_RECORD_COUNT] = {"", "QUJD", "", "", "", "", "WFhY\n", "", "WFhY\n"};
     // Keys, "QUJD" and nine "\n\n" take 142 characters; the placeholders 10 more.
-    char body[142] = {};
-    EXPECT_FALSE(AppendReportRecords(body, sizeof body, payloads));
-    EXPECT_STREQ("", body);
+    std::string body;
+    EXPECT_FALSE(AppendReportRecords(body, 142, payloads));
+    EXPECT_EQ("", body);
 
-    char enough[143] = {};
-    ASSERT_TRUE(AppendReportRecords(enough, sizeof enough, payloads));
-    EXPECT_EQ(142u, std::strlen(enough));
-    EXPECT_NE(nullptr, std::strstr(enough, "attachment \n\nattachment_log_name")) << "file payloads not emptied";
+    std::string enough;
+    ASSERT_TRUE(AppendReportRecords(enough, 143, payloads));
+    EXPECT_EQ(142u, enough.size());
+    EXPECT_NE(std::string::npos, enough.find("attachment \n\nattachment_log_name")) << "file payloads not emptied";
 }
 
 }  // namespace

@@ -1,41 +1,31 @@
 #include "tests/server/report_factory.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <stdexcept>
-#include <vector>
 
 #include "report_format/base64.h"
+#include "report_format/crash_body.h"
 
 namespace {
 
-struct FreeDeleter
+std::string EncodeText(const std::string& text)
 {
-    void operator()(char* p) const { std::free(p); }
-};
-typedef std::unique_ptr<char, FreeDeleter> MallocText;
-
-MallocText EncodeText(const std::string& text)
-{
-    return MallocText(Base64Encode(static_cast<uint32_t>(text.size()), text.data()));
+    return Base64Encode(static_cast<uint32_t>(text.size()), text.data());
 }
 
-MallocText EncodeFile(const FileInput& file)
+std::string EncodeFile(const FileInput& file)
 {
     switch (file.kind) {
     case FileInput::Present:
         // An empty file reads as size 0, which is the placeholder too.
-        return MallocText(MakeFilePayload(file.bytes.data(), file.bytes.size()));
+        return MakeFilePayload(file.bytes.data(), file.bytes.size());
     case FileInput::Missing:
-        return MallocText(MakeFilePayload(nullptr, 0));
+        return MakeFilePayload(nullptr, 0);
     case FileInput::Unreadable:
         break;
     }
-    MallocText empty(static_cast<char*>(std::malloc(1)));
-    empty.get()[0] = '\0';
-    return empty;
+    return std::string();
 }
 
 }  // namespace
@@ -50,27 +40,15 @@ FileInput MakePresentFile(std::string bytes)
 
 std::string EncodeReport(const ReportInput& input, size_t bodySize)
 {
-    MallocText payloads[REPORT_RECORD_COUNT] = {
+    const std::string payloads[REPORT_RECORD_COUNT] = {
         EncodeText(input.email),          EncodeText(input.description1), EncodeText(input.description2),
         EncodeText(input.description3),   EncodeText(input.systemInfo),    EncodeText(input.attachmentName),
         EncodeFile(input.dxdiag),         EncodeText(input.logName),       EncodeFile(input.log),
     };
-    const char* texts[REPORT_RECORD_COUNT];
-    for (int i = 0; i < REPORT_RECORD_COUNT; ++i) {
-        if (!payloads[i])
-            throw std::bad_alloc();
-        texts[i] = payloads[i].get();
-    }
-
-    // A buffer no larger than the report needs: the cut happens all the same
-    // when the report is larger than bodySize, and small reports stay cheap.
-    size_t needed = 1;
-    for (int i = 0; i < REPORT_RECORD_COUNT; ++i)
-        needed += GetRecordLength(static_cast<ReportRecord>(i), std::strlen(texts[i]));
-    std::vector<char> body(std::min(needed, bodySize), '\0');
-    if (!AppendReportRecords(body.data(), body.size(), texts))
+    std::string body;
+    if (!AppendReportRecords(body, bodySize, payloads))
         throw std::runtime_error("report does not fit in the body buffer");
-    return std::string(body.data());
+    return body;
 }
 
 std::string CutAtFirstNul(const std::string& bytes)
@@ -155,4 +133,37 @@ ReportInput MakeRealisticReport(std::mt19937& rng, size_t logSize)
     input.dxdiag = MakePresentFile(MakeLogText(rng, 40 * 1024));
     input.log = MakePresentFile(MakeLogText(rng, logSize));
     return input;
+}
+
+namespace {
+
+bool ReadFromString(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
+{
+    const std::string* bytes = static_cast<const std::string*>(handle);
+    *got = offset >= bytes->size() ? 0 : static_cast<uint32_t>(std::min<uint64_t>(size, bytes->size() - offset));
+    std::memcpy(buffer, bytes->data() + offset, *got);
+    return true;
+}
+
+bool AppendBytes(void* sink, const char* bytes, size_t length)
+{
+    static_cast<std::string*>(sink)->append(bytes, length);
+    return true;
+}
+
+}  // namespace
+
+std::string EncodeCrashReport(const std::string& comment, const std::string& dump, const std::string& log,
+                              const std::string& conf)
+{
+    std::string files[CRASH_FILE_COUNT] = {dump, log, conf};
+    CrashFileSource sources[CRASH_FILE_COUNT];
+    for (int i = 0; i < CRASH_FILE_COUNT; ++i)
+        sources[i] = {&files[i], files[i].size()};
+    CrashBodyPlan plan;
+    std::string body;
+    if (!PlanCrashBody(comment, sources, ReadFromString, kCrashBodyLimit, plan) ||
+        !WriteCrashBody(plan, sources, ReadFromString, AppendBytes, &body))
+        return "<cannot encode>";
+    return body;
 }

@@ -56,3 +56,8 @@ ReportInput MakeRandomReport(std::mt19937& rng, size_t maxFileSize);
 // A plausible report: short texts, a diagnostic report of ~40 KiB and a log
 // of logSize bytes.
 ReportInput MakeRealisticReport(std::mt19937& rng, size_t logSize);
+
+// The crash body the reporter sends for a comment and the dump, log and
+// configuration as they are found (all present), with its largest limit.
+std::string EncodeCrashReport(const std::string& comment, const std::string& dump, const std::string& log,
+                              const std::string& conf);

@@ -97,17 +97,25 @@ protected:
         return reports.size();
     }
 
+    // Through the store's own reader, so the test holds no copy of the table.
     std::string LoadRawBody(int64_t id)
     {
         SqliteDatabase db = OpenSecondConnection();
-        sqlite3_stmt* raw = nullptr;
-        sqlite3_prepare_v2(db.get(), "SELECT raw_body FROM reports WHERE id = ?1", -1, &raw, nullptr);
-        SqliteStatement statement(raw);
-        sqlite3_bind_int64(raw, 1, id);
-        if (sqlite3_step(raw) != SQLITE_ROW)
-            return "<no row>";
-        return std::string(static_cast<const char*>(sqlite3_column_blob(raw, 0)),
-                           static_cast<size_t>(sqlite3_column_bytes(raw, 0)));
+        size_t rawField = 0;
+        while (rawField < kStoredFieldCount && std::string(kStoredFieldNames[rawField]) != "raw_body")
+            ++rawField;
+        std::string body = "<no row>";
+        std::string error;
+        EXPECT_TRUE(VisitStoredFields(
+            db.get(),
+            [&](int64_t storedId, ReportKind kind, const std::vector<std::string>& fields, std::string&) {
+                if (storedId == id && kind == ReportKind::Bug && rawField < fields.size())
+                    body = fields[rawField];
+                return true;
+            },
+            error))
+            << error;
+        return body;
     }
 
     TempFolder m_folder;
@@ -217,6 +225,63 @@ TEST_F(ReportServerTest, AcceptsAChunkedUpload)
     ASSERT_TRUE(result) << httplib::to_string(result.error());
     EXPECT_EQ(201, result->status);
     EXPECT_EQ(body, LoadRawBody(1));
+}
+
+// Crash reports: the same strictness, their own limit, and ids that
+// continue the bug reports' (one id names one report of either kind).
+TEST_F(ReportServerTest, StoresCrashReportsBesideBugReportsUnderOneSequenceOfIds)
+{
+    std::mt19937 rng(5);
+    const std::string dump = MakeRandomBytes(rng, 50 * 1024, false);
+    const std::string crash = EncodeCrashReport("it froze\r\n\xE6\x97\xA5", dump, "log\n", "conf\n");
+    std::unique_ptr<httplib::Client> client = MakeClient();
+    const char* const paths[] = {"/bugreport/report/", "/bugreport/crash/", "/bugreport/report/"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string body = i == 1 ? crash : EncodeReport(MakeRealisticReport(rng, 100));
+        httplib::Result result = client->Post(paths[i], body, kFormType);
+        ASSERT_TRUE(result) << httplib::to_string(result.error());
+        EXPECT_EQ(201, result->status) << result->body;
+        EXPECT_EQ(std::to_string(i + 1) + "\n", result->body);
+    }
+
+    SqliteDatabase db = OpenSecondConnection();
+    StoredCrashReport stored;
+    StoredReport notBug;
+    std::string error;
+    ASSERT_EQ(LoadResult::Found, LoadCrashReport(db.get(), 2, stored, error)) << error;
+    EXPECT_EQ(LoadResult::NotFound, LoadReport(db.get(), 2, notBug, error));
+    EXPECT_EQ("it froze\r\n\xE6\x97\xA5", stored.report.comment);
+    EXPECT_TRUE(dump == stored.report.dump.content) << "the dump, NUL bytes and all";
+    EXPECT_EQ("brevora.dmp", stored.report.dump.name);
+    EXPECT_EQ("log\n", stored.report.log.content);
+    EXPECT_EQ("brevora.conf", stored.report.conf.name);
+    EXPECT_EQ(crash.size(), stored.rawBodySize);
+
+    const std::string small = EncodeCrashReport("", "d", "l", "c");
+    const MalformedBody refused[] = {
+        {"BugReportBody", EncodeReport(MakeRealisticReport(rng, 10)), "record 1 (comment) expected, found unknown key"},
+        {"RecordsOutOfOrder", small.substr(0, small.find("attachment_dump_name ")) + "attachment_log_name bG9n\n\n",
+         "record 2 (attachment_dump_name) expected, found the key of record 4 (attachment_log_name)"},
+        {"DumpLineOf99", crash.substr(0, crash.find("attachment_dump ") + 16) + std::string(99, 'A') + "\n" +
+                             std::string(100, 'A') + "\n\n",
+         "record 3 (attachment_dump): line 1 has 99 characters"},
+        {"Truncated", small.substr(0, small.size() - 1), "body ends inside record 7 (attachment_conf)"},
+    };
+    for (const MalformedBody& c : refused) {
+        SCOPED_TRACE(c.name);
+        httplib::Result result = client->Post("/bugreport/crash/", c.body, kFormType);
+        ASSERT_TRUE(result) << httplib::to_string(result.error());
+        EXPECT_EQ(400, result->status);
+        EXPECT_NE(std::string::npos, result->body.find(c.reasonPart)) << result->body;
+        EXPECT_EQ(result->body.size() - 1, result->body.find('\n')) << "not one line: " << result->body;
+    }
+
+    // The crash limit is the crash route's alone.
+    m_service->maxCrashBody = small.size();
+    EXPECT_EQ(413, client->Post("/bugreport/crash/", EncodeCrashReport("", "dddd", "l", "c"), kFormType)->status);
+    EXPECT_EQ(201, client->Post("/bugreport/crash/", small, kFormType)->status);
+    EXPECT_EQ(201, client->Post("/bugreport/report/", EncodeReport(MakeRealisticReport(rng, 100)), kFormType)->status);
+    EXPECT_EQ(5u, CountReports());
 }
 
 struct RouteRow

@@ -3,9 +3,7 @@
 // parser: what the server stores is what the reporter had.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,12 +16,6 @@
 
 namespace {
 
-struct FreeDeleter
-{
-    void operator()(char* p) const { std::free(p); }
-};
-typedef std::unique_ptr<char, FreeDeleter> Text;
-
 bool ReadFromString(void* source, char* buffer, uint32_t size, uint32_t* got)
 {
     const std::string* bytes = static_cast<const std::string*>(source);
@@ -32,19 +24,19 @@ bool ReadFromString(void* source, char* buffer, uint32_t size, uint32_t* got)
     return true;
 }
 
-Text PayloadOf(const std::string& file)
+std::string PayloadOf(const std::string& file)
 {
     std::string copy = file;
-    return Text(ReadFilePayload(&copy, static_cast<uint32_t>(file.size()), ReadFromString));
+    return ReadFilePayload(&copy, static_cast<uint32_t>(file.size()), ReadFromString);
 }
 
 const ReportTexts kTexts = {"me@example.org", "I clicked \xE2\x80\x9C" "add\xE2\x80\x9D", "It froze\r\nfor good",
                             "It should scan", "PATH=C:\\windows\nTEMP=C:\\t\nGST_PLUGIN_PATH=%GST_PLUGIN_PATH%"};
 
-::testing::AssertionResult ParsesTo(const std::vector<char>& body, Report& report)
+::testing::AssertionResult ParsesTo(const std::string& body, Report& report)
 {
     std::string reason;
-    if (!ParseReportBody(body.data(), std::strlen(body.data()), report, reason))
+    if (!ParseReportBody(body.data(), body.size(), report, reason))
         return ::testing::AssertionFailure() << "the server refuses the body: " << reason;
     return ::testing::AssertionSuccess();
 }
@@ -54,10 +46,8 @@ TEST(UploadBody, EveryFieldArrivesAsItWasRead)
     std::mt19937 rng(7);
     const std::string dxdiag = MakeLogText(rng, 40000);
     const std::string log = MakeLogText(rng, 300000);
-    Text dxdiagPayload = PayloadOf(dxdiag);
-    Text logPayload = PayloadOf(log);
-    std::vector<char> body(kReportBodySize, '\0');
-    ASSERT_TRUE(AssembleReportBody(kTexts, dxdiagPayload.get(), logPayload.get(), body.data(), body.size()));
+    std::string body;
+    ASSERT_TRUE(AssembleReportBody(kTexts, PayloadOf(dxdiag), PayloadOf(log), body, kReportBodySize));
 
     Report report;
     ASSERT_TRUE(ParsesTo(body, report));
@@ -88,11 +78,9 @@ TEST(UploadBody, ThirtyMebibyteLogIsCutToItsNewestPartThatFits)
     std::mt19937 rng(30);
     const std::string dxdiag = MakeLogText(rng, 60000);
     const std::string log = MakeLogText(rng, 30 * 1024 * 1024);
-    Text dxdiagPayload = PayloadOf(dxdiag);
-    Text logPayload = PayloadOf(log);
-    std::vector<char> body(kReportBodySize, '\0');
-    ASSERT_TRUE(AssembleReportBody(kTexts, dxdiagPayload.get(), logPayload.get(), body.data(), body.size()));
-    const size_t length = std::strlen(body.data());
+    std::string body;
+    ASSERT_TRUE(AssembleReportBody(kTexts, PayloadOf(dxdiag), PayloadOf(log), body, kReportBodySize));
+    const size_t length = body.size();
     EXPECT_LT(length, kReportBodySize);
     EXPECT_GT(length + 101, kReportBodySize - 1) << "one more line of the log would have fitted";
 
@@ -109,10 +97,8 @@ TEST(UploadBody, ThirtyMebibyteDiagnosticReportEmptiesTheLogAndIsCut)
     std::mt19937 rng(31);
     const std::string dxdiag = MakeLogText(rng, 30 * 1024 * 1024);
     const std::string log = MakeLogText(rng, 1000);
-    Text dxdiagPayload = PayloadOf(dxdiag);
-    Text logPayload = PayloadOf(log);
-    std::vector<char> body(kReportBodySize, '\0');
-    ASSERT_TRUE(AssembleReportBody(kTexts, dxdiagPayload.get(), logPayload.get(), body.data(), body.size()));
+    std::string body;
+    ASSERT_TRUE(AssembleReportBody(kTexts, PayloadOf(dxdiag), PayloadOf(log), body, kReportBodySize));
 
     Report report;
     ASSERT_TRUE(ParsesTo(body, report));

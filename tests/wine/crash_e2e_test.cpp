@@ -1,20 +1,24 @@
 // Crash mode end to end: the reporter started with three paths, driven as a
 // user would, with the stand-in mail program in its folder recording what
-// the mail carried. CTest runs this with WINEDLLOVERRIDES=mapi32=n: Wine
+// the mail carried, beside a reference report server of its own
+// (with_report_server.sh) for the upload that stands in when the mail
+// cannot go out. CTest runs this with WINEDLLOVERRIDES=mapi32=n: Wine
 // reads it from the Unix environment that the reporter inherits (not from
 // the environment block CreateProcess is given) and then loads our
-// mapi32.dll instead of its own.
+// mapi32.dll instead of its own, or none when the folder has none.
 #include <windows.h>
 #include <mapi.h>
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "build_settings.h"
 #include "res/resource.h"
 #include "tests/wine/mapi_record.h"
+#include "tests/wine/report_server_control.h"
 #include "tests/wine/screenshot.h"
 #include "tests/wine/startup_support.h"
 #include "tests/wine/test_support.h"
@@ -53,13 +57,18 @@ protected:
     {
         m_reporter = m_folder.Path() + L"\\brevora-bugreporter.exe";
         ASSERT_TRUE(CopyFileW(ReporterPath().c_str(), m_reporter.c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW((GetExeDir() + L"mapi-full\\mapi32.dll").c_str(),
-                              (m_folder.Path() + L"\\mapi32.dll").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((GetExeDir() + L"mapi-full\\mapi32.dll").c_str(), MailLibraryPath().c_str(), FALSE));
         m_record = m_folder.Path() + L"\\mail-record.txt";
         m_hold = m_folder.Path() + L"\\compose-closed";
+        // Where the mail cannot go out, the report goes to the server.
+        if (HaveReportServer()) {
+            std::string error;
+            ASSERT_TRUE(StartReportServer("", error)) << error;
+        }
     }
 
     std::wstring FilePath(const wchar_t* name) const { return m_folder.Path() + L"\\" + name; }
+    std::wstring MailLibraryPath() const { return m_folder.Path() + L"\\mapi32.dll"; }
 
     std::wstring CreateCrashFile(const wchar_t* name, const std::string& bytes = "data")
     {
@@ -356,5 +365,123 @@ TEST_F(CrashModeTest, ClosingWhileTheComposeWindowIsOpenEndsCleanly)
     EXPECT_FALSE(ReadMapiRecord(m_record).sends[0].returned);
     EXPECT_EQ(std::string::npos, driver.Output().find("exception")) << driver.Output();
 }
+
+// The upload that stands in for the mail: the report server's copy of a
+// crash report, read back through its own export --all.
+struct DeliveryCase
+{
+    const char* name;
+    const wchar_t* mapiResult;  // null: no mail library at all
+    bool serverUp;
+    bool dumpOverLimit;         // a dump larger than any crash body
+    size_t mails;               // calls of MAPISendMail
+    bool stored;                // the server holds the report
+    bool warned;                // the warning box before the dialog ends
+};
+
+class CrashDelivery : public CrashModeTest, public ::testing::WithParamInterface<DeliveryCase> {};
+
+std::string MakeDumpBytes()
+{
+    std::string bytes("MDMP\x93\xa7\0\0", 8);
+    for (int i = 0; i < 40000; ++i)
+        bytes += static_cast<char>(i % 7 == 0 ? 0 : (i * 131) & 0xFF);  // NUL bytes all through
+    return bytes;
+}
+
+// A sparse file: its size costs no disk and no time to make.
+bool CreateSparseFile(const std::wstring& path, LONGLONG size)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    const bool sized = SetFilePointerEx(file, end, NULL, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return sized;
+}
+
+TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
+{
+    const DeliveryCase& c = GetParam();
+    ASSERT_TRUE(HaveReportServer()) << "run through with_report_server.sh";
+    std::string error;
+    if (!c.serverUp) {
+        ASSERT_TRUE(StopReportServer(error)) << error;
+    }
+    if (c.mapiResult == NULL) {
+        ASSERT_TRUE(DeleteFileW(MailLibraryPath().c_str()));
+    }
+
+    const std::string dumpBytes = MakeDumpBytes();
+    const std::string logBytes = "12:00:01 start\r\n12:00:02 playing\r\n12:00:03 crashed\r\n";
+    const std::string confBytes = "[video]\nrenderer=gl\n";
+    const std::wstring dump = FilePath(L"crash-1.dmp");
+    if (c.dumpOverLimit) {
+        ASSERT_TRUE(CreateSparseFile(dump, 64LL * 1024 * 1024 + 1));
+    } else {
+        CreateCrashFile(L"crash-1.dmp", dumpBytes);
+    }
+    const std::wstring log = CreateCrashFile(L"app.log", logBytes);
+    const std::wstring conf = CreateCrashFile(L"app.conf", confBytes);
+
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, dump, log, conf, c.mapiResult != NULL ? c.mapiResult : L"SUCCESS_SUCCESS");
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    const std::wstring comment = L"Crashed while seeking \u2013 \u65e5\u672c";
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, comment));
+    ASSERT_TRUE(driver.Click(dialog, IDC_SEND));
+
+    if (c.warned) {
+        HWND box = driver.WaitForMessageBox(kReporterCaption, 40000);
+        ASSERT_NE(static_cast<HWND>(NULL), box) << driver.Report();
+        EXPECT_EQ(dialog, GetWindow(box, GW_OWNER)) << "owned by the crash dialog";
+        const std::wstring text = driver.Read(box).messageText;
+        EXPECT_NE(std::wstring::npos, text.find(L"\n" + m_folder.Path() + L"\n")) << Narrow(text);
+        EXPECT_TRUE(IsWindow(dialog)) << "the dialog waits for the box";
+        ASSERT_TRUE(driver.Click(box, IDOK));
+    }
+    EXPECT_TRUE(driver.WaitForWindowGone(dialog, 40000)) << driver.Report();
+    ExpectEndsWithStatusZero(driver);
+
+    // The crash dialog, and the warning only when both ways failed.
+    EXPECT_EQ(c.warned ? 2u : 1u, driver.ShownWindows().size()) << driver.Report();
+    EXPECT_EQ(c.mails, ReadMapiRecord(m_record).sends.size());
+    if (!c.serverUp)
+        return;
+
+    std::vector<StoredReport> reports;
+    ASSERT_TRUE(ReadStoredReports(reports, error)) << error;
+    ASSERT_EQ(c.stored ? 1u : 0u, reports.size());
+    if (!c.stored)
+        return;
+    std::map<std::string, std::string>& f = reports[0].fields;
+    EXPECT_EQ("crash", f["kind"]);
+    EXPECT_EQ(Utf8(comment), f["comment"]);
+    EXPECT_EQ("brevora.dmp", f["attachment_dump_name"]);
+    EXPECT_EQ("brevora.log", f["attachment_log_name"]);
+    EXPECT_EQ("brevora.conf", f["attachment_conf_name"]);
+    EXPECT_EQ(c.dumpOverLimit ? "placeholder" : "content", f["attachment_dump_state"]);
+    EXPECT_TRUE((c.dumpOverLimit ? std::string() : dumpBytes) == f["attachment_dump"])
+        << f["attachment_dump"].size() << " bytes of the dump";
+    EXPECT_EQ("content", f["attachment_log_state"]);
+    EXPECT_EQ(logBytes, f["attachment_log"]);
+    EXPECT_EQ("content", f["attachment_conf_state"]);
+    EXPECT_EQ(confBytes, f["attachment_conf"]);
+    EXPECT_EQ("Brevora Bug Reporter", f["user_agent"]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, CrashDelivery,
+    ::testing::Values(
+        DeliveryCase{ "MailSent", L"SUCCESS_SUCCESS", true, false, 1, false, false },
+        DeliveryCase{ "MailDiscardedByTheUser", L"MAPI_USER_ABORT", true, false, 1, false, false },
+        DeliveryCase{ "MailFailedUploaded", L"MAPI_E_FAILURE", true, false, 1, true, false },
+        DeliveryCase{ "NoMailLibraryUploaded", NULL, true, false, 0, true, false },
+        DeliveryCase{ "MailFailedServerDown", L"MAPI_E_FAILURE", false, false, 1, false, true },
+        DeliveryCase{ "NoMailLibraryServerDown", NULL, false, false, 0, false, true },
+        DeliveryCase{ "DumpOverTheLimitLeftOut", L"MAPI_E_FAILURE", true, true, 1, true, false }),
+    [](const ::testing::TestParamInfo<DeliveryCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -115,12 +115,11 @@ std::string LogTail()
     return log.size() > 600 ? log.substr(log.size() - 600) : log;
 }
 
-// The one place that knows how the stored reports come back: every report
-// as OUTDIR/ID/FIELD, byte for byte.
-std::string DumpReportsCommand(const std::string& outFolder)
+// Every stored report as OUTDIR/ID/FIELD, byte for byte.
+std::string ExportAllCommand(const std::string& outFolder)
 {
-    return "/usr/bin/python3 " + Quoted(EnvironmentValue("BREVORA_E2E_DUMP")) + " " +
-           Quoted(EnvironmentValue("BREVORA_E2E_SERVER_DATA") + "/reports.db") + " " + Quoted(outFolder);
+    return Quoted(EnvironmentValue("BREVORA_E2E_SERVER")) + " export --data " +
+           Quoted(EnvironmentValue("BREVORA_E2E_SERVER_DATA")) + " --all " + Quoted(outFolder);
 }
 
 struct WinsockUser
@@ -245,7 +244,7 @@ bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error)
     static unsigned s_dumps = 0;
     const std::string out = EnvironmentValue("BREVORA_E2E_WORK") + "/reports-" + std::to_string(++s_dumps);
     int status = 0;
-    if (!RunUnixShell(DumpReportsCommand(out), status, error) || status != 0)
+    if (!RunUnixShell(ExportAllCommand(out), status, error) || status != 0)
         return false;
     const std::wstring folder = WindowsPath(out);
     WIN32_FIND_DATAW found;

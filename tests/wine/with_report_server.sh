@@ -16,7 +16,6 @@ set -uo pipefail
 
 server="$1"
 shift
-here="$(cd "$(dirname "$0")" && pwd)"
 
 for arg in "$@"; do
     [ "$arg" = "--gtest_list_tests" ] && exec "$@"  # listing needs no server
@@ -45,7 +44,4 @@ export BREVORA_E2E_SERVER="$server"
 export BREVORA_E2E_SERVER_DATA="$work/data"
 export BREVORA_E2E_SERVER_LOG="$work/requests.log"
 export BREVORA_E2E_WORK="$work"
-# How the stored reports are read back for now: every report as one folder
-# of files (report_server_control.cpp runs it).
-export BREVORA_E2E_DUMP="$here/dump_reports.py"
 "$@"

@@ -1,0 +1,103 @@
+#include "crash/crash_upload.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cwchar>
+
+#include "report_format/crash_body.h"
+#include "win32/internet_session.h"
+#include "win32/scoped_handles.h"
+
+static const WCHAR kCrashPath[] = L"/bugreport/crash/";
+static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
+
+// Opens a crash file for reading while Brevora may still hold it open; an
+// invalid handle when it cannot be opened or measured.
+static ScopedHandle OpenCrashFile(const std::string& path, uint64_t& size)
+{
+    size = 0;
+    if (path.empty())
+        return ScopedHandle();
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL));
+    LARGE_INTEGER length;
+    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &length))
+        return ScopedHandle();
+    size = static_cast<uint64_t>(length.QuadPart);
+    return file;
+}
+
+static bool ReadCrashFile(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    if (!ReadFile(static_cast<HANDLE>(handle), buffer, size, &read, &at) && GetLastError() != ERROR_HANDLE_EOF)
+        return false;
+    *got = read;
+    return true;
+}
+
+static bool WriteToRequest(void* request, const char* bytes, size_t length)
+{
+    while (length > 0) {
+        DWORD written = 0;
+        if (!InternetWriteFile(static_cast<HINTERNET>(request), bytes, static_cast<DWORD>(length), &written) ||
+            written == 0)
+            return false;
+        bytes += written;
+        length -= written;
+    }
+    return true;
+}
+
+static bool IsAccepted(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
+        return false;
+    return status >= 200 && status < 300;
+}
+
+bool PostCrashReport(const std::string& comment, const std::string& dumpPath, const std::string& logPath,
+                     const std::string& confPath)
+{
+    ScopedHandle files[CRASH_FILE_COUNT];
+    CrashFileSource sources[CRASH_FILE_COUNT];
+    const std::string* paths[CRASH_FILE_COUNT] = { &dumpPath, &logPath, &confPath };
+    for (int i = 0; i < CRASH_FILE_COUNT; ++i) {
+        files[i] = OpenCrashFile(*paths[i], sources[i].size);
+        sources[i].handle = files[i].IsValid() ? files[i].Get() : NULL;
+    }
+    // The whole length is known before a byte is read, so the body streams
+    // out block by block and a large dump is never held in memory.
+    CrashBodyPlan plan;
+    if (!PlanCrashBody(comment, sources, ReadCrashFile, kCrashBodyLimit, plan))
+        return false;
+
+    ReportServerConnection server;
+    if (!ConnectToReportServer(kUploadTimeouts, server))
+        return false;
+    LPCWSTR acceptTypes[] = { L"*/*", NULL };
+    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"POST", kCrashPath, NULL, NULL,
+                                                  acceptTypes, INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    if (!request.IsValid())
+        return false;
+    if (!HttpAddRequestHeadersW(request.Get(), kContentTypeHeader, static_cast<DWORD>(wcslen(kContentTypeHeader)),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
+        return false;
+
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.dwBufferTotal = static_cast<DWORD>(plan.length);  // at most kCrashBodyLimit
+    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
+        return false;
+    if (!WriteCrashBody(plan, sources, ReadCrashFile, WriteToRequest, request.Get()))
+        return false;
+    if (!HttpEndRequestW(request.Get(), NULL, 0, 0))
+        return false;
+    return IsAccepted(request.Get());
+}
