@@ -7,7 +7,12 @@
 #   BREVORA_TEST_FILTER=REGEX  only the CTest tests whose names match
 #   CI=true                    a skipped test fails the run
 #
-# It ends with the time taken and "N passed, M failed, K skipped".
+# It prints the time of each step and of the whole run, and ends with
+# "N passed, M failed, K skipped".
+#
+# The Windows tests mostly wait (for windows, timeouts, the diagnostic
+# tool), so the rest of the native tree, its tests and the 32-bit build run
+# meanwhile, at a lower priority than the tests.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,27 +25,43 @@ filter=()
 [ -n "${BREVORA_TEST_FILTER:-}" ] && filter=(-R "$BREVORA_TEST_FILTER")
 failed=0
 summary=()
+totals_passed=0
+totals_failed=0
+totals_skipped=0
 
 step() {  # step NAME COMMAND...
-    echo "==> $1"
+    local name="$1" began
+    began=$(date +%s)
+    echo "==> $name"
     shift
-    "$@" || { echo "==> FAILED: $*" >&2; failed=1; return 1; }
+    if ! "$@"; then
+        echo "==> FAILED: $name ($*)" >&2
+        failed=1
+        return 1
+    fi
+    echo "==> $name: $(( $(date +%s) - began )) s"
 }
 
-run_ctest() {  # run_ctest PRESET-DIR LABEL EXTRA-ARGS...
-    local dir="$1" label="$2"
-    shift 2
-    local log="$dir/ctest.log"
-    (cd "$dir" && ctest --output-on-failure "${filter[@]}" "$@") 2>&1 | tee "$log"
-    local rc=${PIPESTATUS[0]}
+ctest_in() {  # ctest_in PRESET-DIR EXTRA-ARGS...: CTest's output goes to PRESET-DIR/ctest.log
+    local dir="$1" priority=()
+    shift
+    [ -n "${nice_ctest:-}" ] && priority=(nice)
+    (cd "$dir" && "${priority[@]}" ctest --output-on-failure "${filter[@]}" "$@") >"$dir/ctest.log" 2>&1
+}
+
+count_ctest() {  # count_ctest PRESET-DIR LABEL STATUS: adds a CTest run to the totals
+    local log="$1/ctest.log" label="$2" rc="$3"
     local line total failed_here skipped_here
     line="$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)"
     total="$(sed -nE 's/.*failed out of ([0-9]+).*/\1/p' <<<"$line")"
     failed_here="$(sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' <<<"$line")"
     # CTest counts a skipped test as passed and lists it under "did not run".
     skipped_here="$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")"
-    summary+=("$label: ${line:-no result}${skipped_here:+, $skipped_here skipped}")
-    [ "$rc" -eq 0 ] || failed=1
+    summary+=("$label: ${line:-no result}, $skipped_here skipped")
+    if [ "$rc" -ne 0 ]; then
+        failed=1
+        [ -n "$line" ] || totals_failed=$((totals_failed + 1))
+    fi
     totals_passed=$((totals_passed + ${total:-0} - ${failed_here:-0} - skipped_here))
     totals_failed=$((totals_failed + ${failed_here:-0}))
     totals_skipped=$((totals_skipped + skipped_here))
@@ -52,34 +73,51 @@ run_ctest() {  # run_ctest PRESET-DIR LABEL EXTRA-ARGS...
         failed=1
     fi
 }
-totals_passed=0
-totals_failed=0
-totals_skipped=0
 
-# Native tree: portable code and the server.
-if step "configure linux-native" cmake --preset linux-native >/dev/null &&
-   step "build linux-native" cmake --build --preset linux-native -j "$jobs"; then
-    run_ctest build/native native -j "$jobs"
-else
-    totals_failed=$((totals_failed + 1))
-fi
+# The report server first: the Windows tests run the native tree's.
+native_ok=0
+step "configure linux-native" cmake --preset linux-native >/dev/null &&
+    step "build the report server" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server &&
+    native_ok=1
 
 # Windows x86-64 tree: the program and its tests under Wine, side by side in
 # a pool of prefixes (scripts/wine-run.sh), each made afresh.
+wine_pid=""
 if step "configure windows-x64" cmake --preset windows-x64 >/dev/null &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
     scripts/wine-stop.sh --pool build/win64/wine
     rm -rf build/win64/wine
     export BREVORA_WINE_SLOTS="$jobs"
-    run_ctest build/win64 wine --timeout 300 -j "$jobs"
-    scripts/wine-stop.sh --pool build/win64/wine
+    echo "==> Windows tests (under way; build/win64/ctest.log)"
+    wine_began=$(date +%s)
+    ctest_in build/win64 --timeout 300 -j "$jobs" &
+    wine_pid=$!
 else
     totals_failed=$((totals_failed + 1))
 fi
 
-# Windows i686 tree: the program must compile with 32-bit record sizes.
+# Meanwhile: the rest of the native tree and its tests (portable code and
+# the server), and the i686 tree, which must compile with 32-bit record sizes.
+if [ "$native_ok" = 1 ] && step "build linux-native" nice cmake --build --preset linux-native -j "$jobs"; then
+    echo "==> native tests"
+    status=0
+    nice_ctest=1 ctest_in build/native -j "$jobs" || status=$?
+    cat build/native/ctest.log
+    count_ctest build/native native "$status"
+else
+    totals_failed=$((totals_failed + 1))
+fi
 step "configure windows-x86" cmake --preset windows-x86 >/dev/null &&
-    step "build windows-x86" cmake --build --preset windows-x86 -j "$jobs" || totals_failed=$((totals_failed + 1))
+    step "build windows-x86" nice cmake --build --preset windows-x86 -j "$jobs" || totals_failed=$((totals_failed + 1))
+
+if [ -n "$wine_pid" ]; then
+    wait "$wine_pid"
+    status=$?
+    cat build/win64/ctest.log
+    echo "==> Windows tests: $(( $(date +%s) - wine_began )) s"
+    count_ctest build/win64 wine "$status"
+    scripts/wine-stop.sh --pool build/win64/wine
+fi
 
 echo
 for s in "${summary[@]}"; do echo "$s"; done

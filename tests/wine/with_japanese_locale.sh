@@ -11,5 +11,5 @@ set -euo pipefail
 
 locales="$1"
 shift
-export LOCPATH="$locales" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-exec "$@"
+# Set for the command only: this shell cannot take the locale from LOCPATH.
+exec env LOCPATH="$locales" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$@"
