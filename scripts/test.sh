@@ -42,6 +42,10 @@ step() {  # step NAME COMMAND...
     echo "==> $name: $(( $(date +%s) - began )) s"
 }
 
+quietly() {  # quietly COMMAND...: without its standard output
+    "$@" >/dev/null
+}
+
 ctest_in() {  # ctest_in PRESET-DIR EXTRA-ARGS...: CTest's output goes to PRESET-DIR/ctest.log
     local dir="$1" priority=()
     shift
@@ -76,14 +80,14 @@ count_ctest() {  # count_ctest PRESET-DIR LABEL STATUS: adds a CTest run to the 
 
 # The report server first: the Windows tests run the native tree's.
 native_ok=0
-step "configure linux-native" cmake --preset linux-native >/dev/null &&
+step "configure linux-native" quietly cmake --preset linux-native &&
     step "build the report server" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server &&
     native_ok=1
 
 # Windows x86-64 tree: the program and its tests under Wine, side by side in
 # a pool of prefixes (scripts/wine-run.sh), each made afresh.
 wine_pid=""
-if step "configure windows-x64" cmake --preset windows-x64 >/dev/null &&
+if step "configure windows-x64" quietly cmake --preset windows-x64 &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
     scripts/wine-stop.sh --pool build/win64/wine
     rm -rf build/win64/wine
@@ -107,7 +111,7 @@ if [ "$native_ok" = 1 ] && step "build linux-native" nice cmake --build --preset
 else
     totals_failed=$((totals_failed + 1))
 fi
-step "configure windows-x86" cmake --preset windows-x86 >/dev/null &&
+step "configure windows-x86" quietly cmake --preset windows-x86 &&
     step "build windows-x86" nice cmake --build --preset windows-x86 -j "$jobs" || totals_failed=$((totals_failed + 1))
 
 if [ -n "$wine_pid" ]; then
