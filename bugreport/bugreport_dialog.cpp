@@ -115,12 +115,12 @@ static void OnContactSwitch(HWND hDlg)
     if (IsDlgButtonChecked(hDlg, IDC_ALLOWCONTACT) == BST_CHECKED) {
         SetWindowTextW(email, L"");
         EnableWindow(email, TRUE);
-        WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyAllowContact, L"1", g_szProfilePath);
+        WriteBugReportValue(kProfileKeyAllowContact, L"1");
     } else {
         SetWindowTextW(email, kEmailExample);
         EnableWindow(email, FALSE);
-        WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyAllowContact, NULL, g_szProfilePath);
-        WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyEmail, NULL, g_szProfilePath);
+        DeleteBugReportValue(kProfileKeyAllowContact);
+        DeleteBugReportValue(kProfileKeyEmail);
     }
 }
 

@@ -1,16 +1,13 @@
 #include "bugreport/report_gathering.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
-#include <utility>
 
 #include "bugreport/report_files.h"
 #include "win32/scoped_handles.h"
 #include "bugreport/app_log_path.h"
-#include "report_format/file_payload.h"
 #include "report_format/upload_body.h"
 #include "report_format/section_text.h"
 #include "res/resource.h"
@@ -53,27 +50,7 @@ static std::string ReadSystemInfoText()
     std::string text(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, block.get(), static_cast<int>(units), &text[0], bytes, NULL, NULL);
     text.resize(JoinSectionEntries(&text[0], text.size()));
-    if (text.size() > static_cast<size_t>(kFieldTextLimit))
-        text.resize(kFieldTextLimit);
     return text;
-}
-
-static bool ReadFromHandle(void* source, char* buffer, uint32_t size, uint32_t* got)
-{
-    DWORD read = 0;
-    const BOOL ok = ReadFile(static_cast<HANDLE>(source), buffer, size, &read, NULL);
-    *got = read;
-    return ok != FALSE;
-}
-
-// Read-only and sharing everything: Brevora keeps its log open for writing
-// while the user reports, and a missing file must not be created.
-static std::string ReadFilePayloadAt(const WCHAR* path)
-{
-    ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
-    const uint32_t size = file.IsValid() ? GetFileSize(file.Get(), NULL) : kNoFileSize;
-    return ReadFilePayload(file.Get(), size, ReadFromHandle);
 }
 
 // "\.brevora\brevora.log" under the user's profile directory, or "." when
@@ -94,18 +71,20 @@ static void GetAppLogPath(WCHAR* path)
     ComposeAppLogPath(directory ? directory.get() : NULL, path, kAppLogPathSize);
 }
 
-bool GatherReportBody(HWND hDlg, std::string& body)
+ReportToSend GatherReport(HWND hDlg)
 {
-    ReportTexts texts;
-    texts.email = ReadEditText(hDlg, IDC_EMAIL);
-    texts.steps = ReadEditText(hDlg, IDC_STEPS);
-    texts.happened = ReadEditText(hDlg, IDC_HAPPENED);
-    texts.shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
-    texts.systemInfo = ReadSystemInfoText();
-
-    std::string dxdiag = ReadFilePayloadAt(g_szDxDiagPath);
+    ReportToSend report;
+    report.texts.email = ReadEditText(hDlg, IDC_EMAIL);
+    report.texts.steps = ReadEditText(hDlg, IDC_STEPS);
+    report.texts.happened = ReadEditText(hDlg, IDC_HAPPENED);
+    report.texts.shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
+    // The component rides at the end of record 5, so servers that parse the
+    // nine records as they always were still accept the body.
+    report.texts.systemInfo = ReadSystemInfoText();
+    AppendComponentLine(report.texts.systemInfo, ReadEditText(hDlg, IDC_ELEMENT), static_cast<size_t>(kFieldTextLimit));
+    report.dxdiagPath = g_szDxDiagPath;
     WCHAR logPath[kAppLogPathSize];
     GetAppLogPath(logPath);
-    std::string log = ReadFilePayloadAt(logPath);
-    return AssembleReportBody(texts, std::move(dxdiag), std::move(log), body);
+    report.logPath = logPath;
+    return report;
 }

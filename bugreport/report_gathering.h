@@ -1,12 +1,12 @@
 // What a report carries, gathered at the moment of sending: the form's
-// texts, the profile's system information, the diagnostic report and the
-// application log.
+// texts, the profile's system information and where the diagnostic report
+// and the application log are.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
+#include "bugreport/upload_request.h"
 
-// The nine records, at most kReportBodySize - 1 bytes. Returns false when
-// they cannot be made to fit; throws std::bad_alloc when memory runs out.
-bool GatherReportBody(HWND hDlg, std::string& body);
+// Reads the form and the profile (on the form's thread). Throws
+// std::bad_alloc when memory runs out.
+ReportToSend GatherReport(HWND hDlg);

@@ -1,11 +1,14 @@
 #include "bugreport/send_report.h"
 
 #include <cwchar>
+#include <new>
 
 #include "bugreport/report_files.h"
 #include "bugreport/form_examples.h"
 #include "bugreport/report_checks.h"
-#include "bugreport/upload_request.h"
+#include "bugreport/report_gathering.h"
+#include "bugreport/report_profile.h"
+#include "bugreport/sending_dialog.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
 
@@ -16,36 +19,6 @@ static const WCHAR kFailedText[] =
 // Room for the comparison with the e-mail example: anything longer differs.
 static const int kEmailCompareSize = 1000;
 
-// The wait cursor on the dialog class (all the program's dialogs share it)
-// for as long as the upload works; the cursor before is put back after.
-class WaitCursor
-{
-public:
-    explicit WaitCursor(HWND hDlg) : m_hDlg(hDlg), m_previous(0), m_set(false)
-    {
-        HCURSOR wait = LoadCursorW(NULL, IDC_WAIT);
-        if (wait != NULL) {
-            m_previous = SetClassLongPtrW(hDlg, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(wait));
-            m_set = true;
-            SetCursor(wait);
-        }
-    }
-    ~WaitCursor()
-    {
-        if (!m_set)
-            return;
-        SetClassLongPtrW(m_hDlg, GCLP_HCURSOR, m_previous);
-        SetCursor(reinterpret_cast<HCURSOR>(m_previous));
-    }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HWND m_hDlg;
-    ULONG_PTR m_previous;
-    bool m_set;
-};
-
 // The e-mail example is never sent: an address field that still shows it
 // is emptied, and so is its profile key.
 static void ClearEmailExample(HWND hDlg)
@@ -55,13 +28,18 @@ static void ClearEmailExample(HWND hDlg)
     if (wcscmp(email, kEmailExample) != 0)
         return;
     SetDlgItemTextW(hDlg, IDC_EMAIL, L"");
-    WritePrivateProfileStringW(kProfileSectionBugReport, kProfileKeyEmail, NULL, g_szProfilePath);
+    DeleteBugReportValue(kProfileKeyEmail);
 }
 
-static bool UploadWithWaitCursor(HWND hDlg)
+// A new copy of the form's texts for every try: the thread sends that copy.
+static SendOutcome GatherAndSend(HWND hDlg)
 {
-    WaitCursor cursor(hDlg);
-    return PostBugReport(hDlg);
+    try {
+        const ReportToSend report = GatherReport(hDlg);
+        return RunSendingBox(hDlg, report);
+    } catch (const std::bad_alloc&) {
+        return SEND_FAILED;
+    }
 }
 
 void SendBugReport(HWND hDlg)
@@ -72,7 +50,12 @@ void SendBugReport(HWND hDlg)
 
     // Thanks only for a report the server has taken; otherwise the report
     // stays in the form for another try.
-    while (!UploadWithWaitCursor(hDlg)) {
+    for (;;) {
+        const SendOutcome outcome = GatherAndSend(hDlg);
+        if (outcome == SEND_ACCEPTED)
+            break;
+        if (outcome == SEND_CANCELLED)
+            return;
         if (MessageBoxW(hDlg, kFailedText, kCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
             return;
     }

@@ -33,7 +33,8 @@ static size_t ConvertAnsiToWide(const char* text, size_t length, wchar_t* out, s
 }
 
 // GETs path from the report server into body (kResponseLimit bytes and a
-// NUL). Returns false when the request failed or the body was empty.
+// NUL). Returns false when the request failed, the status was not 2xx or
+// the body was empty.
 static bool FetchFromServer(const WCHAR* path, char* body)
 {
     ReportServerConnection server;
@@ -41,10 +42,13 @@ static bool FetchFromServer(const WCHAR* path, char* body)
         return false;
 
     // Always the server's current answer: a cached version would hide an update.
-    LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"GET", path, NULL, NULL, acceptTypes,
-                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    ScopedInternetHandle request(
+        OpenReportServerRequest(server, L"GET", path, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
     if (!request.IsValid() || !HttpSendRequestW(request.Get(), NULL, 0, NULL, 0))
+        return false;
+    // An error page (a missing path, a failing server, a proxy's page) would
+    // otherwise be read as a version or as component names.
+    if (!IsAnsweredWithSuccess(request.Get()))
         return false;
 
     size_t count = 0;

@@ -25,6 +25,8 @@ static const size_t kDxDiagParametersChars = MAX_PATH;
 static const int kReportChecks = 100;
 static const DWORD kReportCheckIntervalMs = 500;
 
+DWORD g_dwDxDiagWaitMs = 120000;
+
 
 // One buffer serves every expansion: the largest an environment value can be.
 static const DWORD kExpansionChars = 32767;
@@ -60,7 +62,7 @@ struct ScopedIdList
 
 }  // namespace
 
-BOOL RunDxDiag()
+DxDiagRun RunDxDiag()
 {
     WCHAR parameters[kDxDiagParametersChars] = {};
     lstrcpynW(parameters, kDxDiagTextSwitch, kDxDiagParametersChars);
@@ -84,20 +86,21 @@ BOOL RunDxDiag()
     launch.nShow = SW_SHOWNORMAL;
     launch.lpIDList = idList.list;
 
-    BOOL started = ShellExecuteExW(&launch);
-    if (started && launch.hProcess != NULL) {
-        ScopedHandle process(launch.hProcess);
-        WaitForSingleObject(process.Get(), INFINITE);
-    }
-    return started;
+    if (!ShellExecuteExW(&launch))
+        return DXDIAG_NOT_STARTED;
+    if (launch.hProcess == NULL)
+        return DXDIAG_ENDED;
+    // A tool that hangs must not hang the reporter: it is left running.
+    ScopedHandle process(launch.hProcess);
+    return WaitForSingleObject(process.Get(), g_dwDxDiagWaitMs) == WAIT_TIMEOUT ? DXDIAG_STILL_RUNNING : DXDIAG_ENDED;
 }
 
 // Takes the report's size until it is not 0, sleeping after every check,
 // the one that finds the report included. INVALID_FILE_SIZE ends the wait too.
-static DWORD WaitForReportSize(HANDLE report)
+static DWORD WaitForReportSize(HANDLE report, int checks)
 {
     DWORD size = 0;
-    for (int check = 0; check < kReportChecks; ++check) {
+    for (int check = 0; check < checks; ++check) {
         size = GetFileSize(report, NULL);
         Sleep(kReportCheckIntervalMs);
         if (size != 0)
@@ -106,7 +109,7 @@ static DWORD WaitForReportSize(HANDLE report)
     return size;
 }
 
-void ImportDxDiagReport()
+void ImportDxDiagReport(bool waitForReport)
 {
     ScopedHandle report(CreateFileW(g_szDxDiagPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
@@ -115,7 +118,7 @@ void ImportDxDiagReport()
         return;
     }
 
-    DWORD size = WaitForReportSize(report.Get());
+    DWORD size = waitForReport ? WaitForReportSize(report.Get(), kReportChecks) : GetFileSize(report.Get(), NULL);
     // The conversion takes an int count; a report of 2 GB or more is not read.
     if (size == 0 || size == INVALID_FILE_SIZE || size > static_cast<DWORD>(INT_MAX))
         return;

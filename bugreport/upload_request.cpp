@@ -4,55 +4,124 @@
 
 #include <cwchar>
 #include <new>
-#include <string>
 
-#include "win32/scoped_handles.h"
+#include "report_format/body_stream.h"
 #include "win32/internet_session.h"
-#include "bugreport/report_gathering.h"
+#include "win32/scoped_handles.h"
 
 static const WCHAR kReportPath[] = L"/bugreport/report/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 static const DWORD kContentTypeHeaderLength = 47;
 
-
-static bool IsAccepted(HINTERNET request)
+// Read-only and sharing everything: Brevora keeps its log open for writing
+// while the user reports, and a missing file must not be created.
+static HANDLE OpenSharedForReading(const std::wstring& path)
 {
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
-        return false;
-    return status >= 200 && status < 300;
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-static bool PostGatheredReport(HWND hDlg)
+static bool ReadFromHandleAt(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
 {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD read = 0;
+    if (!SetFilePointerEx(static_cast<HANDLE>(handle), position, NULL, FILE_BEGIN))
+        return false;
+    const BOOL ok = ReadFile(static_cast<HANDLE>(handle), buffer, size, &read, NULL);
+    *got = read;
+    return ok != FALSE;
+}
+
+static FileSource MakeFileSource(const ScopedHandle& file)
+{
+    LARGE_INTEGER size;
+    const bool measured = file.IsValid() && GetFileSizeEx(file.Get(), &size);
+    return FileSource{ file.Get(), measured ? static_cast<uint64_t>(size.QuadPart) : kMissingFileSize,
+                       ReadFromHandleAt };
+}
+
+// Ends a request whose body did not go out whole. Its connection must not
+// carry the next request, which the server would take for the rest of this
+// body: Wine keeps such a connection for reuse, so the kept connections are
+// dropped too (on Windows the call only has the settings read again).
+static void AbandonRequest(ScopedInternetHandle& request)
+{
+    InternetCloseHandle(request.Release());
+    InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
+}
+
+namespace {
+
+struct RequestSink
+{
+    HINTERNET request;
+    uint64_t sent;
+    uint64_t total;
+    UploadProgressFn progress;
+    void* context;
+};
+
+bool WritePiece(void* sink, const char* bytes, size_t length)
+{
+    RequestSink* s = static_cast<RequestSink*>(sink);
+    while (length > 0) {
+        DWORD written = 0;
+        if (!InternetWriteFile(s->request, bytes, static_cast<DWORD>(length), &written) || written == 0)
+            return false;
+        bytes += written;
+        length -= written;
+        s->sent += written;
+    }
+    return s->progress(s->context, s->sent, s->total);
+}
+
+}  // namespace
+
+static bool StreamReport(const ReportToSend& report, UploadProgressFn progress, void* context)
+{
+    ScopedHandle dxdiagFile(OpenSharedForReading(report.dxdiagPath));
+    ScopedHandle logFile(OpenSharedForReading(report.logPath));
+    const FileSource dxdiag = MakeFileSource(dxdiagFile);
+    const FileSource log = MakeFileSource(logFile);
+    ReportBodyPlan plan;
+    if (!PlanReportBody(report.texts, dxdiag, log, plan))
+        return false;
+    const uint64_t length = GetReportBodyLength(plan);
+
     ReportServerConnection server;
     if (!ConnectToReportServer(kUploadTimeouts, server))
         return false;
-
-    LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"POST", kReportPath, NULL, NULL, acceptTypes,
-                                                  INTERNET_FLAG_NO_AUTH, 0));
+    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kReportPath, INTERNET_FLAG_NO_AUTH));
     if (!request.IsValid())
         return false;
 
-    std::string body;
-    if (!GatherReportBody(hDlg, body))
-        return false;
-
+    // The one header of ours; WinINet adds the length from dwBufferTotal.
     WCHAR header[kContentTypeHeaderLength + 1];
     wcscpy_s(header, kContentTypeHeader);
-    if (!HttpSendRequestW(request.Get(), header, kContentTypeHeaderLength, &body[0], static_cast<DWORD>(body.size())))
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpcszHeader = header;
+    buffers.dwHeadersLength = kContentTypeHeaderLength;
+    buffers.dwHeadersTotal = kContentTypeHeaderLength;
+    buffers.dwBufferTotal = static_cast<DWORD>(length);
+    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
         return false;
-    return IsAccepted(request.Get());
+
+    RequestSink sink = { request.Get(), 0, length, progress, context };
+    if (!WriteReportBody(plan, dxdiag, log, WritePiece, &sink) || !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
+        AbandonRequest(request);
+        return false;
+    }
+    return IsAnsweredWithSuccess(request.Get());
 }
 
-bool PostBugReport(HWND hDlg)
+bool PostBugReport(const ReportToSend& report, UploadProgressFn progress, void* context)
 {
     // Memory that runs out while the report is put together is a failed
     // upload like any other: the user may try again or go back to the form.
     try {
-        return PostGatheredReport(hDlg);
+        return StreamReport(report, progress, context);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -44,8 +44,9 @@ static void OnGatherSystemInfo(HWND hwnd)
     MSG pending;
     PeekMessageW(&pending, NULL, 0, 0, PM_NOREMOVE);
 
-    if (RunDxDiag())
-        ImportDxDiagReport();
+    const DxDiagRun run = RunDxDiag();
+    if (run != DXDIAG_NOT_STARTED)
+        ImportDxDiagReport(run == DXDIAG_ENDED);
     CollectEnvironment();
     EndDialog(hwnd, 0);
 }

@@ -14,6 +14,8 @@ StringMap g_crashFields;
 HANDLE g_hSendThread = NULL;
 
 static const UINT kCloseDelayMs = 5000;
+// The thread posts its end as its last act, so it is gone at once.
+static const DWORD kSendThreadEndMs = 5000;
 static const char kCommentsKey[] = "Comments";
 static const WCHAR kUnsentText[] =
     L"The crash report could not be sent: no mail program took it, and the report server could not be "
@@ -150,7 +152,7 @@ static void OnCloseTimer(HWND hwnd)
 
 static void OnSendThreadDone(HWND hwnd)
 {
-    WaitForSingleObject(g_hSendThread, INFINITE);
+    WaitForSingleObject(g_hSendThread, kSendThreadEndMs);
     SetTimer(hwnd, 0, kCloseDelayMs, NULL);
 }
 

@@ -53,15 +53,6 @@ static bool WriteToRequest(void* request, const char* bytes, size_t length)
     return true;
 }
 
-static bool IsAccepted(HINTERNET request)
-{
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
-        return false;
-    return status >= 200 && status < 300;
-}
-
 bool PostCrashReport(const std::string& comment, const std::string& dumpPath, const std::string& logPath,
                      const std::string& confPath)
 {
@@ -81,9 +72,8 @@ bool PostCrashReport(const std::string& comment, const std::string& dumpPath, co
     ReportServerConnection server;
     if (!ConnectToReportServer(kUploadTimeouts, server))
         return false;
-    LPCWSTR acceptTypes[] = { L"*/*", NULL };
-    ScopedInternetHandle request(HttpOpenRequestW(server.connection.Get(), L"POST", kCrashPath, NULL, NULL,
-                                                  acceptTypes, INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kCrashPath,
+                                                         INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE));
     if (!request.IsValid())
         return false;
     if (!HttpAddRequestHeadersW(request.Get(), kContentTypeHeader, static_cast<DWORD>(wcslen(kContentTypeHeader)),
@@ -99,5 +89,5 @@ bool PostCrashReport(const std::string& comment, const std::string& dumpPath, co
         return false;
     if (!HttpEndRequestW(request.Get(), NULL, 0, 0))
         return false;
-    return IsAccepted(request.Get());
+    return IsAnsweredWithSuccess(request.Get());
 }

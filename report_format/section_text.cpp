@@ -1,5 +1,7 @@
 #include "report_format/section_text.h"
 
+#include <algorithm>
+
 size_t JoinSectionEntries(char* block, size_t length)
 {
     size_t out = 0;
@@ -17,4 +19,20 @@ size_t JoinSectionEntries(char* block, size_t length)
     }
     block[out] = '\0';
     return out;
+}
+
+const char kComponentLineKey[] = "Element=";
+
+void AppendComponentLine(std::string& text, const std::string& component, size_t limit)
+{
+    std::string line = kComponentLineKey + component;
+    if (line.size() >= limit) {
+        text = line.substr(0, limit);
+        return;
+    }
+    if (!text.empty()) {
+        text.resize(std::min(text.size(), limit - line.size() - 1));
+        text += '\n';
+    }
+    text += line;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Turns a section block as the private-profile service returns it (entries
 // "key=value", each ended by a NUL; length counts the characters up to and
@@ -9,3 +10,13 @@
 // the entries in their order, separated by one line feed. Returns the
 // text's length.
 size_t JoinSectionEntries(char* block, size_t length);
+
+// Record 5 ends with the component the user chose, as one more line: this
+// key and the name's bytes (a trailing CR of the server's list included).
+// Servers that do not know the line keep it as part of the section.
+extern const char kComponentLineKey[];  // "Element="
+
+// Appends the component's line to the joined section text, after a line
+// feed when there are entries. The entries are cut when needed so that the
+// whole stays within limit bytes.
+void AppendComponentLine(std::string& text, const std::string& component, size_t limit);

@@ -6,6 +6,7 @@
 #define IDI_APP              102
 #define IDD_DETAILS          103
 #define IDD_WAIT             104
+#define IDD_SENDING          105
 
 #define IDC_COMMENTS         1001
 #define IDC_HEADLINE         1003
@@ -19,6 +20,7 @@
 #define IDC_ALLOWCONTACT     1011
 #define IDC_EMAIL            1012
 #define IDC_CANCEL           1014
+#define IDC_SEND_PROGRESS    1015
 
 #ifndef IDC_STATIC
 #define IDC_STATIC           (-1)

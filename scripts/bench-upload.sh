@@ -8,11 +8,19 @@
 #    memory back to the kernel, so the figures are the encoder's and not the
 #    page faults of fresh allocations.
 # 2. Under Wine, against the reference server on loopback, with application
-#    logs of 1, 8 and 15 MiB: the time from the click on Send to the
-#    thank-you box (the server's 201 has arrived), beside curl posting the
-#    same body (read back from the server) to the same server, the ratio of
-#    the two, and the reporter's peak private memory as a multiple of the
-#    body's size.
+#    logs of 1, 8 and 15 MiB and a sparse one of 2 GiB (its last 16 MiB
+#    written): the time from the click on Send to the thank-you box (the
+#    server's 201 has arrived), beside curl posting the same body (read back
+#    from the server) to the same server, their ratio, and the reporter's
+#    peak private memory, beside the body's size. Medians of 5 runs each.
+# 3. Under Wine, a 15 MiB log (a body of 20 MiB) through a line that passes
+#    2 MiB/s (tests/wine/slow_link.py, receive buffer 128 KiB): the longest
+#    time the form took to answer a sent message while the body went out.
+#
+# The prefix has HKCU\Software\Wine\X11 Driver Managed=N (wine-run.sh sets it
+# in every prefix): on Xvfb without a window manager Wine would otherwise
+# block the thread that shows or hides a top-level window (the progress box)
+# for up to 2 s.
 #
 # Trees: build/bench-native (Release, made here) and build/win64 (the
 # windows-x64 preset); BREVORA_BENCH_NATIVE and BREVORA_WIN_BUILD name others.
@@ -42,7 +50,8 @@ server="$native/bin/brevora-report-server"
 mkdir -p "$work/data"
 "$server" serve --data "$work/data" --listen "127.0.0.1:$port" --rate-limit off 2>"$work/server.log" </dev/null &
 server_pid=$!
-trap 'kill $server_pid 2>/dev/null; wait $server_pid 2>/dev/null; scripts/wine-stop.sh --state "$state"; rm -rf "$work"' EXIT
+link_pid=""
+trap 'kill $server_pid $link_pid 2>/dev/null; wait $server_pid $link_pid 2>/dev/null; scripts/wine-stop.sh --state "$state"; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
     sleep 0.1
@@ -53,32 +62,83 @@ logdir="$state/prefix/drive_c/users/$(id -un)/.brevora"
 mkdir -p "$logdir"
 exe="Z:$(realpath "$win/bin/brevora-bugreporter.exe" | tr '/' '\\')"
 
-echo
-echo "== Send under Wine: click to 201 (thank-you box) vs curl with the same body"
-printf '%-8s %12s %14s %10s %8s %12s %10s\n' "log" "body bytes" "reporter ms" "curl ms" "ratio" "peak private" "x body"
-for mib in 1 8 15; do
-    python3 - "$logdir/brevora.log" "$mib" <<'PY'
+runs=5
+
+# write_log SIZE_MIB [SPARSE_GIB]: log lines; a sparse log has only its last SIZE_MIB written.
+write_log() {
+    python3 - "$logdir/brevora.log" "$1" "${2:-0}" <<'PY'
 import sys
-path, mib = sys.argv[1], int(sys.argv[2])
+path, mib, sparse_gib = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 line = b"2026-01-05 10:00:00.000 library: scanning E:/music/album/track.mp3 ok\r\n"
-data = line * (mib * 1024 * 1024 // len(line) + 1)
-open(path, "wb").write(data[: mib * 1024 * 1024])
+data = (line * (mib * 1024 * 1024 // len(line) + 1))[: mib * 1024 * 1024]
+with open(path, "wb") as f:
+    if sparse_gib:
+        f.seek(sparse_gib * 1024 ** 3 - len(data))
+    f.write(data)
 PY
+}
+
+# One Send; sets ms, peak and slow (longest unresponsive stretch).
+send_once() {
+    local result
     result="$(scripts/wine-run.sh --state "$state" "$win/bin/upload_bench_driver.exe" "$exe" 2>/dev/null | tr -d '\r')"
     ms="$(sed -n 's/.*click_to_thanks_ms=\([0-9]*\).*/\1/p' <<<"$result")"
     peak="$(sed -n 's/.*peak_private_bytes=\([0-9]*\).*/\1/p' <<<"$result")"
-    [ -n "$ms" ] || { echo "no upload for $mib MiB: $result" >&2; exit 1; }
-    # The body as the server stored it; export prints the newest report last.
+    slow="$(sed -n 's/.*longest_unresponsive_ms=\([0-9]*\).*/\1/p' <<<"$result")"
+    [ -n "$ms" ] || { echo "no upload: $result" >&2; exit 1; }
+}
+
+median() { tr ' ' '\n' | sed '/^$/d' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# The body as the server stored it; export prints the newest report last.
+last_body() {
     rm -rf "$work/reports"
-    body="$("$server" export --data "$work/data" --all "$work/reports" | tail -n 1)/raw_body"
-    bytes="$(stat -c %s "$body")"
+    cp "$("$server" export --data "$work/data" --all "$work/reports" | tail -n 1)/raw_body" "$work/body"
+}
+
+curl_once() {
+    local out
     # The reporter's one header; no 100-continue round trip, as WinINet sends none.
-    curl_s="$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -H 'Expect:' \
-        -H 'Content-Type: application/x-www-form-urlencoded' --data-binary @"$body" \
+    out="$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -H 'Expect:' \
+        -H 'Content-Type: application/x-www-form-urlencoded' --data-binary @"$work/body" \
         "http://127.0.0.1:$port/bugreport/report/")"
-    [ "${curl_s%% *}" = 201 ] || { echo "curl got ${curl_s%% *}" >&2; exit 1; }
-    curl_ms="$(awk -v t="${curl_s#* }" 'BEGIN { printf "%.0f", t * 1000 }')"
-    awk -v mib="$mib" -v bytes="$bytes" -v ms="$ms" -v cms="$curl_ms" -v peak="$peak" 'BEGIN {
-        printf "%-8s %12d %14d %10d %8.1f %10.1f MB %10.1f\n", mib " MiB", bytes, ms, cms, ms / (cms > 0 ? cms : 1),
-               peak / 1e6, peak / bytes }'
+    [ "${out%% *}" = 201 ] || { echo "curl got ${out%% *}" >&2; exit 1; }
+    awk -v t="${out#* }" 'BEGIN { printf "%.0f", t * 1000 }'
+}
+
+echo
+echo "== Send under Wine: click to 201 (thank-you box) vs curl with the same body, medians of $runs runs"
+printf '%-10s %12s %12s %10s %8s %14s %16s\n' "log" "body bytes" "reporter ms" "curl ms" "ratio" "peak private" "peak - body"
+for size in 1 8 15 2048s; do
+    if [ "$size" = 2048s ]; then write_log 16 2; label="2 GiB sp."; else write_log "$size"; label="$size MiB"; fi
+    all_ms="" all_curl="" all_peak=""
+    for _ in $(seq "$runs"); do
+        send_once
+        last_body
+        all_ms="$all_ms $ms" all_peak="$all_peak $peak" all_curl="$all_curl $(curl_once)"
+    done
+    bytes="$(stat -c %s "$work/body")"
+    awk -v label="$label" -v bytes="$bytes" -v ms="$(median <<<"$all_ms")" -v cms="$(median <<<"$all_curl")" \
+        -v peak="$(median <<<"$all_peak")" 'BEGIN {
+        printf "%-10s %12d %12d %10d %8.2f %11.1f MB %13.1f MB\n", label, bytes, ms, cms, ms / (cms > 0 ? cms : 1),
+               peak / 1e6, (peak - bytes) / 1e6 }'
 done
+
+echo
+echo "== The form's longest unresponsive stretch while a 20 MiB body goes out at 2 MiB/s, $runs runs"
+kill "$server_pid"; wait "$server_pid" 2>/dev/null || true
+"$server" serve --data "$work/data" --listen "127.0.0.1:$((port + 1))" --rate-limit off 2>>"$work/server.log" </dev/null &
+server_pid=$!
+python3 tests/wine/slow_link.py "$port" "$((port + 1))" 2097152 "$work/link.log" </dev/null 2>>"$work/server.log" &
+link_pid=$!
+for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$((port + 1))") 2>/dev/null && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.1
+done
+write_log 15
+all_slow="" all_ms=""
+for _ in $(seq "$runs"); do
+    send_once
+    all_slow="$all_slow $slow" all_ms="$all_ms $ms"
+done
+echo "click to 201: median $(median <<<"$all_ms") ms; longest unresponsive stretch per run:$all_slow ms (median $(median <<<"$all_slow") ms)"

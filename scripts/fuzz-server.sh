@@ -21,10 +21,12 @@ clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
     -I"$root" \
     "$root/server/fuzz/report_parser_fuzzer.cpp" \
     "$root/server/report_parser.cpp" \
+    "$root/server/report_body.cpp" \
     "$root/server/base64_decode.cpp" \
     "$root/report_format/base64.cpp" \
     "$root/report_format/crash_body.cpp" \
     "$root/report_format/record_format.cpp" \
+    "$root/report_format/section_text.cpp" \
     -o "$out/report_parser_fuzzer"
 
 cd "$out"

@@ -3,7 +3,10 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <algorithm>
 #include <map>
+
+#include "server/report_store.h"
 
 namespace {
 
@@ -18,14 +21,18 @@ const char kProgramUsage[] =
     "  show     every field of one report\n"
     "  export   one report's attachments and texts, or every stored field of every\n"
     "           report, as files\n"
+    "  prune    remove the reports older than a number of days\n"
+    "  forget   remove every report that carries an e-mail address\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
 const char kServeUsage[] =
-    "Usage: brevora-report-server serve --data DIR [--listen ADDR:PORT] [--max-body BYTES]\n"
-    "                                  [--max-crash-body BYTES] [--fail-uploads] [LIMITS]\n"
+    "Usage: brevora-report-server serve --data DIR [--database URL] [--listen ADDR:PORT] [--max-body BYTES]\n"
+    "                                  [--max-crash-body BYTES] [--fail-uploads]\n"
+    "                                  [--tls-cert FILE --tls-key FILE] [LIMITS]\n"
     "\n"
-    "Receives bug reports and crash reports over HTTP and stores them in DIR/reports.db.\n"
+    "Receives bug reports and crash reports over HTTP (HTTPS with --tls-cert) and stores\n"
+    "them in DIR/reports.db, or with --database in PostgreSQL.\n"
     "\n"
     "  GET  /bugreport/components/    answers with DIR/components.txt\n"
     "  GET  /bugreport/latest_version answers with DIR/latest_version.txt\n"
@@ -34,6 +41,9 @@ const char kServeUsage[] =
     "\n"
     "Options:\n"
     "  --data DIR          data folder, made when missing\n"
+    "  --database URL      store the reports in PostgreSQL (postgresql://USER@HOST/DB, or\n"
+    "                      postgresql:///DB?host=/SOCKET/FOLDER); several servers may share\n"
+    "                      one database\n"
     "  --listen ADDR:PORT  address to listen on (default 127.0.0.1:8080; port 0: any free port;\n"
     "                      IPv6 as [::1]:8080)\n"
     "  --max-body BYTES    largest accepted report, suffix K, M or G allowed (default 32M)\n"
@@ -41,6 +51,9 @@ const char kServeUsage[] =
     "                      largest accepted crash report (default 64M, the reporter's largest)\n"
     "  --fail-uploads      for testing clients: read each upload whole, store nothing and\n"
     "                      answer 500\n"
+    "  --tls-cert FILE     serve HTTPS with this PEM certificate (the server's first, then\n"
+    "                      any intermediates)\n"
+    "  --tls-key FILE      the certificate's PEM private key, without a pass phrase\n"
     "\n"
     "Limits (per client address; see docs/server.md):\n"
     "  --header-timeout SECONDS        request line and headers within (default 10)\n"
@@ -60,21 +73,27 @@ const char kServeUsage[] =
     "\n"
     "Logs one line per request on standard error. Stops on SIGINT or SIGTERM.\n";
 
+// Every command but serve reads either store.
+#define BREVORA_STORE_OPTIONS \
+    "\n" \
+    "  --data DIR      the data folder whose reports.db to read\n" \
+    "  --database URL  the PostgreSQL database instead (postgresql://...)\n"
+
 const char kListUsage[] =
-    "Usage: brevora-report-server list --data DIR\n"
+    "Usage: brevora-report-server list --data DIR | --database URL\n"
     "\n"
     "Prints one line per stored report: id, kind (bug or crash), received time\n"
     "(UTC), e-mail and the first line of the first description (of a crash\n"
-    "report: of its comment), separated by tabs.\n";
+    "report: of its comment), separated by tabs.\n" BREVORA_STORE_OPTIONS;
 
 const char kShowUsage[] =
-    "Usage: brevora-report-server show --data DIR ID\n"
+    "Usage: brevora-report-server show --data DIR | --database URL ID\n"
     "\n"
-    "Prints every field of report ID, decoded; attachments by name and size.\n";
+    "Prints every field of report ID, decoded; attachments by name and size.\n" BREVORA_STORE_OPTIONS;
 
 const char kExportUsage[] =
-    "Usage: brevora-report-server export --data DIR ID OUTDIR\n"
-    "       brevora-report-server export --data DIR --all OUTDIR\n"
+    "Usage: brevora-report-server export --data DIR | --database URL ID OUTDIR\n"
+    "       brevora-report-server export --data DIR | --database URL --all OUTDIR\n"
     "\n"
     "Writes the attachments of report ID (of a crash report: the dump, the log\n"
     "and the configuration) into OUTDIR under their names, and its text fields\n"
@@ -90,7 +109,21 @@ const char kExportUsage[] =
     "comment, attachment_dump_name, attachment_dump, attachment_dump_state,\n"
     "attachment_log_name, attachment_log, attachment_log_state,\n"
     "attachment_conf_name, attachment_conf, attachment_conf_state and raw_body.\n"
-    "Prints each report's folder, oldest first.\n";
+    "Prints each report's folder, oldest first.\n" BREVORA_STORE_OPTIONS;
+
+const char kPruneUsage[] =
+    "Usage: brevora-report-server prune --data DIR | --database URL --older-than DAYS\n"
+    "\n"
+    "Removes every report received more than DAYS days (of 24 hours) ago, with\n"
+    "its attachments, and prints one line per removed report (as list does) and\n"
+    "then how many were removed. Safe while servers run.\n" BREVORA_STORE_OPTIONS;
+
+const char kForgetUsage[] =
+    "Usage: brevora-report-server forget --data DIR | --database URL --email ADDRESS\n"
+    "\n"
+    "Removes every report whose e-mail address is ADDRESS (letters compared\n"
+    "without case), with its attachments, and prints one line per removed report\n"
+    "(as list does) and then how many were removed. Safe while servers run.\n" BREVORA_STORE_OPTIONS;
 
 struct CommandName
 {
@@ -99,7 +132,23 @@ struct CommandName
 };
 
 const CommandName kCommands[] = {
-    {Command::Serve, "serve"}, {Command::List, "list"}, {Command::Show, "show"}, {Command::Export, "export"}};
+    {Command::Serve, "serve"}, {Command::List, "list"},     {Command::Show, "show"},
+    {Command::Export, "export"}, {Command::Prune, "prune"}, {Command::Forget, "forget"}};
+
+// Up to a hundred years.
+bool ParseDays(const std::string& text, int& days)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    int value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    days = value;
+    return value <= 36500;
+}
 
 bool ParseByteCount(const std::string& text, uint64_t& bytes)
 {
@@ -193,15 +242,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     std::string maxBody;
     std::string maxCrashBody;
     CLI::Option* maxBodyOption = nullptr;
+    std::string olderThan;
+    CLI::Option* olderThanOption = nullptr;
     std::map<std::string, std::string> limitValues;  // serve's limit options, read below
     std::map<std::string, CLI::Option*> limitOptions;
     CLI::Option* maxCrashBodyOption = nullptr;
+    CLI::Option* tlsCertOption = nullptr;
+    CLI::Option* tlsKeyOption = nullptr;
     for (const CommandName& entry : kCommands) {
         CLI::App* sub = app.add_subcommand(entry.name);
         AddHelpFlag(*sub);
         // Unknown options are reported by us, naming the command.
         sub->allow_extras();
         sub->add_option("--data", line.dataDir)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        sub->add_option("--database", line.databaseUrl)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         sub->add_option("arguments", positionals);
         // Never filled: while a positional is still open, CLI11 takes "--" as
         // the end of the options; otherwise it would leave the command there.
@@ -213,12 +267,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             maxCrashBodyOption = sub->add_option("--max-crash-body", maxCrashBody)
                                      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_flag("--fail-uploads", line.failUploads)->disable_flag_override();
+            tlsCertOption = sub->add_option("--tls-cert", line.tlsCert)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            tlsKeyOption = sub->add_option("--tls-key", line.tlsKey)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
                                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             }
         } else if (entry.command == Command::Export) {
             sub->add_flag("--all", line.allReports)->disable_flag_override();
+        } else if (entry.command == Command::Prune) {
+            olderThanOption =
+                sub->add_option("--older-than", olderThan)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        } else if (entry.command == Command::Forget) {
+            sub->add_option("--email", line.email)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         }
     }
 
@@ -291,12 +352,42 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             return false;
     }
 
-    if (line.dataDir.empty()) {
-        error = command + " needs --data DIR";
+    if (line.dataDir.empty() && (line.command == Command::Serve || line.databaseUrl.empty())) {
+        error = command + (line.command == Command::Serve ? " needs --data DIR" : " needs --data DIR or --database URL");
+        return false;
+    }
+    if (!line.databaseUrl.empty() && !IsPostgresUrl(line.databaseUrl)) {
+        error = "bad --database: expected a postgresql:// or postgres:// URL";
+        return false;
+    }
+    if (line.command == Command::Prune && (olderThanOption->count() == 0 || !ParseDays(olderThan, line.olderThanDays))) {
+        error = olderThanOption->count() == 0 ? "prune needs --older-than DAYS"
+                                              : "bad --older-than '" + olderThan + "': expected whole days from 0 to 36500";
+        return false;
+    }
+    if (line.command == Command::Forget && line.email.empty()) {
+        error = "forget needs --email ADDRESS";
         return false;
     }
     if (line.command == Command::Serve && !ParseListenAddress(listen, line.listen, error))
         return false;
+    // CLI11 reads "--tls-cert=" as the option waiting for its value, which
+    // would swallow the next argument; an empty file name is refused first.
+    if (line.command == Command::Serve) {
+        for (const CLI::Option* option : {tlsCertOption, tlsKeyOption}) {
+            const std::string name = option->get_name();
+            const bool emptyGiven = std::find(args.begin(), args.end(), name + "=") != args.end() ||
+                                    (option->count() > 0 && (option == tlsCertOption ? line.tlsCert : line.tlsKey).empty());
+            if (emptyGiven) {
+                error = "option " + name + " needs a file";
+                return false;
+            }
+        }
+    }
+    if (line.tlsCert.empty() != line.tlsKey.empty()) {
+        error = line.tlsCert.empty() ? "--tls-key needs --tls-cert" : "--tls-cert needs --tls-key";
+        return false;
+    }
 
     size_t wanted = 0;
     const char* shape = "";
@@ -343,6 +434,10 @@ const char* GetUsage(Command command)
         return kShowUsage;
     case Command::Export:
         return kExportUsage;
+    case Command::Prune:
+        return kPruneUsage;
+    case Command::Forget:
+        return kForgetUsage;
     case Command::None:
         break;
     }

@@ -1,5 +1,5 @@
-// The server's command line: a command (serve, list, show, export) and its
-// options.
+// The server's command line: a command (serve, list, show, export, prune,
+// forget) and its options.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,9 @@ enum class Command
     Serve,
     List,
     Show,
-    Export
+    Export,
+    Prune,
+    Forget
 };
 
 const uint64_t kDefaultMaxBody = 32ull * 1024 * 1024;
@@ -29,14 +31,19 @@ struct CommandLine
     Command command = Command::None;
     bool help = false;
     std::string dataDir;
+    std::string databaseUrl;  // --database: PostgreSQL instead of DIR/reports.db
     ListenAddress listen;
     uint64_t maxBody = kDefaultMaxBody;
     uint64_t maxCrashBody = kCrashBodyLimit;  // serve: the reporter's largest crash body
     bool failUploads = false;  // serve: answer every upload with 500, store none
     ServeLimits limits = MakeDefaultServeLimits();
+    std::string tlsCert;       // serve: PEM certificate (chain) and its key; both or neither
+    std::string tlsKey;
     int64_t id = 0;
     bool allReports = false;  // export: every report's stored fields, not one report's files
     std::string outDir;
+    int olderThanDays = -1;  // prune
+    std::string email;       // forget
 };
 
 // Parses the arguments after the program name. On failure error is one

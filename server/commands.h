@@ -1,4 +1,4 @@
-// The four commands of brevora-report-server. Each returns the exit status:
+// The six commands of brevora-report-server. Each returns the exit status:
 // 0 done, 1 failed (after one line on standard error).
 #pragma once
 
@@ -14,3 +14,5 @@ int RunServe(const CommandLine& line);
 int RunList(const CommandLine& line, FILE* out);
 int RunShow(const CommandLine& line, FILE* out);
 int RunExport(const CommandLine& line, FILE* out);
+int RunPrune(const CommandLine& line, FILE* out);
+int RunForget(const CommandLine& line, FILE* out);

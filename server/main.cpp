@@ -1,5 +1,5 @@
 // brevora-report-server: receives Brevora bug reports over HTTP, stores them
-// in SQLite, and lists, shows and exports them.
+// in SQLite or PostgreSQL, and lists, shows, exports and removes them.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +30,10 @@ int main(int argc, char** argv)
         return RunShow(line, stdout);
     case Command::Export:
         return RunExport(line, stdout);
+    case Command::Prune:
+        return RunPrune(line, stdout);
+    case Command::Forget:
+        return RunForget(line, stdout);
     case Command::None:
         break;
     }

@@ -1,3 +1,7 @@
+#include <time.h>
+
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "server/commands.h"
@@ -15,25 +19,33 @@ struct LoadedReport
     StoredCrashReport crash;
 };
 
-// Opens the database and loads one report; prints why not on failure.
-bool LoadOneReport(const CommandLine& line, LoadedReport& loaded)
+// Opens the store the command line names; prints why not on failure.
+std::unique_ptr<ReportStore> OpenStore(const CommandLine& line)
 {
     std::string error;
-    SqliteDatabase db = OpenReportDatabase(line.dataDir, false, error);
-    if (!db) {
+    std::unique_ptr<ReportStore> store = OpenReportStore(line.dataDir, line.databaseUrl, false, error);
+    if (!store)
         PrintError(error);
+    return store;
+}
+
+// Opens the store and loads one report; prints why not on failure.
+bool LoadOneReport(const CommandLine& line, LoadedReport& loaded)
+{
+    std::unique_ptr<ReportStore> store = OpenStore(line);
+    if (!store)
         return false;
-    }
-    LoadResult result = LoadReport(db.get(), line.id, loaded.bug, error);
+    std::string error;
+    LoadResult result = store->LoadReport(line.id, loaded.bug, error);
     if (result == LoadResult::NotFound) {
         loaded.kind = ReportKind::Crash;
-        result = LoadCrashReport(db.get(), line.id, loaded.crash, error);
+        result = store->LoadCrashReport(line.id, loaded.crash, error);
     }
     switch (result) {
     case LoadResult::Found:
         return true;
     case LoadResult::NotFound:
-        PrintError("no report with id " + std::to_string(line.id) + " in '" + line.dataDir + "'");
+        PrintError("no report with id " + std::to_string(line.id) + " in the " + store->Describe());
         return false;
     case LoadResult::Failed:
         break;
@@ -70,12 +82,10 @@ void AddExportedFiles(const ReportFile* const* files, const char* const* fields,
 // field, so that tests and scripts need not know the table.
 int ExportAllReports(const CommandLine& line, FILE* out)
 {
-    std::string error;
-    SqliteDatabase db = OpenReportDatabase(line.dataDir, false, error);
-    if (!db) {
-        PrintError(error);
+    std::unique_ptr<ReportStore> store = OpenStore(line);
+    if (!store)
         return 1;
-    }
+    std::string error;
     if (!CreateFolders(line.outDir, error)) {
         PrintError("cannot create the output folder '" + line.outDir + "': " + error);
         return 1;
@@ -93,10 +103,62 @@ int ExportAllReports(const CommandLine& line, FILE* out)
         std::fprintf(out, "%s\n", folder.c_str());
         return true;
     };
-    if (!VisitStoredFields(db.get(), writeReport, error)) {
+    if (!VisitStoredFields(*store, writeReport, error)) {
         PrintError(error);
         return 1;
     }
+    return 0;
+}
+
+// ASCII letters without case: "User@Example.COM" is the same mailbox as far
+// as anyone asking to be forgotten is concerned.
+bool IsSameAddress(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The received time, as stored, of the moment days ago.
+std::string FormatUtcDaysAgo(int days)
+{
+    const time_t then = time(nullptr) - static_cast<time_t>(days) * 86400;
+    struct tm utc;
+    gmtime_r(&then, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.000Z", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+// Removes the reports that remove selects, all at once, and prints them.
+int RemoveSelectedReports(const CommandLine& line, FILE* out, const std::function<bool(const ReportSummary&)>& remove)
+{
+    std::unique_ptr<ReportStore> store = OpenStore(line);
+    if (!store)
+        return 1;
+    std::string error;
+    std::vector<ReportSummary> reports;
+    if (!store->ListReports(reports, error)) {
+        PrintError(error);
+        return 1;
+    }
+    std::vector<int64_t> ids;
+    std::vector<std::string> lines;
+    for (const ReportSummary& summary : reports) {
+        if (remove(summary)) {
+            ids.push_back(summary.id);
+            lines.push_back(FormatListLine(summary));
+        }
+    }
+    if (!ids.empty() && !store->RemoveReports(ids, error)) {
+        PrintError(error);
+        return 1;
+    }
+    for (const std::string& removed : lines)
+        std::fprintf(out, "removed\t%s\n", removed.c_str());
+    std::fprintf(out, "%zu report%s removed from the %s\n", ids.size(), ids.size() == 1 ? "" : "s",
+                 store->Describe().c_str());
     return 0;
 }
 
@@ -109,10 +171,12 @@ void PrintError(const std::string& message)
 
 int RunList(const CommandLine& line, FILE* out)
 {
+    std::unique_ptr<ReportStore> store = OpenStore(line);
+    if (!store)
+        return 1;
     std::string error;
-    SqliteDatabase db = OpenReportDatabase(line.dataDir, false, error);
     std::vector<ReportSummary> reports;
-    if (!db || !ListReports(db.get(), reports, error)) {
+    if (!store->ListReports(reports, error)) {
         PrintError(error);
         return 1;
     }
@@ -170,4 +234,20 @@ int RunExport(const CommandLine& line, FILE* out)
         std::fprintf(out, "%s\n", path.c_str());
     }
     return 0;
+}
+
+int RunPrune(const CommandLine& line, FILE* out)
+{
+    // The stored times sort as text.
+    const std::string cutoff = FormatUtcDaysAgo(line.olderThanDays);
+    return RemoveSelectedReports(line, out, [&cutoff](const ReportSummary& summary) {
+        return summary.receivedUtc < cutoff;
+    });
+}
+
+int RunForget(const CommandLine& line, FILE* out)
+{
+    return RemoveSelectedReports(line, out, [&line](const ReportSummary& summary) {
+        return IsSameAddress(summary.email, line.email);
+    });
 }

@@ -4,6 +4,7 @@
 
 #include "report_format/crash_body.h"
 #include "report_format/record_format.h"
+#include "report_format/section_text.h"
 #include "server/base64_decode.h"
 
 namespace {
@@ -225,6 +226,21 @@ bool ReadName(Cursor& c, const std::string& where, std::string& name, std::strin
     return true;
 }
 
+// Moves the last line of record 5 out into component when it is the
+// component's line.
+void SplitComponentLine(Report& report)
+{
+    report.component.clear();
+    const size_t keyLength = std::strlen(kComponentLineKey);
+    std::string& text = report.systemInfo;
+    const size_t lastBreak = text.rfind('\n');
+    const size_t lineStart = lastBreak == std::string::npos ? 0 : lastBreak + 1;
+    if (text.compare(lineStart, keyLength, kComponentLineKey) != 0)
+        return;
+    report.component = text.substr(lineStart + keyLength);
+    text.erase(lastBreak == std::string::npos ? 0 : lastBreak);
+}
+
 bool ParseBody(const char* body, size_t size, const BodyLayout& layout, std::string& reason)
 {
     if (body == nullptr)
@@ -276,7 +292,10 @@ bool ParseReportBody(const char* body, size_t size, Report& report, std::string&
         {GetRecordKey(RECORD_ATTACHMENT_LOG), PayloadKind::File, nullptr, &report.attachmentLog},
     };
     const BodyLayout layout = {slots, REPORT_RECORD_COUNT};
-    return ParseBody(body, size, layout, reason);
+    if (!ParseBody(body, size, layout, reason))
+        return false;
+    SplitComponentLine(report);
+    return true;
 }
 
 bool ParseCrashBody(const char* body, size_t size, CrashReport& report, std::string& reason)

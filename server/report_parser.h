@@ -29,12 +29,15 @@ struct Report
     std::string description1;  // steps to reproduce
     std::string description2;  // what happened
     std::string description3;  // what should have happened
-    std::string systemInfo;    // description4
+    std::string systemInfo;    // description4, without the component's line
+    std::string component;     // "Element=" line at the end of description4; older reporters send none
     ReportFile attachment;     // the diagnostic report
     ReportFile attachmentLog;  // the application log
 };
 
-// Parses and decodes a whole body. On refusal, reason is one line saying
+// Parses and decodes a whole body. Record 5 ends with the chosen component
+// as a line "Element=<name>" (the name's bytes as sent, a trailing CR
+// included), which goes into component; a body without it gives an empty one. On refusal, reason is one line saying
 // which record is wrong and how; report is then unspecified.
 bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason);
 

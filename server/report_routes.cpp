@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "server/connection_guard.h"
 #include "server/file_io.h"
@@ -175,6 +176,32 @@ void AnswerStored(httplib::Response& res, int64_t id)
     res.set_content(std::to_string(id) + "\n", "text/plain");
 }
 
+// Runs insert, under the free-space floor when the store writes to the data
+// folder; answers a failure and returns false.
+bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t bodySize,
+                     const std::function<InsertResult()>& insert, std::string& error)
+{
+    InsertResult stored = InsertResult::Failed;
+    if (service.diskFloor && service.store->WritesToDataFolder()) {
+        std::lock_guard<std::mutex> lock(service.floorMutex);
+        // Checked again under the lock, with the real size: uploads read in
+        // parallel must not pass the floor together.
+        if (!service.diskFloor->HasRoom(EstimateStoredSize(bodySize), error)) {
+            Refuse(res, 507, error);
+            return false;
+        }
+        stored = insert();
+    } else {
+        stored = insert();
+    }
+    if (stored == InsertResult::Stored)
+        return true;
+    // A full disk rolls the insert back whole: nothing half-written.
+    const bool full = stored == InsertResult::Full;
+    Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
+    return false;
+}
+
 void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
                    const httplib::ContentReader& reader)
 {
@@ -192,22 +219,9 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
     const ReportOrigin origin = DescribeOrigin(req);
     int64_t id = 0;
     std::string error;
-    {
-        std::lock_guard<std::mutex> lock(service.dbMutex);
-        // Checked again under the lock, with the real size: uploads read in
-        // parallel must not pass the floor together.
-        if (service.diskFloor && !service.diskFloor->HasRoom(EstimateStoredSize(body.size()), error)) {
-            Refuse(res, 507, error);
-            return;
-        }
-        if (!InsertReport(service.db.get(), origin, report, body, id, error)) {
-            // A full disk rolls the insert back whole: nothing half-written.
-            const bool full = sqlite3_errcode(service.db.get()) == SQLITE_FULL;
-            Refuse(res, full ? 507 : 500, full ? "not enough free space on the server to store the report" : error);
-            return;
-        }
-    }
-    AnswerStored(res, id);
+    const auto insert = [&]() { return service.store->InsertReport(origin, report, body, id, error); };
+    if (StoreUnderFloor(service, res, body.size(), insert, error))
+        AnswerStored(res, id);
 }
 
 void ReceiveCrashReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
@@ -227,14 +241,9 @@ void ReceiveCrashReport(ReportService& service, const httplib::Request& req, htt
     const ReportOrigin origin = DescribeOrigin(req);
     int64_t id = 0;
     std::string error;
-    {
-        std::lock_guard<std::mutex> lock(service.dbMutex);
-        if (!InsertCrashReport(service.db.get(), origin, report, body, id, error)) {
-            Refuse(res, 500, error);
-            return;
-        }
-    }
-    AnswerStored(res, id);
+    const auto insert = [&]() { return service.store->InsertCrashReport(origin, report, body, id, error); };
+    if (StoreUnderFloor(service, res, body.size(), insert, error))
+        AnswerStored(res, id);
 }
 
 const char* DescribeStatus(int status)

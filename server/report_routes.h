@@ -14,7 +14,7 @@
 #include "server/rate_limiter.h"
 #include "server/refusal_log.h"
 #include "report_format/crash_body.h"
-#include "server/sqlite_handles.h"
+#include "server/report_store.h"
 
 // What the routes share; outlives the httplib server it is installed on.
 struct ReportService
@@ -23,8 +23,10 @@ struct ReportService
     uint64_t maxBody = 0;
     uint64_t maxCrashBody = kCrashBodyLimit;
     bool failUploads = false;  // answer uploads with 500 and store nothing
-    SqliteDatabase db;
-    std::mutex dbMutex;    // one writer on the connection at a time
+    std::unique_ptr<ReportStore> store;
+    // Held from the free-space check to the commit when the store writes to
+    // the data folder, so that uploads cannot pass the floor together.
+    std::mutex floorMutex;
     FILE* log = nullptr;   // one line per request; nullptr: none
     // Per-address rates, the free-space floor and the limited log of
     // refusals; null: none (as in most tests).

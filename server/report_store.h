@@ -1,4 +1,7 @@
-// The report database: one SQLite file, reports.db, in the data folder, with
+// Where reports are kept: one interface, two stores. SQLite (reports.db in
+// the data folder) is the default; PostgreSQL (--database postgresql://...)
+// lets several servers share one database. Both hold the same tables at the
+// same schema version, and bring an older database up to it when opened:
 // bug reports and crash reports in two tables that share one sequence of
 // ids, so that an id names one report of either kind.
 #pragma once
@@ -6,13 +9,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "server/report_parser.h"
-#include "server/sqlite_handles.h"
 
 extern const char kDatabaseFileName[];
+
+// The schema version both stores create and migrate to. 1: the first
+// server's table; 2: crash reports beside it; 3: the component of a bug
+// report; 4: compressed fields (packing) and the raw body kept only when the
+// fields do not rebuild it.
+const int kSchemaVersion = 4;
 
 // Where and how a report arrived.
 struct ReportOrigin
@@ -36,7 +45,7 @@ struct StoredReport
     int64_t id = 0;
     ReportOrigin origin;
     Report report;
-    size_t rawBodySize = 0;
+    std::string rawBody;  // the body as received: kept, or rebuilt from the fields
 };
 
 struct StoredCrashReport
@@ -44,7 +53,7 @@ struct StoredCrashReport
     int64_t id = 0;
     ReportOrigin origin;
     CrashReport report;
-    size_t rawBodySize = 0;
+    std::string rawBody;
 };
 
 // One line of the list.
@@ -64,40 +73,71 @@ enum class LoadResult
     Failed
 };
 
-// Opens dataDir/reports.db in WAL mode with full syncs. With create, the
-// file and its tables are made when missing (the folder must exist);
-// without, a missing database is an error. A database of the first schema
-// (bug reports only) gets the crash table. On failure error says why.
-SqliteDatabase OpenReportDatabase(const std::string& dataDir, bool create, std::string& error);
+enum class InsertResult
+{
+    Stored,
+    Full,  // no room in the database: nothing of the report was written
+    Failed
+};
 
-// Stores one report with its raw body and sets id. Returns only once the
-// insert has committed. Not for concurrent use of one connection.
-bool InsertReport(sqlite3* db, const ReportOrigin& origin, const Report& report, const std::string& rawBody,
-                  int64_t& id, std::string& error);
+// Every function may be called from several threads at once. error is one
+// line.
+class ReportStore
+{
+public:
+    virtual ~ReportStore() = default;
 
-// The same for a crash report; its id follows every id given so far, of
-// either kind.
-bool InsertCrashReport(sqlite3* db, const ReportOrigin& origin, const CrashReport& report,
-                       const std::string& rawBody, int64_t& id, std::string& error);
+    // "SQLite database DIR/reports.db", "PostgreSQL database NAME on HOST:PORT"
+    // (never a password).
+    virtual std::string Describe() const = 0;
 
-// Reports of both kinds, by id.
-bool ListReports(sqlite3* db, std::vector<ReportSummary>& reports, std::string& error);
+    // True when the store writes to the data folder's disk, whose free-space
+    // floor the server then keeps.
+    virtual bool WritesToDataFolder() const = 0;
 
-// Loads every field but the raw body, of which only the size.
-LoadResult LoadReport(sqlite3* db, int64_t id, StoredReport& stored, std::string& error);
-LoadResult LoadCrashReport(sqlite3* db, int64_t id, StoredCrashReport& stored, std::string& error);
+    // Stores one report and sets its id, unique across every server sharing
+    // the database. Returns Stored only once the report has committed.
+    virtual InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
+                                      int64_t& id, std::string& error) = 0;
+    // The same for a crash report; its id is never one of a bug report.
+    virtual InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report,
+                                           const std::string& rawBody, int64_t& id, std::string& error) = 0;
 
-// The stored fields of a report, every column but the id, in table order.
-// export --all names its files after them.
+    // Every report of both kinds, oldest id first.
+    virtual bool ListReports(std::vector<ReportSummary>& reports, std::string& error) = 0;
+
+    virtual LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) = 0;
+    virtual LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) = 0;
+
+    // Deletes these reports of either kind, all or none, and leaves no copy
+    // of their bytes in the database's free space where the engine allows.
+    virtual bool RemoveReports(const std::vector<int64_t>& ids, std::string& error) = 0;
+};
+
+// Opens the store: PostgreSQL when databaseUrl is given (postgresql:// or
+// postgres://), else dataDir/reports.db. With create, a missing SQLite file
+// or PostgreSQL table is made (the data folder must exist); without, it is
+// an error. An older schema is migrated. On failure error says why.
+std::unique_ptr<ReportStore> OpenReportStore(const std::string& dataDir, const std::string& databaseUrl, bool create,
+                                             std::string& error);
+
+// True for the URLs OpenReportStore takes as PostgreSQL's.
+bool IsPostgresUrl(const std::string& url);
+
+// The stored fields of a report as export --all writes them, one file each.
 extern const char* const kStoredFieldNames[];
 extern const size_t kStoredFieldCount;
 extern const char* const kStoredCrashFieldNames[];
 extern const size_t kStoredCrashFieldCount;
 
-// Calls visit with each report's id, kind and stored fields, byte for byte
-// and in the order of kStoredFieldNames or kStoredCrashFieldNames, oldest
-// report first; one report is in memory at a time. A visit that returns
-// false stops the walk with its error.
+// A report's fields in the order of kStoredFieldNames (of a crash report:
+// kStoredCrashFieldNames), byte for byte.
+std::vector<std::string> ListStoredFields(const StoredReport& stored);
+std::vector<std::string> ListStoredFields(const StoredCrashReport& stored);
+
+// Calls visit with each report's id, kind and fields (ListStoredFields),
+// oldest report first; one report is in memory at a time. A visit that
+// returns false stops the walk with its error.
 typedef std::function<bool(int64_t id, ReportKind kind, const std::vector<std::string>& fields, std::string& error)>
     StoredFieldsVisitor;
-bool VisitStoredFields(sqlite3* db, const StoredFieldsVisitor& visit, std::string& error);
+bool VisitStoredFields(ReportStore& store, const StoredFieldsVisitor& visit, std::string& error);

@@ -82,10 +82,11 @@ std::string FormatReport(const StoredReport& stored, bool raw)
     out += "From:         " + stored.origin.peer + "\n";
     out += "User agent:   " + ShowText(stored.origin.userAgent, false) + "\n";
     out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : ShowText(r.email, false)) + "\n";
+    out += "Component:    " + (r.component.empty() ? std::string("(none)") : ShowText(r.component, false)) + "\n";
     out += "Attachment:   " + ShowText(r.attachment.name, false) + ", " + DescribeAttachment(r.attachment) + "\n";
     out += "Log:          " + ShowText(r.attachmentLog.name, false) + ", " + DescribeAttachment(r.attachmentLog) +
            "\n";
-    out += "Raw body:     " + std::to_string(stored.rawBodySize) + " bytes\n";
+    out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
     AppendSection(out, "Steps to reproduce (description1)", r.description1, raw);
     AppendSection(out, "What happened (description2)", r.description2, raw);
     AppendSection(out, "What should have happened (description3)", r.description3, raw);
@@ -104,7 +105,7 @@ std::string FormatCrashReport(const StoredCrashReport& stored, bool raw)
     out += "Dump:         " + ShowText(r.dump.name, false) + ", " + DescribeAttachment(r.dump) + "\n";
     out += "Log:          " + ShowText(r.log.name, false) + ", " + DescribeAttachment(r.log) + "\n";
     out += "Settings:     " + ShowText(r.conf.name, false) + ", " + DescribeAttachment(r.conf) + "\n";
-    out += "Raw body:     " + std::to_string(stored.rawBodySize) + " bytes\n";
+    out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
     AppendSection(out, "Comment (UTF-8)", r.comment, raw);
     return out;
 }

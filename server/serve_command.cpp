@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "server/commands.h"
@@ -12,6 +13,7 @@
 #include "server/file_io.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
+#include "server/tls_files.h"
 
 namespace {
 
@@ -51,11 +53,32 @@ std::string DescribeDiskFloor(const ServeLimits& limits, const std::string& data
     return text;
 }
 
+// Plain HTTP behind the slow-client guard, or HTTPS when a certificate is
+// given; null (after one line on standard error) when the TLS set-up fails.
+// The guard reads plain sockets only: a TLS listener facing the Internet
+// belongs behind a reverse proxy that enforces the same deadlines.
+std::unique_ptr<httplib::Server> MakeServer(const CommandLine& line, ReportService& service)
+{
+    if (line.tlsCert.empty())
+        return std::unique_ptr<httplib::Server>(new GuardedServer(line.limits, service.refusals.get()));
+    std::unique_ptr<httplib::SSLServer> server(new httplib::SSLServer(line.tlsCert.c_str(), line.tlsKey.c_str()));
+    if (!server->is_valid()) {
+        PrintError("cannot set up TLS with '" + line.tlsCert + "' and '" + line.tlsKey + "'");
+        return nullptr;
+    }
+    return std::unique_ptr<httplib::Server>(server.release());
+}
+
 }  // namespace
 
 int RunServe(const CommandLine& line)
 {
+    // A bad certificate stops the server before it touches the data folder.
     std::string error;
+    if (!line.tlsCert.empty() && !CheckTlsFiles(line.tlsCert, line.tlsKey, error)) {
+        PrintError(error);
+        return 1;
+    }
     if (!CreateFolders(line.dataDir, error)) {
         PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
         return 1;
@@ -67,8 +90,8 @@ int RunServe(const CommandLine& line)
     service.failUploads = line.failUploads;
     service.log = stderr;
     ApplyServeLimits(service, line.limits);
-    service.db = OpenReportDatabase(line.dataDir, true, error);
-    if (!service.db) {
+    service.store = OpenReportStore(line.dataDir, line.databaseUrl, true, error);
+    if (!service.store) {
         PrintError(error);
         return 1;
     }
@@ -84,18 +107,20 @@ int RunServe(const CommandLine& line)
     signal(SIGPIPE, SIG_IGN);
 
     const unsigned long openFiles = RaiseOpenFileLimit();
-    GuardedServer server(line.limits, service.refusals.get());
-    InstallReportRoutes(server, service);
+    std::unique_ptr<httplib::Server> server = MakeServer(line, service);
+    if (!server)
+        return 1;
+    InstallReportRoutes(*server, service);
 
     const std::string requested = FormatHostPort(line.listen.host, line.listen.port);
     int port = line.listen.port;
     errno = 0;
     bool bound;
     if (port == 0) {
-        port = server.bind_to_any_port(line.listen.host);
+        port = server->bind_to_any_port(line.listen.host);
         bound = port > 0;
     } else {
-        bound = server.bind_to_port(line.listen.host, port);
+        bound = server->bind_to_port(line.listen.host, port);
     }
     if (!bound) {
         PrintError(DescribeBindFailure(requested, errno));
@@ -103,10 +128,11 @@ int RunServe(const CommandLine& line)
     }
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
-                 "brevora-report-server: listening on %s, data in %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
+                 "brevora-report-server: listening on %s%s, data in %s, reports in the %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
                  "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
                  "files), uploads %s, queries %s, free space floor %s\n",
-                 FormatHostPort(line.listen.host, port).c_str(), line.dataDir.c_str(),
+                 FormatHostPort(line.listen.host, port).c_str(), line.tlsCert.empty() ? "" : " (HTTPS)",
+                 line.dataDir.c_str(), service.store->Describe().c_str(),
                  static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
                  line.failUploads ? ", every upload failing" : "",
                  line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
@@ -122,13 +148,13 @@ int RunServe(const CommandLine& line)
         sigwait(&stopSignals, &signal);
         caught = signal;
         // A stop() before listening has begun would be lost.
-        while (!server.is_running() && !listenEnded)
+        while (!server->is_running() && !listenEnded)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        server.stop();
+        server->stop();
     });
 
     // Returns once stopped and every running request has been answered.
-    server.listen_after_bind();
+    server->listen_after_bind();
     listenEnded = true;
     if (caught == 0)
         pthread_kill(waiter.native_handle(), SIGTERM);  // wake the waiter

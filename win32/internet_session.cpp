@@ -15,6 +15,8 @@ static void SetInternetTimeouts(HINTERNET handle, const InternetTimeouts& timeou
     InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof(receiveMs));
 }
 
+static const DWORD kSchemeFlags = BREVORA_REPORT_SERVER_HTTPS ? INTERNET_FLAG_SECURE : 0;
+
 bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnection& server)
 {
     ScopedInternetHandle internet(InternetOpenW(kInternetAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
@@ -34,4 +36,20 @@ bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnect
     server.connection = std::move(connection);
     server.internet = std::move(internet);
     return true;
+}
+
+HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WCHAR* verb, const WCHAR* path,
+                                  DWORD flags)
+{
+    LPCWSTR acceptTypes[] = { L"*/*", NULL };
+    return HttpOpenRequestW(server.connection.Get(), verb, path, NULL, NULL, acceptTypes, flags | kSchemeFlags, 0);
+}
+
+bool IsAnsweredWithSuccess(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
+        return false;
+    return status >= 200 && status < 300;
 }

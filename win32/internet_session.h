@@ -1,6 +1,7 @@
 // The one way the program opens a connection to the report server: WinINet
 // handles with time limits, so a server that never answers cannot hold the
-// program for as long as the system would let it.
+// program for as long as the system would let it, and plain HTTP or TLS as
+// the build chose (BREVORA_REPORT_SERVER_SCHEME).
 #pragma once
 
 #include <windows.h>
@@ -16,9 +17,9 @@ struct InternetTimeouts
 };
 
 // Both uploads, the bug report and the crash report: a server that takes
-// the connection and never answers must not hold the program for ever; a
-// large body on a slow line needs the generous send time.
-const InternetTimeouts kUploadTimeouts = { 15000, 120000, 60000 };
+// the connection and never answers must not hold the program for ever.
+// Both write their bodies in pieces, so the send limit is per piece.
+const InternetTimeouts kUploadTimeouts = { 15000, 60000, 60000 };
 
 // The Internet handle and the connection made from it; the connection is
 // closed first.
@@ -31,3 +32,14 @@ struct ReportServerConnection
 // Opens a session with the program's agent and connects it to the report
 // server of the build settings. Returns false, with nothing open, on failure.
 bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnection& server);
+
+// Opens a request for path on the connection, accepting any type, with flags
+// and, in a TLS build, INTERNET_FLAG_SECURE; the system checks the server's
+// certificate in full (issuer, host name, dates), and a failed check fails
+// the request.
+HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WCHAR* verb, const WCHAR* path,
+                                  DWORD flags);
+
+// True when the request was answered with a 2xx status: an error page (404,
+// 500, a proxy's page) is no answer.
+bool IsAnsweredWithSuccess(HINTERNET request);

@@ -1,49 +1,23 @@
 // libFuzzer target for the two upload body parsers, the bug report's and the
 // crash report's (every input goes to both). Beyond "no crash, no sanitizer
-// report", it checks that each parser and the reporter's encoder agree: a
-// body the parser accepts must be exactly what the encoder makes of the
-// decoded report, and a refusal must come with a one-line reason.
+// report", it checks that each parser and the encoders agree: a crash body
+// the parser accepts must be exactly what the store rebuilds from the
+// decoded report (RebuildCrashBody) and what the reporter's encoder makes; for
+// a bug body the store's in-place check must agree with the rebuild, so that
+// a body is left out only when it comes back exactly. A refusal must come
+// with a one-line reason.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "report_format/base64.h"
 #include "report_format/crash_body.h"
 #include "report_format/record_format.h"
+#include "server/report_body.h"
 #include "server/report_parser.h"
 
 namespace {
-
-std::string EncodeText(const std::string& bytes)
-{
-    return Base64Encode(static_cast<uint32_t>(bytes.size()), bytes.data());
-}
-
-std::string EncodeFile(const ReportFile& file)
-{
-    switch (file.state) {
-    case FileState::Placeholder:
-        return kEmptyFilePayload;
-    case FileState::Empty:
-        return "";
-    case FileState::Content:
-        break;
-    }
-    return MakeFilePayload(file.content.data(), file.content.size());
-}
-
-std::string Reencode(const Report& report, size_t bodySize)
-{
-    const std::string payloads[REPORT_RECORD_COUNT] = {
-        EncodeText(report.email),           EncodeText(report.description1),  EncodeText(report.description2),
-        EncodeText(report.description3),    EncodeText(report.systemInfo),    EncodeText(report.attachment.name),
-        EncodeFile(report.attachment),      EncodeText(report.attachmentLog.name), EncodeFile(report.attachmentLog),
-    };
-    std::string body;
-    if (!AppendReportRecords(body, bodySize, payloads))
-        return "<does not fit>";
-    return body;
-}
 
 bool ReadFromString(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
 {
@@ -96,6 +70,9 @@ void CheckCrashBody(const char* body, size_t size)
     std::string again;
     if (ReencodeCrash(report, again) && again != std::string(body, size))
         __builtin_trap();
+    // The store keeps no crash body that its fields give back.
+    if (RebuildCrashBody(report) != std::string(body, size) || !IsCrashBodyRebuilt(report, std::string(body, size)))
+        __builtin_trap();
 }
 
 }  // namespace
@@ -112,12 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
-    // The reporter never sends a file's bytes from its first NUL on, so such
-    // a body has no encoder counterpart.
-    if (report.attachment.content.find('\0') != std::string::npos ||
-        report.attachmentLog.content.find('\0') != std::string::npos)
-        return 0;
-    if (Reencode(report, size + 1) != std::string(body, size))
-        __builtin_trap();
+    // The store keeps a body only when its fields do not give it back, and
+    // what it finds must be what rebuilding gives: with the component's line
+    // or, for an older reporter's body, without.
+    const std::string whole(body, size);
+    for (bool componentLine : {true, false}) {
+        if (IsReportBodyRebuilt(report, whole, componentLine) != (RebuildReportBody(report, componentLine) == whole))
+            __builtin_trap();
+    }
     return 0;
 }

@@ -44,4 +44,38 @@ INSTANTIATE_TEST_SUITE_P(Rows, JoinSectionEntriesTest,
         SectionRow{"CutShortBlock", std::string("A=1\0B=2", 7), "A=1\nB=2"}),
     [](const ::testing::TestParamInfo<SectionRow>& info) { return std::string(info.param.name); });
 
+struct ComponentRow
+{
+    const char* name;
+    std::string section;  // the joined entries
+    std::string component;
+    size_t limit;
+    std::string text;
+};
+
+void PrintTo(const ComponentRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class AppendComponentLineTest : public ::testing::TestWithParam<ComponentRow> {};
+
+TEST_P(AppendComponentLineTest, EndsTheTextWithTheComponent)
+{
+    std::string text = GetParam().section;
+    AppendComponentLine(text, GetParam().component, GetParam().limit);
+    EXPECT_EQ(GetParam().text, text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AppendComponentLineTest,
+    ::testing::Values(
+        ComponentRow{"AfterTheEntries", "PATH=a\nTEMP=b", "Player", 100, "PATH=a\nTEMP=b\nElement=Player"},
+        ComponentRow{"AloneWithoutEntries", "", "Player", 100, "Element=Player"},
+        ComponentRow{"TrailingCarriageReturnStays", "A=1", "Player\r", 100, "A=1\nElement=Player\r"},
+        ComponentRow{"NoComponentStillGivesTheLine", "A=1", "", 100, "A=1\nElement="},
+        ComponentRow{"HighBytesStay", "A=1", "Biblioth\xE8que", 100, "A=1\nElement=Biblioth\xE8que"},
+        // "Element=Player" is 14 bytes: 5 bytes of entries and the line feed fit in 20.
+        ComponentRow{"EntriesCutToTheLimit", "PATH=abcdefgh", "Player", 20, "PATH=\nElement=Player"}),
+    [](const ::testing::TestParamInfo<ComponentRow>& info) { return std::string(info.param.name); });
+
 }  // namespace

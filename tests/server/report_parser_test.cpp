@@ -138,6 +138,46 @@ TEST(ParseReportBody, ReadsTextsOfEveryNonNulByte)
     EXPECT_TRUE(RoundTrips(input));
 }
 
+struct ComponentCase
+{
+    const char* name;
+    std::string record5;  // the decoded text of description4
+    std::string systemInfo;
+    std::string component;
+};
+
+void PrintTo(const ComponentCase& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class ComponentLineTest : public ::testing::TestWithParam<ComponentCase> {};
+
+TEST_P(ComponentLineTest, ComesOutOfRecordFive)
+{
+    ReportInput input;
+    input.systemInfo = GetParam().record5;
+    const std::string body = EncodeReport(input);
+    Report report;
+    report.component = "left from an earlier parse";
+    std::string reason;
+    ASSERT_TRUE(ParseReportBody(body.data(), body.size(), report, reason)) << reason;
+    EXPECT_EQ(GetParam().systemInfo, report.systemInfo);
+    EXPECT_EQ(GetParam().component, report.component);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ComponentLineTest,
+    ::testing::Values(
+        ComponentCase{"AfterTheEntries", "PATH=a\nTEMP=b\nElement=Player", "PATH=a\nTEMP=b", "Player"},
+        ComponentCase{"TrailingCarriageReturnKept", "PATH=a\nElement=Player\r", "PATH=a", "Player\r"},
+        ComponentCase{"OnlyTheLine", "Element=Library", "", "Library"},
+        ComponentCase{"EmptyName", "PATH=a\nElement=", "PATH=a", ""},
+        ComponentCase{"OlderReporterWithoutTheLine", "PATH=a\nTEMP=b", "PATH=a\nTEMP=b", ""},
+        ComponentCase{"NotTheLastLine", "Element=Player\nPATH=a", "Element=Player\nPATH=a", ""},
+        ComponentCase{"KeyInsideAValue", "PATH=a\nPYTHONPATH=Element=x", "PATH=a\nPYTHONPATH=Element=x", ""},
+        ComponentCase{"OnlyTheLastOfTwo", "PATH=a\nElement=A\nElement=B", "PATH=a\nElement=A", "B"}),
+    [](const ::testing::TestParamInfo<ComponentCase>& info) { return std::string(info.param.name); });
+
 class MalformedBodyTest : public ::testing::TestWithParam<MalformedBody> {};
 
 TEST_P(MalformedBodyTest, IsRefusedWithItsReason)

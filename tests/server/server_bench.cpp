@@ -1,8 +1,12 @@
 // Upload throughput of brevora-report-server: N uploads of one realistic
 // report from several concurrent clients, against a fresh server and data
-// folder, for each log size. Prints figures; asserts nothing.
+// folder, for each log size and each store: SQLite with an earlier server
+// (--before PATH) and with this one, PostgreSQL with one server and with two
+// sharing the database (the clients split between them). Also the disk
+// each stored report takes, as a multiple of its body. Prints figures;
+// asserts nothing.
 //
-//   server_bench [--requests N] [--clients C] [--log-mib M]...
+//   server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH] [--no-postgres]
 #include <httplib.h>
 #include <signal.h>
 
@@ -12,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -19,19 +24,39 @@
 #include <thread>
 #include <vector>
 
+#include "report_format/section_text.h"
+#include "server/postgres_handles.h"
 #include "server/report_parser.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_postgres.h"
 
 namespace {
 
 struct BenchRun
 {
+    const char* label = "";
+    std::string serverPath;   // the executable; GetServerPath() when empty
+    std::string databaseUrl;  // PostgreSQL; empty for SQLite
+    int servers = 1;
     size_t logBytes = 0;
     int requests = 0;
     int clients = 0;
 };
+
+// Bytes on disk of the report tables of a PostgreSQL database, their TOAST
+// and indexes included; -1 when it cannot be read.
+long long MeasurePostgres(const std::string& url)
+{
+    PostgresConnection connection(PQconnectdb(url.c_str()));
+    PostgresResult result(PQexec(connection.get(),
+                                 "SELECT coalesce(sum(pg_total_relation_size(c.oid)), 0) FROM pg_class c"
+                                 " WHERE c.relname IN ('reports', 'crash_reports')"));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+        return -1;
+    return std::atoll(PQgetvalue(result.get(), 0, 0));
+}
 
 double Percentile(std::vector<double> sorted, double fraction)
 {
@@ -50,7 +75,9 @@ long long FileSize(const std::string& path)
 bool RunBench(const BenchRun& run)
 {
     std::mt19937 rng(42);
-    const std::string body = EncodeReport(MakeRealisticReport(rng, run.logBytes));
+    ReportInput input = MakeRealisticReport(rng, run.logBytes);
+    AppendComponentLine(input.systemInfo, "Video library", 4096);  // as the reporter sends record 5 now
+    const std::string body = EncodeReport(input);
     // The reporter cuts a log that does not fit its 20 MiB body to its newest part.
     Report sent;
     std::string reason;
@@ -60,11 +87,22 @@ bool RunBench(const BenchRun& run)
     }
 
     TempFolder folder;
-    ServerProcess server;
-    // One client address posts them all: no rate limit for the measurement.
-    if (!server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--rate-limit", "off"})) {
-        std::fprintf(stderr, "server_bench: the server did not start:\n%s", server.Stderr().c_str());
-        return false;
+    std::vector<std::unique_ptr<ServerProcess>> servers;
+    for (int i = 0; i < run.servers; ++i) {
+        servers.emplace_back(new ServerProcess);
+        if (!run.serverPath.empty())
+            servers.back()->SetPath(run.serverPath);
+        // One client address posts them all: no rate limit for the measurement.
+        std::vector<std::string> args = {"--data", folder.Path() + "/" + std::to_string(i), "--listen", "127.0.0.1:0",
+                                         "--rate-limit", "off"};
+        if (!run.databaseUrl.empty()) {
+            args.push_back("--database");
+            args.push_back(run.databaseUrl);
+        }
+        if (!servers.back()->Start(args)) {
+            std::fprintf(stderr, "server_bench: the server did not start:\n%s", servers.back()->Stderr().c_str());
+            return false;
+        }
     }
 
     std::atomic<int> next(0);
@@ -74,8 +112,8 @@ bool RunBench(const BenchRun& run)
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> clients;
     for (int c = 0; c < run.clients; ++c) {
-        clients.emplace_back([&]() {
-            httplib::Client client("127.0.0.1", server.Port());
+        clients.emplace_back([&, c]() {
+            httplib::Client client("127.0.0.1", servers[static_cast<size_t>(c % run.servers)]->Port());
             client.set_keep_alive(true);
             client.set_read_timeout(120, 0);
             client.set_write_timeout(120, 0);
@@ -98,19 +136,22 @@ bool RunBench(const BenchRun& run)
     for (std::thread& t : clients)
         t.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    server.Stop(SIGTERM);
+    for (std::unique_ptr<ServerProcess>& server : servers)
+        server->Stop(SIGTERM);  // SQLite folds its write-ahead log into the file on the way out
+    const long long disk = run.databaseUrl.empty()
+                               ? FileSize(folder.Path() + "/0/reports.db") + FileSize(folder.Path() + "/0/reports.db-wal")
+                               : MeasurePostgres(run.databaseUrl);
 
     std::sort(latencies.begin(), latencies.end());
     const double mib = static_cast<double>(body.size()) / (1024.0 * 1024.0);
-    std::printf("log %5.1f MiB (%5.2f MiB sent)  body %5.2f MiB  %3d uploads  %d clients  %6.2f s  %7.2f reports/s  %6.1f MiB/s  "
-                "p50 %7.1f ms  p99 %7.1f ms  max %7.1f ms  failed %d  database %.0f MiB\n",
-                static_cast<double>(run.logBytes) / (1024.0 * 1024.0),
-                static_cast<double>(sent.attachmentLog.content.size()) / (1024.0 * 1024.0), mib, run.requests, run.clients, seconds,
-                static_cast<double>(latencies.size()) / seconds, mib * static_cast<double>(latencies.size()) / seconds,
-                Percentile(latencies, 0.50), Percentile(latencies, 0.99),
-                latencies.empty() ? 0.0 : latencies.back(), failures.load(),
-                static_cast<double>(FileSize(folder.Path() + "/reports.db") +
-                                    FileSize(folder.Path() + "/reports.db-wal")) / (1024.0 * 1024.0));
+    std::printf("%-22s log %4.1f MiB  body %5.2f MiB  %3d uploads  %d clients  %6.2f s  %7.2f reports/s  "
+                "p50 %7.1f ms  p99 %7.1f ms  failed %d  disk %7.1f KiB a report = %.3f x body\n",
+                run.label, static_cast<double>(sent.attachmentLog.content.size()) / (1024.0 * 1024.0), mib,
+                run.requests, run.clients, seconds, static_cast<double>(latencies.size()) / seconds,
+                Percentile(latencies, 0.50), Percentile(latencies, 0.99), failures.load(),
+                static_cast<double>(disk) / 1024.0 / static_cast<double>(std::max<size_t>(latencies.size(), 1)),
+                static_cast<double>(disk) / static_cast<double>(std::max<size_t>(latencies.size(), 1)) /
+                    static_cast<double>(body.size()));
     std::fflush(stdout);
     return failures == 0;
 }
@@ -133,11 +174,17 @@ int main(int argc, char** argv)
     int requests = 0;  // 0: per log size, below
     int clients = 4;
     std::vector<int> logMiB;
+    std::string before;
+    bool postgres = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         int value = 0;
-        if (i + 1 < argc && ParseCount(argv[i + 1], value) &&
-            (arg == "--requests" || arg == "--clients" || arg == "--log-mib")) {
+        if (arg == "--before" && i + 1 < argc) {
+            before = argv[++i];
+        } else if (arg == "--no-postgres") {
+            postgres = false;
+        } else if (i + 1 < argc && ParseCount(argv[i + 1], value) &&
+                   (arg == "--requests" || arg == "--clients" || arg == "--log-mib")) {
             ++i;
             if (arg == "--requests")
                 requests = value;
@@ -146,21 +193,42 @@ int main(int argc, char** argv)
             else
                 logMiB.push_back(value);
         } else {
-            std::fprintf(stderr, "usage: server_bench [--requests N] [--clients C] [--log-mib M]...\n");
+            std::fprintf(stderr, "usage: server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH]"
+                                 " [--no-postgres]\n");
             return 2;
         }
     }
     if (logMiB.empty())
-        logMiB = {1, 15};
+        logMiB = {1};
 
-    std::printf("server %s\n", GetServerPath());
+    std::printf("server %s%s%s\n", GetServerPath(), before.empty() ? "" : ", before: ", before.c_str());
+    UseDurableTestCluster();
     bool ok = true;
     for (int mib : logMiB) {
         BenchRun run;
         run.logBytes = static_cast<size_t>(mib) * 1024 * 1024;
         run.clients = clients;
         run.requests = requests > 0 ? requests : (mib <= 2 ? 200 : 40);
+        if (!before.empty()) {
+            BenchRun old = run;
+            old.label = "SQLite, before";
+            old.serverPath = before;
+            ok = RunBench(old) && ok;
+        }
+        run.label = "SQLite";
         ok = RunBench(run) && ok;
+        for (int servers = 1; postgres && servers <= 2; ++servers) {
+            BenchRun shared = run;
+            shared.label = servers == 1 ? "PostgreSQL, 1 server" : "PostgreSQL, 2 servers";
+            shared.servers = servers;
+            std::string error;
+            shared.databaseUrl = MakeTestDatabase(error);
+            if (shared.databaseUrl.empty()) {
+                std::fprintf(stderr, "server_bench: %s\n", error.c_str());
+                return 1;
+            }
+            ok = RunBench(shared) && ok;
+        }
     }
     return ok ? 0 : 1;
 }

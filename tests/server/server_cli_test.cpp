@@ -3,21 +3,31 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <time.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
+#include "server/compression.h"
+#include "server/postgres_handles.h"
 #include <sqlite3.h>
 
+#include "server/sqlite_handles.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_postgres.h"
 
 namespace {
 
@@ -52,10 +62,31 @@ httplib::Result PostReport(int port, const std::string& body)
     return client.Post("/bugreport/report/", body, kFormType);
 }
 
+std::vector<std::string> Join(std::vector<std::string> first, const std::vector<std::string>& second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The commands that store and read reports, on each store.
+class StoreCommandTest : public ::testing::TestWithParam<StoreKind>
+{
+protected:
+    // The store of a test whose data folder is dataDir (serve makes it).
+    TestStore MakeStore(const std::string& dataDir)
+    {
+        TestStore store;
+        std::string error;
+        EXPECT_TRUE(PrepareTestStore(GetParam(), dataDir, store, error)) << error;
+        return store;
+    }
+};
+
 TEST(ServerCommandLine, PrintsHelpForEachCommand)
 {
     const std::vector<std::vector<std::string>> rows = {
-        {"--help"}, {"serve", "--help"}, {"list", "-h"}, {"show", "--help"}, {"export", "--help"}};
+        {"--help"}, {"serve", "--help"}, {"list", "-h"}, {"show", "--help"}, {"export", "--help"},
+        {"prune", "--help"}, {"forget", "--help"}};
     for (const std::vector<std::string>& args : rows) {
         SCOPED_TRACE(args[0]);
         ProgramResult result = RunServer(args);
@@ -71,14 +102,29 @@ struct ErrorRow
     const char* name;
     std::vector<std::string> args;
     int exitStatus;
-    const char* messagePart;
+    std::string messagePart;
 };
+
+// The test authority and server certificates (tests/common), made afresh.
+std::string MakeTestCertificates(const TempFolder& folder)
+{
+    const std::string out = folder.Path() + "/tls";
+    const std::string command = std::string("'") + BREVORA_TEST_CERTIFICATE_SCRIPT + "' '" + out + "'";
+    return std::system(command.c_str()) == 0 ? out : std::string();
+}
 
 TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
 {
     TempFolder folder;
     std::ofstream(folder.Path() + "/file") << "a file, not a folder";
     const std::string data = folder.Path() + "/data";
+    const std::string tls = MakeTestCertificates(folder);
+    ASSERT_FALSE(tls.empty());
+    const std::string tlsData = folder.Path() + "/tls-data";
+    const auto serveTls = [&](const std::string& cert, const std::string& key) {
+        return std::vector<std::string>{"serve", "--data", tlsData, "--listen", "127.0.0.1:0", "--tls-cert",
+                                        tls + "/" + cert, "--tls-key", tls + "/" + key};
+    };
 
     const ErrorRow rows[] = {
         {"NoCommand", {}, 2, "no command given"},
@@ -98,6 +144,26 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         {"AllOnShow", {"show", "--data", folder.Path(), "--all", "1"}, 2, "unknown option '--all' for show"},
         {"ExportAllWithId", {"export", "--data", folder.Path(), "--all", "1", data}, 2, "export --all needs one output"},
         {"ExportAllWithoutDatabase", {"export", "--data", folder.Path(), "--all", data}, 1, "no report database in"},
+        {"ListWithoutStore", {"list"}, 2, "list needs --data DIR or --database URL"},
+        {"ServeWithoutDataFolder", {"serve", "--database", "postgresql:///x"}, 2, "serve needs --data DIR"},
+        {"DatabaseNotPostgres", {"list", "--database", "mysql://localhost/reports"}, 2, "bad --database"},
+        {"PostgresUnreachable", {"list", "--database", "postgresql:///none?host=" + folder.Path()}, 1,
+         "cannot connect to PostgreSQL"},
+        {"PruneWithoutDays", {"prune", "--data", folder.Path()}, 2, "prune needs --older-than DAYS"},
+        {"PruneBadDays", {"prune", "--data", folder.Path(), "--older-than", "ten"}, 2, "bad --older-than 'ten'"},
+        {"PruneWithoutDatabase", {"prune", "--data", folder.Path(), "--older-than", "1"}, 1, "no report database in"},
+        {"ForgetWithoutAddress", {"forget", "--data", folder.Path()}, 2, "forget needs --email ADDRESS"},
+        {"ForgetWithId", {"forget", "--data", folder.Path(), "--email", "a@b.c", "1"}, 2, "unexpected argument '1'"},
+        {"TlsCertMissing", serveTls("none.pem", "server.key"), 1,
+         "cannot read the TLS certificate '" + tls + "/none.pem': No such file or directory"},
+        {"TlsKeyMissing", serveTls("server.pem", "none.key"), 1,
+         "cannot read the TLS key '" + tls + "/none.key': No such file or directory"},
+        {"TlsKeyOfAnotherCertificate", serveTls("server.pem", "wronghost.key"), 1,
+         "the TLS key '" + tls + "/wronghost.key' does not belong to the certificate '" + tls + "/server.pem'"},
+        {"TlsCertIsAKey", serveTls("server.key", "server.key"), 1,
+         "'" + tls + "/server.key' holds no PEM certificate"},
+        {"TlsKeyIsACertificate", serveTls("server.pem", "server.pem"), 1,
+         "'" + tls + "/server.pem' holds no PEM private key"},
     };
     for (const ErrorRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -108,6 +174,38 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         EXPECT_EQ(1, CountLines(result.err)) << result.err;
         EXPECT_EQ("", result.out);
     }
+    struct stat info;
+    EXPECT_NE(0, stat(tlsData.c_str(), &info)) << "a refused certificate leaves the data folder untouched";
+}
+
+TEST(ServerCommandLine, ServesHttpsWithTheGivenCertificate)
+{
+    TempFolder folder;
+    const std::string tls = MakeTestCertificates(folder);
+    ASSERT_FALSE(tls.empty());
+    std::ofstream(folder.Path() + "/components.txt") << "Player\nLibrary\n";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0", "--tls-cert", tls + "/server.pem",
+                              "--tls-key", tls + "/server.key"}))
+        << server.Stderr();
+    EXPECT_NE(std::string::npos, server.Stderr().find(" (HTTPS), data in ")) << server.Stderr();
+
+    httplib::SSLClient client("127.0.0.1", server.Port());
+    client.set_ca_cert_path((tls + "/ca.pem").c_str());
+    client.enable_server_certificate_verification(true);
+    httplib::Result components = client.Get("/bugreport/components/");
+    ASSERT_TRUE(components) << httplib::to_string(components.error());
+    EXPECT_EQ(200, components->status);
+    EXPECT_EQ("Player\nLibrary\n", components->body);
+    std::mt19937 rng(11);
+    httplib::Result stored = client.Post("/bugreport/report/", EncodeReport(MakeRealisticReport(rng, 100)), kFormType);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(201, stored->status);
+
+    httplib::Client plain("127.0.0.1", server.Port());
+    httplib::Result refused = plain.Get("/bugreport/components/");
+    EXPECT_FALSE(refused && refused->status == 200) << "plain HTTP on the HTTPS port";
+    EXPECT_EQ(0, server.Stop(SIGTERM));
 }
 
 TEST(ServerCommandLine, RefusesAPortInUse)
@@ -125,20 +223,23 @@ TEST(ServerCommandLine, RefusesAPortInUse)
 
 // Serves, logs, stops on each signal, and what it stored can be listed,
 // shown and exported afterwards.
-TEST(ServerCommandLine, ServesThenListsShowsAndExports)
+TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
 {
     TempFolder folder;
     const std::string data = folder.Path() + "/new/data";  // made by serve
+    const TestStore store = MakeStore(data);
     std::mt19937 rng(8);
     ReportInput first = MakeRealisticReport(rng, 200 * 1024);
     first.log.bytes[1000] = '\0';  // travels as the first 1000 bytes only
+    const std::string firstSection = first.systemInfo;
+    first.systemInfo += "\nElement=Library\r";  // the component, as the server's list had it
     ReportInput second = MakeRealisticReport(rng, 10);
     second.email = "";
     second.description1 = "\x1b[2JSecond report\r\nmore";
     second.dxdiag.kind = FileInput::Missing;
 
     ServerProcess server;
-    ASSERT_TRUE(server.Start({"--data", data, "--listen", "127.0.0.1:0"})) << server.Stderr();
+    ASSERT_TRUE(server.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0"}))) << server.Stderr();
     httplib::Result one = PostReport(server.Port(), EncodeReport(first));
     ASSERT_TRUE(one);
     EXPECT_EQ(201, one->status);
@@ -150,7 +251,7 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
 
     // Restarted on the same folder; SIGTERM this time.
     ServerProcess again;
-    ASSERT_TRUE(again.Start({"--data", data, "--listen", "127.0.0.1:0"})) << again.Stderr();
+    ASSERT_TRUE(again.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0"}))) << again.Stderr();
     httplib::Result two = PostReport(again.Port(), EncodeReport(second));
     ASSERT_TRUE(two);
     EXPECT_EQ("2\n", two->body);
@@ -164,7 +265,7 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     EXPECT_EQ(1, CountOccurrences(log, " POST /bugreport/report/ 400 in=8 ")) << log;
     EXPECT_EQ(3, CountLines(again.Stderr())) << again.Stderr();
 
-    ProgramResult list = RunServer({"list", "--data", data});
+    ProgramResult list = RunServer(Join({"list"}, store.ReadArgs()));
     EXPECT_EQ(0, list.exitStatus) << list.err;
     ASSERT_EQ(2, CountLines(list.out)) << list.out;
     EXPECT_EQ(0u, list.out.find("1\tbug\t")) << list.out;
@@ -172,10 +273,11 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     EXPECT_NE(std::string::npos, list.out.find("\n2\tbug\t")) << list.out;
     EXPECT_NE(std::string::npos, list.out.find("\t-\t\\x1B[2JSecond report\n")) << list.out;
 
-    ProgramResult show = RunServer({"show", "--data", data, "2"});
+    ProgramResult show = RunServer(Join({"show"}, Join(store.ReadArgs(), {"2"})));
     EXPECT_EQ(0, show.exitStatus) << show.err;
     EXPECT_NE(std::string::npos, show.out.find("User agent:   Brevora Bug Reporter\n")) << show.out;
     EXPECT_NE(std::string::npos, show.out.find("E-mail:       (none)\n")) << show.out;
+    EXPECT_NE(std::string::npos, show.out.find("Component:    (none)\n")) << "sent without one: " << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Attachment:   user_info.txt, no content (the file was empty or missing"))
         << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Log:          brevora_log.txt, 10 bytes\n")) << show.out;
@@ -183,19 +285,21 @@ TEST(ServerCommandLine, ServesThenListsShowsAndExports)
     EXPECT_EQ(std::string::npos, show.out.find('\x1b')) << "a control byte reached the terminal";
 
     const std::string out = folder.Path() + "/export";
-    ProgramResult exported = RunServer({"export", "--data", data, "1", out});
+    ProgramResult exported = RunServer(Join({"export"}, Join(store.ReadArgs(), {"1", out})));
     EXPECT_EQ(0, exported.exitStatus) << exported.err;
     EXPECT_EQ(3, CountLines(exported.out)) << exported.out;
     EXPECT_EQ(first.dxdiag.bytes, ReadFile(out + "/user_info.txt"));
     EXPECT_EQ(first.log.bytes.substr(0, 1000), ReadFile(out + "/brevora_log.txt"));
     const std::string text = ReadFile(out + "/report.txt");
     EXPECT_NE(std::string::npos, text.find(first.description1)) << "texts keep their CR LF in report.txt";
-    EXPECT_NE(std::string::npos, text.find(first.systemInfo));
+    EXPECT_NE(std::string::npos, text.find("Component:    Library\\x0D\n")) << text;
+    EXPECT_NE(std::string::npos, text.find(firstSection + "\n")) << text;
+    EXPECT_EQ(std::string::npos, text.find("Element=")) << "the component's line is not part of the section";
 
-    ProgramResult unknown = RunServer({"show", "--data", data, "3"});
+    ProgramResult unknown = RunServer(Join({"show"}, Join(store.ReadArgs(), {"3"})));
     EXPECT_EQ(1, unknown.exitStatus);
     EXPECT_NE(std::string::npos, unknown.err.find("no report with id 3")) << unknown.err;
-    ProgramResult unknownExport = RunServer({"export", "--data", data, "99", out});
+    ProgramResult unknownExport = RunServer(Join({"export"}, Join(store.ReadArgs(), {"99", out})));
     EXPECT_EQ(1, unknownExport.exitStatus);
 }
 
@@ -207,6 +311,8 @@ struct StoredRow
     std::string attachment;
     const char* logState;
     std::string log;
+    std::string systemInfo;  // as stored, when the component line was taken out
+    std::string component;
 };
 
 std::vector<std::string> ListFolder(const std::string& path)
@@ -221,7 +327,7 @@ std::vector<std::string> ListFolder(const std::string& path)
 // export --all, as the reporter's end-to-end tests read the store: every
 // field of every report byte for byte, one folder per report, while the
 // server runs.
-TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
+TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
 {
     std::mt19937 rng(10);
     std::vector<StoredRow> rows(3);
@@ -245,6 +351,9 @@ TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
     rows[1].logState = "empty";
     rows[2].name = "FilesWithoutContent";
     rows[2].input.description1 = "one line";
+    rows[2].input.systemInfo = "PATH=C:\\Windows\nElement=Library\r";  // the component rides last
+    rows[2].systemInfo = "PATH=C:\\Windows";
+    rows[2].component = "Library\r";
     rows[2].input.dxdiag = MakePresentFile("");
     rows[2].input.log = MakePresentFile(std::string("\0abc", 4));
     rows[2].attachmentState = "placeholder";
@@ -253,10 +362,11 @@ TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
     TempFolder folder;
     const std::string data = folder.Path() + "/data";
     const std::string out = folder.Path() + "/out";
+    const TestStore store = MakeStore(data);
     ServerProcess server;
-    ASSERT_TRUE(server.Start({"--data", data, "--listen", "127.0.0.1:0"})) << server.Stderr();
+    ASSERT_TRUE(server.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0"}))) << server.Stderr();
 
-    ProgramResult none = RunServer({"export", "--data", data, "--all", out});
+    ProgramResult none = RunServer(Join({"export"}, Join(store.ReadArgs(), {"--all", out})));
     EXPECT_EQ(0, none.exitStatus) << none.err;
     EXPECT_EQ("", none.out);
     ASSERT_TRUE(std::filesystem::is_directory(out));
@@ -267,10 +377,10 @@ TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
         ASSERT_TRUE(result) << row.name;
         ASSERT_EQ(201, result->status) << row.name;
     }
-    ProgramResult exported = RunServer({"export", "--data", data, "--all", out});
+    ProgramResult exported = RunServer(Join({"export"}, Join(store.ReadArgs(), {"--all", out})));
     EXPECT_EQ(0, exported.exitStatus) << exported.err;
     EXPECT_EQ(out + "/1\n" + out + "/2\n" + out + "/3\n", exported.out);
-    ProgramResult list = RunServer({"list", "--data", data});
+    ProgramResult list = RunServer(Join({"list"}, store.ReadArgs()));
     EXPECT_EQ(0, server.Stop(SIGTERM));
 
     std::istringstream listLines(list.out);
@@ -290,7 +400,8 @@ TEST(ServerCommandLine, ExportsEveryStoredFieldOfEveryReport)
             {"description1", row.input.description1},
             {"description2", row.input.description2},
             {"description3", row.input.description3},
-            {"system_info", row.input.systemInfo},
+            {"system_info", row.systemInfo.empty() ? row.input.systemInfo : row.systemInfo},
+            {"component", row.component},
             {"attachment_name", row.input.attachmentName},
             {"attachment", row.attachment},
             {"attachment_state", row.attachmentState},
@@ -385,20 +496,305 @@ TEST(ServerCommandLine, AddsCrashReportsToADatabaseOfTheFirstSchema)
 }
 
 // A 201 means committed: a server killed right after it still has the report.
-TEST(ServerCommandLine, KeepsAnAnsweredReportWhenKilled)
+TEST_P(StoreCommandTest, KeepsAnAnsweredReportWhenKilled)
 {
     TempFolder folder;
     std::mt19937 rng(9);
+    const TestStore store = MakeStore(folder.Path());
     ServerProcess server;
-    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0"})) << server.Stderr();
+    ASSERT_TRUE(server.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0"}))) << server.Stderr();
     httplib::Result result = PostReport(server.Port(), EncodeReport(MakeRealisticReport(rng, 300 * 1024)));
     ASSERT_TRUE(result);
     ASSERT_EQ(201, result->status);
     server.Stop(SIGKILL);
 
-    ProgramResult list = RunServer({"list", "--data", folder.Path()});
+    ServerProcess restarted;
+    ASSERT_TRUE(restarted.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0"}))) << restarted.Stderr();
+    ProgramResult list = RunServer(Join({"list"}, store.ReadArgs()));
+    EXPECT_EQ(0, restarted.Stop(SIGTERM));
     EXPECT_EQ(0, list.exitStatus) << list.err;
     EXPECT_EQ(1, CountLines(list.out)) << list.out;
+}
+
+
+// Sets the received time of report id, as if it had come days ago: the
+// only way to have old reports without waiting.
+void BackdateReport(const TestStore& store, int64_t id, int days)
+{
+    const time_t then = time(nullptr) - static_cast<time_t>(days) * 86400;
+    struct tm utc;
+    gmtime_r(&then, &utc);
+    char received[32];
+    std::strftime(received, sizeof received, "%Y-%m-%dT%H:%M:%S.000Z", &utc);
+    const std::string sql =
+        "UPDATE reports SET received_utc = '" + std::string(received) + "' WHERE id = " + std::to_string(id);
+    if (store.kind == StoreKind::Sqlite) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((store.dataDir + "/reports.db").c_str(), &db));
+        SqliteDatabase owned(db);
+        sqlite3_busy_timeout(db, 10000);
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+        ASSERT_EQ(1, sqlite3_changes(db));
+    } else {
+        PostgresConnection connection(PQconnectdb(store.databaseUrl.c_str()));
+        PostgresResult result(PQexec(connection.get(), sql.c_str()));
+        ASSERT_EQ(PGRES_COMMAND_OK, PQresultStatus(result.get())) << PQerrorMessage(connection.get());
+        ASSERT_STREQ("1", PQcmdTuples(result.get()));
+    }
+}
+
+// Each report's raw_body as export --all writes it, by id.
+std::map<std::string, std::string> ExportRawBodies(const TestStore& store, const std::string& out)
+{
+    std::map<std::string, std::string> bodies;
+    ProgramResult exported = RunServer(Join({"export"}, Join(store.ReadArgs(), {"--all", out})));
+    EXPECT_EQ(0, exported.exitStatus) << exported.err;
+    std::istringstream folders(exported.out);
+    std::string folder;
+    while (std::getline(folders, folder))
+        bodies[folder.substr(folder.rfind('/') + 1)] = ReadFile(folder + "/raw_body");
+    std::filesystem::remove_all(out);
+    return bodies;
+}
+
+struct RemovalRow
+{
+    const char* name;
+    std::vector<std::string> command;  // after the store's options
+    std::vector<std::string> removed;  // ids
+};
+
+// prune and forget remove exactly their reports, print them, and leave the
+// others whole; the store goes on taking reports.
+TEST_P(StoreCommandTest, PrunesAndForgetsExactlyTheirReports)
+{
+    // Report i+1: e-mail and age in days.
+    const struct
+    {
+        const char* email;
+        int days;
+    } reports[] = {
+        {"tester@example.com", 40}, {"other@example.com", 40},         {"Tester@Example.COM", 10},
+        {"", 31},                   {"tester@example.com.au", 0},       {"tester@example.com", 0},
+    };
+    const RemovalRow rows[] = {
+        {"NothingThatOld", {"prune", "--older-than", "60"}, {}},
+        {"OlderThan30Days", {"prune", "--older-than", "30"}, {"1", "2", "4"}},
+        {"AnAddressWithoutCase", {"forget", "--email", "TESTER@example.com"}, {"3", "6"}},
+        {"AnAddressNoLongerThere", {"forget", "--email", "tester@example.com"}, {}},
+    };
+
+    TempFolder folder;
+    const TestStore store = MakeStore(folder.Path() + "/data");
+    ServerProcess server;
+    ASSERT_TRUE(server.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0", "--rate-limit", "off"})))
+        << server.Stderr();
+    std::mt19937 rng(11);
+    std::map<std::string, std::string> kept;  // id: body
+    for (size_t i = 0; i < sizeof reports / sizeof reports[0]; ++i) {
+        ReportInput input = MakeRealisticReport(rng, 20000);
+        input.email = reports[i].email;
+        const std::string body = EncodeReport(input);
+        httplib::Result result = PostReport(server.Port(), body);
+        ASSERT_TRUE(result);
+        ASSERT_EQ(201, result->status);
+        const std::string id = std::to_string(i + 1);
+        ASSERT_EQ(id + "\n", result->body);
+        kept[id] = body;
+        if (reports[i].days > 0)
+            BackdateReport(store, static_cast<int64_t>(i + 1), reports[i].days);
+    }
+
+    for (const RemovalRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ProgramResult removal =
+            RunServer(Join({row.command[0]}, Join(store.ReadArgs(), {row.command[1], row.command[2]})));
+        EXPECT_EQ(0, removal.exitStatus) << removal.err;
+        std::string expected;
+        for (const std::string& id : row.removed) {
+            expected += "removed\t" + id + "\t";
+            kept.erase(id);
+        }
+        std::istringstream lines(removal.out);
+        std::string line;
+        std::string printed;
+        while (std::getline(lines, line)) {
+            if (line.compare(0, 8, "removed\t") == 0)
+                printed += line.substr(0, line.find('\t', 8) + 1);
+        }
+        EXPECT_EQ(expected, printed) << removal.out;
+        EXPECT_NE(std::string::npos,
+                  ("\n" + removal.out).find("\n" + std::to_string(row.removed.size()) +
+                                   (row.removed.size() == 1 ? " report removed" : " reports removed")))
+            << removal.out;
+        EXPECT_EQ(kept, ExportRawBodies(store, folder.Path() + "/out"));
+    }
+
+    httplib::Result after = PostReport(server.Port(), EncodeReport(MakeRealisticReport(rng, 100)));
+    ASSERT_TRUE(after);
+    EXPECT_EQ("7\n", after->body);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothStores, StoreCommandTest, ::testing::ValuesIn(kBothStores),
+                         [](const ::testing::TestParamInfo<StoreKind>& info) { return NameStoreKind(info.param); });
+
+// Servers behind one load balancer: every report stored once under its own
+// id, and each server's list shows the other's reports too.
+TEST(PostgresStore, TwoServersTakeUploadsIntoOneDatabase)
+{
+    const int kClientsPerServer = 4;
+    const int kReportsPerClient = 5;
+    TempFolder folder;
+    std::string error;
+    const std::string url = MakeTestDatabase(error);
+    ASSERT_FALSE(url.empty()) << error;
+    ServerProcess servers[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(servers[i].Start({"--data", folder.Path() + "/" + std::to_string(i), "--database", url,
+                                      "--listen", "127.0.0.1:0", "--rate-limit", "off"}))
+            << servers[i].Stderr();
+    }
+
+    std::mutex mutex;
+    std::multiset<std::string> ids;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 2 * kClientsPerServer; ++c) {
+        clients.emplace_back([&, c] {
+            std::mt19937 rng(static_cast<unsigned>(c));
+            for (int r = 0; r < kReportsPerClient; ++r) {
+                ReportInput input = MakeRealisticReport(rng, 50000);
+                input.email = "client" + std::to_string(c) + "." + std::to_string(r) + "@example.com";
+                httplib::Result result = PostReport(servers[c % 2].Port(), EncodeReport(input));
+                std::lock_guard<std::mutex> lock(mutex);
+                ids.insert(result && result->status == 201 ? result->body : "failed");
+            }
+        });
+    }
+    for (std::thread& t : clients)
+        t.join();
+    const size_t total = 2 * kClientsPerServer * kReportsPerClient;
+    EXPECT_EQ(0u, ids.count("failed"));
+    EXPECT_EQ(total, std::set<std::string>(ids.begin(), ids.end()).size()) << "an id was given twice";
+
+    ProgramResult list = RunServer({"list", "--database", url});
+    EXPECT_EQ(0, list.exitStatus) << list.err;
+    EXPECT_EQ(static_cast<int>(total), CountLines(list.out)) << list.out;
+    for (int c = 0; c < 2 * kClientsPerServer; ++c) {
+        for (int r = 0; r < kReportsPerClient; ++r) {
+            const std::string email = "\tclient" + std::to_string(c) + "." + std::to_string(r) + "@example.com\t";
+            EXPECT_EQ(1, CountOccurrences(list.out, email)) << email;
+        }
+    }
+    for (ServerProcess& server : servers)
+        EXPECT_EQ(0, server.Stop(SIGTERM));
+}
+
+// A database that the first server wrote (schema version 1: every field
+// plain, the raw body beside them) comes through its migration whole. The
+// fixture is that server's reports.db with three reports, zstd-compressed.
+TEST(SqliteStore, MigratesADatabaseOfSchemaVersion1WithoutLoss)
+{
+    TempFolder folder;
+    const std::string data = folder.Path() + "/data";
+    std::filesystem::create_directories(data);
+    std::string database;
+    std::string error;
+    ASSERT_TRUE(DecompressBytes(ReadFile(BREVORA_SERVER_FIXTURES "/schema1-reports.db.zst"), database, error)) << error;
+    std::ofstream(data + "/reports.db", std::ios::binary) << database;
+
+    // What version 1 holds, read as version 1 laid it out.
+    std::vector<std::map<std::string, std::string>> before;
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((data + "/reports.db").c_str(), &db));
+        SqliteDatabase owned(db);
+        sqlite3_stmt* raw = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "SELECT * FROM reports ORDER BY id", -1, &raw, nullptr));
+        SqliteStatement statement(raw);
+        while (sqlite3_step(raw) == SQLITE_ROW) {
+            std::map<std::string, std::string> row;
+            for (int i = 0; i < sqlite3_column_count(raw); ++i) {
+                const char* bytes = static_cast<const char*>(sqlite3_column_blob(raw, i));
+                row[sqlite3_column_name(raw, i)] = std::string(bytes != nullptr ? bytes : "",
+                                                               static_cast<size_t>(sqlite3_column_bytes(raw, i)));
+            }
+            before.push_back(row);
+        }
+    }
+    ASSERT_EQ(3u, before.size());
+
+    const std::string out = folder.Path() + "/out";
+    ProgramResult exported = RunServer({"export", "--data", data, "--all", out});
+    ASSERT_EQ(0, exported.exitStatus) << exported.err;
+    for (const std::map<std::string, std::string>& row : before) {
+        SCOPED_TRACE("report " + row.at("id"));
+        std::vector<std::string> fields = ListFolder(out + "/" + row.at("id"));
+        EXPECT_EQ(row.size() + 1, fields.size());  // every column but the id, the kind and the component
+        EXPECT_EQ("bug", ReadFile(out + "/" + row.at("id") + "/kind"));
+        EXPECT_EQ("", ReadFile(out + "/" + row.at("id") + "/component"));
+        for (const std::string& field : fields) {
+            if (field != "kind" && field != "component") {
+                EXPECT_TRUE(row.at(field) == ReadFile(out + "/" + row.at("id") + "/" + field)) << field;
+            }
+        }
+    }
+
+    // Still a working store: the next report follows the old ones.
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", data, "--listen", "127.0.0.1:0"})) << server.Stderr();
+    std::mt19937 rng(12);
+    httplib::Result next = PostReport(server.Port(), EncodeReport(MakeRealisticReport(rng, 1000)));
+    ASSERT_TRUE(next);
+    EXPECT_EQ("4\n", next->body);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+    ProgramResult show = RunServer({"show", "--data", data, "1"});
+    EXPECT_NE(std::string::npos, show.out.find("Raw body:     " + std::to_string(before[0].at("raw_body").size())))
+        << show.out;
+}
+
+// A database of the first schema, which had no component, as an older
+// server left it: opened by show or serve, it gains the column.
+TEST(ServerCommandLine, AddsTheComponentToAnOlderDatabase)
+{
+    TempFolder folder;
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((folder.Path() + "/reports.db").c_str(), &raw));
+    SqliteDatabase db(raw);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db.get(),
+        "PRAGMA journal_mode = WAL;"
+        "CREATE TABLE reports (id INTEGER PRIMARY KEY AUTOINCREMENT, received_utc TEXT NOT NULL,"
+        " peer TEXT NOT NULL, user_agent TEXT NOT NULL, email BLOB NOT NULL, description1 BLOB NOT NULL,"
+        " description2 BLOB NOT NULL, description3 BLOB NOT NULL, system_info BLOB NOT NULL,"
+        " attachment_name BLOB NOT NULL, attachment BLOB NOT NULL, attachment_state TEXT NOT NULL,"
+        " attachment_log_name BLOB NOT NULL, attachment_log BLOB NOT NULL,"
+        " attachment_log_state TEXT NOT NULL, raw_body BLOB NOT NULL);"
+        "PRAGMA user_version = 1;"
+        "INSERT INTO reports VALUES (1, '2024-05-01T12:00:00.000Z', '127.0.0.1:1', 'Brevora Bug Reporter',"
+        " x'', 'Old steps', 'b', 'c', 'PATH=a', 'user_info.txt', x'', 'placeholder', 'brevora_log.txt',"
+        " x'', 'placeholder', 'raw');",
+        nullptr, nullptr, nullptr));
+    db = SqliteDatabase();
+
+    ProgramResult old = RunServer({"show", "--data", folder.Path(), "1"});
+    EXPECT_EQ(0, old.exitStatus) << old.err;
+    EXPECT_NE(std::string::npos, old.out.find("Component:    (none)\n")) << old.out;
+    EXPECT_NE(std::string::npos, old.out.find("Old steps")) << old.out;
+
+    std::mt19937 rng(10);
+    ReportInput input = MakeRealisticReport(rng, 100);
+    input.systemInfo += "\nElement=Player";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--data", folder.Path(), "--listen", "127.0.0.1:0"})) << server.Stderr();
+    httplib::Result result = PostReport(server.Port(), EncodeReport(input));
+    ASSERT_TRUE(result);
+    EXPECT_EQ("2\n", result->body);
+    EXPECT_EQ(0, server.Stop(SIGTERM));
+
+    ProgramResult added = RunServer({"show", "--data", folder.Path(), "2"});
+    EXPECT_NE(std::string::npos, added.out.find("Component:    Player\n")) << added.out;
+    ProgramResult list = RunServer({"list", "--data", folder.Path()});
+    EXPECT_EQ(2, CountLines(list.out)) << list.out;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The HTTP side in process: uploads stored or refused, limits, paths and
-// methods, the two query files, concurrency and restarts.
+// methods, the two query files, concurrency and restarts; on both stores.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -16,21 +16,25 @@
 #include "server/command_line.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
+#include "server/sqlite_handles.h"
 #include "tests/server/malformed_bodies.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_postgres.h"
 
 namespace {
 
 const char kFormType[] = "application/x-www-form-urlencoded";  // what the reporter sends
 
-class ReportServerTest : public ::testing::Test
+class ReportServerTest : public ::testing::TestWithParam<StoreKind>
 {
 protected:
     void SetUp() override
     {
         signal(SIGPIPE, SIG_IGN);  // a refused client's unsent body must not end the test
+        std::string error;
+        ASSERT_TRUE(PrepareTestStore(GetParam(), m_folder.Path(), m_store, error)) << error;
         StartServer(kDefaultMaxBody);
     }
 
@@ -42,8 +46,8 @@ protected:
         m_service->dataDir = m_folder.Path();
         m_service->maxBody = maxBody;
         std::string error;
-        m_service->db = OpenReportDatabase(m_folder.Path(), true, error);
-        ASSERT_TRUE(m_service->db) << error;
+        m_service->store = OpenReportStore(m_folder.Path(), m_store.databaseUrl, true, error);
+        ASSERT_TRUE(m_service->store) << error;
 
         m_server.reset(new httplib::Server);
         InstallReportRoutes(*m_server, *m_service);
@@ -80,34 +84,34 @@ protected:
     }
 
     // Through a connection of its own, as list and show see the store.
-    SqliteDatabase OpenSecondConnection()
+    std::unique_ptr<ReportStore> OpenSecondConnection()
     {
         std::string error;
-        SqliteDatabase db = OpenReportDatabase(m_folder.Path(), false, error);
-        EXPECT_TRUE(db) << error;
-        return db;
+        std::unique_ptr<ReportStore> store = OpenReportStore(m_folder.Path(), m_store.databaseUrl, false, error);
+        EXPECT_TRUE(store) << error;
+        return store;
     }
 
     size_t CountReports()
     {
-        SqliteDatabase db = OpenSecondConnection();
+        std::unique_ptr<ReportStore> store = OpenSecondConnection();
         std::vector<ReportSummary> reports;
         std::string error;
-        EXPECT_TRUE(ListReports(db.get(), reports, error)) << error;
+        EXPECT_TRUE(store && store->ListReports(reports, error)) << error;
         return reports.size();
     }
 
     // Through the store's own reader, so the test holds no copy of the table.
     std::string LoadRawBody(int64_t id)
     {
-        SqliteDatabase db = OpenSecondConnection();
+        std::unique_ptr<ReportStore> store = OpenSecondConnection();
         size_t rawField = 0;
         while (rawField < kStoredFieldCount && std::string(kStoredFieldNames[rawField]) != "raw_body")
             ++rawField;
         std::string body = "<no row>";
         std::string error;
-        EXPECT_TRUE(VisitStoredFields(
-            db.get(),
+        EXPECT_TRUE(store && VisitStoredFields(
+            *store,
             [&](int64_t storedId, ReportKind kind, const std::vector<std::string>& fields, std::string&) {
                 if (storedId == id && kind == ReportKind::Bug && rawField < fields.size())
                     body = fields[rawField];
@@ -119,13 +123,14 @@ protected:
     }
 
     TempFolder m_folder;
+    TestStore m_store;
     std::unique_ptr<ReportService> m_service;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = 0;
 };
 
-TEST_F(ReportServerTest, StoresAnUploadAndAnswersItsId)
+TEST_P(ReportServerTest, StoresAnUploadAndAnswersItsId)
 {
     std::mt19937 rng(1);
     ReportInput input = MakeRealisticReport(rng, 1024 * 1024);
@@ -138,10 +143,11 @@ TEST_F(ReportServerTest, StoresAnUploadAndAnswersItsId)
     EXPECT_EQ("1\n", result->body);
 
     // Committed before the answer: another connection sees it at once.
-    SqliteDatabase db = OpenSecondConnection();
+    std::unique_ptr<ReportStore> store = OpenSecondConnection();
+    ASSERT_TRUE(store);
     StoredReport stored;
     std::string error;
-    ASSERT_EQ(LoadResult::Found, LoadReport(db.get(), 1, stored, error)) << error;
+    ASSERT_EQ(LoadResult::Found, store->LoadReport(1, stored, error)) << error;
     EXPECT_EQ("first@example.com", stored.report.email);
     EXPECT_EQ(input.description1, stored.report.description1);
     EXPECT_EQ(input.description2, stored.report.description2);
@@ -154,11 +160,11 @@ TEST_F(ReportServerTest, StoresAnUploadAndAnswersItsId)
     EXPECT_EQ("Brevora Bug Reporter", stored.origin.userAgent);
     EXPECT_EQ(0u, stored.origin.peer.find("127.0.0.1:")) << stored.origin.peer;
     EXPECT_EQ(24u, stored.origin.receivedUtc.size()) << stored.origin.receivedUtc;
-    EXPECT_EQ(body.size(), stored.rawBodySize);
+    EXPECT_EQ(body, stored.rawBody);
     EXPECT_EQ(body, LoadRawBody(1));
 }
 
-TEST_F(ReportServerTest, RefusesEachMalformedBodyAndStoresNothing)
+TEST_P(ReportServerTest, RefusesEachMalformedBodyAndStoresNothing)
 {
     std::unique_ptr<httplib::Client> client = MakeClient();
     for (const MalformedBody& c : MakeMalformedBodies()) {
@@ -172,7 +178,7 @@ TEST_F(ReportServerTest, RefusesEachMalformedBodyAndStoresNothing)
     EXPECT_EQ(0u, CountReports());
 }
 
-TEST_F(ReportServerTest, RefusesBodiesOverTheLimitWithoutReadingThem)
+TEST_P(ReportServerTest, RefusesBodiesOverTheLimitWithoutReadingThem)
 {
     StopServer();
     StartServer(64 * 1024);
@@ -208,7 +214,7 @@ TEST_F(ReportServerTest, RefusesBodiesOverTheLimitWithoutReadingThem)
     EXPECT_EQ(1u, CountReports());
 }
 
-TEST_F(ReportServerTest, AcceptsAChunkedUpload)
+TEST_P(ReportServerTest, AcceptsAChunkedUpload)
 {
     std::mt19937 rng(3);
     const std::string body = EncodeReport(MakeRealisticReport(rng, 100 * 1024));
@@ -229,7 +235,7 @@ TEST_F(ReportServerTest, AcceptsAChunkedUpload)
 
 // Crash reports: the same strictness, their own limit, and ids that
 // continue the bug reports' (one id names one report of either kind).
-TEST_F(ReportServerTest, StoresCrashReportsBesideBugReportsUnderOneSequenceOfIds)
+TEST_P(ReportServerTest, StoresCrashReportsBesideBugReportsUnderOneSequenceOfIds)
 {
     std::mt19937 rng(5);
     const std::string dump = MakeRandomBytes(rng, 50 * 1024, false);
@@ -244,18 +250,19 @@ TEST_F(ReportServerTest, StoresCrashReportsBesideBugReportsUnderOneSequenceOfIds
         EXPECT_EQ(std::to_string(i + 1) + "\n", result->body);
     }
 
-    SqliteDatabase db = OpenSecondConnection();
+    std::unique_ptr<ReportStore> store = OpenSecondConnection();
+    ASSERT_TRUE(store);
     StoredCrashReport stored;
     StoredReport notBug;
     std::string error;
-    ASSERT_EQ(LoadResult::Found, LoadCrashReport(db.get(), 2, stored, error)) << error;
-    EXPECT_EQ(LoadResult::NotFound, LoadReport(db.get(), 2, notBug, error));
+    ASSERT_EQ(LoadResult::Found, store->LoadCrashReport(2, stored, error)) << error;
+    EXPECT_EQ(LoadResult::NotFound, store->LoadReport(2, notBug, error));
     EXPECT_EQ("it froze\r\n\xE6\x97\xA5", stored.report.comment);
     EXPECT_TRUE(dump == stored.report.dump.content) << "the dump, NUL bytes and all";
     EXPECT_EQ("brevora.dmp", stored.report.dump.name);
     EXPECT_EQ("log\n", stored.report.log.content);
     EXPECT_EQ("brevora.conf", stored.report.conf.name);
-    EXPECT_EQ(crash.size(), stored.rawBodySize);
+    EXPECT_EQ(crash, stored.rawBody);
 
     const std::string small = EncodeCrashReport("", "d", "l", "c");
     const MalformedBody refused[] = {
@@ -293,7 +300,7 @@ struct RouteRow
     const char* allow;
 };
 
-TEST_F(ReportServerTest, AnswersUnknownPathsAndWrongMethods)
+TEST_P(ReportServerTest, AnswersUnknownPathsAndWrongMethods)
 {
     const RouteRow rows[] = {
         {"Root", "GET", "/", 404, ""},
@@ -322,7 +329,7 @@ TEST_F(ReportServerTest, AnswersUnknownPathsAndWrongMethods)
     EXPECT_EQ(0u, CountReports());
 }
 
-TEST_F(ReportServerTest, RefusesAnUploadWithoutLength)
+TEST_P(ReportServerTest, RefusesAnUploadWithoutLength)
 {
     RawResponse response = ExchangeRaw(m_port, "POST /bugreport/report/ HTTP/1.1\r\nHost: x\r\n\r\n", 3000);
     ASSERT_TRUE(response.received);
@@ -335,7 +342,7 @@ struct QueryFile
     std::string bytes;
 };
 
-TEST_F(ReportServerTest, ServesTheQueryFilesByteForByteOr404)
+TEST_P(ReportServerTest, ServesTheQueryFilesByteForByteOr404)
 {
     std::string long_(5000, 'v');
     for (size_t i = 0; i < long_.size(); i += 50)
@@ -369,7 +376,7 @@ TEST_F(ReportServerTest, ServesTheQueryFilesByteForByteOr404)
     }
 }
 
-TEST_F(ReportServerTest, StoresEightConcurrentUploadsEachOnce)
+TEST_P(ReportServerTest, StoresEightConcurrentUploadsEachOnce)
 {
     const int kClients = 8;
     std::vector<std::string> bodies;
@@ -407,10 +414,10 @@ TEST_F(ReportServerTest, StoresEightConcurrentUploadsEachOnce)
     }
     EXPECT_EQ(size_t{kClients}, ids.size()) << "two uploads got the same id";
 
-    SqliteDatabase db = OpenSecondConnection();
+    std::unique_ptr<ReportStore> store = OpenSecondConnection();
     std::vector<ReportSummary> reports;
     std::string error;
-    ASSERT_TRUE(ListReports(db.get(), reports, error)) << error;
+    ASSERT_TRUE(store && store->ListReports(reports, error)) << error;
     std::multiset<std::string> emails;
     for (const ReportSummary& summary : reports)
         emails.insert(summary.email);
@@ -419,7 +426,7 @@ TEST_F(ReportServerTest, StoresEightConcurrentUploadsEachOnce)
         EXPECT_EQ(1u, emails.count("client" + std::to_string(i) + "@example.com")) << "client " << i;
 }
 
-TEST_F(ReportServerTest, KeepsReportsAcrossRestarts)
+TEST_P(ReportServerTest, KeepsReportsAcrossRestarts)
 {
     std::mt19937 rng(5);
     ReportInput first = MakeRealisticReport(rng, 5000);
@@ -430,10 +437,11 @@ TEST_F(ReportServerTest, KeepsReportsAcrossRestarts)
     StopServer();
     StartServer(kDefaultMaxBody);
 
-    SqliteDatabase db = OpenSecondConnection();
+    std::unique_ptr<ReportStore> store = OpenSecondConnection();
+    ASSERT_TRUE(store);
     StoredReport stored;
     std::string error;
-    ASSERT_EQ(LoadResult::Found, LoadReport(db.get(), 1, stored, error)) << error;
+    ASSERT_EQ(LoadResult::Found, store->LoadReport(1, stored, error)) << error;
     EXPECT_EQ("before@example.com", stored.report.email);
     EXPECT_EQ(first.log.bytes, stored.report.attachmentLog.content);
 
@@ -442,11 +450,19 @@ TEST_F(ReportServerTest, KeepsReportsAcrossRestarts)
     EXPECT_EQ("3\n", third->body);
 }
 
-TEST_F(ReportServerTest, KeepsTheDatabaseInWalMode)
+INSTANTIATE_TEST_SUITE_P(BothStores, ReportServerTest, ::testing::ValuesIn(kBothStores),
+                         [](const ::testing::TestParamInfo<StoreKind>& info) { return NameStoreKind(info.param); });
+
+TEST(SqliteStore, KeepsTheDatabaseInWalMode)
 {
-    SqliteDatabase db = OpenSecondConnection();
+    TempFolder folder;
+    std::string error;
+    ASSERT_TRUE(OpenReportStore(folder.Path(), "", true, error)) << error;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((folder.Path() + "/" + kDatabaseFileName).c_str(), &db));
+    SqliteDatabase owned(db);
     sqlite3_stmt* raw = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode", -1, &raw, nullptr));
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &raw, nullptr));
     SqliteStatement statement(raw);
     ASSERT_EQ(SQLITE_ROW, sqlite3_step(raw));
     EXPECT_STREQ("wal", reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));

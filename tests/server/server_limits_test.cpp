@@ -23,6 +23,7 @@
 #include "server/refusal_log.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
+#include "server/sqlite_handles.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/temp_folder.h"
@@ -98,8 +99,8 @@ protected:
         m_service->log = m_log;
         ApplyServeLimits(*m_service, m_limits);
         std::string error;
-        m_service->db = OpenReportDatabase(m_dataDir, true, error);
-        ASSERT_TRUE(m_service->db) << error;
+        m_service->store = OpenReportStore(m_dataDir, "", true, error);
+        ASSERT_TRUE(m_service->store) << error;
 
         m_server.reset(new GuardedServer(m_limits, m_service->refusals.get()));
         InstallReportRoutes(*m_server, *m_service);
@@ -129,10 +130,13 @@ protected:
 
     std::string CheckIntegrity()
     {
-        std::string error;
-        SqliteDatabase db = OpenReportDatabase(m_dataDir, false, error);
-        if (!db)
-            return error;
+        sqlite3* opened = nullptr;
+        if (sqlite3_open_v2((m_dataDir + "/" + kDatabaseFileName).c_str(), &opened, SQLITE_OPEN_READWRITE, nullptr) !=
+            SQLITE_OK) {
+            sqlite3_close(opened);
+            return "cannot open the database";
+        }
+        SqliteDatabase db(opened);
         sqlite3_stmt* raw = nullptr;
         sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check", -1, &raw, nullptr);
         SqliteStatement statement(raw);
@@ -144,9 +148,9 @@ protected:
     size_t CountReports()
     {
         std::string error;
-        SqliteDatabase db = OpenReportDatabase(m_dataDir, false, error);
+        std::unique_ptr<ReportStore> store = OpenReportStore(m_dataDir, "", false, error);
         std::vector<ReportSummary> reports;
-        EXPECT_TRUE(db && ListReports(db.get(), reports, error)) << error;
+        EXPECT_TRUE(store && store->ListReports(reports, error)) << error;
         return reports.size();
     }
 

@@ -17,7 +17,7 @@ namespace {
 
 // The child starts with default dispositions for the signals the server
 // handles, whatever the test runner ignores or blocks.
-pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd)
+pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd, const std::string& program = "")
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -40,7 +40,7 @@ pid_t SpawnServer(const std::vector<std::string>& args, int outFd, int errFd)
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<char*> argv;
-    std::string path = GetServerPath();
+    std::string path = program.empty() ? GetServerPath() : program;
     argv.push_back(&path[0]);
     std::vector<std::string> copies(args);
     for (std::string& arg : copies)
@@ -140,7 +140,7 @@ bool ServerProcess::Start(const std::vector<std::string>& args)
         return false;
     std::vector<std::string> serveArgs = {"serve"};
     serveArgs.insert(serveArgs.end(), args.begin(), args.end());
-    m_pid = SpawnServer(serveArgs, -1, errPipe[1]);
+    m_pid = SpawnServer(serveArgs, -1, errPipe[1], m_path);
     close(errPipe[1]);
     if (m_pid < 0) {
         close(errPipe[0]);

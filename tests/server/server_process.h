@@ -37,6 +37,9 @@ public:
 
     int Port() const { return m_port; }
 
+    // Another executable than the one under test (before Start).
+    void SetPath(const std::string& path) { m_path = path; }
+
     // Standard error so far.
     std::string Stderr();
 
@@ -50,6 +53,7 @@ public:
 private:
     void ReadStderr(int fd);
 
+    std::string m_path;  // empty: GetServerPath()
     pid_t m_pid = -1;
     int m_port = 0;
     std::thread m_reader;

@@ -47,6 +47,7 @@ struct ComponentRow
     std::string served;
     std::vector<std::wstring> items;
     std::string elementLine;  // the profile's raw "Element=" line; "" for none
+    int status = 200;         // 404: no components.txt; 500: the server cannot read it
 };
 
 void PrintTo(const ComponentRow& row, std::ostream* os)
@@ -59,7 +60,12 @@ class ComponentList : public BugReportForm, public ::testing::WithParamInterface
 TEST_P(ComponentList, OffersTheServersComponentsAndWritesTheFirst)
 {
     const ComponentRow& row = GetParam();
-    ServeFile("components.txt", row.served);
+    if (row.status == 404)
+        RemoveServedFile("components.txt");
+    else if (row.status == 500)
+        ServeFolderInstead("components.txt");
+    else
+        ServeFile("components.txt", row.served);
     FormRun run(L"components");
     ASSERT_NE(static_cast<HWND>(NULL), run.Start()) << run.Driver().Report();
 
@@ -82,7 +88,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, ComponentList, ::testing::Values(
     ComponentRow{ "RunsOfLineFeedsCountAsOne", "\n\nPlayer\n\n\nLibrary", { L"Player", L"Library" },
                   "\r\nElement=Player\r\n" },
     ComponentRow{ "CarriageReturnsStayInTheNames", "Player\r\nLibrary\r\n", { L"Player\r", L"Library\r" },
-                  "\r\nElement=Player\r" }
+                  "\r\nElement=Player\r" },
+    // An error page is no list: its text never becomes components.
+    ComponentRow{ "NotFoundGivesTheFallback", "", { L"Brevora" }, "\r\nElement=Brevora\r\n", 404 },
+    ComponentRow{ "ServerErrorGivesTheFallback", "", { L"Brevora" }, "\r\nElement=Brevora\r\n", 500 }
 ), [](const ::testing::TestParamInfo<ComponentRow>& info) { return std::string(info.param.name); });
 
 TEST_F(BugReportForm, StartsWithTheExamplesReadOnlyAndTheProfileHoldingElementAndEmail)
@@ -217,6 +226,146 @@ TEST_F(BugReportForm, DetailsViewShowsTheProfileAsOnDiskAndEscClosesIt)
     ASSERT_TRUE(driver.WaitForWindowGone(details, 5000)) << driver.Report();
     ExpectEndsByCancel(run);
 }
+
+// One thing the user does in a description edit, and what the edit then shows.
+struct EditStep
+{
+    enum Kind { kType, kEnter, kPaste, kSelectAllAndDelete } kind;
+    std::wstring text;   // typed or pasted
+    std::wstring shown;
+};
+
+struct EditSequenceRow
+{
+    const char* name;
+    std::vector<EditStep> steps;
+    std::wstring steps_value;  // "Steps" afterwards: the edit's text, or its last non-empty text
+};
+
+void PrintTo(const EditSequenceRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+// As Ctrl+V does it: the text on the clipboard, then WM_PASTE to the edit.
+bool PasteInto(UserDriver& driver, HWND dialog, int controlId, const std::wstring& text)
+{
+    driver.Note(L"paste into " + std::to_wstring(controlId));
+    if (!OpenClipboard(NULL))
+        return false;
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (memory != NULL) {
+        memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        GlobalUnlock(memory);
+        if (SetClipboardData(CF_UNICODETEXT, memory) == NULL)
+            GlobalFree(memory);
+    }
+    CloseClipboard();
+    return memory != NULL && PostMessageW(GetDlgItem(dialog, controlId), WM_PASTE, 0, 0);
+}
+
+::testing::AssertionResult RunEditStep(FormRun& run, const EditStep& step)
+{
+    UserDriver& driver = run.Driver();
+    HWND form = run.Form();
+    bool done = false;
+    switch (step.kind) {
+    case EditStep::kType:
+        done = driver.Type(form, IDC_STEPS, step.text);
+        break;
+    case EditStep::kEnter:
+        done = PressKey(driver, form, IDC_STEPS, VK_RETURN);
+        break;
+    case EditStep::kPaste:
+        done = PasteInto(driver, form, IDC_STEPS, step.text);
+        break;
+    case EditStep::kSelectAllAndDelete:
+        SendMessageW(GetDlgItem(form, IDC_STEPS), EM_SETSEL, 0, -1);
+        done = PressKey(driver, form, IDC_STEPS, VK_DELETE);
+        break;
+    }
+    if (!done || !driver.WaitForText(form, IDC_STEPS, step.shown, 5000))
+        return ::testing::AssertionFailure() << "the edit does not show \"" << Narrow(step.shown) << "\"\n"
+                                             << driver.Report();
+    return ::testing::AssertionSuccess();
+}
+
+std::wstring CountedLines(const std::wstring& text)
+{
+    size_t count = 0;
+    for (size_t at = text.find(L"\r\n"); at != std::wstring::npos; at = text.find(L"\r\n", at + 2))
+        ++count;
+    return std::to_wstring(count);
+}
+
+class EditSequence : public BugReportForm, public ::testing::WithParamInterface<EditSequenceRow> {};
+
+// After any edits the profile, and so the details view, holds each
+// description once, as the edit holds it: no line of an earlier value stays.
+TEST_P(EditSequence, LeavesTheProfileAndTheDetailsViewExact)
+{
+    const EditSequenceRow& row = GetParam();
+    FormRun run(L"edits");
+    HWND form = run.Start();
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(ClickInto(run.Driver(), form, IDC_STEPS));
+    ASSERT_TRUE(run.Driver().WaitForText(form, IDC_STEPS, L"", 5000)) << run.Driver().Report();
+    for (const EditStep& step : row.steps)
+        ASSERT_TRUE(RunEditStep(run, step));
+
+    // [Bug Report] is the last section; nothing may follow its three entries.
+    const std::wstring section = L"[Bug Report]\r\nElement=Player\r\nEmail=" + kEmailExample + L"\r\nSteps=" +
+                                 row.steps_value + L"\r\n";
+    std::wstring profile;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(50)) {
+        profile = ProfileAsShown(run);
+        if (profile.size() >= section.size() && profile.compare(profile.size() - section.size(), section.size(),
+                                                                section) == 0)
+            break;
+    }
+    ASSERT_GE(profile.size(), section.size()) << Narrow(profile);
+    EXPECT_EQ(section, profile.substr(profile.size() - section.size()))
+        << "the profile ends:\n" << Narrow(profile.substr(profile.size() - section.size()));
+    EXPECT_EQ(profile.find(L"[Bug Report]"), profile.rfind(L"[Bug Report]"));
+    EXPECT_EQ(CountedLines(section), CountedLines(profile.substr(profile.find(L"[Bug Report]"))));
+
+    ASSERT_TRUE(run.Driver().Click(form, IDC_DETAILS));
+    HWND details = WaitForDetails(run.Driver());
+    ASSERT_NE(static_cast<HWND>(NULL), details) << run.Driver().Report();
+    EXPECT_EQ(profile, ReadControl(details, IDC_DETAILS));
+    ASSERT_TRUE(run.Driver().Click(details, IDCANCEL));
+    ASSERT_TRUE(run.Driver().WaitForWindowGone(details, 5000)) << run.Driver().Report();
+    ExpectEndsByCancel(run);
+}
+
+const EditStep::Kind kType = EditStep::kType, kEnter = EditStep::kEnter, kPaste = EditStep::kPaste,
+                     kClear = EditStep::kSelectAllAndDelete;
+
+INSTANTIATE_TEST_SUITE_P(Rows, EditSequence, ::testing::Values(
+    EditSequenceRow{ "TypeTwoLines",
+                     { { kType, L"Opened the music section", L"Opened the music section" },
+                       { kEnter, L"", L"Opened the music section\r\n" },
+                       { kType, L"clicked add", L"Opened the music section\r\nclicked add" } },
+                     L"Opened the music section\r\nclicked add" },
+    EditSequenceRow{ "EraseBackAcrossTheLineBreak",
+                     { { kType, L"one", L"one" }, { kEnter, L"", L"one\r\n" }, { kType, L"two", L"one\r\ntwo" },
+                       { kType, L"\b\b\b\b\b", L"on" } },
+                     L"on" },
+    EditSequenceRow{ "PasteABlockThenTypeOn",
+                     { { kType, L"Steps: ", L"Steps: " },
+                       { kPaste, L"open\r\nscan\r\nwait", L"Steps: open\r\nscan\r\nwait" },
+                       { kType, L"\b\b\b\bcrash", L"Steps: open\r\nscan\r\ncrash" } },
+                     L"Steps: open\r\nscan\r\ncrash" },
+    // Emptied at once: the last value, all its lines, stays once.
+    EditSequenceRow{ "EmptyTheField",
+                     { { kType, L"one", L"one" }, { kEnter, L"", L"one\r\n" }, { kType, L"two", L"one\r\ntwo" },
+                       { kClear, L"", L"" } },
+                     L"one\r\ntwo" },
+    EditSequenceRow{ "EmptyThenTypeAgain",
+                     { { kPaste, L"a\r\nb\r\nc", L"a\r\nb\r\nc" }, { kClear, L"", L"" }, { kType, L"d", L"d" } },
+                     L"d" }
+), [](const ::testing::TestParamInfo<EditSequenceRow>& info) { return std::string(info.param.name); });
 
 TEST_F(BugReportForm, EscDoesNothingAndEnterMakesANewLineInADescription)
 {

@@ -2,6 +2,7 @@
 // checks the live windows the dialog manager made of them and saves a
 // screenshot of each under screenshots/ in the test's folder.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,8 @@ TEST_P(DialogShownTest, ControlsExistWithTheirTextsInTabOrder)
     HMODULE module = LoadLibraryExW(GetBuiltFile(L"brevora-bugreporter.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);
 
+    INITCOMMONCONTROLSEX classes = { sizeof(classes), ICC_PROGRESS_CLASS };
+    InitCommonControlsEx(&classes);
     HWND dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(want.resourceId), NULL, ShowOnlyDlgProc, 0);
     ASSERT_NE(nullptr, dialog);
     ShowWindow(dialog, SW_SHOWNORMAL);
@@ -69,7 +72,7 @@ TEST_P(DialogShownTest, ControlsExistWithTheirTextsInTabOrder)
         const ExpectedControl& w = want.controls[i];
         SCOPED_TRACE("control #" + std::to_string(i + 1));
         EXPECT_EQ(static_cast<int>(w.id), GetDlgCtrlID(children[i]));
-        EXPECT_EQ(std::wstring(ClassNameOfAtom(w.classAtom)), ClassOf(children[i]));
+        EXPECT_EQ(std::wstring(w.className != nullptr ? w.className : ClassNameOfAtom(w.classAtom)), ClassOf(children[i]));
         if (w.classAtom != kAtomComboBox) {
             EXPECT_EQ(std::wstring(w.text), TextOf(children[i]));
         }

@@ -1,4 +1,4 @@
-// What each of the reporter's four dialog templates must hold, control by
+// What each of the reporter's five dialog templates must hold, control by
 // control in template order. Used by the template test (bytes of the
 // resource) and by the test that shows the dialogs (live windows).
 #pragma once
@@ -20,10 +20,11 @@ enum : WORD
 struct ExpectedControl
 {
     DWORD id;
-    WORD classAtom;
+    WORD classAtom;  // 0: the class is given by name
     const wchar_t* text;
     DWORD style;
     short x, y, cx, cy;
+    const wchar_t* className = nullptr;
 };
 
 struct ExpectedDialog
@@ -71,6 +72,11 @@ inline std::vector<ExpectedDialog> ExpectedDialogs()
         } },
         { "Wait", IDD_WAIT, L"", 0x80880048, 0, 226, 53, {
             { kStatic, kAtomStatic, L"Please wait while we are gathering system information...", 0x50020000, 18, 20, 201, 8 },
+        } },
+        { "Sending", IDD_SENDING, L"Brevora Bug Reporter", 0x80C808C8, 0, 200, 62, {
+            { kStatic, kAtomStatic, L"Sending your bug report...", 0x50020000, 10, 10, 180, 8 },
+            { IDC_SEND_PROGRESS, 0, L"", 0x50800000, 10, 23, 180, 10, L"msctls_progress32" },
+            { IDCANCEL, kAtomButton, L"Cancel", 0x50010000, 75, 41, 50, 14 },
         } },
     };
 }

@@ -83,8 +83,7 @@ protected:
             WriteProfileField(m_field, write.key);
             break;
         case Write::kDelete:
-            // As the form deletes a key: the service with a null value.
-            WritePrivateProfileStringW(kProfileSectionBugReport, write.key, NULL, g_szProfilePath);
+            DeleteBugReportValue(write.key);
             break;
         case Write::kSystemInfo:
             WriteSystemInfo(write.key, write.value.c_str());
@@ -124,6 +123,16 @@ std::vector<ProfileCase> Cases()
           { { F, L"Steps", L"abc" }, { F, L"Steps", L"" } },
           "[Bug Report]\r\nSteps=abc\r\n" },
         { "EmptyFieldAloneWritesNothing", { { F, L"Steps", L"" } }, "" },
+        // A value of several lines, rewritten, stands once as it is now.
+        { "ShorterLinesReplaceEveryLine",
+          { { F, L"Steps", L"one\r\ntwo\r\nthree" }, { F, L"Happened", L"x" }, { F, L"Steps", L"one\r\ntw" } },
+          "[Bug Report]\r\nSteps=one\r\ntw\r\nHappened=x\r\n" },
+        { "OneLineReplacesSeveral",
+          { { F, L"Steps", L"a\r\nb" }, { F, L"Steps", L"a\r\nbc" }, { F, L"Steps", L"a" } },
+          "[Bug Report]\r\nSteps=a\r\n" },
+        { "LinesThatLookLikeEntriesLeaveNoTrace",
+          { { F, L"Steps", L"a\r\nEmail=x\r\nElement" }, { F, L"AllowContact", L"1" }, { F, L"Steps", L"b" } },
+          "[Bug Report]\r\nSteps=b\r\nAllowContact=1\r\n" },
         { "LinesOfAFieldStayLines",
           { { F, L"Steps", L"first\r\nsecond\r\nthird" }, { F, L"Happened", L"crash" } },
           "[Bug Report]\r\nSteps=first\r\nsecond\r\nthird\r\nHappened=crash\r\n" },

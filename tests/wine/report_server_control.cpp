@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "build_settings.h"
 
@@ -37,16 +38,26 @@ std::string Quoted(const std::string& word)
     return quoted + "'";
 }
 
-std::string ServerPidFile()
+// The processes a test starts: the server, and the slow line before it.
+struct BackgroundProcess
 {
-    return EnvironmentValue("BREVORA_E2E_WORK") + "/server.pid";
+    const char* pidFile;  // in the work folder
+    std::string marker;   // in its command line, NUL-separated arguments
+};
+
+const BackgroundProcess kServer = { "server.pid", std::string("serve\0--data", 12) };
+const BackgroundProcess kSlowLink = { "link.pid", "slow_link.py" };
+
+std::string WorkPath(const char* name)
+{
+    return EnvironmentValue("BREVORA_E2E_WORK") + "/" + name;
 }
 
-// The pid of the server this test started last, 0 when none.
-unsigned long ServerPid()
+// The pid of the process this test started last, 0 when none.
+unsigned long PidOf(const BackgroundProcess& process)
 {
     std::string text;
-    if (!ReadFileBytes(WindowsPath(ServerPidFile()), text))
+    if (!ReadFileBytes(WindowsPath(WorkPath(process.pidFile)), text))
         return 0;
     return std::strtoul(text.c_str(), nullptr, 10);
 }
@@ -61,13 +72,13 @@ bool ProcessRuns(unsigned long pid)
     return pid != 0 && GetFileAttributesW(ProcessFolder(pid).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The server still runs under its pid (and the number has not gone to
+// The process still runs under its pid (and the number has not gone to
 // another program since).
-bool ServerRuns(unsigned long pid)
+bool StillRuns(const BackgroundProcess& process, unsigned long pid)
 {
     std::string commandLine;
     return ProcessRuns(pid) && ReadFileBytes(ProcessFolder(pid) + L"\\cmdline", commandLine) &&
-           commandLine.find(std::string("serve\0--data", 12)) != std::string::npos;
+           commandLine.find(process.marker) != std::string::npos;
 }
 
 // Waits until done() holds, looking again whenever the folder changes and at
@@ -94,15 +105,15 @@ bool WaitInFolder(const std::wstring& folder, Condition done, DWORD timeoutMs)
     return met;
 }
 
-// True once a connection to the reporter's port is taken.
-bool ServerAcceptsConnections()
+// True once a connection to the port is taken.
+bool AcceptsConnections(int port)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return false;
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(BREVORA_REPORT_SERVER_PORT);
+    address.sin_port = htons(static_cast<u_short>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool accepted = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     closesocket(s);
@@ -176,20 +187,21 @@ bool RunUnixShell(const std::string& script, int& status, std::string& error, un
     return true;
 }
 
-bool StopReportServer(std::string& error)
+// Ends a process the test started and waits for its end.
+static bool EndProcess(const BackgroundProcess& process, std::string& error)
 {
-    const unsigned long pid = ServerPid();
-    if (!ServerRuns(pid))
+    const unsigned long pid = PidOf(process);
+    if (!StillRuns(process, pid))
         return true;
     int status = 0;
     if (!RunUnixShell("kill " + std::to_string(pid), status, error))
         return false;
-    // Ended by init, which takes over what Wine starts; the process is gone
-    // from /proc when it has ended.
+    // Ended, init takes it over (Wine's children are init's); it is gone
+    // from /proc then.
     const DWORD start = GetTickCount();
     while (ProcessRuns(pid)) {
         if (GetTickCount() - start > kServerTimeoutMs) {
-            error = "the server (" + std::to_string(pid) + ") does not end";
+            error = std::string("the process of ") + process.pidFile + " (" + std::to_string(pid) + ") does not end";
             return false;
         }
         Sleep(10);
@@ -197,7 +209,42 @@ bool StopReportServer(std::string& error)
     return true;
 }
 
-bool StartReportServer(const std::string& options, std::string& error)
+// Starts "exec command" in the background and returns once it takes
+// connections on port.
+static bool StartProcess(const BackgroundProcess& process, const std::string& command, int port, std::string& error)
+{
+    const std::string pidFile = WorkPath(process.pidFile);
+    DeleteFileW(WindowsPath(pidFile).c_str());
+    // The shell writes its pid, then becomes the program; nothing of Wine
+    // waits for it, so it starts in the background and this returns at once.
+    const std::string script = "echo $$ >" + Quoted(pidFile) + "; exec " + command + " </dev/null >/dev/null 2>>" +
+                               Quoted(EnvironmentValue("BREVORA_E2E_SERVER_LOG"));
+    int status = 0;
+    if (!RunUnixShell("/bin/sh -c " + Quoted(script) + " &", status, error))
+        return false;
+    const std::wstring work = WindowsPath(EnvironmentValue("BREVORA_E2E_WORK"));
+    if (!WaitInFolder(work, [&process] { return PidOf(process) != 0; }, kServerTimeoutMs)) {
+        error = std::string("no start for ") + process.pidFile;
+        return false;
+    }
+    const unsigned long pid = PidOf(process);
+    WinsockUser winsock;
+    const DWORD start = GetTickCount();
+    while (!AcceptsConnections(port)) {
+        if (!ProcessRuns(pid)) {
+            error = "ended at once: " + LogTail();
+            return false;
+        }
+        if (GetTickCount() - start > kServerTimeoutMs) {
+            error = "nothing listens on " + std::to_string(port) + ": " + LogTail();
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+static bool StartServerOn(int port, const std::string& options, std::string& error)
 {
     if (!HaveReportServer()) {
         error = "no report server: run through with_report_server.sh";
@@ -205,37 +252,44 @@ bool StartReportServer(const std::string& options, std::string& error)
     }
     if (!StopReportServer(error))
         return false;
-    DeleteFileW(WindowsPath(ServerPidFile()).c_str());
-    // The shell writes its pid, then becomes the server; nothing of Wine waits
-    // for it, so it starts in the background and this returns at once.
-    const std::string serve = "echo $$ >" + Quoted(ServerPidFile()) + "; exec " +
-                              Quoted(EnvironmentValue("BREVORA_E2E_SERVER")) + " serve --data " +
-                              Quoted(EnvironmentValue("BREVORA_E2E_SERVER_DATA")) + " --listen 127.0.0.1:" +
-                              std::to_string(BREVORA_REPORT_SERVER_PORT) + (options.empty() ? "" : " " + options) +
-                              " >/dev/null 2>>" + Quoted(EnvironmentValue("BREVORA_E2E_SERVER_LOG"));
-    int status = 0;
-    if (!RunUnixShell("/bin/sh -c " + Quoted(serve) + " &", status, error))
+    const std::string command = Quoted(EnvironmentValue("BREVORA_E2E_SERVER")) + " serve --data " +
+                                Quoted(EnvironmentValue("BREVORA_E2E_SERVER_DATA")) + " --listen 127.0.0.1:" +
+                                std::to_string(port) + (options.empty() ? "" : " " + options);
+    if (!StartProcess(kServer, command, port, error)) {
+        error = "the server: " + error;
         return false;
-    const std::wstring work = WindowsPath(EnvironmentValue("BREVORA_E2E_WORK"));
-    if (!WaitInFolder(work, [] { return ServerPid() != 0; }, kServerTimeoutMs)) {
-        error = "the server did not start";
-        return false;
-    }
-    const unsigned long pid = ServerPid();
-    WinsockUser winsock;
-    const DWORD start = GetTickCount();
-    while (!ServerAcceptsConnections()) {
-        if (!ProcessRuns(pid)) {
-            error = "the server ended at once: " + LogTail();
-            return false;
-        }
-        if (GetTickCount() - start > kServerTimeoutMs) {
-            error = "the server does not listen on " + std::to_string(BREVORA_REPORT_SERVER_PORT) + ": " + LogTail();
-            return false;
-        }
-        Sleep(10);
     }
     return true;
+}
+
+bool StopReportServer(std::string& error)
+{
+    return EndProcess(kSlowLink, error) && EndProcess(kServer, error);
+}
+
+bool StartReportServer(const std::string& options, std::string& error)
+{
+    return StartServerOn(BREVORA_REPORT_SERVER_PORT, options, error);
+}
+
+bool SlowDownReportServer(long bytesPerSecond, std::string& error)
+{
+    const int port = BREVORA_REPORT_SERVER_PORT;
+    if (!StartServerOn(port + 1, "", error))
+        return false;
+    const std::string command = "/usr/bin/python3 " + Quoted(EnvironmentValue("BREVORA_E2E_SLOW_LINK")) + " " +
+                                std::to_string(port) + " " + std::to_string(port + 1) + " " +
+                                std::to_string(bytesPerSecond) + " " + Quoted(WorkPath("slow-link.log"));
+    if (!StartProcess(kSlowLink, command, port, error)) {
+        error = "the slow line: " + error;
+        return false;
+    }
+    return true;
+}
+
+std::string ReadSlowLinkLog()
+{
+    return ReadFileBytes(WindowsPath(WorkPath("slow-link.log")));
 }
 
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error)

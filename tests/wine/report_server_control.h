@@ -26,6 +26,13 @@ bool HaveReportServer();
 // server's process has ended.
 bool StartReportServer(const std::string& options, std::string& error);
 bool StopReportServer(std::string& error);
+// Puts a line that passes the reporter's bytes at bytesPerSecond between the
+// reporter and the server: the server moves to the next port, the line
+// (slow_link.py) takes the reporter's; StartReportServer and StopReportServer
+// take it away again.
+bool SlowDownReportServer(long bytesPerSecond, std::string& error);
+// The slow line's log: "open" and "closed N" per connection.
+std::string ReadSlowLinkLog();
 
 // Every stored report, in the order of their ids.
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error);

@@ -1,11 +1,15 @@
 // Send, end to end under Wine: the report typed into the form reaches the
 // reference server and reads back the same, field by field and byte for
 // byte; the server down, then up again; the server failing; the log held
-// open by Brevora; a profile path outside the ANSI code page.
+// open by Brevora; a profile path outside the ANSI code page; a slow line
+// with the progress box and its Cancel.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -87,6 +91,7 @@ TEST_F(ReportUpload, WholeReportArrivesFieldByField)
     EXPECT_EQ(systemInfo, f["system_info"]);
     EXPECT_NE(std::string::npos, f["system_info"].find("\nBREVORA_TEST=entry after the environment"))
         << "every entry, one per line: " << f["system_info"];
+    EXPECT_EQ("Player", f["component"]) << "the component the form showed";
     EXPECT_EQ("user_info.txt", f["attachment_name"]);
     if (dxdiag.empty()) {
         EXPECT_EQ("placeholder", f["attachment_state"]);
@@ -106,6 +111,10 @@ TEST_F(ReportUpload, BodyOnTheWireByteForByte)
     HWND form = StartForm(run);
     ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
     ASSERT_TRUE(FillForm(run, L"one", L"two", L"three", L""));
+    ASSERT_TRUE(PressKey(run.Driver(), form, IDC_ELEMENT, VK_DOWN));
+    for (DWORD start = GetTickCount(); ReadComboSelection(form, IDC_ELEMENT) != 1 && GetTickCount() - start < 5000;)
+        Sleep(20);
+    ASSERT_EQ(1, ReadComboSelection(form, IDC_ELEMENT));
     // A diagnostic report that is missing: the placeholder.
     ASSERT_TRUE(DeleteFileW(run.DxDiagPath().c_str()));
     const std::string systemInfo = SystemInfoFromProfile(run);
@@ -119,7 +128,7 @@ TEST_F(ReportUpload, BodyOnTheWireByteForByte)
         "description1 " + SystemBase64("one") + "\n\n"
         "description2 " + SystemBase64("two") + "\n\n"
         "description3 " + SystemBase64("three") + "\n\n"
-        "description4 " + SystemBase64(systemInfo) + "\n\n"
+        "description4 " + SystemBase64(systemInfo + "\nElement=Library") + "\n\n"
         "attachment_name " + SystemBase64("user_info.txt") + "\n\n"
         "attachment WFhY\n\n\n"
         "attachment_log_name " + SystemBase64("brevora_log.txt") + "\n\n"
@@ -246,6 +255,91 @@ TEST_F(ReportUpload, ProfilePathOutsideTheAnsiCodePageStillSendsEverySystemEntry
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(systemInfo, reports[0].fields["system_info"]);
     EXPECT_NE(std::string::npos, systemInfo.find("BREVORA_TEST="));
+}
+
+// Polls until the condition holds; false when timeoutMs passed first.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+int BarPosition(HWND box)
+{
+    return static_cast<int>(SendMessageW(GetDlgItem(box, IDC_SEND_PROGRESS), PBM_GETPOS, 0, 0));
+}
+
+// The bytes the slow line passed on for the reporter's one connection that
+// has ended, or -1 while it has not (the look whether it listens sends nothing).
+long long BytesOfEndedConnection()
+{
+    const std::string log = ReadSlowLinkLog();
+    for (size_t at = log.find("closed "); at != std::string::npos; at = log.find("closed ", at + 1)) {
+        const long long bytes = std::atoll(log.c_str() + at + 7);
+        if (bytes > 0)
+            return bytes;
+    }
+    return -1;
+}
+
+TEST_F(ReportUpload, SlowLineShowsTheProgressBoxAndCancelEndsTheRequestKeepingTheForm)
+{
+    std::string logBytes;
+    while (logBytes.size() < 6u * 1024 * 1024)
+        logBytes += "2026-01-05 10:00:00.000 library: scanning E:/music/" + std::to_string(logBytes.size()) + "\r\n";
+    AppLog log(logBytes);
+    std::string error;
+    ASSERT_TRUE(SlowDownReportServer(1024 * 1024, error)) << error;
+    FormRun run(L"upload-slow");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+    UserDriver& driver = run.Driver();
+
+    ASSERT_TRUE(driver.Click(form, IDC_SEND));
+    HWND box = driver.WaitForDialog(kReporterCaption, IDC_SEND_PROGRESS, kWindowTimeoutMs);
+    ASSERT_NE(static_cast<HWND>(NULL), box) << driver.Report();
+    EXPECT_EQ(form, GetWindow(box, GW_OWNER));
+    int first = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (first = BarPosition(box)) > 0; }, 10000)) << "the bar does not move";
+    ASSERT_TRUE(WaitUntil([&] { return BarPosition(box) > first; }, 10000)) << "the bar stops at " << first;
+    DWORD_PTR ignored = 0;
+    EXPECT_NE(0, SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &ignored)) << "the form hangs";
+    ASSERT_LT(BarPosition(box), 1000) << "sent before it could be cancelled";
+
+    ASSERT_TRUE(driver.Click(box, IDCANCEL));
+    const DWORD cancelled = GetTickCount();
+    EXPECT_TRUE(driver.WaitForWindowGone(box, 1000)) << "the box stays after Cancel";
+    // The line passes on what the reporter's system had buffered before it
+    // sees the end: seconds at this rate, but far less than the whole body.
+    long long passed = -1;
+    EXPECT_TRUE(WaitUntil([&] { return (passed = BytesOfEndedConnection()) > 0; }, 10000)) << "the request goes on";
+    std::printf("the line saw the request end %lu ms after Cancel, %lld bytes passed\n",
+                static_cast<unsigned long>(GetTickCount() - cancelled), passed);
+    EXPECT_LT(passed, static_cast<long long>(logBytes.size())) << "the whole body went out";
+    ASSERT_TRUE(WaitUntilHandled(form));
+    EXPECT_EQ(static_cast<HWND>(NULL), driver.WaitForMessageBox(kReporterCaption, 0)) << "a box after Cancel";
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_EQ(L"s", ReadControl(form, IDC_STEPS));
+    EXPECT_EQ(L"h", ReadControl(form, IDC_HAPPENED));
+    EXPECT_EQ(L"x", ReadControl(form, IDC_SHOULDHAPPEN));
+    EXPECT_EQ(L"me@example.org", ReadControl(form, IDC_EMAIL));
+    EXPECT_TRUE(StoredReports().empty());
+
+    // Send again, the server at full speed: stored once, the whole log.
+    ASSERT_TRUE(StartReportServer("", error)) << error;
+    HWND thanks = run.SendAndWaitForBox(60000);
+    EXPECT_TRUE(IsThanksBox(driver, thanks));
+    AcknowledgeThanks(driver, thanks);
+    std::vector<StoredReport> reports = StoredReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_TRUE(reports[0].fields["attachment_log"] == logBytes);
 }
 
 }  // namespace

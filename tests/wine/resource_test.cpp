@@ -94,8 +94,14 @@ TEST_P(DialogTemplateTest, HeaderAndEveryControlMatch)
         EXPECT_EQ(w.cx, g.cx);
         EXPECT_EQ(w.cy, g.cy);
         EXPECT_EQ(w.id, g.id);
-        EXPECT_TRUE(g.windowClass.isOrdinal) << "class given by name, not by atom";
-        EXPECT_EQ(w.classAtom, g.windowClass.ordinal);
+        if (w.className != nullptr) {
+            EXPECT_FALSE(g.windowClass.isOrdinal);
+            // windres stores the name upper-cased; class names ignore case.
+            EXPECT_EQ(0, _wcsicmp(w.className, g.windowClass.text.c_str()));
+        } else {
+            EXPECT_TRUE(g.windowClass.isOrdinal) << "class given by name, not by atom";
+            EXPECT_EQ(w.classAtom, g.windowClass.ordinal);
+        }
         EXPECT_FALSE(g.title.isOrdinal);
         EXPECT_EQ(std::wstring(w.text), g.title.text);
         EXPECT_EQ(std::wstring::npos, g.title.text.find(L'&')) << "no mnemonics";

@@ -106,6 +106,40 @@ INSTANTIATE_TEST_SUITE_P(Registry, WithoutInstalledVersion, ::testing::Values(
     NoVersionCase{ "ValueTooLongForTheRead", 2, std::wstring(130, L'7') }
 ), [](const ::testing::TestParamInfo<NoVersionCase>& info) { return std::string(info.param.name); });
 
+struct ErrorPageCase
+{
+    const char* name;
+    int status;  // 404: no latest_version.txt; 500: the server cannot read it
+};
+
+class VersionErrorPage : public StartupWithServer, public ::testing::WithParamInterface<ErrorPageCase> {};
+
+// The error page's first line would differ from any installed version and
+// offer an update whose No ends the program: it is no answer.
+TEST_P(VersionErrorPage, OffersNoUpdateAndGoesOnToTheForm)
+{
+    SetInstalledVersion(L"2.0");
+    if (GetParam().status == 404)
+        RemoveServedFile(kVersionFile);
+    else
+        ServeFolderInstead(kVersionFile);
+    ScratchFolder temp(L"errorpage");
+    UserDriver driver;
+    HWND form = StartUntilForm(driver, L"", ReporterEnvironment(temp.Path()));
+    ASSERT_NE(static_cast<HWND>(NULL), form) << driver.Report();
+    EXPECT_EQ(1u, CountServerRequests((std::string(kVersionPath) + " " + std::to_string(GetParam().status)).c_str()))
+        << "the server answered " << GetParam().status;
+    EXPECT_TRUE(ShowedWaitBoxThenForm(driver)) << "an update box appeared";
+    CancelForm(driver, form);
+    RemoveServedFile(kVersionFile);
+    RemoveBrevoraKey();
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, VersionErrorPage, ::testing::Values(
+    ErrorPageCase{ "NotFound", 404 },
+    ErrorPageCase{ "ServerError", 500 }
+), [](const ::testing::TestParamInfo<ErrorPageCase>& info) { return std::string(info.param.name); });
+
 TEST_F(StartupWithServer, VersionOf129CharactersIsReadWhole)
 {
     // The longest value the read takes: differing only in its last character.

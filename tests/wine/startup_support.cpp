@@ -66,9 +66,16 @@ void RemoveTree(const std::wstring& path)
 
 }  // namespace
 
+static std::wstring g_reporterFileName = L"brevora-bugreporter.exe";
+
 std::wstring ReporterPath()
 {
-    return GetBuiltFile(L"brevora-bugreporter.exe");
+    return GetBuiltFile(g_reporterFileName.c_str());
+}
+
+void UseReporter(const std::wstring& fileName)
+{
+    g_reporterFileName = fileName;
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& purpose)
@@ -152,6 +159,7 @@ static std::wstring ServedPath(const char* name)
 
 void ServeFile(const char* name, const std::string& bytes)
 {
+    RemoveDirectoryW(ServedPath(name).c_str());
     std::ofstream out(ServedPath(name).c_str(), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << name << " for the server";
@@ -160,6 +168,13 @@ void ServeFile(const char* name, const std::string& bytes)
 void RemoveServedFile(const char* name)
 {
     DeleteFileW(ServedPath(name).c_str());
+    RemoveDirectoryW(ServedPath(name).c_str());
+}
+
+void ServeFolderInstead(const char* name)
+{
+    RemoveServedFile(name);
+    ASSERT_TRUE(CreateDirectoryW(ServedPath(name).c_str(), NULL)) << "cannot make the folder " << name;
 }
 
 size_t CountServerRequests(const char* path)

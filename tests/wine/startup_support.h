@@ -24,6 +24,9 @@ const DWORD kWindowTimeoutMs = 20000;
 const DWORD kExitTimeoutMs = 15000;
 
 std::wstring ReporterPath();
+// Which built reporter ReporterPath names from now on (default
+// brevora-bugreporter.exe; the HTTPS tests take brevora-bugreporter-https.exe).
+void UseReporter(const std::wstring& fileName);
 
 // An empty folder of the test's own, removed with its files at the end.
 class ScratchFolder
@@ -49,6 +52,8 @@ void SetInstalledVersion(const std::wstring& version);
 // Files the test's report server serves, and its request log.
 void ServeFile(const char* name, const std::string& bytes);
 void RemoveServedFile(const char* name);
+// Puts a folder where the server reads name, so that it answers 500.
+void ServeFolderInstead(const char* name);
 // Request-log lines that name path.
 size_t CountServerRequests(const char* path);
 

@@ -2,6 +2,7 @@
 // and the report file in a folder of the test's own: the tool's start, the
 // report's import, the environment, and the wait box's run-once rule.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -210,6 +211,57 @@ TEST_F(Gathering, SeveralPaintsBeforeTheFirstGatheringRunItOnce)
 
     DestroyWindow(box);
     FreeLibrary(exe);
+}
+
+// Ends the tools this process started and left running.
+void EndChildTools()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != GetCurrentProcessId())
+            continue;
+        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (child != NULL) {
+            TerminateProcess(child, 0);
+            WaitForSingleObject(child, 5000);
+            CloseHandle(child);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+// A tool that does not end: the box goes on after the bound (two minutes in
+// the program, two seconds here), without the report's checks.
+TEST_F(Gathering, ToolThatDoesNotEndIsGivenUpOnAfterTheBound)
+{
+    DxDiagAtFixedPath place(DxDiagAtFixedPath::kStandIn);
+    StandInScript script;
+    script.writesReport = true;
+    script.report = "Report";
+    script.lingerMs = 60000;
+    ScriptStandIn(script);
+    g_bSysInfoStarted = 0;
+    const DWORD programBound = g_dwDxDiagWaitMs;
+    g_dwDxDiagWaitMs = 2000;
+
+    HMODULE exe = LoadLibraryExW(GetBuiltFile(L"brevora-bugreporter.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, exe);
+    const DWORD start = GetTickCount();
+    DialogBoxParamW(exe, MAKEINTRESOURCEW(IDD_WAIT), NULL, WaitDlgProc, 0);
+    const DWORD elapsed = GetTickCount() - start;
+    const StandInRecord record = ReadStandInRecord(m_temp.Path());
+    EndChildTools();
+    FreeLibrary(exe);
+    g_dwDxDiagWaitMs = programBound;
+
+    std::printf("wait box ended after %lu ms\n", static_cast<unsigned long>(elapsed));
+    EXPECT_EQ(1, record.starts);
+    EXPECT_FALSE(record.ended) << "the tool ended by itself: nothing was bounded";
+    EXPECT_GE(elapsed, 2000u);
+    EXPECT_LT(elapsed, 10000u) << "waited for the report after giving up on the tool";
+    EXPECT_EQ((std::vector<std::string>{ "System Information" }), SectionNames(Profile()));
 }
 
 }  // namespace

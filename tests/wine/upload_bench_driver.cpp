@@ -1,12 +1,13 @@
 // Not a test: one timed upload for scripts/bench-upload.sh. Starts the
 // reporter, fills in the form, and measures from the click on Send until the
 // thank-you box (the server's 201 has then arrived), polling the reporter's
-// private memory meanwhile.
+// private memory meanwhile, and how long the form takes to answer a sent
+// message (SendMessageTimeout with WM_NULL) all the while.
 //
 //   upload_bench_driver.exe REPORTER.exe
 //
-// Prints "click_to_thanks_ms=N peak_private_bytes=N"; exit status 1 when the
-// report was not thanked for.
+// Prints "click_to_thanks_ms=N peak_private_bytes=N longest_unresponsive_ms=N";
+// exit status 1 when the report was not thanked for.
 #include <windows.h>
 #include <psapi.h>
 
@@ -43,6 +44,23 @@ bool Fill(UserDriver& driver, HWND form)
     return true;
 }
 
+double MillisecondsSince(const LARGE_INTEGER& start, const LARGE_INTEGER& frequency)
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
+// How long the form's thread takes to handle a sent message.
+double ProbeForm(HWND form, const LARGE_INTEGER& frequency)
+{
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    return MillisecondsSince(start, frequency);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -70,18 +88,21 @@ int wmain(int argc, wchar_t** argv)
     QueryPerformanceCounter(&start);
     driver.Click(form, IDC_SEND);
     HWND box = NULL;
+    double longestProbe = 0;
     while (box == NULL) {
         box = driver.WaitForMessageBox(kCaption, 5);
         if (process != NULL)
             polled = std::max(polled, ReadPrivateBytes(process, &peak));
+        if (box == NULL)
+            longestProbe = std::max(longestProbe, ProbeForm(form, frequency));
         QueryPerformanceCounter(&end);
         if ((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart > kTimeoutMs)
             break;
     }
     const double ms = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
     const bool thanked = box != NULL && driver.Read(box).messageText == L"Thanks for your bug report.";
-    std::printf("click_to_thanks_ms=%.0f peak_private_bytes=%llu\n", ms,
-                static_cast<unsigned long long>(std::max(peak, polled)));
+    std::printf("click_to_thanks_ms=%.0f peak_private_bytes=%llu longest_unresponsive_ms=%.0f\n", ms,
+                static_cast<unsigned long long>(std::max(peak, polled)), longestProbe);
     if (box != NULL)
         driver.Click(box, thanked ? IDOK : IDCANCEL);
     if (!thanked)

@@ -1,0 +1,445 @@
+#include "server/sqlite_store.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+
+#include "server/report_columns.h"
+#include "server/sqlite_handles.h"
+
+namespace {
+
+// Step i brings a database of version i to version i + 1.
+const char* const kMigrations[] = {
+    // 1: the first server's table.
+    "CREATE TABLE reports ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " received_utc TEXT NOT NULL,"
+    " peer TEXT NOT NULL,"
+    " user_agent TEXT NOT NULL,"
+    " email BLOB NOT NULL,"
+    " description1 BLOB NOT NULL,"
+    " description2 BLOB NOT NULL,"
+    " description3 BLOB NOT NULL,"
+    " system_info BLOB NOT NULL,"
+    " attachment_name BLOB NOT NULL,"
+    " attachment BLOB NOT NULL,"
+    " attachment_state TEXT NOT NULL,"
+    " attachment_log_name BLOB NOT NULL,"
+    " attachment_log BLOB NOT NULL,"
+    " attachment_log_state TEXT NOT NULL,"
+    " raw_body BLOB NOT NULL);",
+    // 2: crash reports. Their ids come from the bug reports' AUTOINCREMENT
+    // sequence (TakeNextId), hence no AUTOINCREMENT of their own.
+    "CREATE TABLE crash_reports ("
+    " id INTEGER PRIMARY KEY,"
+    " received_utc TEXT NOT NULL,"
+    " peer TEXT NOT NULL,"
+    " user_agent TEXT NOT NULL,"
+    " comment BLOB NOT NULL,"
+    " attachment_dump_name BLOB NOT NULL,"
+    " attachment_dump BLOB NOT NULL,"
+    " attachment_dump_state TEXT NOT NULL,"
+    " attachment_log_name BLOB NOT NULL,"
+    " attachment_log BLOB NOT NULL,"
+    " attachment_log_state TEXT NOT NULL,"
+    " attachment_conf_name BLOB NOT NULL,"
+    " attachment_conf BLOB NOT NULL,"
+    " attachment_conf_state TEXT NOT NULL,"
+    " raw_body BLOB NOT NULL);",
+    // 3: the component; reports stored before keep an empty one.
+    "ALTER TABLE reports ADD COLUMN component BLOB NOT NULL DEFAULT x'';",
+    // 4: which columns are zstd frames; older rows keep theirs plain.
+    "ALTER TABLE reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE crash_reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;",
+};
+
+// A table's columns after the id, and its name.
+struct TableShape
+{
+    const char* name;
+    const char* const* columns;
+    size_t count;
+};
+
+const TableShape kBugTable = {"reports", kStoredFieldNames, kStoredFieldCount};
+const TableShape kCrashTable = {"crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount};
+
+// "a, b, c, packing"
+std::string ListColumns(const TableShape& table)
+{
+    std::string list;
+    for (size_t i = 0; i < table.count; ++i)
+        list += std::string(table.columns[i]) + ", ";
+    return list + "packing";
+}
+
+std::string MakeInsert(const TableShape& table, bool withId)
+{
+    std::string sql = std::string("INSERT INTO ") + table.name + " (" + (withId ? "id, " : "") + ListColumns(table) +
+                      ") VALUES (";
+    const size_t count = table.count + 1 + (withId ? 1 : 0);
+    for (size_t i = 1; i <= count; ++i)
+        sql += "?" + std::to_string(i) + (i < count ? ", " : ")");
+    return sql;
+}
+static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
+
+std::string DescribeError(sqlite3* db, const std::string& what)
+{
+    return what + ": " + sqlite3_errmsg(db);
+}
+
+bool Execute(sqlite3* db, const char* sql, std::string& error)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+        return true;
+    error = std::string(sql).substr(0, 40) + "...: " + (message != nullptr ? message : "failed");
+    sqlite3_free(message);
+    return false;
+}
+
+SqliteStatement Prepare(sqlite3* db, const char* sql, std::string& error)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
+        error = DescribeError(db, "cannot prepare a query");
+        sqlite3_finalize(statement);
+        return SqliteStatement();
+    }
+    return SqliteStatement(statement);
+}
+
+// A single-value query such as a PRAGMA, as text.
+bool QueryText(sqlite3* db, const char* sql, std::string& value, std::string& error)
+{
+    SqliteStatement statement = Prepare(db, sql, error);
+    if (!statement)
+        return false;
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) {
+        error = DescribeError(db, sql);
+        return false;
+    }
+    const unsigned char* text = sqlite3_column_text(statement.get(), 0);
+    value = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    return true;
+}
+
+// Blobs are bound without a copy: the strings outlive the statement's step.
+bool BindBlob(sqlite3_stmt* statement, int index, const std::string& bytes)
+{
+    // A zero-length blob must still be a blob, not NULL: pass a valid pointer.
+    return sqlite3_bind_blob64(statement, index, bytes.empty() ? "" : bytes.data(), bytes.size(),
+                               SQLITE_STATIC) == SQLITE_OK;
+}
+
+std::string ColumnBytes(sqlite3_stmt* statement, int column)
+{
+    const void* bytes = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return bytes != nullptr ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
+}
+
+// Brings the schema to kSchemaVersion in one transaction, so that a second
+// process opening the file at the same time waits and then finds it done.
+bool MigrateSchema(sqlite3* db, const std::string& path, bool create, std::string& error)
+{
+    if (!Execute(db, "BEGIN IMMEDIATE", error))
+        return false;
+    std::string text;
+    if (!QueryText(db, "PRAGMA user_version", text, error))
+        return false;  // closing the connection rolls back
+    const int version = std::atoi(text.c_str());
+    if ((version == 0 && !create) || version < 0 || version > kSchemaVersion) {
+        error = "'" + path + "' is not a report database of this server (schema version " + text + ")";
+        return false;
+    }
+    for (int step = version; step < kSchemaVersion; ++step) {
+        if (!Execute(db, kMigrations[step], error)) {
+            error = "cannot migrate '" + path + "' to schema version " + std::to_string(step + 1) + ": " + error;
+            return false;
+        }
+    }
+    const std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    return Execute(db, setVersion.c_str(), error) && Execute(db, "COMMIT", error);
+}
+
+class SqliteReportStore : public ReportStore
+{
+public:
+    SqliteReportStore(SqliteDatabase db, const std::string& path) : m_db(std::move(db)), m_path(path) {}
+
+    std::string Describe() const override { return "SQLite database " + m_path; }
+
+    bool WritesToDataFolder() const override { return true; }
+
+    InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
+                              int64_t& id, std::string& error) override
+    {
+        // The costly part, compression, before the lock.
+        PackedRow packed;
+        PackReport(origin, report, rawBody, packed);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_insert && !(m_insert = Prepare(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
+            return InsertResult::Failed;
+        // In autocommit mode the step returns DONE only after the commit.
+        const InsertResult result = StepInsert(m_insert.get(), packed, 1, error);
+        if (result == InsertResult::Stored)
+            id = sqlite3_last_insert_rowid(m_db.get());
+        return result;
+    }
+
+    InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report, const std::string& rawBody,
+                                   int64_t& id, std::string& error) override
+    {
+        PackedRow packed;
+        PackCrashReport(origin, report, rawBody, packed);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_insertCrash && !(m_insertCrash = Prepare(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error)))
+            return InsertResult::Failed;
+        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return InsertResult::Failed;
+        int64_t next = 0;
+        InsertResult result = InsertResult::Failed;
+        if (TakeNextId(next, error)) {
+            sqlite3_bind_int64(m_insertCrash.get(), 1, next);
+            result = StepInsert(m_insertCrash.get(), packed, 2, error);
+        }
+        if (result == InsertResult::Stored && !Execute(m_db.get(), "COMMIT", error))
+            result = (sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL ? InsertResult::Full
+                                                                                   : InsertResult::Failed;
+        if (result != InsertResult::Stored) {
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return result;
+        }
+        id = next;
+        return InsertResult::Stored;
+    }
+
+    bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement statement = Prepare(m_db.get(),
+            "SELECT id, 0, received_utc, email, description1, packing FROM reports"
+            " UNION ALL SELECT id, 1, received_utc, x'', comment, packing FROM crash_reports ORDER BY id",
+            error);
+        if (!statement)
+            return false;
+        sqlite3_stmt* s = statement.get();
+        reports.clear();
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            ReportSummary summary;
+            summary.id = sqlite3_column_int64(s, 0);
+            summary.kind = sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+            summary.receivedUtc = ColumnBytes(s, 2);
+            summary.email = ColumnBytes(s, 3);
+            const int column = summary.kind == ReportKind::Crash ? CRASH_COLUMN_COMMENT : COLUMN_DESCRIPTION1;
+            if (!UnpackColumn(ColumnBytes(s, 4), sqlite3_column_int64(s, 5), column, summary.description1Start, error))
+                return false;
+            summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
+            reports.push_back(std::move(summary));
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeError(m_db.get(), "cannot list the reports");
+            return false;
+        }
+        return true;
+    }
+
+    LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) override
+    {
+        PackedRow packed;
+        const LoadResult result = LoadRow(kBugTable, id, packed, error);
+        if (result != LoadResult::Found)
+            return result;
+        stored.id = id;
+        if (!UnpackReport(packed, stored, error)) {
+            error = "report " + std::to_string(id) + ": " + error;
+            return LoadResult::Failed;
+        }
+        return LoadResult::Found;
+    }
+
+    LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) override
+    {
+        PackedRow packed;
+        const LoadResult result = LoadRow(kCrashTable, id, packed, error);
+        if (result != LoadResult::Found)
+            return result;
+        stored.id = id;
+        if (!UnpackCrashReport(packed, stored, error)) {
+            error = "crash report " + std::to_string(id) + ": " + error;
+            return LoadResult::Failed;
+        }
+        return LoadResult::Found;
+    }
+
+    bool RemoveReports(const std::vector<int64_t>& ids, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Deleted pages are zeroed, not left readable in the file's free space.
+        if (!Execute(m_db.get(), "PRAGMA secure_delete = ON", error) || !Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+            return false;
+        SqliteStatement bugs = Prepare(m_db.get(), "DELETE FROM reports WHERE id = ?1", error);
+        SqliteStatement crashes = Prepare(m_db.get(), "DELETE FROM crash_reports WHERE id = ?1", error);
+        bool ok = bugs && crashes;
+        for (size_t i = 0; ok && i < ids.size(); ++i) {
+            for (sqlite3_stmt* s : {bugs.get(), crashes.get()}) {
+                sqlite3_bind_int64(s, 1, ids[i]);
+                ok = ok && sqlite3_step(s) == SQLITE_DONE;
+                sqlite3_reset(s);
+            }
+            if (!ok)
+                error = DescribeError(m_db.get(), "cannot remove report " + std::to_string(ids[i]));
+        }
+        bugs.reset();
+        crashes.reset();
+        if (!ok || !Execute(m_db.get(), "COMMIT", error)) {
+            std::string ignored;
+            Execute(m_db.get(), "ROLLBACK", ignored);
+            return false;
+        }
+        // The write-ahead log still holds the removed rows' pages until a
+        // checkpoint copies the zeroed pages over them and it starts again.
+        std::string ignored;
+        Execute(m_db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", ignored);
+        return true;
+    }
+
+private:
+    // Binds a packed row from parameter first on, steps and resets. Under
+    // the lock.
+    InsertResult StepInsert(sqlite3_stmt* s, const PackedRow& packed, int first, std::string& error)
+    {
+        bool bound = sqlite3_bind_int64(s, first + static_cast<int>(packed.values.size()), packed.packing) == SQLITE_OK;
+        for (size_t i = 0; i < packed.values.size() && bound; ++i)
+            bound = BindBlob(s, first + static_cast<int>(i), packed.values[i]);
+        const int rc = bound ? sqlite3_step(s) : SQLITE_ERROR;
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        if (rc == SQLITE_DONE)
+            return InsertResult::Stored;
+        // A full disk rolls the insert back whole: nothing half-written.
+        if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
+            return InsertResult::Full;
+        error = DescribeError(m_db.get(), bound ? "cannot store the report" : "cannot bind the report");
+        return InsertResult::Failed;
+    }
+
+    LoadResult LoadRow(const TableShape& table, int64_t id, PackedRow& packed, std::string& error)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::string sql = "SELECT " + ListColumns(table) + " FROM " + table.name + " WHERE id = ?1";
+        SqliteStatement statement = Prepare(m_db.get(), sql.c_str(), error);
+        if (!statement)
+            return LoadResult::Failed;
+        sqlite3_stmt* s = statement.get();
+        sqlite3_bind_int64(s, 1, id);
+        const int rc = sqlite3_step(s);
+        if (rc == SQLITE_DONE)
+            return LoadResult::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeError(m_db.get(), "cannot load report " + std::to_string(id));
+            return LoadResult::Failed;
+        }
+        packed.values.resize(table.count);
+        for (size_t i = 0; i < table.count; ++i)
+            packed.values[i] = ColumnBytes(s, static_cast<int>(i));
+        packed.packing = sqlite3_column_int64(s, static_cast<int>(table.count));
+        return LoadResult::Found;
+    }
+
+    // The next id of either kind: after the bug reports' sequence (which
+    // never goes back, and which every crash report moves on) and after every
+    // crash report. Inside the caller's transaction.
+    bool TakeNextId(int64_t& id, std::string& error)
+    {
+        sqlite3* db = m_db.get();
+        SqliteStatement next = Prepare(db,
+            "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'reports'), 0),"
+            " coalesce((SELECT max(id) FROM reports), 0), coalesce((SELECT max(id) FROM crash_reports), 0)) + 1",
+            error);
+        if (!next || sqlite3_step(next.get()) != SQLITE_ROW) {
+            error = DescribeError(db, "cannot choose the crash report's id");
+            return false;
+        }
+        id = sqlite3_column_int64(next.get(), 0);
+
+        SqliteStatement update = Prepare(db, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'reports'", error);
+        SqliteStatement insert = Prepare(db, "INSERT INTO sqlite_sequence (name, seq) VALUES ('reports', ?1)", error);
+        if (!update || !insert)
+            return false;
+        sqlite3_bind_int64(update.get(), 1, id);
+        if (sqlite3_step(update.get()) != SQLITE_DONE) {
+            error = DescribeError(db, "cannot move the id sequence on");
+            return false;
+        }
+        if (sqlite3_changes(db) == 0) {
+            // No bug report yet: the sequence starts here.
+            sqlite3_bind_int64(insert.get(), 1, id);
+            if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+                error = DescribeError(db, "cannot start the id sequence");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    SqliteDatabase m_db;
+    std::string m_path;
+    std::mutex m_mutex;  // one statement on the connection at a time
+    SqliteStatement m_insert;
+    SqliteStatement m_insertCrash;
+};
+
+}  // namespace
+
+std::unique_ptr<ReportStore> OpenSqliteStore(const std::string& dataDir, bool create, std::string& error)
+{
+    const std::string path = dataDir + "/" + kDatabaseFileName;
+    struct stat info;
+    if (!create && stat(path.c_str(), &info) != 0) {
+        error = "no report database in '" + dataDir + "' (it is made by: serve --data " + dataDir + ")";
+        return nullptr;
+    }
+
+    sqlite3* raw = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    SqliteDatabase db(raw);
+    if (rc != SQLITE_OK) {
+        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), 10000);
+
+    // Reports are mostly large blobs: big pages halve the time an insert
+    // takes. Only a new, empty database takes the setting.
+    if (create && !Execute(db.get(), "PRAGMA page_size = 65536", error))
+        return nullptr;
+
+    // WAL: readers (list, show) never block the server; FULL: a commit is on
+    // disk before the 201 goes out, also across a power loss.
+    std::string mode;
+    if (!QueryText(db.get(), "PRAGMA journal_mode = WAL", mode, error))
+        return nullptr;
+    if (mode != "wal") {
+        error = "cannot switch '" + path + "' to WAL mode (journal mode is " + mode + ")";
+        return nullptr;
+    }
+    if (!Execute(db.get(), "PRAGMA synchronous = FULL", error))
+        return nullptr;
+
+    std::string version;
+    if (!QueryText(db.get(), "PRAGMA user_version", version, error))
+        return nullptr;
+    if (version != std::to_string(kSchemaVersion) && !MigrateSchema(db.get(), path, create, error))
+        return nullptr;
+    return std::unique_ptr<ReportStore>(new SqliteReportStore(std::move(db), path));
+}
