@@ -91,10 +91,11 @@ if step "configure windows-x64" quietly cmake --preset windows-x64 &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
     scripts/wine-stop.sh --pool build/win64/wine
     rm -rf build/win64/wine
-    export BREVORA_WINE_SLOTS="$jobs"
+    # One more than the cores: the tests mostly wait.
+    export BREVORA_WINE_SLOTS=$((jobs + 1))
     echo "==> Windows tests (under way; build/win64/ctest.log)"
     wine_began=$(date +%s)
-    ctest_in build/win64 --timeout 300 -j "$jobs" &
+    ctest_in build/win64 --timeout 300 -j "$BREVORA_WINE_SLOTS" &
     wine_pid=$!
 else
     totals_failed=$((totals_failed + 1))
