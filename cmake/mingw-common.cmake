@@ -9,7 +9,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Every Windows binary the build makes (tests included) runs under Wine in
-# one prefix per build tree, kept in the build tree's wine/ folder.
+# Every Windows binary the build makes (tests included) runs under Wine, in
+# one of a small pool of prefixes kept in the build tree's wine/ folder, so
+# that tests can run side by side (scripts/wine-run.sh).
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh;--state;${CMAKE_BINARY_DIR}/wine")
+    "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh;--pool;${CMAKE_BINARY_DIR}/wine")

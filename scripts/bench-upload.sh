@@ -17,9 +17,10 @@
 #    2 MiB/s (tests/wine/slow_link.py, receive buffer 128 KiB): the longest
 #    time the form took to answer a sent message while the body went out.
 #
-# The prefix has HKCU\Software\Wine\X11 Driver Managed=N: on Xvfb without a
-# window manager Wine would otherwise block the thread that shows or hides a
-# top-level window (the progress box) for up to 2 s.
+# The prefix has HKCU\Software\Wine\X11 Driver Managed=N (wine-run.sh sets it
+# in every prefix): on Xvfb without a window manager Wine would otherwise
+# block the thread that shows or hides a top-level window (the progress box)
+# for up to 2 s.
 #
 # Trees: build/bench-native (Release, made here) and build/win64 (the
 # windows-x64 preset); BREVORA_BENCH_NATIVE and BREVORA_WIN_BUILD name others.
@@ -47,7 +48,7 @@ MALLOC_MMAP_THRESHOLD_=1073741824 MALLOC_TRIM_THRESHOLD_=1073741824 "$native/bin
 port="$(sed -n 's/^BREVORA_REPORT_SERVER_PORT:STRING=//p' "$win/CMakeCache.txt")"
 server="$native/bin/brevora-report-server"
 mkdir -p "$work/data"
-"$server" serve --data "$work/data" --listen "127.0.0.1:$port" --rate-limit off 2>"$work/server.log" </dev/null &
+"$server" serve --data "$work/data" --listen "127.0.0.1:$port" --rate-limit off --no-admin 2>"$work/server.log" </dev/null &
 server_pid=$!
 link_pid=""
 trap 'kill $server_pid $link_pid 2>/dev/null; wait $server_pid $link_pid 2>/dev/null; scripts/wine-stop.sh --state "$state"; rm -rf "$work"' EXIT
@@ -57,7 +58,6 @@ for _ in $(seq 100); do
 done
 
 scripts/wine-run.sh --state "$state" cmd /c exit
-scripts/wine-run.sh --state "$state" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 logdir="$state/prefix/drive_c/users/$(id -un)/.brevora"
 mkdir -p "$logdir"
 exe="Z:$(realpath "$win/bin/brevora-bugreporter.exe" | tr '/' '\\')"
@@ -127,7 +127,7 @@ done
 echo
 echo "== The form's longest unresponsive stretch while a 20 MiB body goes out at 2 MiB/s, $runs runs"
 kill "$server_pid"; wait "$server_pid" 2>/dev/null || true
-"$server" serve --data "$work/data" --listen "127.0.0.1:$((port + 1))" --rate-limit off 2>>"$work/server.log" </dev/null &
+"$server" serve --data "$work/data" --listen "127.0.0.1:$((port + 1))" --rate-limit off --no-admin 2>>"$work/server.log" </dev/null &
 server_pid=$!
 python3 tests/wine/slow_link.py "$port" "$((port + 1))" 2097152 "$work/link.log" </dev/null 2>>"$work/server.log" &
 link_pid=$!

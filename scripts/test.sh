@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # Builds every tree and runs every test: the portable code and the report
-# server natively (under ASan and UBSan), the maintainers' interface in
-# headless Chromium (scripts/browser-test.sh), the Windows program and its tests
+# server natively (under ASan and UBSan), the Windows program and its tests
 # under Wine, and a compile of the 32-bit Windows program.
 #
 #   scripts/test.sh            everything
 #   BREVORA_TEST_FILTER=REGEX  only the CTest tests whose names match
+#   CI=true                    a skipped test fails the run
+#
+# It prints the time of each step and of the whole run, and ends with
+# "N passed, M failed, K skipped".
+#
+# The Windows tests mostly wait (for windows, timeouts, the diagnostic
+# tool), so the rest of the native tree, its tests and the 32-bit build run
+# meanwhile, at a lower priority than the tests.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,48 +25,111 @@ filter=()
 [ -n "${BREVORA_TEST_FILTER:-}" ] && filter=(-R "$BREVORA_TEST_FILTER")
 failed=0
 summary=()
-
-step() {  # step NAME COMMAND...
-    echo "==> $1"
-    shift
-    "$@" || { echo "==> FAILED: $*" >&2; failed=1; return 1; }
-}
-
-run_ctest() {  # run_ctest PRESET-DIR LABEL EXTRA-ARGS...
-    local dir="$1" label="$2"
-    shift 2
-    local log="$dir/ctest.log"
-    (cd "$dir" && ctest --output-on-failure "${filter[@]}" "$@") 2>&1 | tee "$log"
-    local rc=${PIPESTATUS[0]}
-    local line
-    line="$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)"
-    summary+=("$label: ${line:-no result}")
-    [ "$rc" -eq 0 ] || failed=1
-    totals_passed=$((totals_passed + $(echo "$line" | sed -nE 's/.*failed out of ([0-9]+).*/\1/p' | head -n1) - \
-        $(echo "$line" | sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' | head -n1)))
-    totals_failed=$((totals_failed + $(echo "$line" | sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' | head -n1)))
-}
 totals_passed=0
 totals_failed=0
+totals_skipped=0
 
-# Native tree: portable code and the server.
-if step "configure linux-native" cmake --preset linux-native >/dev/null &&
-   step "build linux-native" cmake --build --preset linux-native -j "$jobs"; then
-    run_ctest build/native native -j "$jobs"
+step() {  # step NAME COMMAND...
+    local name="$1" began
+    began=$(date +%s)
+    echo "==> $name"
+    shift
+    if ! "$@"; then
+        echo "==> FAILED: $name ($*)" >&2
+        failed=1
+        return 1
+    fi
+    echo "==> $name: $(( $(date +%s) - began )) s"
+}
+
+quietly() {  # quietly COMMAND...: without its standard output
+    "$@" >/dev/null
+}
+
+ctest_in() {  # ctest_in PRESET-DIR EXTRA-ARGS...: CTest's output goes to PRESET-DIR/ctest.log
+    local dir="$1" priority=()
+    shift
+    [ -n "${nice_ctest:-}" ] && priority=(nice)
+    (cd "$dir" && "${priority[@]}" ctest --output-on-failure "${filter[@]}" "$@") >"$dir/ctest.log" 2>&1
+}
+
+count_ctest() {  # count_ctest PRESET-DIR LABEL STATUS: adds a CTest run to the totals
+    local log="$1/ctest.log" label="$2" rc="$3"
+    local line total failed_here skipped_here
+    line="$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)"
+    total="$(sed -nE 's/.*failed out of ([0-9]+).*/\1/p' <<<"$line")"
+    failed_here="$(sed -nE 's/.*, ([0-9]+) tests failed.*/\1/p' <<<"$line")"
+    # CTest counts a skipped test as passed and lists it under "did not run".
+    skipped_here="$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")"
+    summary+=("$label: ${line:-no result}, $skipped_here skipped")
+    if [ "$rc" -ne 0 ]; then
+        failed=1
+        [ -n "$line" ] || totals_failed=$((totals_failed + 1))
+    fi
+    totals_passed=$((totals_passed + ${total:-0} - ${failed_here:-0} - skipped_here))
+    totals_failed=$((totals_failed + ${failed_here:-0}))
+    totals_skipped=$((totals_skipped + skipped_here))
+    if [ "${CI:-}" = true ] && [ "$skipped_here" -gt 0 ]; then
+        # Every test can run on CI (root, so the off-line tests too): a skip
+        # there means something is missing.
+        echo "==> FAILED: $label: tests skipped on CI:" >&2
+        grep -E '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" >&2
+        failed=1
+    fi
+}
+
+# The report server first: the Windows tests run the native tree's.
+native_ok=0
+step "configure linux-native" quietly cmake --preset linux-native &&
+    step "build the report server" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server &&
+    native_ok=1
+
+# Windows x86-64 tree: the program and its tests under Wine, side by side in
+# a pool of prefixes (scripts/wine-run.sh), each made afresh.
+wine_pid=""
+if step "configure windows-x64" quietly cmake --preset windows-x64 &&
+   step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
+    scripts/wine-stop.sh --pool build/win64/wine
+    rm -rf build/win64/wine
+    # One more than the cores: the tests mostly wait.
+    export BREVORA_WINE_SLOTS=$((jobs + 1))
+    echo "==> Windows tests (under way; build/win64/ctest.log)"
+    wine_began=$(date +%s)
+    ctest_in build/win64 --timeout 300 -j "$BREVORA_WINE_SLOTS" &
+    wine_pid=$!
 else
     totals_failed=$((totals_failed + 1))
 fi
 
+# Meanwhile: the rest of the native tree and its tests (portable code and
+# the server), and the i686 tree, which must compile with 32-bit record sizes.
+if [ "$native_ok" = 1 ] && step "build linux-native" nice cmake --build --preset linux-native -j "$jobs"; then
+    echo "==> native tests"
+    status=0
+    nice_ctest=1 ctest_in build/native -j "$jobs" || status=$?
+    cat build/native/ctest.log
+    count_ctest build/native native "$status"
+else
+    totals_failed=$((totals_failed + 1))
+fi
+step "configure windows-x86" quietly cmake --preset windows-x86 &&
+    step "build windows-x86" nice cmake --build --preset windows-x86 -j "$jobs" || totals_failed=$((totals_failed + 1))
+
 # The maintainers' interface in a real browser, against the native server.
-if [ -z "${BREVORA_TEST_FILTER:-}" ]; then
+if [ "$native_ok" = 1 ] && [ -z "${BREVORA_TEST_FILTER:-}" ]; then
     echo "==> browser test"
-    scripts/browser-test.sh
-    rc=$?
-    if [ "$rc" -eq 0 ]; then
+    status=0
+    scripts/browser-test.sh || status=$?
+    if [ "$status" -eq 0 ]; then
         summary+=("browser: scenario passed")
         totals_passed=$((totals_passed + 1))
-    elif [ "$rc" -eq 77 ]; then
+    elif [ "$status" -eq 77 ]; then
         summary+=("browser: SKIPPED, no Chromium installed")
+        totals_skipped=$((totals_skipped + 1))
+        if [ "${CI:-}" = true ]; then
+            echo "==> FAILED: the browser test was skipped on CI" >&2
+            failed=1
+        fi
     else
         summary+=("browser: scenario FAILED")
         totals_failed=$((totals_failed + 1))
@@ -67,28 +137,17 @@ if [ -z "${BREVORA_TEST_FILTER:-}" ]; then
     fi
 fi
 
-# Windows x86-64 tree: the program and its tests under Wine, one prefix.
-if step "configure windows-x64" cmake --preset windows-x64 >/dev/null &&
-   step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
-    # A fresh prefix per run; tests that share it run one at a time.
-    # wine-tls: the HTTPS tests' own prefix.
-    for state in build/win64/wine build/win64/wine-tls; do
-        scripts/wine-stop.sh --state "$state"
-        rm -rf "$state"
-    done
-    run_ctest build/win64 wine --timeout 300
-    scripts/wine-stop.sh --state build/win64/wine
-    scripts/wine-stop.sh --state build/win64/wine-tls
-else
-    totals_failed=$((totals_failed + 1))
+if [ -n "$wine_pid" ]; then
+    wait "$wine_pid"
+    status=$?
+    cat build/win64/ctest.log
+    echo "==> Windows tests: $(( $(date +%s) - wine_began )) s"
+    count_ctest build/win64 wine "$status"
+    scripts/wine-stop.sh --pool build/win64/wine
 fi
-
-# Windows i686 tree: the program must compile with 32-bit record sizes.
-step "configure windows-x86" cmake --preset windows-x86 >/dev/null &&
-    step "build windows-x86" cmake --build --preset windows-x86 -j "$jobs" || totals_failed=$((totals_failed + 1))
 
 echo
 for s in "${summary[@]}"; do echo "$s"; done
 echo "time: $(( $(date +%s) - start )) s"
-echo "$totals_passed passed, $totals_failed failed"
+echo "$totals_passed passed, $totals_failed failed, $totals_skipped skipped"
 exit "$failed"

@@ -45,8 +45,6 @@ class CmdLineProcessTest : public ::testing::TestWithParam<CmdLineCase> {};
 TEST_P(CmdLineProcessTest, ChildSeesTheListedArguments)
 {
     const CmdLineCase& c = GetParam();
-    if (c.line[0] == '\0')
-        GTEST_SKIP() << "CreateProcess puts the program path in place of an empty command line; the native split test covers this row";
     std::vector<std::string> expected;
     for (const std::string& arg : c.args)
         expected.push_back(DecodeCmdLineNotation(arg));
@@ -62,7 +60,19 @@ TEST_P(CmdLineProcessTest, ChildSeesTheListedArguments)
     EXPECT_EQ(expected, got) << output;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CmdLineProcessTest, ::testing::ValuesIn(CmdLineCases()),
+// Every row but the empty command line: CreateProcess puts the program path
+// in its place, so only the native split test can cover that row.
+std::vector<CmdLineCase> RowsWithACommandLine()
+{
+    std::vector<CmdLineCase> rows;
+    for (const CmdLineCase& c : CmdLineCases()) {
+        if (c.line[0] != '\0')
+            rows.push_back(c);
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CmdLineProcessTest, ::testing::ValuesIn(RowsWithACommandLine()),
                          [](const ::testing::TestParamInfo<CmdLineCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

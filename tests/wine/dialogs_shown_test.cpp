@@ -20,19 +20,6 @@ INT_PTR CALLBACK ShowOnlyDlgProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-void PumpMessages(DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        MSG msg;
-        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(10);
-    }
-}
-
 std::wstring ClassOf(HWND hwnd)
 {
     WCHAR name[64] = {};
@@ -72,7 +59,7 @@ TEST_P(DialogShownTest, ControlsExistWithTheirTextsInTabOrder)
     ASSERT_NE(nullptr, dialog);
     ShowWindow(dialog, SW_SHOWNORMAL);
     UpdateWindow(dialog);
-    PumpMessages(400);
+    ASSERT_TRUE(WaitUntilDrawnOnScreen(dialog, 10000));
 
     EXPECT_EQ(std::wstring(want.title), TextOf(dialog));
     EXPECT_EQ(want.exStyle & WS_EX_TOPMOST, static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)) & WS_EX_TOPMOST);

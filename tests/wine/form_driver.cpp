@@ -100,6 +100,12 @@ bool PressKey(UserDriver& driver, HWND dialog, int controlId, UINT virtualKey)
            PostMessageW(control, WM_KEYUP, virtualKey, 1 | (scan << 16) | (3u << 30));
 }
 
+bool WaitUntilHandled(HWND dialog, DWORD timeoutMs)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
 int FocusedControlId(HWND dialog)
 {
     GUITHREADINFO info = {};

@@ -56,6 +56,10 @@ bool ClickInto(UserDriver& driver, HWND dialog, int controlId);
 // A key pressed and released while the control has the focus.
 bool PressKey(UserDriver& driver, HWND dialog, int controlId, UINT virtualKey);
 
+// Returns once the dialog's thread has handled a message sent now: a box the
+// thread was about to show is up by then (a box's own loop handles it too).
+bool WaitUntilHandled(HWND dialog, DWORD timeoutMs = 10000);
+
 // The control of the dialog's thread that has the keyboard focus, or 0.
 int FocusedControlId(HWND dialog);
 bool WaitForFocus(HWND dialog, int controlId, DWORD timeoutMs);

@@ -100,6 +100,8 @@ MapiRecord ReadMapiRecord(const std::wstring& path)
             DecodeText(Field(line, "name"), f.name);
             f.fileTypeNull = Field(line, "filetype") == "null";
             send->files.push_back(f);
+        } else if (key == "returned-at") {
+            send->returnTick = std::strtoul(value.c_str(), NULL, 10);
         } else if (key == "return") {
             send->returned = true;
             send->result = std::strtoul(value.c_str(), NULL, 10);

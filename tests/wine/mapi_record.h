@@ -46,6 +46,7 @@ struct RecordedSend
     std::vector<RecordedFile> files;
     bool returned = false;
     unsigned long result = 0;
+    unsigned long returnTick = 0;  // GetTickCount when it returned
 };
 
 struct MapiRecord

@@ -3,9 +3,9 @@
 # network namespace of its own (unshare -n), where not even loopback is up.
 # The wineserver must run inside the namespace too, so the program gets a
 # Wine state folder (prefix and display) of its own, STATE, whose wineserver
-# and display are ended afterwards.
+# and display are ended afterwards; its prefix is a copy of TEMPLATE's.
 #
-#   offline_run.sh STATE PROGRAM [ARGS...]
+#   offline_run.sh STATE --template TEMPLATE PROGRAM [ARGS...]
 #
 # Without the right to make a namespace (not root) the program runs on line
 # without BREVORA_E2E_OFFLINE, and the tests that need it skip.

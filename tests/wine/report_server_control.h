@@ -1,6 +1,8 @@
-// The reference report server of a test, as with_report_server.sh runs it:
-// stopped and started again on the same port and folder, started with extra
-// options, and its stored reports read back field by field.
+// The reference report server of a test, run by the test itself: started on
+// the reporter's port (again, or with extra options such as --fail-uploads),
+// stopped, and its stored reports read back field by field through the
+// server's own commands. with_report_server.sh names the server program and
+// an empty data folder, and stops whatever still runs when the test ends.
 #pragma once
 
 #include <map>
@@ -16,18 +18,25 @@ struct StoredReport
     std::map<std::string, std::string> fields;
 };
 
-// True when the launcher offers the control folder.
-bool CanControlReportServer();
+// True when the test runs through with_report_server.sh.
+bool HaveReportServer();
 
-// Each returns false (and says why in error) when the launcher refused or
-// did not answer in time.
-bool StopReportServer(std::string& error);
+// Each returns false and says why in error. A start stops a server that
+// runs and returns once the new one listens; a stop returns once the
+// server's process has ended.
 bool StartReportServer(const std::string& options, std::string& error);
+bool StopReportServer(std::string& error);
 // Puts a line that passes the reporter's bytes at bytesPerSecond between the
-// reporter and the server (StartReportServer takes it away again).
+// reporter and the server: the server moves to the next port, the line
+// (slow_link.py) takes the reporter's; StartReportServer and StopReportServer
+// take it away again.
 bool SlowDownReportServer(long bytesPerSecond, std::string& error);
 // The slow line's log: "open" and "closed N" per connection.
 std::string ReadSlowLinkLog();
 
 // Every stored report, in the order of their ids.
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error);
+
+// Runs a command line of /bin/sh (Wine starts Unix programs, but gives no
+// handle to wait on) and waits for its end; status receives its exit status.
+bool RunUnixShell(const std::string& script, int& status, std::string& error, unsigned long timeoutMs = 60000);

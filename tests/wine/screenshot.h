@@ -6,3 +6,9 @@
 #include <string>
 
 bool SaveWindowScreenshot(HWND hwnd, const std::wstring& path);
+
+// Waits until the screen shows the window drawn: what the screen shows in
+// its rectangle is more than one colour and stays the same between two looks
+// (Wine puts a painted window on the X screen a little later). Messages of
+// the calling thread are handled meanwhile, for windows of its own.
+bool WaitUntilDrawnOnScreen(HWND hwnd, DWORD timeoutMs);

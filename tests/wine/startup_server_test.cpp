@@ -1,6 +1,6 @@
 // Start-up against the reference report server, driven as a user would:
-// the mode choice, the version check with its update box and browser start,
-// and the temporary files.
+// the mode choice, the version check and the temporary files (the update
+// offer: update_offer_test.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,46 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "res/resource.h"
-#include "tests/wine/startup_support.h"
+#include "tests/wine/startup_server_fixture.h"
 
 namespace {
-
-const char kVersionFile[] = "latest_version.txt";
-const char kVersionPath[] = "/bugreport/latest_version";
 
 // The hexadecimal number in a name "KRPxxxx.tmp".
 unsigned UniqueNumberOf(const std::wstring& name)
 {
     return static_cast<unsigned>(std::wcstoul(name.c_str() + 3, NULL, 16));
 }
-
-class StartupWithServer : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        if (!HaveReportServer())
-            GTEST_SKIP() << "run through with_report_server.sh, which starts the server";
-    }
-
-    // Starts the reporter and waits for the bug-report form; NULL when it
-    // does not appear.
-    HWND StartUntilForm(UserDriver& driver, const std::wstring& arguments, const EnvironmentChanges& env)
-    {
-        if (!driver.Start(ReporterPath(), arguments, env))
-            return NULL;
-        return driver.WaitForDialog(kReporterCaption, IDC_SEND, kWindowTimeoutMs);
-    }
-
-    // Ends the form with its Cancel button and expects exit status 0.
-    void CancelForm(UserDriver& driver, HWND form)
-    {
-        ASSERT_TRUE(driver.Click(form, IDC_CANCEL)) << driver.Report();
-        ASSERT_TRUE(driver.WaitForExit(kExitTimeoutMs)) << driver.Report();
-        EXPECT_EQ(0u, driver.ExitCode()) << driver.Report();
-    }
-};
 
 TEST_F(StartupWithServer, ThreeArgumentsShowTheCrashDialogOnly)
 {
@@ -136,80 +105,6 @@ INSTANTIATE_TEST_SUITE_P(Registry, WithoutInstalledVersion, ::testing::Values(
     // 130 characters and the terminator need 262 bytes, more than the read takes.
     NoVersionCase{ "ValueTooLongForTheRead", 2, std::wstring(130, L'7') }
 ), [](const ::testing::TestParamInfo<NoVersionCase>& info) { return std::string(info.param.name); });
-
-enum Answer { kAnswerNo, kAnswerYes };
-
-struct UpdateCase
-{
-    const char* name;
-    std::wstring installed;
-    std::string served;
-    Answer answer;
-    std::vector<std::wstring> browserArguments;  // empty: no browser start
-};
-
-class UpdateOffer : public StartupWithServer, public ::testing::WithParamInterface<UpdateCase> {};
-
-TEST_P(UpdateOffer, ShowsTheBoxAndFollowsTheAnswer)
-{
-    const UpdateCase& c = GetParam();
-    SetInstalledVersion(c.installed);
-    ServeFile(kVersionFile, c.served);
-    ScratchFolder temp(L"update"), records(L"browser");
-    BrowserStandIn browser(records);
-    EnvironmentChanges env = ReporterEnvironment(temp.Path());
-    for (const auto& change : browser.Environment())
-        env.push_back(change);
-
-    UserDriver driver;
-    ASSERT_TRUE(driver.Start(ReporterPath(), L"", env));
-    HWND box = driver.WaitForMessageBox(kReporterCaption, kWindowTimeoutMs);
-    ASSERT_TRUE(IsMessageBoxWith(driver, box, kUpdateText, { IDYES, IDNO }));
-    EXPECT_EQ(1u, CountServerRequests(kVersionPath));
-
-    if (c.answer == kAnswerNo) {
-        ASSERT_TRUE(driver.Click(box, IDNO));
-        ASSERT_TRUE(driver.WaitForExit(kExitTimeoutMs)) << driver.Report();
-        EXPECT_EQ(0u, driver.ExitCode());
-        EXPECT_TRUE(temp.FileNames().empty()) << "the temporary folder changed\n" << driver.Report();
-    } else {
-        ASSERT_TRUE(driver.Click(box, IDYES));
-        HWND form = driver.WaitForDialog(kReporterCaption, IDC_SEND, kWindowTimeoutMs);
-        ASSERT_NE(static_cast<HWND>(NULL), form) << driver.Report();
-        EXPECT_EQ(2u, temp.FileNames().size()) << driver.Report();
-        CancelForm(driver, form);
-    }
-
-    std::vector<std::vector<std::wstring>> starts = browser.Starts();
-    if (!c.browserArguments.empty() && starts.empty()) {
-        // The shell starts the browser without waiting for it; give it a moment.
-        for (int i = 0; i < 50 && starts.empty(); ++i) {
-            Sleep(100);
-            starts = browser.Starts();
-        }
-    }
-    if (c.browserArguments.empty()) {
-        EXPECT_TRUE(starts.empty()) << "a browser was started with " << (starts.empty() ? "" : Narrow(starts[0].empty() ? L"" : starts[0][0]));
-    } else {
-        ASSERT_EQ(1u, starts.size()) << driver.Report();
-        EXPECT_EQ(c.browserArguments, starts[0]);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, UpdateOffer, ::testing::Values(
-    UpdateCase{ "DiffersInLetterCaseNo", L"2.1.0-RC1", "2.1.0-rc1\nhttp://127.0.0.1/update\n", kAnswerNo, {} },
-    UpdateCase{ "TrailingCarriageReturnNo", L"2.1.0", "2.1.0\r\nhttp://127.0.0.1/update\r\n", kAnswerNo, {} },
-    UpdateCase{ "NewerInstalledNo", L"3.0", "2.1.0\nhttp://127.0.0.1/update\n", kAnswerNo, {} },
-    UpdateCase{ "YesWithoutAddress", L"2.0", "2.1.0\n", kAnswerYes, {} },
-    UpdateCase{ "YesWithAddress", L"2.0", "2.1.0\nhttp://127.0.0.1/download?v=2.1.0&os=win\n", kAnswerYes,
-                { L"http://127.0.0.1/download?v=2.1.0&os=win" } },
-    UpdateCase{ "YesWithHttpsAddress", L"2.0", "\n\n2.1.0\n\nhttps://127.0.0.1/download\n", kAnswerYes,
-                { L"https://127.0.0.1/download" } },
-    UpdateCase{ "YesWithQuotes", L"2.0", "2.1.0\nhttp://127.0.0.1/\" -nohome \"x\n", kAnswerYes, {} },
-    UpdateCase{ "YesWithSpaces", L"2.0", "2.1.0\nhttp://127.0.0.1/ C:\\windows\\system32\\calc.exe\n", kAnswerYes, {} },
-    UpdateCase{ "YesWithFileScheme", L"2.0", "2.1.0\nfile:///C:/windows/system32/calc.exe\n", kAnswerYes, {} },
-    UpdateCase{ "YesWithCarriageReturn", L"2.0", "2.1.0\r\nhttp://127.0.0.1/update\r\n", kAnswerYes, {} }
-), [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 struct ErrorPageCase
 {

@@ -1,8 +1,6 @@
 // Start-up with a report server that accepts the connection and never
-// answers: the queries' timeouts let the program go on. Slow by nature.
-// inet_addr takes the host as the build settings spell it.
-#define _WINSOCK_DEPRECATED_NO_WARNINGS
-#include <winsock2.h>
+// answers: each query gives up after its receive timeout and the program
+// goes on. Slow by nature.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,48 +8,37 @@
 #include <cstdio>
 
 #include "build_settings.h"
+#include "tests/wine/holding_server.h"
 #include "tests/wine/startup_support.h"
 
 namespace {
 
-// Accepts connections on the report server's port and never answers.
-class SilentServer
-{
-public:
-    SilentServer() : m_socket(INVALID_SOCKET)
-    {
-        WSADATA data;
-        m_started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(BREVORA_REPORT_SERVER_PORT);
-        address.sin_addr.s_addr = inet_addr(BREVORA_REPORT_SERVER_HOST_A);
-        m_listening = m_socket != INVALID_SOCKET &&
-                      bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                      listen(m_socket, 8) == 0;
-    }
-    ~SilentServer()
-    {
-        if (m_socket != INVALID_SOCKET)
-            closesocket(m_socket);
-        if (m_started)
-            WSACleanup();
-    }
-    bool IsListening() const { return m_listening; }
+// The queries' timeouts: connect and send 15 s, receive 20 s. A query held
+// by the server ends by the receive timeout, so it lasts at least that long,
+// and not much longer.
+const DWORD kReceiveTimeoutMs = 20000;
+const DWORD kLateMs = 3000;
 
-private:
-    SOCKET m_socket;
-    bool m_started;
-    bool m_listening;
-};
-
-TEST(StartupWithoutServer, SilentServerCountsAsUnreachableAfterTheTimeout)
+TEST(StartupWithoutServer, SilentServerCountsAsUnreachableAfterTheReceiveTimeout)
 {
-    SilentServer server;
+    HoldingServer server;
     ASSERT_TRUE(server.IsListening()) << "port " << BREVORA_REPORT_SERVER_PORT << " is taken";
-    double seconds = ExpectFormWithoutUpdateBox(120000);
+    const double seconds = ExpectFormWithoutUpdateBox(120000);
     std::printf("[ figures  ] the form appeared %.1f s after the start with a silent server\n", seconds);
+
+    // The version check, then the component list.
+    const std::vector<std::string> requests = server.RequestLines();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ(0u, requests[0].find("GET /bugreport/latest_version ")) << requests[0];
+    EXPECT_EQ(0u, requests[1].find("GET /bugreport/components/ ")) << requests[1];
+    const std::vector<DWORD> held = server.HeldUntilClosedMs();
+    for (size_t i = 0; i < held.size(); ++i) {
+        std::printf("[ figures  ] request %u held %.1f s until the reporter gave up\n", static_cast<unsigned>(i + 1),
+                    held[i] / 1000.0);
+        EXPECT_GE(held[i], kReceiveTimeoutMs - 100) << "request " << i + 1 << " gave up before the receive timeout";
+        EXPECT_LE(held[i], kReceiveTimeoutMs + kLateMs) << "request " << i + 1 << " outlasted the receive timeout";
+    }
+    EXPECT_GE(seconds, 2 * kReceiveTimeoutMs / 1000.0) << "the form came before both queries had timed out";
 }
 
 }  // namespace

@@ -152,11 +152,6 @@ void SetInstalledVersion(const std::wstring& version)
     EXPECT_EQ(ERROR_SUCCESS, result) << "RegSetValueExW";
 }
 
-bool HaveReportServer()
-{
-    return !EnvironmentValue(L"BREVORA_E2E_SERVER_DATA").empty();
-}
-
 static std::wstring ServedPath(const char* name)
 {
     return FromUnixPath(EnvironmentValue(L"BREVORA_E2E_SERVER_DATA")) + L"\\" + Widen(name);
@@ -197,6 +192,8 @@ size_t CountServerRequests(const char* path)
 BrowserStandIn::BrowserStandIn(const ScratchFolder& folder)
     : m_record(folder.Path() + L"\\browser-starts.txt"), m_movedWineBrowser(false)
 {
+    if (GetFileAttributesW(kWineBrowserAside) != INVALID_FILE_ATTRIBUTES)
+        MoveFileExW(kWineBrowserAside, kWineBrowser, MOVEFILE_REPLACE_EXISTING);
     if (GetFileAttributesW(kWineBrowser) != INVALID_FILE_ATTRIBUTES) {
         m_movedWineBrowser = MoveFileExW(kWineBrowser, kWineBrowserAside, MOVEFILE_REPLACE_EXISTING) != FALSE;
         EXPECT_TRUE(m_movedWineBrowser) << "cannot move Wine's iexplore.exe aside: " << GetLastError();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/report_server_control.h"
 #include "tests/wine/test_support.h"
 #include "tests/wine/user_driver.h"
 
@@ -48,8 +49,7 @@ void RemoveBrevoraKey();
 void SetBrevoraKeyWithoutVersion();
 void SetInstalledVersion(const std::wstring& version);
 
-// The reference report server started for this test by the launcher, if any.
-bool HaveReportServer();
+// Files the test's report server serves, and its request log.
 void ServeFile(const char* name, const std::string& bytes);
 void RemoveServedFile(const char* name);
 // Puts a folder where the server reads name, so that it answers 500.
@@ -59,7 +59,9 @@ size_t CountServerRequests(const char* path);
 
 // Puts the stand-in iexplore.exe first on the child's search path for the
 // test's duration: Wine's own iexplore.exe in system32 is moved aside, since
-// the shell looks there before PATH.
+// the shell looks there before PATH (so the tests that use it have a prefix
+// of their own). It is put back at the end, and first of all too, should an
+// earlier run have ended before it could do so.
 class BrowserStandIn
 {
 public:

@@ -159,17 +159,21 @@ INSTANTIATE_TEST_SUITE_P(
                                        "PYTHONPATH=" + std::string(32766, 'p') }),
     [](const ::testing::TestParamInfo<EnvironmentCase>& info) { return std::string(info.param.name); });
 
-void PumpFor(DWORD milliseconds)
+// Handles this thread's messages until done() holds or the time is up;
+// returns the milliseconds that took.
+template <typename Condition>
+DWORD PumpUntil(Condition done, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
+    const DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < timeoutMs) {
         MSG msg;
         while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        Sleep(10);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
     }
+    return GetTickCount() - start;
 }
 
 TEST_F(Gathering, SeveralPaintsBeforeTheFirstGatheringRunItOnce)
@@ -188,7 +192,8 @@ TEST_F(Gathering, SeveralPaintsBeforeTheFirstGatheringRunItOnce)
     ASSERT_NE(nullptr, box);
     for (int i = 0; i < 3; ++i)
         SendMessageW(box, WM_PAINT, 0, 0);
-    PumpFor(3000);
+    // The first WM_APP gathers before it returns.
+    const DWORD gatheringMs = PumpUntil([] { return g_bSysInfoStarted != 0; }, 15000);
 
     StandInRecord record = ReadStandInRecord(m_temp.Path());
     EXPECT_EQ(1, record.starts);
@@ -199,7 +204,8 @@ TEST_F(Gathering, SeveralPaintsBeforeTheFirstGatheringRunItOnce)
     // Later paints find the gathering done.
     DeleteFileW(g_szProfilePath);
     SendMessageW(box, WM_PAINT, 0, 0);
-    PumpFor(1000);
+    // No second gathering: given the time the first took.
+    PumpUntil([] { return false; }, gatheringMs);
     EXPECT_EQ(1, ReadStandInRecord(m_temp.Path()).starts);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(g_szProfilePath));
 

@@ -138,6 +138,9 @@ ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage mess
         Sleep(50);
 
     ULONG result = ChosenResult();
+    // When it returned, for the tests that time what follows (GetTickCount
+    // is the same clock in every process).
+    AppendRecord("returned-at " + Number(GetTickCount()) + "\n");
     AppendRecord("return " + Number(result) + "\n");
     return result;
 }
