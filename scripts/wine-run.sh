@@ -106,17 +106,23 @@ if [ ! -f "$WINEPREFIX/.brevora-ready" ]; then
     fi
 fi
 
+new_display=0
 if [ -z "${DISPLAY:-}" ]; then
     pid="$(cat "$state/xvfb.pid" 2>/dev/null || true)"
     if [ -z "$pid" ] || ! kill -0 "$pid" 2>/dev/null; then
         rm -f "$state/display"
         setsid Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$state/display" \
-            >/dev/null 2>&1 </dev/null 9>&- &
+            >>"$state/xvfb.log" 2>&1 </dev/null 9>&- &
         echo $! >"$state/xvfb.pid"
-        for _ in $(seq 100); do
+        for _ in $(seq 600); do
             [ -s "$state/display" ] && break
             sleep 0.05
         done
+        new_display=1
+    fi
+    if [ ! -s "$state/display" ]; then
+        echo "wine-run.sh: Xvfb gave no display (see $state/xvfb.log)" >&2
+        exit 1
     fi
     export DISPLAY=":$(tr -d '[:space:]' <"$state/display")"
 fi
@@ -143,6 +149,11 @@ if [ "$own_network" = 1 ] && unshare -n true 2>/dev/null; then
     enter=(nsenter -t "$pid" -n)
 fi
 
+# A wineserver that outlived its display keeps a desktop that can no longer
+# draw: every later program would fail to make a window. It goes with it.
+if [ "$new_display" = 1 ]; then
+    "${enter[@]}" wineserver -k >/dev/null 2>&1 9>&- || true
+fi
 # Kept alive between programs; a second start finds the socket taken and exits.
 "${enter[@]}" wineserver -p >/dev/null 2>&1 9>&- || true
 # A prefix made before windows were unmanaged gets the setting too.
