@@ -106,18 +106,37 @@ if [ ! -f "$WINEPREFIX/.brevora-ready" ]; then
     fi
 fi
 
+# Xvfb's own search for a free display (-displayfd) binds the abstract
+# socket first, which an X server outside this network namespace does not
+# hold here: it would take over that server's socket file, and cut off its
+# clients when it ends. The number is chosen from the lock files instead,
+# which every X server makes before it listens.
+start_display() {
+    local n pid
+    for n in $(seq 10 299); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >>"$state/xvfb.log" 2>&1 </dev/null 9>&- &
+        pid=$!
+        for _ in $(seq 400); do
+            kill -0 "$pid" 2>/dev/null || break
+            [ -S "/tmp/.X11-unix/X$n" ] && [ "$(tr -d '[:space:]' <"/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ] && {
+                echo "$pid" >"$state/xvfb.pid"
+                echo "$n" >"$state/display"
+                return 0
+            }
+            sleep 0.05
+        done
+        kill "$pid" 2>/dev/null  # another server took the number first, or it hung
+    done
+    return 1
+}
+
 new_display=0
 if [ -z "${DISPLAY:-}" ]; then
     pid="$(cat "$state/xvfb.pid" 2>/dev/null || true)"
     if [ -z "$pid" ] || ! kill -0 "$pid" 2>/dev/null; then
         rm -f "$state/display"
-        setsid Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$state/display" \
-            >>"$state/xvfb.log" 2>&1 </dev/null 9>&- &
-        echo $! >"$state/xvfb.pid"
-        for _ in $(seq 600); do
-            [ -s "$state/display" ] && break
-            sleep 0.05
-        done
+        start_display
         new_display=1
     fi
     if [ ! -s "$state/display" ]; then
