@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "server/decimal_text.h"
 #include "server/report_store.h"
 
 namespace {
@@ -161,15 +162,10 @@ const CommandName kCommands[] = {
 // Up to a hundred years.
 bool ParseDays(const std::string& text, int& days)
 {
-    if (text.empty() || text.size() > 5)
+    uint64_t value = 0;
+    if (!ParseDecimalDigits(text, 5, value))
         return false;
-    int value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    days = value;
+    days = static_cast<int>(value);
     return value <= 36500;
 }
 

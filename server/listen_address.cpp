@@ -1,3 +1,4 @@
+#include "server/decimal_text.h"
 #include "server/listen_address.h"
 
 #include <arpa/inet.h>
@@ -6,17 +7,10 @@
 
 static bool ParsePort(const std::string& text, int& port)
 {
-    if (text.empty() || text.size() > 5)
+    uint64_t value = 0;
+    if (!ParseDecimalDigits(text, 5, value) || value > 65535)
         return false;
-    int value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value > 65535)
-        return false;
-    port = value;
+    port = static_cast<int>(value);
     return true;
 }
 

@@ -131,18 +131,27 @@ std::string FormatUtcDaysAgo(int days)
     return text;
 }
 
+// The store and its reports, oldest first; null (after one line on
+// standard error) when either cannot be had.
+std::unique_ptr<ReportStore> OpenAndListReports(const CommandLine& line, std::vector<ReportSummary>& reports)
+{
+    std::unique_ptr<ReportStore> store = OpenStore(line);
+    std::string error;
+    if (store && !store->ListReports(reports, error)) {
+        PrintError(error);
+        return nullptr;
+    }
+    return store;
+}
+
 // Removes the reports that remove selects, all at once, and prints them.
 int RemoveSelectedReports(const CommandLine& line, FILE* out, const std::function<bool(const ReportSummary&)>& remove)
 {
-    std::unique_ptr<ReportStore> store = OpenStore(line);
+    std::vector<ReportSummary> reports;
+    std::unique_ptr<ReportStore> store = OpenAndListReports(line, reports);
     if (!store)
         return 1;
     std::string error;
-    std::vector<ReportSummary> reports;
-    if (!store->ListReports(reports, error)) {
-        PrintError(error);
-        return 1;
-    }
     std::vector<int64_t> ids;
     std::vector<std::string> lines;
     for (const ReportSummary& summary : reports) {
@@ -171,15 +180,9 @@ void PrintError(const std::string& message)
 
 int RunList(const CommandLine& line, FILE* out)
 {
-    std::unique_ptr<ReportStore> store = OpenStore(line);
-    if (!store)
-        return 1;
-    std::string error;
     std::vector<ReportSummary> reports;
-    if (!store->ListReports(reports, error)) {
-        PrintError(error);
+    if (!OpenAndListReports(line, reports))
         return 1;
-    }
     for (const ReportSummary& summary : reports)
         std::fprintf(out, "%s\n", FormatListLine(summary).c_str());
     return 0;

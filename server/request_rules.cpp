@@ -1,3 +1,4 @@
+#include "server/decimal_text.h"
 #include "server/request_rules.h"
 
 #include <algorithm>
@@ -18,15 +19,7 @@ static std::string ToLower(std::string text)
 // Digits only, no sign or spaces; false on overflow.
 static bool ParseLength(const std::string& text, uint64_t& length)
 {
-    if (text.empty() || text.size() > 19)
-        return false;
-    length = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-        length = length * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
+    return ParseDecimalDigits(text, 19, length);
 }
 
 static RequestVerdict Refuse(int status, const std::string& reason)

@@ -1,3 +1,4 @@
+#include "server/decimal_text.h"
 #include "server/serve_limits.h"
 
 #include <cctype>
@@ -12,15 +13,7 @@ const uint64_t kGiB = 1024ull * 1024 * 1024;
 // Digits only; false when empty or over limit.
 bool ParseWhole(const std::string& text, uint64_t limit, uint64_t& value)
 {
-    if (text.empty() || text.size() > 19)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value <= limit;
+    return ParseDecimalDigits(text, 19, value) && value <= limit;
 }
 
 bool ParsePeriod(const std::string& unit, double& seconds)
