@@ -51,7 +51,10 @@ mkdir -p "$work/data"
 "$server" serve --data "$work/data" --listen "127.0.0.1:$port" --rate-limit off --no-admin 2>"$work/server.log" </dev/null &
 server_pid=$!
 link_pid=""
-trap 'kill $server_pid $link_pid 2>/dev/null; wait $server_pid $link_pid 2>/dev/null; scripts/wine-stop.sh --state "$state"; rm -rf "$work"' EXIT
+# Under set -e a failing kill or the killed server's status (143) would end
+# the trap early and become the script's status.
+trap 'kill $server_pid $link_pid 2>/dev/null || true; wait $server_pid $link_pid 2>/dev/null || true
+      scripts/wine-stop.sh --state "$state" || true; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
     sleep 0.1

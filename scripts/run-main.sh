@@ -63,9 +63,16 @@ run_crash_mode() {
     scripts/wine-run.sh --state "$state" cmd /c exit
     scripts/wine-run.sh --state "$state" "$exe" "${winpaths[@]}" &
     local reporter=$!
-    sleep 4
+    local display=":$(tr -d "[:space:]" <"$state/display")"
+    # Until the dialog is mapped (at most 20 s), and a moment for it to paint.
+    for _ in $(seq 200); do
+        DISPLAY="$display" xwininfo -root -tree 2>/dev/null | grep -q '"Brevora Crash Reporting Tool"' && break
+        kill -0 "$reporter" 2>/dev/null || break
+        sleep 0.1
+    done
+    sleep 0.5
     local shot="$work/crash-dialog.png"
-    DISPLAY=":$(tr -d "[:space:]" <"$state/display")" import -window root "$shot" &&
+    DISPLAY="$display" import -window root "$shot" &&
         convert "$shot" -trim +repage "$shot" || true
     echo "crash dialog shown; screenshot: $shot"
     scripts/wine-stop.sh --state "$state"
@@ -93,7 +100,7 @@ run_bug_report_flow() {
     "$server" serve --data "$data" --listen "127.0.0.1:$port" --admin-listen 127.0.0.1:0 \
         2>"$work/server.log" </dev/null &
     local server_pid=$!
-    trap "kill $server_pid 2>/dev/null; wait $server_pid 2>/dev/null; scripts/wine-stop.sh --state '$state'" EXIT
+    trap "kill $server_pid 2>/dev/null || true; wait $server_pid 2>/dev/null || true; scripts/wine-stop.sh --state '$state'" EXIT
     local listening=0
     for _ in $(seq 100); do
         kill -0 "$server_pid" 2>/dev/null || { cat "$work/server.log" >&2; exit 1; }

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang python3 curl googletest
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-    wine64 wine fonts-wine xvfb xauth imagemagick util-linux iproute2
+    wine64 wine fonts-wine xvfb xauth x11-utils imagemagick util-linux iproute2
     libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev openssl pkg-config libclang-rt-14-dev
     libpq-dev postgresql libzstd-dev
     libsodium-dev libkainjow-mustache-dev
