@@ -184,7 +184,8 @@ public:
                         std::string& error) override
     {
         PostgresResult result;
-        if (!Run("INSERT INTO admin_users (name, hash, created_utc) VALUES ($1::bytea, $2::text, $3::text) ON CONFLICT DO NOTHING",
+        if (!Run("INSERT INTO admin_users (name, hash, created_utc) VALUES ($1::bytea, $2::text, $3::text)"
+                 " ON CONFLICT DO NOTHING",
                  PostgresParams().AddBytes(name).AddBytes(hash).AddBytes(createdUtc), result, error)) {
             error = "cannot add the user: " + error;
             return StoreAnswer::Failed;
@@ -221,7 +222,8 @@ public:
     StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT hash FROM admin_users WHERE name = $1::bytea", PostgresParams().AddBytes(name), result, error)) {
+        if (!Run("SELECT hash FROM admin_users WHERE name = $1::bytea", PostgresParams().AddBytes(name), result,
+                 error)) {
             error = "cannot read the user: " + error;
             return StoreAnswer::Failed;
         }
@@ -237,8 +239,13 @@ public:
         PostgresResult result;
         // Sessions idle for a day have long ended: forget them here.
         if (!Run("WITH ended AS (DELETE FROM admin_sessions WHERE last_used < $4::bigint - 86400)"
-                 " INSERT INTO admin_sessions (token_digest, user_name, csrf, last_used) VALUES ($1::text, $2::bytea, $3::text, $4::bigint)",
-                 PostgresParams().AddBytes(tokenDigest).AddBytes(session.user).AddBytes(session.csrfToken).AddInt64(now),
+                 " INSERT INTO admin_sessions (token_digest, user_name, csrf, last_used)"
+                 " VALUES ($1::text, $2::bytea, $3::text, $4::bigint)",
+                 PostgresParams()
+                     .AddBytes(tokenDigest)
+                     .AddBytes(session.user)
+                     .AddBytes(session.csrfToken)
+                     .AddInt64(now),
                  result, error)) {
             error = "cannot store the session: " + error;
             return false;
@@ -283,8 +290,8 @@ public:
     bool EndSession(const std::string& tokenDigest, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("DELETE FROM admin_sessions WHERE token_digest = $1::text", PostgresParams().AddBytes(tokenDigest), result,
-                 error)) {
+        if (!Run("DELETE FROM admin_sessions WHERE token_digest = $1::text", PostgresParams().AddBytes(tokenDigest),
+                 result, error)) {
             error = "cannot end the session: " + error;
             return false;
         }
@@ -296,7 +303,8 @@ public:
     {
         PostgresResult result;
         // One statement: the audit line only for a report that is there.
-        if (!Run("WITH changed AS (UPDATE admin_reports SET status = $2::text, duplicate_of = $3::bigint, note = $4::bytea"
+        if (!Run("WITH changed AS (UPDATE admin_reports"
+                 " SET status = $2::text, duplicate_of = $3::bigint, note = $4::bytea"
                  " WHERE id = $1::bigint RETURNING id)"
                  " INSERT INTO admin_audit (report_id, at_utc, user_name, status, duplicate_of, note)"
                  " SELECT id, $5::text, $6::bytea, $2::text, $3::bigint, $4::bytea FROM changed",
@@ -318,8 +326,8 @@ public:
     {
         PostgresResult result;
         PostgresResult lines;
-        if (!Run("SELECT status, duplicate_of, note FROM admin_reports WHERE id = $1::bigint", PostgresParams().AddInt64(id),
-                 result, error) ||
+        if (!Run("SELECT status, duplicate_of, note FROM admin_reports WHERE id = $1::bigint",
+                 PostgresParams().AddInt64(id), result, error) ||
             !Run("SELECT at_utc, user_name, status, duplicate_of, note FROM admin_audit WHERE report_id = $1::bigint"
                  " ORDER BY seq",
                  PostgresParams().AddInt64(id), lines, error)) {
@@ -483,7 +491,8 @@ public:
         }
         counts.clear();
         for (int row = 0; row < PQntuples(result.get()); ++row)
-            counts.push_back(StatusCount{GetPostgresBytes(result.get(), row, 0), GetPostgresInt64(result.get(), row, 1)});
+            counts.push_back(
+                StatusCount{GetPostgresBytes(result.get(), row, 0), GetPostgresInt64(result.get(), row, 1)});
         return true;
     }
 
