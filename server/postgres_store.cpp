@@ -238,6 +238,8 @@ public:
         if (connection) {
             std::string ignored;
             ExecutePostgres(connection.get(), "VACUUM reports, crash_reports", ignored);
+            // The interface's lines of these reports too, where a server made them.
+            ExecutePostgres(connection.get(), "VACUUM admin_reports, admin_audit", ignored);
             m_pool.GiveBack(std::move(connection));
         }
         return true;

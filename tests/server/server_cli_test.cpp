@@ -960,7 +960,7 @@ TEST(PostgresStore, TwoServersShareTheMaintainersInterface)
     }
     ReportInput input;
     input.email = "ann@example.com";
-    input.description2 = "Flickering thumbnails";
+    input.description2 = "Flickering thumbnails in the caf\xE9 view\x01\xFF";  // Latin-1, a control, no UTF-8
     httplib::Result posted = PostReport(servers[0].Port(), EncodeReport(input));
     ASSERT_TRUE(posted);
     ASSERT_EQ(201, posted->status);
@@ -977,6 +977,9 @@ TEST(PostgresStore, TwoServersShareTheMaintainersInterface)
     ASSERT_TRUE(found);
     EXPECT_EQ(200, found->status);
     EXPECT_NE(std::string::npos, found->body.find(link)) << "a report posted to A is in B's list";
+    httplib::Result accented = adminB.Get("/reports?q=caf%C3%A9", {{"Cookie", onA.cookie}});
+    ASSERT_TRUE(accented);
+    EXPECT_NE(std::string::npos, accented->body.find(link)) << "an 8-bit byte is searched as Latin-1";
 
     httplib::Result triaged = adminA.Post("/reports/" + id + "/triage", {{"Cookie", onA.cookie}},
                                           httplib::Params{{"csrf", onA.csrf}, {"status", "triaged"}, {"note", "seen"}});
