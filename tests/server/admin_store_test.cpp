@@ -223,6 +223,34 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
 INSTANTIATE_TEST_SUITE_P(BothStores, AdminStoreTest, ::testing::ValuesIn(kBothStores),
                          [](const ::testing::TestParamInfo<StoreKind>& info) { return NameStoreKind(info.param); });
 
+// Servers sharing a database draw ids before their reports commit: a
+// report of another server may be committed after a later id was indexed,
+// and the next page still finds it.
+TEST(PostgresAdminStore, IndexesAReportCommittedAfterALaterId)
+{
+    TempFolder folder;
+    TestStore where;
+    std::string error;
+    ASSERT_TRUE(PrepareTestStore(StoreKind::Postgres, folder.Path(), where, error)) << error;
+    std::unique_ptr<ReportStore> reports = OpenReportStore("", where.databaseUrl, true, error);
+    ASSERT_TRUE(reports) << error;
+    std::unique_ptr<AdminStore> store = OpenPostgresAdminStore(where.databaseUrl, error);
+    ASSERT_TRUE(store) << error;
+    const int64_t late = StoreBugReport(*reports, "2024-03-01T10:00:00.000Z", "ann@example.com", "Late commit");
+    const int64_t later = StoreBugReport(*reports, "2024-03-01T10:00:01.000Z", "bob@example.com", "Indexed first");
+    StoredReport stored;
+    ASSERT_EQ(LoadResult::Found, reports->LoadReport(later, stored, error)) << error;
+    ASSERT_TRUE(store->IndexReport(DescribeForIndex(later, stored.origin, stored.report), error)) << error;
+
+    ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
+    std::vector<ReportLine> lines;
+    bool more = false;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, lines, more, error)) << error;
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(later, lines[0].id);
+    EXPECT_EQ(late, lines[1].id);
+}
+
 // The first interface indexed through insert triggers on the stored columns
 // into a contentless index; opened now, both go, and every report is found
 // again by its words with its triage kept.
