@@ -603,7 +603,8 @@ void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const
 
 }  // namespace
 
-bool OpenAdminService(AdminService& service, const std::string& dataDir, ReportStore& reports, std::string& error)
+bool OpenAdminService(AdminService& service, const std::string& dataDir, const std::string& databaseUrl,
+                      ReportStore& reports, std::string& error)
 {
     if (!StartPasswordHashing()) {
         error = "cannot start libsodium";
@@ -611,7 +612,7 @@ bool OpenAdminService(AdminService& service, const std::string& dataDir, ReportS
     }
     service.dataDir = dataDir;
     service.reports = &reports;
-    service.store = OpenSqliteAdminStore(dataDir, error);
+    service.store = OpenAdminStore(dataDir, databaseUrl, error);
     return service.store && service.store->IndexMissingReports(reports, true, error);
 }
 

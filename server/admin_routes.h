@@ -36,10 +36,12 @@ struct AdminService
     FILE* log = nullptr;      // one line per request; nullptr: none
 };
 
-// Opens the interface's store in dataDir, indexes the reports that are not
+// Opens the interface's store beside the reports (PostgreSQL's when
+// databaseUrl is given, else dataDir's reports.db), indexes the reports that are not
 // yet (read through reports, which must outlive the service) and starts the
 // password hashing.
-bool OpenAdminService(AdminService& service, const std::string& dataDir, ReportStore& reports, std::string& error);
+bool OpenAdminService(AdminService& service, const std::string& dataDir, const std::string& databaseUrl,
+                      ReportStore& reports, std::string& error);
 
 // Adds a report just stored to the list and the search index; a failure is
 // logged, and the report is indexed at the next start (or at the next page

@@ -652,3 +652,9 @@ std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std
     }
     return std::unique_ptr<AdminStore>(new SqliteAdminStore(std::move(db)));
 }
+
+std::unique_ptr<AdminStore> OpenAdminStore(const std::string& dataDir, const std::string& databaseUrl,
+                                           std::string& error)
+{
+    return databaseUrl.empty() ? OpenSqliteAdminStore(dataDir, error) : OpenPostgresAdminStore(databaseUrl, error);
+}

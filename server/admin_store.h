@@ -1,8 +1,9 @@
 // What the maintainers' interface keeps beside the reports: accounts,
 // sessions, each report's triage status and its audit list, and the index
 // the report list is searched and filtered through. A narrow interface so
-// that another database can hold it; OpenSqliteAdminStore keeps it in
-// reports.db next to the reports it describes.
+// that either store holds it: OpenSqliteAdminStore keeps it in reports.db
+// next to the reports it describes, OpenPostgresAdminStore in the
+// PostgreSQL database of the reports.
 #pragma once
 
 #include <cstdint>
@@ -153,3 +154,15 @@ public:
 // removes its line, search text and audit list in the same transaction,
 // from any process. Thread-safe.
 std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error);
+
+// The same tables in the PostgreSQL database at url (made with the report
+// tables when missing), shared by every server using that database: each
+// sees the others' accounts, sessions, triage and reports. Removing a
+// report removes its line and audit list in the same transaction, as on
+// SQLite. Thread-safe.
+std::unique_ptr<AdminStore> OpenPostgresAdminStore(const std::string& url, std::string& error);
+
+// The store beside the reports: PostgreSQL when databaseUrl is given, else
+// dataDir/reports.db.
+std::unique_ptr<AdminStore> OpenAdminStore(const std::string& dataDir, const std::string& databaseUrl,
+                                           std::string& error);

@@ -59,12 +59,9 @@ const char kServeUsage[] =
     "  --tls-key FILE      the certificate's PEM private key, without a pass phrase\n"
     "  --admin-listen ADDR:PORT\n"
     "                      address of the maintainers' web interface (default 127.0.0.1:8081;\n"
-    "                      HTTPS too with --tls-cert; needs the SQLite store, not --database;\n"
-    "                      accounts: see 'user --help')\n"
-    "  --no-admin          no maintainers' web interface\n"
-    "  --admin-listen ADDR:PORT\n"
-    "                      address of the maintainers' web interface (default 127.0.0.1:8081;\n"
-    "                      accounts: see 'user --help')\n"
+    "                      HTTPS too with --tls-cert; its accounts, sessions and triage are\n"
+    "                      kept beside the reports, in DIR/reports.db or with --database in\n"
+    "                      PostgreSQL; accounts: see 'user --help')\n"
     "  --no-admin          no maintainers' web interface\n"
     "\n"
     "Limits (per client address; see docs/server.md):\n"
@@ -99,9 +96,11 @@ const char kListUsage[] =
     "report: of its comment), separated by tabs.\n" BREVORA_STORE_OPTIONS;
 
 const char kShowUsage[] =
-    "Usage: brevora-report-server show --data DIR | --database URL ID\n"
+    "Usage: brevora-report-server show --data DIR | --database URL [--raw] ID\n"
     "\n"
-    "Prints every field of report ID, decoded; attachments by name and size.\n" BREVORA_STORE_OPTIONS;
+    "Prints every field of report ID, decoded; attachments by name and size.\n"
+    "With --raw, prints the report's body as it was received instead, byte for\n"
+    "byte (kept, or rebuilt from the stored fields).\n" BREVORA_STORE_OPTIONS;
 
 const char kExportUsage[] =
     "Usage: brevora-report-server export --data DIR | --database URL ID OUTDIR\n"
@@ -138,15 +137,20 @@ const char kForgetUsage[] =
     "(as list does) and then how many were removed. Safe while servers run.\n" BREVORA_STORE_OPTIONS;
 
 const char kUserUsage[] =
-    "Usage: brevora-report-server user add --data DIR NAME\n"
-    "       brevora-report-server user remove --data DIR NAME\n"
-    "       brevora-report-server user list --data DIR\n"
+    "Usage: brevora-report-server user add --data DIR | --database URL NAME\n"
+    "       brevora-report-server user remove --data DIR | --database URL NAME\n"
+    "       brevora-report-server user list --data DIR | --database URL\n"
     "\n"
     "Manages the accounts that log in to the maintainers' web interface (serve\n"
     "--admin-listen). add reads the password from standard input: one line, asked\n"
     "twice without echo when standard input is a terminal; it is stored only as an\n"
     "Argon2id hash. remove also ends the account's sessions. list prints one name a\n"
-    "line with the time the account was added.\n";
+    "line with the time the account was added. The accounts are kept beside the\n"
+    "reports: give serve's --data DIR, or its --database URL (every server on that\n"
+    "database shares them).\n"
+    "\n"
+    "  --data DIR      the data folder whose reports.db holds them (made when missing)\n"
+    "  --database URL  the PostgreSQL database instead (postgresql://...)\n";
 
 struct CommandName
 {
@@ -335,6 +339,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
                                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             }
+        } else if (entry.command == Command::Show) {
+            sub->add_flag("--raw", line.rawBody)->disable_flag_override();
         } else if (entry.command == Command::Export) {
             sub->add_flag("--all", line.allReports)->disable_flag_override();
         } else if (entry.command == Command::Prune) {
@@ -414,7 +420,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             return false;
     }
 
-    const bool needsDataDir = line.command == Command::Serve || line.command == Command::User;
+    // serve reads the queries' answers from the data folder, even with --database.
+    const bool needsDataDir = line.command == Command::Serve;
     if (line.dataDir.empty() && (needsDataDir || line.databaseUrl.empty())) {
         error = command + (needsDataDir ? " needs --data DIR" : " needs --data DIR or --database URL");
         return false;
@@ -458,16 +465,6 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     line.adminListenGiven = line.command == Command::Serve && adminListenOption->count() > 0;
     if (line.command == Command::Serve && !ParseListenAddress(adminListen, line.adminListen, error)) {
         error = "--admin-listen: " + error;
-        return false;
-    }
-    // Accounts, sessions, triage and the search index live beside the
-    // reports in reports.db; PostgreSQL holds no such tables yet.
-    if (line.command == Command::Serve && !line.noAdmin && !line.databaseUrl.empty()) {
-        error = "the maintainers' interface needs the SQLite store for now; use --no-admin";
-        return false;
-    }
-    if (line.command == Command::User && !line.databaseUrl.empty()) {
-        error = "the maintainers' accounts are kept in the SQLite store for now; use --data DIR";
         return false;
     }
     if (line.command == Command::User)

@@ -49,6 +49,7 @@ struct CommandLine
     std::string tlsKey;
     int64_t id = 0;
     bool allReports = false;  // export: every report's stored fields, not one report's files
+    bool rawBody = false;     // show: the body as received, byte for byte
     std::string outDir;
     int olderThanDays = -1;  // prune
     std::string email;       // forget

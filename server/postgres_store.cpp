@@ -1,14 +1,11 @@
 #include "server/postgres_store.h"
 
-#include <endian.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
-#include "server/postgres_handles.h"
+#include "server/postgres_connection.h"
 #include "server/report_columns.h"
 
 namespace {
@@ -101,134 +98,53 @@ static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one
 // Taken for the migration: servers starting together migrate one at a time.
 const char kLockMigration[] = "SELECT pg_advisory_xact_lock(7336941655551150)";
 
-// libpq's messages end in a line feed and may span lines.
-std::string MakeOneLine(const char* message)
-{
-    std::string line = message != nullptr ? message : "";
-    for (char& c : line) {
-        if (c == '\n' || c == '\r' || c == '\t')
-            c = ' ';
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    return line;
-}
-
-void IgnoreNotice(void*, const char*)
-{
-}
-
-bool IsSuccess(const PostgresResult& result)
-{
-    const ExecStatusType status = PQresultStatus(result.get());
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-}
-
-std::string DescribeFailure(PGconn* connection, const PostgresResult& result, const std::string& what)
-{
-    const char* message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection);
-    return what + ": " + MakeOneLine(message != nullptr && *message != '\0' ? message : PQerrorMessage(connection));
-}
-
-// A command without parameters; on failure error says what failed.
-bool Execute(PGconn* connection, const char* sql, std::string& error)
-{
-    PostgresResult result(PQexec(connection, sql));
-    if (IsSuccess(result))
-        return true;
-    error = DescribeFailure(connection, result, std::string(sql).substr(0, 40) + "...");
-    return false;
-}
-
-std::string GetBytes(const PGresult* result, int row, int column)
-{
-    return std::string(PQgetvalue(result, row, column), static_cast<size_t>(PQgetlength(result, row, column)));
-}
-
-// A bigint in a binary result: 8 bytes, most significant first.
-int64_t GetInt64(const PGresult* result, int row, int column)
-{
-    uint64_t value = 0;
-    if (PQgetlength(result, row, column) == sizeof value)
-        std::memcpy(&value, PQgetvalue(result, row, column), sizeof value);
-    return static_cast<int64_t>(be64toh(value));
-}
-
-// An integer in a binary result: 4 bytes, most significant first.
-int32_t GetInt32(const PGresult* result, int row, int column)
-{
-    uint32_t value = 0;
-    if (PQgetlength(result, row, column) == sizeof value)
-        std::memcpy(&value, PQgetvalue(result, row, column), sizeof value);
-    return static_cast<int32_t>(be32toh(value));
-}
-
-PostgresConnection Connect(const std::string& url, std::string& error)
-{
-    PostgresConnection connection(PQconnectdb(url.c_str()));
-    if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
-        error = "cannot connect to PostgreSQL: " +
-                (connection ? MakeOneLine(PQerrorMessage(connection.get())) : std::string("out of memory"));
-        return PostgresConnection();
-    }
-    PQsetNoticeProcessor(connection.get(), IgnoreNotice, nullptr);
-    return connection;
-}
-
-std::string DescribeDatabase(PGconn* connection)
-{
-    const std::string host = PQhost(connection) != nullptr ? PQhost(connection) : "";
-    return std::string("PostgreSQL database ") + PQdb(connection) + " on " + host + ":" + PQport(connection);
-}
-
 // The schema at kSchemaVersion, in one transaction under an advisory lock.
 bool MigrateSchema(PGconn* connection, bool create, std::string& error)
 {
-    if (!Execute(connection, "BEGIN", error) || !Execute(connection, kLockMigration, error))
+    if (!ExecutePostgres(connection, "BEGIN", error) || !ExecutePostgres(connection, kLockMigration, error))
         return false;
     PostgresResult found(PQexec(connection, "SELECT to_regclass('brevora_schema') IS NOT NULL"));
-    if (!IsSuccess(found) || PQntuples(found.get()) != 1) {
-        error = DescribeFailure(connection, found, "cannot read the schema version");
+    if (!IsPostgresSuccess(found) || PQntuples(found.get()) != 1) {
+        error = DescribePostgresFailure(connection, found, "cannot read the schema version");
         return false;
     }
     if (std::strcmp(PQgetvalue(found.get(), 0, 0), "t") != 0) {
         if (!create) {
-            error = "no report table in " + DescribeDatabase(connection) +
+            error = "no report table in " + DescribePostgresDatabase(connection) +
                     " (it is made by serve --database with the same URL)";
             return false;
         }
-        if (!Execute(connection, "CREATE TABLE brevora_schema (version INTEGER NOT NULL)", error) ||
-            !Execute(connection, "INSERT INTO brevora_schema VALUES (0)", error))
+        if (!ExecutePostgres(connection, "CREATE TABLE brevora_schema (version INTEGER NOT NULL)", error) ||
+            !ExecutePostgres(connection, "INSERT INTO brevora_schema VALUES (0)", error))
             return false;
     }
     PostgresResult read(PQexec(connection, "SELECT version FROM brevora_schema"));
-    if (!IsSuccess(read) || PQntuples(read.get()) != 1) {
-        error = DescribeFailure(connection, read, "cannot read the schema version");
+    if (!IsPostgresSuccess(read) || PQntuples(read.get()) != 1) {
+        error = DescribePostgresFailure(connection, read, "cannot read the schema version");
         return false;
     }
     const int version = std::atoi(PQgetvalue(read.get(), 0, 0));
     if (version < 0 || version > kSchemaVersion) {
-        error = DescribeDatabase(connection) + " holds reports of another server (schema version " +
+        error = DescribePostgresDatabase(connection) + " holds reports of another server (schema version " +
                 std::to_string(version) + ")";
         return false;
     }
     for (int step = version; step < kSchemaVersion; ++step) {
-        if (!Execute(connection, kMigrations[step], error)) {
+        if (!ExecutePostgres(connection, kMigrations[step], error)) {
             error = "cannot migrate to schema version " + std::to_string(step + 1) + ": " + error;
             return false;
         }
     }
     const std::string setVersion = "UPDATE brevora_schema SET version = " + std::to_string(kSchemaVersion);
-    return Execute(connection, setVersion.c_str(), error) && Execute(connection, "COMMIT", error);
+    return ExecutePostgres(connection, setVersion.c_str(), error) && ExecutePostgres(connection, "COMMIT", error);
 }
 
 class PostgresReportStore : public ReportStore
 {
 public:
     PostgresReportStore(const std::string& url, PostgresConnection first)
-        : m_url(url), m_description(DescribeDatabase(first.get()))
+        : m_description(DescribePostgresDatabase(first.get())), m_pool(url, std::move(first))
     {
-        m_idle.push_back(std::move(first));
     }
 
     std::string Describe() const override { return m_description; }
@@ -262,12 +178,12 @@ public:
         reports.clear();
         for (int row = 0; row < PQntuples(r); ++row) {
             ReportSummary summary;
-            summary.id = GetInt64(r, row, 0);
-            summary.kind = GetInt32(r, row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
-            summary.receivedUtc = GetBytes(r, row, 2);
-            summary.email = GetBytes(r, row, 3);
+            summary.id = GetPostgresInt64(r, row, 0);
+            summary.kind = GetPostgresInt32(r, row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+            summary.receivedUtc = GetPostgresBytes(r, row, 2);
+            summary.email = GetPostgresBytes(r, row, 3);
             const int column = summary.kind == ReportKind::Crash ? CRASH_COLUMN_COMMENT : COLUMN_DESCRIPTION1;
-            if (!UnpackColumn(GetBytes(r, row, 4), GetInt64(r, row, 5), column, summary.description1Start, error))
+            if (!UnpackColumn(GetPostgresBytes(r, row, 4), GetPostgresInt64(r, row, 5), column, summary.description1Start, error))
                 return false;
             summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
             reports.push_back(std::move(summary));
@@ -318,11 +234,13 @@ public:
             return false;
         // The removed rows' space becomes free for new ones now, not at the
         // next autovacuum.
-        PostgresConnection connection = TakeConnection(error);
+        PostgresConnection connection = m_pool.Take(error);
         if (connection) {
             std::string ignored;
-            Execute(connection.get(), "VACUUM reports, crash_reports", ignored);
-            GiveBack(std::move(connection));
+            ExecutePostgres(connection.get(), "VACUUM reports, crash_reports", ignored);
+            // The interface's lines of these reports too, where a server made them.
+            ExecutePostgres(connection.get(), "VACUUM admin_reports, admin_audit", ignored);
+            m_pool.GiveBack(std::move(connection));
         }
         return true;
     }
@@ -343,21 +261,21 @@ private:
         values[count - 1] = packing.c_str();
         formats[count - 1] = 0;
 
-        PostgresConnection connection = TakeConnection(error);
+        PostgresConnection connection = m_pool.Take(error);
         if (!connection)
             return InsertResult::Failed;
         // Autocommit: the statement returns once the row has committed.
         PostgresResult result(PQexecParams(connection.get(), sql.c_str(), static_cast<int>(count), nullptr,
                                            values.data(), lengths.data(), formats.data(), 0));
-        if (!IsSuccess(result) || PQntuples(result.get()) != 1) {
+        if (!IsPostgresSuccess(result) || PQntuples(result.get()) != 1) {
             const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
             const bool full = state != nullptr && std::strcmp(state, "53100") == 0;  // disk_full
-            error = DescribeFailure(connection.get(), result, "cannot store the report");
-            GiveBack(std::move(connection));
+            error = DescribePostgresFailure(connection.get(), result, "cannot store the report");
+            m_pool.GiveBack(std::move(connection));
             return full ? InsertResult::Full : InsertResult::Failed;
         }
         id = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
-        GiveBack(std::move(connection));
+        m_pool.GiveBack(std::move(connection));
         return InsertResult::Stored;
     }
 
@@ -373,58 +291,34 @@ private:
             return LoadResult::NotFound;
         packed.values.resize(table.count);
         for (size_t i = 0; i < table.count; ++i)
-            packed.values[i] = GetBytes(result.get(), 0, static_cast<int>(i));
-        packed.packing = GetInt64(result.get(), 0, static_cast<int>(table.count));
+            packed.values[i] = GetPostgresBytes(result.get(), 0, static_cast<int>(i));
+        packed.packing = GetPostgresInt64(result.get(), 0, static_cast<int>(table.count));
         return LoadResult::Found;
-    }
-
-    PostgresConnection TakeConnection(std::string& error)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_idle.empty()) {
-                PostgresConnection connection = std::move(m_idle.back());
-                m_idle.pop_back();
-                return connection;
-            }
-        }
-        return Connect(m_url, error);
-    }
-
-    // A broken connection is dropped; the next request opens a new one.
-    void GiveBack(PostgresConnection connection)
-    {
-        if (PQstatus(connection.get()) != CONNECTION_OK || PQtransactionStatus(connection.get()) != PQTRANS_IDLE)
-            return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_idle.push_back(std::move(connection));
     }
 
     // A query with text parameters and binary results.
     bool Query(const char* sql, int count, const char* const* values, PostgresResult& result, std::string& error)
     {
-        PostgresConnection connection = TakeConnection(error);
+        PostgresConnection connection = m_pool.Take(error);
         if (!connection)
             return false;
         result.reset(PQexecParams(connection.get(), sql, count, nullptr, values, nullptr, nullptr, 1));
-        const bool ok = IsSuccess(result);
+        const bool ok = IsPostgresSuccess(result);
         if (!ok)
-            error = DescribeFailure(connection.get(), result, "query failed");
-        GiveBack(std::move(connection));
+            error = DescribePostgresFailure(connection.get(), result, "query failed");
+        m_pool.GiveBack(std::move(connection));
         return ok;
     }
 
-    const std::string m_url;
     const std::string m_description;
-    std::mutex m_mutex;
-    std::vector<PostgresConnection> m_idle;  // connections not in use by any thread
+    PostgresPool m_pool;
 };
 
 }  // namespace
 
 std::unique_ptr<ReportStore> OpenPostgresStore(const std::string& url, bool create, std::string& error)
 {
-    PostgresConnection connection = Connect(url, error);
+    PostgresConnection connection = ConnectToPostgres(url, error);
     if (!connection)
         return nullptr;
     if (!MigrateSchema(connection.get(), create, error))

@@ -193,6 +193,11 @@ int RunShow(const CommandLine& line, FILE* out)
     LoadedReport loaded;
     if (!LoadOneReport(line, loaded))
         return 1;
+    if (line.rawBody) {
+        const std::string& body = loaded.kind == ReportKind::Crash ? loaded.crash.rawBody : loaded.bug.rawBody;
+        std::fwrite(body.data(), 1, body.size(), out);
+        return 0;
+    }
     const std::string text =
         loaded.kind == ReportKind::Crash ? FormatCrashReport(loaded.crash, false) : FormatReport(loaded.bug, false);
     std::fwrite(text.data(), 1, text.size(), out);

@@ -138,7 +138,7 @@ int RunServe(const CommandLine& line)
     std::unique_ptr<httplib::Server> adminServer;
     int adminPort = 0;
     if (!line.noAdmin) {
-        if (!OpenAdminService(admin, line.dataDir, *service.store, error)) {
+        if (!OpenAdminService(admin, line.dataDir, line.databaseUrl, *service.store, error)) {
             PrintError(error);
             return 1;
         }

@@ -82,11 +82,11 @@ int AddUser(AdminStore& store, const std::string& name, FILE* out)
 int RunUser(const CommandLine& line, FILE* out)
 {
     std::string error;
-    if (!CreateFolders(line.dataDir, error)) {
+    if (line.databaseUrl.empty() && !CreateFolders(line.dataDir, error)) {
         PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
         return 1;
     }
-    std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(line.dataDir, error);
+    std::unique_ptr<AdminStore> store = OpenAdminStore(line.dataDir, line.databaseUrl, error);
     if (!store) {
         PrintError(error);
         return 1;

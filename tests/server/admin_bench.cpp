@@ -151,7 +151,7 @@ int main(int argc, char** argv)
     }
     // The first start indexes every report stored before it.
     const auto indexStart = std::chrono::steady_clock::now();
-    if (!OpenAdminService(service, folder.Path(), *reportStore, error)) {
+    if (!OpenAdminService(service, folder.Path(), "", *reportStore, error)) {
         std::fprintf(stderr, "admin_bench: %s\n", error.c_str());
         return 1;
     }

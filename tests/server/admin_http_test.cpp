@@ -85,7 +85,7 @@ protected:
         m_reports.maxBody = kDefaultMaxBody;
         m_reports.store = OpenReportStore(m_folder.Path(), "", true, error);
         ASSERT_TRUE(m_reports.store) << error;
-        ASSERT_TRUE(OpenAdminService(m_admin, m_folder.Path(), *m_reports.store, error)) << error;
+        ASSERT_TRUE(OpenAdminService(m_admin, m_folder.Path(), "", *m_reports.store, error)) << error;
         // As serve links them.
         m_reports.onStored = [this](int64_t id, const ReportOrigin& origin, const Report& report) {
             IndexStoredReport(m_admin, id, origin, report);

@@ -13,6 +13,7 @@
 #include "server/report_store.h"
 #include "server/sqlite_handles.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_postgres.h"
 
 namespace {
 
@@ -38,12 +39,41 @@ int64_t StoreBugReport(ReportStore& reports, const std::string& receivedUtc, con
     return id;
 }
 
-TEST(AdminStore, EndsSessionsIdleForLongerThanTheLimit)
+// The interface's store and the reports beside it, on each store.
+class AdminStoreTest : public ::testing::TestWithParam<StoreKind>
 {
-    TempFolder folder;
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(PrepareTestStore(GetParam(), m_folder.Path(), m_store, error)) << error;
+    }
+
+    std::unique_ptr<ReportStore> OpenReports()
+    {
+        std::string error;
+        std::unique_ptr<ReportStore> reports = OpenReportStore(m_store.dataDir, m_store.databaseUrl, true, error);
+        EXPECT_TRUE(reports) << error;
+        return reports;
+    }
+
+    std::unique_ptr<AdminStore> OpenAdmin()
+    {
+        std::string error;
+        std::unique_ptr<AdminStore> store = OpenAdminStore(m_store.dataDir, m_store.databaseUrl, error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+
+    TempFolder m_folder;
+    TestStore m_store;
+};
+
+TEST_P(AdminStoreTest, EndsSessionsIdleForLongerThanTheLimit)
+{
     std::string error;
-    std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
-    ASSERT_TRUE(store) << error;
+    std::unique_ptr<AdminStore> store = OpenAdmin();
+    ASSERT_TRUE(store);
     ASSERT_EQ(StoreAnswer::Done, store->AddUser("ann", "hash", "t", error));
     const int64_t start = 1700000000;
     const int64_t idle = 8 * 3600;
@@ -72,19 +102,18 @@ TEST(AdminStore, EndsSessionsIdleForLongerThanTheLimit)
     EXPECT_EQ(StoreAnswer::NotFound, store->ResumeSession("other", start, idle, unknown, error));
 }
 
-TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
+TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
 {
-    TempFolder folder;
     std::string error;
-    std::unique_ptr<ReportStore> reports = OpenReportStore(folder.Path(), "", true, error);
-    ASSERT_TRUE(reports) << error;
+    std::unique_ptr<ReportStore> reports = OpenReports();
+    ASSERT_TRUE(reports);
     // Stored before the index exists, then after: indexed as the server
     // does it, and found by the next page.
     const int64_t a = StoreBugReport(*reports, "2024-03-01T10:00:00.000Z", "ann@example.com", "Crash on save\nmore");
     const int64_t b = StoreBugReport(*reports, "2024-03-02T23:59:59.999Z", "bob@example.com", "Sound stutters",
                                      "steps", "Sound");
-    std::unique_ptr<AdminStore> store = OpenSqliteAdminStore(folder.Path(), error);
-    ASSERT_TRUE(store) << error;
+    std::unique_ptr<AdminStore> store = OpenAdmin();
+    ASSERT_TRUE(store);
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     const int64_t c = StoreBugReport(*reports, "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
                                      "open the SAVE dialog", "Editor");
@@ -116,6 +145,12 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
         {"CaseAndOtherDescription", {"", "", "", "", "dialog"}, {c}},
         {"EveryWord", {"", "", "", "", "crash save"}, {a}},
         {"Email", {"", "", "", "", "example.org"}, {c}},
+        {"EmailWords", {"", "", "", "", "cy@EXAMPLE"}, {c}},
+        {"NotInsideAWord", {"", "", "", "", "ave"}, {}},
+        {"NoPhraseFromEmailIntoText", {"", "", "", "", "com-steps"}, {}},
+        {"Phrase", {"", "", "", "", "crash-on"}, {a}},
+        {"SignsOnly", {"", "", "", "", "( *"}, {}},
+        {"SignsBesideAWord", {"", "", "", "", "( stutters"}, {b}},
         {"QuotesAreText", {"", "", "", "", "\"hangs"}, {c}},
         {"SyntaxIsText", {"", "", "", "", "NOT OR ( *"}, {}},
         {"TextAndStatus", {"", "new", "", "", "save"}, {c, a}},
@@ -161,8 +196,8 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
 
     // Opened again: nothing indexed twice, and the triage kept.
     store.reset();
-    store = OpenSqliteAdminStore(folder.Path(), error);
-    ASSERT_TRUE(store) << error;
+    store = OpenAdmin();
+    ASSERT_TRUE(store);
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     ASSERT_TRUE(store->IndexReport(DescribeForIndex(c, storedC.origin, storedC.report), error)) << error;
     std::vector<ReportLine> again;
@@ -183,6 +218,37 @@ TEST(AdminStore, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, again, more, error));
     EXPECT_EQ(2u, again.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothStores, AdminStoreTest, ::testing::ValuesIn(kBothStores),
+                         [](const ::testing::TestParamInfo<StoreKind>& info) { return NameStoreKind(info.param); });
+
+// Servers sharing a database draw ids before their reports commit: a
+// report of another server may be committed after a later id was indexed,
+// and the next page still finds it.
+TEST(PostgresAdminStore, IndexesAReportCommittedAfterALaterId)
+{
+    TempFolder folder;
+    TestStore where;
+    std::string error;
+    ASSERT_TRUE(PrepareTestStore(StoreKind::Postgres, folder.Path(), where, error)) << error;
+    std::unique_ptr<ReportStore> reports = OpenReportStore("", where.databaseUrl, true, error);
+    ASSERT_TRUE(reports) << error;
+    std::unique_ptr<AdminStore> store = OpenPostgresAdminStore(where.databaseUrl, error);
+    ASSERT_TRUE(store) << error;
+    const int64_t late = StoreBugReport(*reports, "2024-03-01T10:00:00.000Z", "ann@example.com", "Late commit");
+    const int64_t later = StoreBugReport(*reports, "2024-03-01T10:00:01.000Z", "bob@example.com", "Indexed first");
+    StoredReport stored;
+    ASSERT_EQ(LoadResult::Found, reports->LoadReport(later, stored, error)) << error;
+    ASSERT_TRUE(store->IndexReport(DescribeForIndex(later, stored.origin, stored.report), error)) << error;
+
+    ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
+    std::vector<ReportLine> lines;
+    bool more = false;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, lines, more, error)) << error;
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(later, lines[0].id);
+    EXPECT_EQ(late, lines[1].id);
 }
 
 // The first interface indexed through insert triggers on the stored columns

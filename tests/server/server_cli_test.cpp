@@ -142,15 +142,18 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         {"FlagGivenAValue", {"serve", "--data", data, "--listen", "127.0.0.1:0", "--fail-uploads=1"}, 2,
          "unknown option '--fail-uploads' for serve"},
         {"AllOnShow", {"show", "--data", folder.Path(), "--all", "1"}, 2, "unknown option '--all' for show"},
+        {"RawOnExport", {"export", "--data", folder.Path(), "--raw", "1", data}, 2, "unknown option '--raw' for export"},
         {"ExportAllWithId", {"export", "--data", folder.Path(), "--all", "1", data}, 2, "export --all needs one output"},
         {"ExportAllWithoutDatabase", {"export", "--data", folder.Path(), "--all", data}, 1, "no report database in"},
         {"ListWithoutStore", {"list"}, 2, "list needs --data DIR or --database URL"},
         {"ServeWithoutDataFolder", {"serve", "--database", "postgresql:///x"}, 2, "serve needs --data DIR"},
-        {"InterfaceOnPostgres", {"serve", "--data", data, "--database", "postgresql:///x"}, 2,
-         "the maintainers' interface needs the SQLite store for now; use --no-admin"},
-        {"AccountsOnPostgres", {"user", "list", "--data", data, "--database", "postgresql:///x"}, 2,
-         "the maintainers' accounts are kept in the SQLite store for now; use --data DIR"},
-        {"AccountsWithoutDataFolder", {"user", "list", "--database", "postgresql:///x"}, 2, "user needs --data DIR"},
+        {"InterfaceOnUnreachablePostgres",
+         {"serve", "--data", data, "--database", "postgresql:///none?host=" + folder.Path(), "--admin-listen",
+          "127.0.0.1:0"},
+         1, "cannot connect to PostgreSQL"},
+        {"AccountsOnUnreachablePostgres", {"user", "list", "--database", "postgresql:///none?host=" + folder.Path()}, 1,
+         "cannot connect to PostgreSQL"},
+        {"AccountsWithoutStore", {"user", "list"}, 2, "user needs --data DIR or --database URL"},
         {"DatabaseNotPostgres", {"list", "--database", "mysql://localhost/reports"}, 2, "bad --database"},
         {"PostgresUnreachable", {"list", "--database", "postgresql:///none?host=" + folder.Path()}, 1,
          "cannot connect to PostgreSQL"},
@@ -404,7 +407,21 @@ TEST_P(StoreCommandTest, ExportsEveryStoredFieldOfEveryReport)
     EXPECT_EQ(0, exported.exitStatus) << exported.err;
     EXPECT_EQ(out + "/1\n" + out + "/2\n" + out + "/3\n", exported.out);
     ProgramResult list = RunServer(Join({"list"}, store.ReadArgs()));
+    const std::string crashBody = EncodeCrashReport("It froze\r\n", MakeRandomBytes(rng, 4000, true), "log", "");
+    httplib::Result crash = httplib::Client("127.0.0.1", server.Port()).Post("/bugreport/crash/", crashBody, kFormType);
+    ASSERT_TRUE(crash);
+    EXPECT_EQ("4\n", crash->body);
     EXPECT_EQ(0, server.Stop(SIGTERM));
+
+    // show --raw: the body as posted, of either kind.
+    for (size_t i = 0; i <= rows.size(); ++i) {
+        const std::string id = std::to_string(i + 1);
+        const std::string body = i < rows.size() ? EncodeReport(rows[i].input) : crashBody;
+        ProgramResult raw = RunServer(Join({"show", "--raw"}, Join(store.ReadArgs(), {id})));
+        EXPECT_EQ(0, raw.exitStatus) << raw.err;
+        EXPECT_TRUE(body == raw.out) << "report " << id << ": " << raw.out.size() << " bytes, expected "
+                                     << body.size();
+    }
 
     std::istringstream listLines(list.out);
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -824,9 +841,11 @@ TEST(ServerCommandLine, AddsTheComponentToAnOlderDatabase)
 
 namespace {
 
-TEST(ServerCommandLine, ManagesAccountsWithoutKeepingPasswords)
+TEST_P(StoreCommandTest, ManagesAccountsWithoutKeepingPasswords)
 {
     TempFolder folder;
+    const TestStore store = MakeStore(folder.Path());
+    const std::vector<std::string> storeArgs = store.ReadArgs();
     const std::string secret = "unguessable-passphrase";
     const struct
     {
@@ -847,22 +866,140 @@ TEST(ServerCommandLine, ManagesAccountsWithoutKeepingPasswords)
     };
     for (const auto& step : steps) {
         std::vector<std::string> args = step.args;
-        args.insert(args.begin() + (args.size() > 2 ? 2 : 1), {"--data", folder.Path()});
+        args.insert(args.begin() + (args.size() > 2 ? 2 : 1), storeArgs.begin(), storeArgs.end());
         SCOPED_TRACE(args[1] + " " + (step.args.size() > 2 ? step.args[2] : ""));
         const ProgramResult result = RunServerWithInput(args, step.input);
         EXPECT_EQ(step.exitStatus, result.exitStatus) << result.err;
         EXPECT_EQ(step.out, result.out);
         EXPECT_NE(std::string::npos, result.err.find(step.errPart)) << result.err;
     }
-    const ProgramResult list = RunServer({"user", "list", "--data", folder.Path()});
+    const ProgramResult list = RunServer(Join({"user", "list"}, storeArgs));
     EXPECT_EQ(0u, list.out.find("ann\t20")) << list.out;
     EXPECT_EQ(1, CountLines(list.out));
 
     // Neither the database nor its log holds the password.
+    if (GetParam() == StoreKind::Postgres) {
+        PostgresConnection db(PQconnectdb(store.databaseUrl.c_str()));
+        PostgresResult hashes(PQexec(db.get(), "SELECT string_agg(encode(name, 'escape') || hash, '') FROM admin_users"));
+        ASSERT_EQ(PGRES_TUPLES_OK, PQresultStatus(hashes.get())) << PQerrorMessage(db.get());
+        const std::string stored = PQgetvalue(hashes.get(), 0, 0);
+        EXPECT_EQ(std::string::npos, stored.find(secret)) << stored;
+        EXPECT_NE(std::string::npos, stored.find("$argon2id$")) << stored;
+        return;
+    }
     for (const char* file : {"/reports.db", "/reports.db-wal"})
         EXPECT_EQ(std::string::npos, ReadFile(folder.Path() + file).find(secret)) << file;
     EXPECT_NE(std::string::npos, ReadFile(folder.Path() + "/reports.db-wal").find("$argon2id$") +
                                      ReadFile(folder.Path() + "/reports.db").find("$argon2id$") + 1);
+}
+
+// The text between before and the next after; "" when not there.
+std::string FindBetween(const std::string& text, const std::string& before, const std::string& after)
+{
+    const size_t start = text.find(before);
+    const size_t end = start == std::string::npos ? start : text.find(after, start + before.size());
+    return end == std::string::npos ? std::string() : text.substr(start + before.size(), end - start - before.size());
+}
+
+// A maintainer logged in to the interface at port: the session cookie and
+// the CSRF token of its pages.
+struct Maintainer
+{
+    std::string cookie;
+    std::string csrf;
+};
+
+Maintainer LogIn(int port, const std::string& name, const std::string& password)
+{
+    httplib::Client client("127.0.0.1", port);
+    Maintainer maintainer;
+    httplib::Result form = client.Get("/login");
+    if (!form)
+        return maintainer;
+    const std::string loginCookie = form->get_header_value("Set-Cookie");
+    const httplib::Params fields = {{"csrf", FindBetween(form->body, "name=\"csrf\" value=\"", "\"")},
+                                    {"name", name},
+                                    {"password", password}};
+    httplib::Result answer =
+        client.Post("/login", {{"Cookie", loginCookie.substr(0, loginCookie.find(';'))}}, fields);
+    if (!answer || answer->status != 303)
+        return maintainer;
+    const std::string session = answer->get_header_value("Set-Cookie");
+    maintainer.cookie = session.substr(0, session.find(';'));
+    httplib::Result overview = client.Get("/", {{"Cookie", maintainer.cookie}});
+    maintainer.csrf = overview ? FindBetween(overview->body, "name=\"csrf\" value=\"", "\"") : std::string();
+    return maintainer;
+}
+
+int FindAdminPort(const std::string& log)
+{
+    const std::string marker = "maintainers' interface at http://127.0.0.1:";
+    const size_t at = log.find(marker);
+    return at == std::string::npos ? 0 : std::stoi(log.substr(at + marker.size()));
+}
+
+// Two servers on one PostgreSQL database, each with its interface: the
+// accounts, sessions, reports and triage of one are the other's.
+TEST(PostgresStore, TwoServersShareTheMaintainersInterface)
+{
+    TempFolder folder;
+    std::string error;
+    const std::string url = MakeTestDatabase(error);
+    ASSERT_FALSE(url.empty()) << error;
+    const std::string password = "unguessable-passphrase";
+    ProgramResult added = RunServerWithInput({"user", "add", "--database", url, "ann"}, (password + "\n").c_str());
+    ASSERT_EQ(0, added.exitStatus) << added.err;
+    ServerProcess servers[2];
+    int adminPorts[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(servers[i].Start({"--data", folder.Path() + "/" + std::to_string(i), "--database", url,
+                                      "--listen", "127.0.0.1:0", "--admin-listen", "127.0.0.1:0"}))
+            << servers[i].Stderr();
+        adminPorts[i] = FindAdminPort(servers[i].Stderr());
+        ASSERT_NE(0, adminPorts[i]) << servers[i].Stderr();
+    }
+    ReportInput input;
+    input.email = "ann@example.com";
+    input.description2 = "Flickering thumbnails in the caf\xE9 view\x01\xFF";  // Latin-1, a control, no UTF-8
+    httplib::Result posted = PostReport(servers[0].Port(), EncodeReport(input));
+    ASSERT_TRUE(posted);
+    ASSERT_EQ(201, posted->status);
+    const std::string id = posted->body.substr(0, posted->body.find('\n'));
+    const std::string link = "/reports/" + id + "\"";
+
+    const Maintainer onA = LogIn(adminPorts[0], "ann", password);
+    ASSERT_FALSE(onA.cookie.empty());
+    ASSERT_FALSE(onA.csrf.empty());
+    httplib::Client adminA("127.0.0.1", adminPorts[0]);
+    httplib::Client adminB("127.0.0.1", adminPorts[1]);
+    // A's session is B's too.
+    httplib::Result found = adminB.Get("/reports?q=flicker", {{"Cookie", onA.cookie}});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(200, found->status);
+    EXPECT_NE(std::string::npos, found->body.find(link)) << "a report posted to A is in B's list";
+    httplib::Result accented = adminB.Get("/reports?q=caf%C3%A9", {{"Cookie", onA.cookie}});
+    ASSERT_TRUE(accented);
+    EXPECT_NE(std::string::npos, accented->body.find(link)) << "an 8-bit byte is searched as Latin-1";
+
+    httplib::Result triaged = adminA.Post("/reports/" + id + "/triage", {{"Cookie", onA.cookie}},
+                                          httplib::Params{{"csrf", onA.csrf}, {"status", "triaged"}, {"note", "seen"}});
+    ASSERT_TRUE(triaged);
+    EXPECT_EQ(303, triaged->status);
+    httplib::Result listed = adminB.Get("/reports?status=triaged", {{"Cookie", onA.cookie}});
+    ASSERT_TRUE(listed);
+    EXPECT_NE(std::string::npos, listed->body.find(link)) << "the triage set on A is seen on B";
+
+    // Forgotten by the command: gone from both lists.
+    ProgramResult forgotten = RunServer({"forget", "--database", url, "--email", input.email});
+    EXPECT_EQ(0, forgotten.exitStatus) << forgotten.err;
+    EXPECT_EQ(0u, forgotten.out.find("removed\t" + id + "\t")) << forgotten.out;
+    for (httplib::Client* admin : {&adminA, &adminB}) {
+        httplib::Result after = admin->Get("/reports", {{"Cookie", onA.cookie}});
+        ASSERT_TRUE(after);
+        EXPECT_EQ(std::string::npos, after->body.find(link));
+    }
+    for (ServerProcess& server : servers)
+        EXPECT_EQ(0, server.Stop(SIGTERM));
 }
 
 TEST(ServerCommandLine, ServesTheInterfaceOnlyOnItsOwnListener)
