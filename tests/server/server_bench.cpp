@@ -22,7 +22,9 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -68,6 +70,35 @@ double Percentile(std::vector<double> sorted, double fraction)
         return 0;
     const size_t index = static_cast<size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
     return sorted[std::min(index, sorted.size() - 1)];
+}
+
+// CPU seconds (user and system) that process pid has used so far; 0 when
+// they cannot be read.
+double ReadProcessCpuSeconds(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr)
+        return 0;
+    char line[1024] = "";
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    // After the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    const char* rest = read ? std::strrchr(line, ')') : nullptr;
+    unsigned long long user = 0;
+    unsigned long long system = 0;
+    if (rest == nullptr ||
+        std::sscanf(rest + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user, &system) != 2)
+        return 0;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ReadOwnCpuSeconds()
+{
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 long long FileSize(const std::string& path)
@@ -118,7 +149,7 @@ bool TimeStages(size_t logBytes)
     for (const std::string& value : packed.values)
         packedSize += value.size();
     std::printf("stages, one report in this process (median of %d), body %.2f MiB: parse %.2f ms, rebuild check "
-                "%.2f ms%s, pack (check and zstd) %.2f ms, packed %.1f KiB = %.3f x body\n",
+                "%.3f ms%s, pack (check and zstd) %.2f ms, packed %.1f KiB = %.3f x body\n",
                 repeats, static_cast<double>(body.size()) / (1024.0 * 1024.0), parse, check,
                 rebuilt ? "" : " (NOT REBUILT)", pack, static_cast<double>(packedSize) / 1024.0,
                 static_cast<double>(packedSize) / static_cast<double>(body.size()));
@@ -160,6 +191,10 @@ bool RunBench(const BenchRun& run)
     std::atomic<int> failures(0);
     std::mutex mutex;
     std::vector<double> latencies;
+    double serverCpu = 0;
+    for (std::unique_ptr<ServerProcess>& server : servers)
+        serverCpu -= ReadProcessCpuSeconds(server->Pid());
+    const double clientCpu = ReadOwnCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> clients;
     for (int c = 0; c < run.clients; ++c) {
@@ -194,6 +229,10 @@ bool RunBench(const BenchRun& run)
     for (std::thread& t : clients)
         t.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // What each report cost the CPUs, which the load of others hardly changes.
+    const double clientsCpu = ReadOwnCpuSeconds() - clientCpu;
+    for (std::unique_ptr<ServerProcess>& server : servers)
+        serverCpu += ReadProcessCpuSeconds(server->Pid());
     for (std::unique_ptr<ServerProcess>& server : servers)
         server->Stop(SIGTERM);  // SQLite folds its write-ahead log into the file on the way out
     const long long disk = run.databaseUrl.empty()
@@ -203,13 +242,15 @@ bool RunBench(const BenchRun& run)
     std::sort(latencies.begin(), latencies.end());
     const double mib = static_cast<double>(body.size()) / (1024.0 * 1024.0);
     std::printf("%-22s log %4.1f MiB  body %5.2f MiB  %3d uploads  %d clients  %6.2f s  %7.2f reports/s  "
-                "p50 %7.1f ms  p99 %7.1f ms  failed %d  disk %7.1f KiB a report = %.3f x body\n",
+                "p50 %7.1f ms  p99 %7.1f ms  failed %d  disk %7.1f KiB a report = %.3f x body  "
+                "CPU a report: server %.2f ms, clients %.2f ms\n",
                 run.label, static_cast<double>(sent.attachmentLog.content.size()) / (1024.0 * 1024.0), mib,
                 run.requests, run.clients, seconds, static_cast<double>(latencies.size()) / seconds,
                 Percentile(latencies, 0.50), Percentile(latencies, 0.99), failures.load(),
                 static_cast<double>(disk) / 1024.0 / static_cast<double>(std::max<size_t>(latencies.size(), 1)),
                 static_cast<double>(disk) / static_cast<double>(std::max<size_t>(latencies.size(), 1)) /
-                    static_cast<double>(body.size()));
+                    static_cast<double>(body.size()),
+                serverCpu * 1000.0 / run.requests, clientsCpu * 1000.0 / run.requests);
     std::fflush(stdout);
     return failures == 0;
 }
