@@ -6,31 +6,106 @@
 
 namespace {
 
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Each character's six bits already in their place in a group's 24, one
+// table per place, so that a group is four lookups and three ORs. Anything
+// but the alphabet (the padding too) sets a bit above the 24: one test per
+// group sends it to the careful path.
+const uint32_t kNotAlphabet = 0x01000000;
+
+struct GroupTables
+{
+    std::array<uint32_t, 256> place[4];
+};
+
+GroupTables MakeGroupTables()
+{
+    GroupTables tables;
+    for (int p = 0; p < 4; ++p) {
+        tables.place[p].fill(kNotAlphabet);
+        for (uint32_t i = 0; i < 64; ++i)
+            tables.place[p][static_cast<uint8_t>(kAlphabet[i])] = i << (18 - 6 * p);
+    }
+    return tables;
+}
+
+const GroupTables kTables = MakeGroupTables();
+
 const uint8_t kInvalid = 0xFF;
 const uint8_t kPad = 0xFE;
 
-std::array<uint8_t, 256> MakeDecodeTable()
+uint8_t DecodeCharacter(uint8_t c)
 {
-    std::array<uint8_t, 256> table;
-    table.fill(kInvalid);
-    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (uint8_t i = 0; i < 64; ++i)
-        table[static_cast<uint8_t>(alphabet[i])] = i;
-    table['='] = kPad;
-    return table;
+    if (c == '=')
+        return kPad;
+    const uint32_t v = kTables.place[3][c];
+    return v == kNotAlphabet ? kInvalid : static_cast<uint8_t>(v);
 }
 
-const std::array<uint8_t, 256> kDecodeTable = MakeDecodeTable();
-
-std::string DescribeCharacter(const char* text, size_t offset)
+std::string DescribeCharacter(uint8_t c, size_t offset)
 {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "bad base64 character 0x%02X at offset %zu",
-                  static_cast<unsigned>(static_cast<uint8_t>(text[offset])), offset);
+    std::snprintf(buffer, sizeof buffer, "bad base64 character 0x%02X at offset %zu", static_cast<unsigned>(c), offset);
     return buffer;
 }
 
+// The group at text that the fast path refused: a wrong character, or the
+// padding, which only the last group of the whole text may have.
+bool DecodeOddGroup(const uint8_t* text, bool last, size_t offset, char*& out, std::string& problem)
+{
+    uint8_t v[4];
+    for (size_t j = 0; j < 4; ++j) {
+        v[j] = DecodeCharacter(text[j]);
+        if (v[j] == kInvalid) {
+            problem = DescribeCharacter(text[j], offset + j);
+            return false;
+        }
+    }
+    // Padding: "xx==" or "xxx=".
+    int pads = 0;
+    if (v[3] == kPad)
+        pads = (v[2] == kPad) ? 2 : 1;
+    if (v[0] == kPad || v[1] == kPad || (v[2] == kPad && v[3] != kPad) || (pads > 0 && !last)) {
+        problem = "misplaced base64 padding in the group at offset " + std::to_string(offset);
+        return false;
+    }
+    if ((pads == 2 && (v[1] & 0x0F) != 0) || (pads == 1 && (v[2] & 0x03) != 0)) {
+        problem = "base64 text ends in unused bits that are not zero";
+        return false;
+    }
+    *out++ = static_cast<char>((v[0] << 2) | (v[1] >> 4));
+    if (pads < 2)
+        *out++ = static_cast<char>(((v[1] & 0x0F) << 4) | (v[2] >> 2));
+    if (pads < 1)
+        *out++ = static_cast<char>(((v[2] & 0x03) << 6) | v[3]);
+    return true;
+}
+
 }  // namespace
+
+bool DecodeBase64Piece(const char* text, size_t length, bool last, size_t offset, char* out, size_t& written,
+                       std::string& problem)
+{
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(text);
+    char* const start = out;
+    for (size_t i = 0; i < length; i += 4) {
+        const uint32_t group = kTables.place[0][in[i]] | kTables.place[1][in[i + 1]] | kTables.place[2][in[i + 2]] |
+                               kTables.place[3][in[i + 3]];
+        if (group < kNotAlphabet) {
+            out[0] = static_cast<char>(group >> 16);
+            out[1] = static_cast<char>(group >> 8);
+            out[2] = static_cast<char>(group);
+            out += 3;
+            continue;
+        }
+        // Only the last group of the last piece may carry padding.
+        if (!DecodeOddGroup(in + i, last && i + 4 == length, offset + i, out, problem))
+            return false;
+    }
+    written = static_cast<size_t>(out - start);
+    return true;
+}
 
 bool DecodeBase64(const char* text, size_t length, std::string& bytes, std::string& problem)
 {
@@ -40,62 +115,9 @@ bool DecodeBase64(const char* text, size_t length, std::string& bytes, std::stri
         return false;
     }
     bytes.resize(length / 4 * 3);
-    char* out = &bytes[0];
-
-    // Every group but the last holds four alphabet characters: three bytes
-    // each, written in place. The last group, and any group with something
-    // else in it, goes the careful way below.
-    size_t i = 0;
-    const uint8_t* in = reinterpret_cast<const uint8_t*>(text);
-    for (; i + 4 < length; i += 4, out += 3) {
-        const uint8_t a = kDecodeTable[in[i]];
-        const uint8_t b = kDecodeTable[in[i + 1]];
-        const uint8_t c = kDecodeTable[in[i + 2]];
-        const uint8_t d = kDecodeTable[in[i + 3]];
-        if (((a | b | c | d) & 0xC0) != 0)
-            break;
-        out[0] = static_cast<char>((a << 2) | (b >> 4));
-        out[1] = static_cast<char>(((b & 0x0F) << 4) | (c >> 2));
-        out[2] = static_cast<char>(((c & 0x03) << 6) | d);
-    }
-    bytes.resize(i / 4 * 3);
-
-    for (; i < length; i += 4) {
-        uint8_t v[4];
-        for (size_t j = 0; j < 4; ++j) {
-            v[j] = kDecodeTable[static_cast<uint8_t>(text[i + j])];
-            if (v[j] == kInvalid) {
-                problem = DescribeCharacter(text, i + j);
-                return false;
-            }
-        }
-
-        const bool last = (i + 4 == length);
-        // Padding: "xx==" or "xxx=", and only in the last group.
-        int pads = 0;
-        if (v[3] == kPad)
-            pads = (v[2] == kPad) ? 2 : 1;
-        if (v[0] == kPad || v[1] == kPad || (v[2] == kPad && v[3] != kPad) || (pads > 0 && !last)) {
-            problem = "misplaced base64 padding in the group at offset " + std::to_string(i);
-            return false;
-        }
-
-        bytes.push_back(static_cast<char>((v[0] << 2) | (v[1] >> 4)));
-        if (pads == 2) {
-            if ((v[1] & 0x0F) != 0) {
-                problem = "base64 text ends in unused bits that are not zero";
-                return false;
-            }
-        } else if (pads == 1) {
-            if ((v[2] & 0x03) != 0) {
-                problem = "base64 text ends in unused bits that are not zero";
-                return false;
-            }
-            bytes.push_back(static_cast<char>(((v[1] & 0x0F) << 4) | (v[2] >> 2)));
-        } else {
-            bytes.push_back(static_cast<char>(((v[1] & 0x0F) << 4) | (v[2] >> 2)));
-            bytes.push_back(static_cast<char>(((v[2] & 0x03) << 6) | v[3]));
-        }
-    }
+    size_t written = 0;
+    if (!DecodeBase64Piece(text, length, true, 0, bytes.empty() ? nullptr : &bytes[0], written, problem))
+        return false;
+    bytes.resize(written);
     return true;
 }

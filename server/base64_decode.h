@@ -12,3 +12,11 @@
 // not be the encoding of its own bytes). On refusal, problem says why in a
 // few words and bytes is unspecified.
 bool DecodeBase64(const char* text, size_t length, std::string& bytes, std::string& problem);
+
+// The same for one piece of a longer text (a line of a wrapped payload),
+// decoded straight to out, which has room for length / 4 * 3 bytes: length
+// must be a multiple of 4, padding is taken only when last is true, and the
+// offsets in problem count from offset, the piece's place in the whole text.
+// Sets written to the bytes written.
+bool DecodeBase64Piece(const char* text, size_t length, bool last, size_t offset, char* out, size_t& written,
+                       std::string& problem);

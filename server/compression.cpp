@@ -8,9 +8,11 @@
 
 namespace {
 
-// Level 1: the benchmark's logs shrink to about a sixth at several hundred
-// MB/s; higher levels gain a few per cent for several times the time.
-const int kCompressionLevel = 1;
+// Level -1, zstd's first "fast" level: the benchmark's report packs in
+// three quarters of level 1's time (1.35 against 1.80 ms) to 0.146 of its
+// body instead of 0.094, well inside the quarter of the body a report may
+// take on disk; higher levels gain a few per cent for several times the time.
+const int kCompressionLevel = -1;
 
 struct ContextFreer
 {

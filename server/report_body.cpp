@@ -41,11 +41,11 @@ bool MatchText(const std::string& body, size_t& pos, const char* text, size_t le
     return true;
 }
 
-// The base64 of bytes at pos, in lines of 100 characters when wrapped.
-bool MatchBase64(const std::string& body, size_t& pos, const std::string& bytes, bool wrapped)
+// The base64 of bytes at pos, on one line.
+bool MatchBase64(const std::string& body, size_t& pos, const std::string& bytes)
 {
-    // 75 bytes make one line of 100 characters; 768 make 1024 characters.
-    const size_t unit = wrapped ? kBase64LineLength / 4 * 3 : 768;
+    // 768 bytes make 1024 characters.
+    const size_t unit = 768;
     char out[1024 + 4];
     Base64State state = {0, {0, 0}};
     size_t done = 0;
@@ -57,9 +57,21 @@ bool MatchBase64(const std::string& body, size_t& pos, const std::string& bytes,
             length += Base64EncodeEnd(&state, out + length);
         if (!MatchText(body, pos, out, length))
             return false;
-        if (wrapped && done < bytes.size() && !MatchText(body, pos, "\n", 1))
-            return false;
     } while (done < bytes.size());
+    return true;
+}
+
+// Past the wrapped base64 of a file's bytes, without encoding them: the
+// parser took the payload only if it was exactly that encoding, so its
+// length is all there is left to find.
+bool SkipWrappedBase64(const std::string& body, size_t& pos, size_t byteCount)
+{
+    const size_t characters = (byteCount + 2) / 3 * 4;
+    const size_t lines = (characters + kBase64LineLength - 1) / kBase64LineLength;
+    const size_t length = characters + (lines > 0 ? lines - 1 : 0);
+    if (length > body.size() - pos)
+        return false;
+    pos += length;
     return true;
 }
 
@@ -71,11 +83,11 @@ bool MatchRecord(const std::string& body, size_t& pos, const char* key, const st
         return false;
     bool payload = true;
     if (file == nullptr)
-        payload = MatchBase64(body, pos, text, false);
+        payload = MatchBase64(body, pos, text);
     else if (file->state == FileState::Placeholder)
         payload = MatchText(body, pos, kEmptyFilePayload, std::strlen(kEmptyFilePayload));
     else if (file->state == FileState::Content)
-        payload = MatchBase64(body, pos, file->content, true);
+        payload = SkipWrappedBase64(body, pos, file->content.size());
     return payload && MatchText(body, pos, "\n\n", 2);
 }
 

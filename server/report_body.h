@@ -14,7 +14,11 @@
 std::string RebuildReportBody(const Report& report, bool componentLine = true);
 std::string RebuildCrashBody(const CrashReport& report);
 
-// Whether body is exactly what the Rebuild functions give, found without
-// building it: the bytes are encoded a line at a time and compared in place.
+// Whether body, which the parser accepted and decoded into report, is
+// exactly what the Rebuild functions give, found without building it: the
+// keys and one-line payloads are encoded and compared in place, the files'
+// payloads only measured (the parser took each only as the exact encoding of
+// its bytes). For a body the report was not parsed from, the answer means
+// nothing.
 bool IsReportBodyRebuilt(const Report& report, const std::string& body, bool componentLine = true);
 bool IsCrashBodyRebuilt(const CrashReport& report, const std::string& body);

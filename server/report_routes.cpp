@@ -176,6 +176,24 @@ void AnswerStored(httplib::Response& res, int64_t id)
     res.set_content(std::to_string(id) + "\n", "text/plain");
 }
 
+// Gives back the room an upload reserved under the floor, on every path.
+class FloorReservation
+{
+public:
+    FloorReservation(ReportService& service, uint64_t bytes) : m_service(service), m_bytes(bytes) {}
+    ~FloorReservation()
+    {
+        std::lock_guard<std::mutex> lock(m_service.floorMutex);
+        m_service.floorReserved -= m_bytes;
+    }
+    FloorReservation(const FloorReservation&) = delete;
+    FloorReservation& operator=(const FloorReservation&) = delete;
+
+private:
+    ReportService& m_service;
+    uint64_t m_bytes;
+};
+
 // Runs insert, under the free-space floor when the store writes to the data
 // folder; answers a failure and returns false.
 bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t bodySize,
@@ -183,13 +201,19 @@ bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t body
 {
     InsertResult stored = InsertResult::Failed;
     if (service.diskFloor && service.store->WritesToDataFolder()) {
-        std::lock_guard<std::mutex> lock(service.floorMutex);
-        // Checked again under the lock, with the real size: uploads read in
-        // parallel must not pass the floor together.
-        if (!service.diskFloor->HasRoom(EstimateStoredSize(bodySize), error)) {
-            Refuse(res, 507, error);
-            return false;
+        const uint64_t needed = EstimateStoredSize(bodySize);
+        {
+            std::lock_guard<std::mutex> lock(service.floorMutex);
+            // Checked again with the real size and the room of the uploads
+            // still on their way to the disk: those read in parallel, and
+            // then committed together, must not pass the floor together.
+            if (!service.diskFloor->HasRoom(service.floorReserved + needed, error)) {
+                Refuse(res, 507, error);
+                return false;
+            }
+            service.floorReserved += needed;
         }
+        FloorReservation reservation(service, needed);
         stored = insert();
     } else {
         stored = insert();

@@ -25,9 +25,11 @@ struct ReportService
     uint64_t maxCrashBody = kCrashBodyLimit;
     bool failUploads = false;  // answer uploads with 500 and store nothing
     std::unique_ptr<ReportStore> store;
-    // Held from the free-space check to the commit when the store writes to
-    // the data folder, so that uploads cannot pass the floor together.
+    // The room promised to uploads between their free-space check and
+    // their commit, when the store writes to the data folder: uploads
+    // committed together must not pass the floor together.
     std::mutex floorMutex;
+    uint64_t floorReserved = 0;  // under floorMutex
     FILE* log = nullptr;   // one line per request; nullptr: none
     // Per-address rates, the free-space floor and the limited log of
     // refusals; null: none (as in most tests).

@@ -97,6 +97,8 @@ public:
 
     // Stores one report and sets its id, unique across every server sharing
     // the database. Returns Stored only once the report has committed.
+    // rawBody is the body the report was parsed from (kept only when its
+    // fields do not give it back), or "" when there was none.
     virtual InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
                                       int64_t& id, std::string& error) = 0;
     // The same for a crash report; its id is never one of a bug report.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 
@@ -179,17 +180,10 @@ public:
     InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
                               int64_t& id, std::string& error) override
     {
-        // The costly part, compression, before the lock.
+        // The costly part, compression, before any lock.
         PackedRow packed;
         PackReport(origin, report, rawBody, packed);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_insert && !(m_insert = Prepare(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
-            return InsertResult::Failed;
-        // In autocommit mode the step returns DONE only after the commit.
-        const InsertResult result = StepInsert(m_insert.get(), packed, 1, error);
-        if (result == InsertResult::Stored)
-            id = sqlite3_last_insert_rowid(m_db.get());
-        return result;
+        return CommitWithOthers(packed, false, id, error);
     }
 
     InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report, const std::string& rawBody,
@@ -197,27 +191,7 @@ public:
     {
         PackedRow packed;
         PackCrashReport(origin, report, rawBody, packed);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_insertCrash && !(m_insertCrash = Prepare(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error)))
-            return InsertResult::Failed;
-        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
-            return InsertResult::Failed;
-        int64_t next = 0;
-        InsertResult result = InsertResult::Failed;
-        if (TakeNextId(next, error)) {
-            sqlite3_bind_int64(m_insertCrash.get(), 1, next);
-            result = StepInsert(m_insertCrash.get(), packed, 2, error);
-        }
-        if (result == InsertResult::Stored && !Execute(m_db.get(), "COMMIT", error))
-            result = (sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL ? InsertResult::Full
-                                                                                   : InsertResult::Failed;
-        if (result != InsertResult::Stored) {
-            std::string ignored;
-            Execute(m_db.get(), "ROLLBACK", ignored);
-            return result;
-        }
-        id = next;
-        return InsertResult::Stored;
+        return CommitWithOthers(packed, true, id, error);
     }
 
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
@@ -312,6 +286,115 @@ public:
     }
 
 private:
+    // One packed report waiting for its commit, on its caller's stack.
+    struct PendingInsert
+    {
+        const PackedRow* packed;
+        bool crash;
+        InsertResult result;
+        int64_t id;
+        std::string error;
+        bool done;
+    };
+
+    // Group commit: a commit waits for its sync to disk, several
+    // milliseconds in which the other uploads pile up. Whoever finds no
+    // commit running commits every report waiting, its own among them, in
+    // one transaction and one sync; the others wait for that. Each caller
+    // returns only once its own report has committed (or failed).
+    InsertResult CommitWithOthers(const PackedRow& packed, bool crash, int64_t& id, std::string& error)
+    {
+        PendingInsert mine = {&packed, crash, InsertResult::Failed, 0, std::string(), false};
+        std::unique_lock<std::mutex> lock(m_queueMutex);
+        m_queue.push_back(&mine);
+        while (!mine.done) {
+            if (m_committing) {
+                m_committed.wait(lock);
+                continue;
+            }
+            m_committing = true;
+            std::vector<PendingInsert*> batch;
+            batch.swap(m_queue);
+            lock.unlock();
+            CommitBatch(batch);
+            lock.lock();
+            for (PendingInsert* pending : batch)
+                pending->done = true;
+            m_committing = false;
+            m_committed.notify_all();
+        }
+        id = mine.id;
+        error = mine.error;
+        return mine.result;
+    }
+
+    // All in one transaction; when that fails, each alone, so that one
+    // report that cannot be stored fails only its own upload.
+    void CommitBatch(const std::vector<PendingInsert*>& batch) noexcept
+    {
+        try {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (batch.size() > 1 && InsertTogether(batch.data(), batch.size()))
+                return;
+            for (size_t i = 0; i < batch.size(); ++i)
+                InsertTogether(&batch[i], 1);
+        } catch (const std::exception& e) {
+            // Out of memory: the reports not yet stored fail, nobody waits forever.
+            if (sqlite3_get_autocommit(m_db.get()) == 0)
+                sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+            for (PendingInsert* pending : batch) {
+                if (pending->result != InsertResult::Stored)
+                    pending->error = std::string("cannot store the report: ") + e.what();
+            }
+        }
+    }
+
+    // One transaction of count reports; sets each one's result. Under the lock.
+    bool InsertTogether(PendingInsert* const* batch, size_t count)
+    {
+        std::string error;
+        InsertResult result = InsertResult::Failed;
+        if (PrepareInserts(error) && Execute(m_db.get(), "BEGIN IMMEDIATE", error)) {
+            result = InsertResult::Stored;
+            for (size_t i = 0; i < count && result == InsertResult::Stored; ++i)
+                result = InsertRow(*batch[i], error);
+            if (result == InsertResult::Stored && !Execute(m_db.get(), "COMMIT", error))
+                result = (sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL ? InsertResult::Full
+                                                                                       : InsertResult::Failed;
+            if (result != InsertResult::Stored) {
+                std::string ignored;
+                Execute(m_db.get(), "ROLLBACK", ignored);
+            }
+        }
+        for (size_t i = 0; i < count; ++i) {
+            batch[i]->result = result;
+            if (result != InsertResult::Stored)
+                batch[i]->error = error;
+        }
+        return result == InsertResult::Stored;
+    }
+
+    bool PrepareInserts(std::string& error)
+    {
+        if (!m_insert && !(m_insert = Prepare(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
+            return false;
+        return m_insertCrash || (m_insertCrash = Prepare(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error));
+    }
+
+    // Inside the caller's transaction.
+    InsertResult InsertRow(PendingInsert& pending, std::string& error)
+    {
+        if (!pending.crash) {
+            const InsertResult result = StepInsert(m_insert.get(), *pending.packed, 1, error);
+            pending.id = sqlite3_last_insert_rowid(m_db.get());
+            return result;
+        }
+        if (!TakeNextId(pending.id, error))
+            return InsertResult::Failed;
+        sqlite3_bind_int64(m_insertCrash.get(), 1, pending.id);
+        return StepInsert(m_insertCrash.get(), *pending.packed, 2, error);
+    }
+
     // Binds a packed row from parameter first on, steps and resets. Under
     // the lock.
     InsertResult StepInsert(sqlite3_stmt* s, const PackedRow& packed, int first, std::string& error)
@@ -395,6 +478,11 @@ private:
     std::mutex m_mutex;  // one statement on the connection at a time
     SqliteStatement m_insert;
     SqliteStatement m_insertCrash;
+    // The reports waiting for the next commit, and whether one is running.
+    std::mutex m_queueMutex;
+    std::condition_variable m_committed;
+    std::vector<PendingInsert*> m_queue;
+    bool m_committing = false;
 };
 
 }  // namespace

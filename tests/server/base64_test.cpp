@@ -147,7 +147,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, DecodeBase64RefusalTest,
                       Refusal{"FourPads", "====", "misplaced"},
                       Refusal{"PadInFirstGroup", "Zg==Zm9v", "misplaced"},
                       Refusal{"PadBitsAfterOneByte", "Zh==", "unused bits"},
-                      Refusal{"PadBitsAfterTwoBytes", "Zm9=", "unused bits"}),
+                      Refusal{"PadBitsAfterTwoBytes", "Zm9=", "unused bits"},
+                      // After whole groups: the fast path hands the group on.
+                      Refusal{"BadCharacterInLaterGroup", "Zm9vYmFyYm!6", "0x21 at offset 10"},
+                      Refusal{"HighByteEndsText", "Zm9vYmF\xFF", "0xFF at offset 7"},
+                      Refusal{"PadInMiddleGroup", "Zm9vYg==YmFy", "misplaced base64 padding in the group at offset 4"},
+                      Refusal{"PadBitsAfterWholeGroups", "Zm9vYmFyZh==", "unused bits"},
+                      Refusal{"PadBitsAfterWholeGroupsOneByte", "Zm9vYmFyYmF=", "unused bits"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 // The decoder takes a text exactly when it is the encoding of its own bytes.

@@ -177,6 +177,30 @@ std::vector<MalformedBody> MakeMalformedBodies()
         "record 7 (attachment): base64 length 267 is not a multiple of 4");
     add("FileBadCharacter", WithPayload(RECORD_ATTACHMENT, lines.substr(0, 150) + "*" + lines.substr(151)),
         "record 7 (attachment): bad base64 character 0x2A at offset 149");
+    // Each line is decoded where it lies: the rules hold across the lines,
+    // and offsets count in the payload without its line breaks.
+    add("FileBadCharacterEndsLine", WithPayload(RECORD_ATTACHMENT, lines.substr(0, 99) + "\r" + lines.substr(100)),
+        "record 7 (attachment): bad base64 character 0x0D at offset 99");
+    add("FileBadCharacterStartsLastLine",
+        WithPayload(RECORD_ATTACHMENT, lines.substr(0, 202) + "*" + lines.substr(203)),
+        "record 7 (attachment): bad base64 character 0x2A at offset 200");
+    add("FilePaddingEndsFirstLine", WithPayload(RECORD_ATTACHMENT, lines.substr(0, 98) + "==" + lines.substr(100)),
+        "record 7 (attachment): misplaced base64 padding in the group at offset 96");
+    add("FilePaddingEndsMiddleLine",
+        WithPayload(RECORD_ATTACHMENT, lines.substr(0, 199) + "=" + lines.substr(200)),
+        "record 7 (attachment): misplaced base64 padding in the group at offset 196");
+    add("FileUnusedBitsSet", WithPayload(RECORD_ATTACHMENT, lines.substr(0, lines.size() - 4) + "QUJ="),
+        "record 7 (attachment): base64 text ends in unused bits");
+    {
+        std::string p = lines;
+        p.replace(201, 1, "\r\n");
+        p.replace(100, 1, "\r\n");
+        add("FileCrLfLineBreaks", WithPayload(RECORD_ATTACHMENT, p), "record 7 (attachment): line 1 has 101 characters");
+    }
+    add("FileLastLineEndsInCr", WithPayload(RECORD_ATTACHMENT, lines + "\r"),
+        "record 7 (attachment): base64 length 269 is not a multiple of 4");
+    add("PlaceholderWithCrLf", WithPayload(RECORD_ATTACHMENT_LOG, "WFhY\r\n"),
+        "record 9 (attachment_log): base64 length 5 is not a multiple of 4");
     add("PlaceholderDoubled", WithPayload(RECORD_ATTACHMENT_LOG, "WFhY\n\n"), "unexpected bytes after the last record");
     add("PlaceholderThenKey", WithPayload(RECORD_ATTACHMENT, "WFhY\n\n"), "record 8 (attachment_log_name) expected");
 

@@ -3,8 +3,10 @@
 // folder, for each log size and each store: SQLite with an earlier server
 // (--before PATH) and with this one, PostgreSQL with one server and with two
 // sharing the database (the clients split between them). Also the disk
-// each stored report takes, as a multiple of its body. Prints figures;
-// asserts nothing.
+// each stored report takes, as a multiple of its body. Before that, the
+// upload path's stages timed in this process, one report at a time: parsing
+// and decoding, the check that the fields rebuild the body, and packing
+// (that check and zstd). Prints figures; asserts nothing.
 //
 //   server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH] [--no-postgres]
 #include <httplib.h>
@@ -20,12 +22,16 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
 #include "report_format/section_text.h"
 #include "server/postgres_handles.h"
+#include "server/report_body.h"
+#include "server/report_columns.h"
 #include "server/report_parser.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
@@ -66,18 +72,94 @@ double Percentile(std::vector<double> sorted, double fraction)
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
+// CPU seconds (user and system) that process pid has used so far; 0 when
+// they cannot be read.
+double ReadProcessCpuSeconds(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr)
+        return 0;
+    char line[1024] = "";
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    // After the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    const char* rest = read ? std::strrchr(line, ')') : nullptr;
+    unsigned long long user = 0;
+    unsigned long long system = 0;
+    if (rest == nullptr ||
+        std::sscanf(rest + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user, &system) != 2)
+        return 0;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ReadOwnCpuSeconds()
+{
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long long FileSize(const std::string& path)
 {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
 }
 
-bool RunBench(const BenchRun& run)
+// The benchmark's report: short texts, a 40 KiB diagnostic report and the log.
+std::string MakeBenchBody(size_t logBytes)
 {
     std::mt19937 rng(42);
-    ReportInput input = MakeRealisticReport(rng, run.logBytes);
+    ReportInput input = MakeRealisticReport(rng, logBytes);
     AppendComponentLine(input.systemInfo, "Video library", 4096);  // as the reporter sends record 5 now
-    const std::string body = EncodeReport(input);
+    return EncodeReport(input);
+}
+
+// Milliseconds of one call of stage, the median of many.
+template <typename Stage>
+double TimeStage(int repeats, Stage stage)
+{
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        stage();
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return Percentile(times, 0.5);
+}
+
+bool TimeStages(size_t logBytes)
+{
+    const std::string body = MakeBenchBody(logBytes);
+    Report report;
+    std::string reason;
+    const int repeats = 60;
+    const double parse = TimeStage(repeats, [&]() { ParseReportBody(body.data(), body.size(), report, reason); });
+    if (!reason.empty()) {
+        std::fprintf(stderr, "server_bench: the report does not parse: %s\n", reason.c_str());
+        return false;
+    }
+    bool rebuilt = false;
+    const double check = TimeStage(repeats, [&]() { rebuilt = IsReportBodyRebuilt(report, body); });
+    PackedRow packed;
+    const double pack = TimeStage(repeats, [&]() { PackReport(ReportOrigin(), report, body, packed); });
+    size_t packedSize = 0;
+    for (const std::string& value : packed.values)
+        packedSize += value.size();
+    std::printf("stages, one report in this process (median of %d), body %.2f MiB: parse %.2f ms, rebuild check "
+                "%.3f ms%s, pack (check and zstd) %.2f ms, packed %.1f KiB = %.3f x body\n",
+                repeats, static_cast<double>(body.size()) / (1024.0 * 1024.0), parse, check,
+                rebuilt ? "" : " (NOT REBUILT)", pack, static_cast<double>(packedSize) / 1024.0,
+                static_cast<double>(packedSize) / static_cast<double>(body.size()));
+    std::fflush(stdout);
+    return true;
+}
+
+bool RunBench(const BenchRun& run)
+{
+    const std::string body = MakeBenchBody(run.logBytes);
     // The reporter cuts a log that does not fit its 20 MiB body to its newest part.
     Report sent;
     std::string reason;
@@ -109,6 +191,10 @@ bool RunBench(const BenchRun& run)
     std::atomic<int> failures(0);
     std::mutex mutex;
     std::vector<double> latencies;
+    double serverCpu = 0;
+    for (std::unique_ptr<ServerProcess>& server : servers)
+        serverCpu -= ReadProcessCpuSeconds(server->Pid());
+    const double clientCpu = ReadOwnCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> clients;
     for (int c = 0; c < run.clients; ++c) {
@@ -120,8 +206,15 @@ bool RunBench(const BenchRun& run)
             client.set_default_headers({{"User-Agent", "Brevora Bug Reporter"}});
             while (next++ < run.requests) {
                 const auto sent = std::chrono::steady_clock::now();
-                httplib::Result result =
-                    client.Post("/bugreport/report/", body, "application/x-www-form-urlencoded");
+                // Sent from the one prebuilt body: Post(path, body, ...) would
+                // copy it into each request first, costing the CPUs the
+                // server needs.
+                httplib::Result result = client.Post(
+                    "/bugreport/report/", body.size(),
+                    [&body](size_t offset, size_t length, httplib::DataSink& sink) {
+                        return sink.write(body.data() + offset, length);
+                    },
+                    "application/x-www-form-urlencoded");
                 const double ms =
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count();
                 if (!result || result->status != 201) {
@@ -136,6 +229,10 @@ bool RunBench(const BenchRun& run)
     for (std::thread& t : clients)
         t.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // What each report cost the CPUs, which the load of others hardly changes.
+    const double clientsCpu = ReadOwnCpuSeconds() - clientCpu;
+    for (std::unique_ptr<ServerProcess>& server : servers)
+        serverCpu += ReadProcessCpuSeconds(server->Pid());
     for (std::unique_ptr<ServerProcess>& server : servers)
         server->Stop(SIGTERM);  // SQLite folds its write-ahead log into the file on the way out
     const long long disk = run.databaseUrl.empty()
@@ -145,13 +242,15 @@ bool RunBench(const BenchRun& run)
     std::sort(latencies.begin(), latencies.end());
     const double mib = static_cast<double>(body.size()) / (1024.0 * 1024.0);
     std::printf("%-22s log %4.1f MiB  body %5.2f MiB  %3d uploads  %d clients  %6.2f s  %7.2f reports/s  "
-                "p50 %7.1f ms  p99 %7.1f ms  failed %d  disk %7.1f KiB a report = %.3f x body\n",
+                "p50 %7.1f ms  p99 %7.1f ms  failed %d  disk %7.1f KiB a report = %.3f x body  "
+                "CPU a report: server %.2f ms, clients %.2f ms\n",
                 run.label, static_cast<double>(sent.attachmentLog.content.size()) / (1024.0 * 1024.0), mib,
                 run.requests, run.clients, seconds, static_cast<double>(latencies.size()) / seconds,
                 Percentile(latencies, 0.50), Percentile(latencies, 0.99), failures.load(),
                 static_cast<double>(disk) / 1024.0 / static_cast<double>(std::max<size_t>(latencies.size(), 1)),
                 static_cast<double>(disk) / static_cast<double>(std::max<size_t>(latencies.size(), 1)) /
-                    static_cast<double>(body.size()));
+                    static_cast<double>(body.size()),
+                serverCpu * 1000.0 / run.requests, clientsCpu * 1000.0 / run.requests);
     std::fflush(stdout);
     return failures == 0;
 }
@@ -209,6 +308,7 @@ int main(int argc, char** argv)
         run.logBytes = static_cast<size_t>(mib) * 1024 * 1024;
         run.clients = clients;
         run.requests = requests > 0 ? requests : (mib <= 2 ? 200 : 40);
+        ok = TimeStages(run.logBytes) && ok;
         if (!before.empty()) {
             BenchRun old = run;
             old.label = "SQLite, before";
