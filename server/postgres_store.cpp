@@ -182,7 +182,8 @@ public:
             summary.kind = GetPostgresInt32(r, row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
             summary.receivedUtc = GetPostgresBytes(r, row, 2);
             summary.email = GetPostgresBytes(r, row, 3);
-            const int column = summary.kind == ReportKind::Crash ? CRASH_COLUMN_COMMENT : COLUMN_DESCRIPTION1;
+            const int column = summary.kind == ReportKind::Crash ? static_cast<int>(CRASH_COLUMN_COMMENT)
+                                                                  : static_cast<int>(COLUMN_DESCRIPTION1);
             if (!UnpackColumn(GetPostgresBytes(r, row, 4), GetPostgresInt64(r, row, 5), column, summary.description1Start, error))
                 return false;
             summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));

@@ -212,7 +212,8 @@ public:
             summary.kind = sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
             summary.receivedUtc = ColumnBytes(s, 2);
             summary.email = ColumnBytes(s, 3);
-            const int column = summary.kind == ReportKind::Crash ? CRASH_COLUMN_COMMENT : COLUMN_DESCRIPTION1;
+            const int column = summary.kind == ReportKind::Crash ? static_cast<int>(CRASH_COLUMN_COMMENT)
+                                                                  : static_cast<int>(COLUMN_DESCRIPTION1);
             if (!UnpackColumn(ColumnBytes(s, 4), sqlite3_column_int64(s, 5), column, summary.description1Start, error))
                 return false;
             summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
