@@ -64,17 +64,15 @@ int BindServer(httplib::Server& server, const ListenAddress& address)
     return server.bind_to_port(address.host, address.port) ? address.port : 0;
 }
 
-// Plain HTTP behind the slow-client guard, or HTTPS when a certificate is
-// given; null (after one line on standard error) when the TLS set-up fails.
-// The guard reads plain sockets only: a TLS listener facing the Internet
-// belongs behind a reverse proxy that enforces the same deadlines.
+// The slow-client guard over plain HTTP, or over HTTPS when a certificate
+// is given; null (after one line on standard error) when the TLS set-up
+// fails.
 std::unique_ptr<httplib::Server> MakeServer(const CommandLine& line, ReportService& service)
 {
-    if (line.tlsCert.empty())
-        return std::unique_ptr<httplib::Server>(new GuardedServer(line.limits, service.refusals.get()));
-    std::unique_ptr<httplib::SSLServer> server(new httplib::SSLServer(line.tlsCert.c_str(), line.tlsKey.c_str()));
-    if (!server->is_valid()) {
-        PrintError("cannot set up TLS with '" + line.tlsCert + "' and '" + line.tlsKey + "'");
+    std::unique_ptr<GuardedServer> server(new GuardedServer(line.limits, service.refusals.get()));
+    std::string error;
+    if (!line.tlsCert.empty() && !server->UseTls(line.tlsCert, line.tlsKey, error)) {
+        PrintError(error);
         return nullptr;
     }
     return std::unique_ptr<httplib::Server>(server.release());
