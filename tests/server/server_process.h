@@ -40,6 +40,7 @@ public:
     bool Start(const std::vector<std::string>& args);
 
     int Port() const { return m_port; }
+    pid_t Pid() const { return m_pid; }
 
     // Another executable than the one under test (before Start).
     void SetPath(const std::string& path) { m_path = path; }
