@@ -302,6 +302,8 @@ public:
     // one already read (pipelined, or held by TLS) needs no wait.
     bool WaitForNextRequest(Clock::duration timeout)
     {
+        if (!Flush())
+            return false;
         if (m_readPos < m_readEnd || m_transport.HasBuffered())
             return true;
         return WaitFor(POLLIN, Clock::now() + timeout);
@@ -335,27 +337,49 @@ public:
         return static_cast<ssize_t>(n);
     }
 
+    // Small writes are gathered and go out together (an answer's head and
+    // body in one send, so one segment and one wake-up of the client) when
+    // the stream next reads, waits or closes.
     ssize_t write(const char* ptr, size_t size) override
     {
-        size_t sent = 0;
-        const auto end = Clock::now() + m_writeTimeout;
-        short wait = 0;  // try first: a socket is mostly ready to take bytes
-        while (sent < size && m_cutOff.empty()) {
-            if (wait != 0 && !WaitFor(wait, end))
-                break;
-            const ssize_t n = m_transport.Send(ptr + sent, size - sent, wait);
-            if (n == kWouldBlock)
-                continue;
-            if (n <= 0)
-                break;
-            sent += static_cast<size_t>(n);
-            wait = 0;
+        if (!m_cutOff.empty())
+            return -1;
+        if (m_outLength + size <= sizeof m_out) {
+            std::copy(ptr, ptr + size, m_out + m_outLength);
+            m_outLength += size;
+            return static_cast<ssize_t>(size);
         }
-        return sent > 0 ? static_cast<ssize_t>(sent) : -1;
+        if (!Flush())
+            return -1;
+        if (size <= sizeof m_out)
+            return write(ptr, size);
+        return SendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { ReadAddress(true, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { ReadAddress(false, ip, port); }
+    // Sends what write gathered; false when it could not all go.
+    bool Flush()
+    {
+        const size_t length = m_outLength;
+        m_outLength = 0;
+        return length == 0 || SendAll(m_out, length);
+    }
+
+    // Asked for by every request; read from the socket once.
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        if (m_remotePort < 0)
+            ReadAddress(true, m_remoteIp, m_remotePort);
+        ip = m_remoteIp;
+        port = m_remotePort;
+    }
+
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        if (m_localPort < 0)
+            ReadAddress(false, m_localIp, m_localPort);
+        ip = m_localIp;
+        port = m_localPort;
+    }
     socket_t socket() const override { return m_sock; }
 
 private:
@@ -364,6 +388,25 @@ private:
         Clock::time_point time;
         uint64_t total;
     };
+
+    bool SendAll(const char* data, size_t size)
+    {
+        size_t sent = 0;
+        const auto end = Clock::now() + m_writeTimeout;
+        short wait = 0;  // try first: a socket is mostly ready to take bytes
+        while (sent < size && m_cutOff.empty()) {
+            if (wait != 0 && !WaitFor(wait, end))
+                break;
+            const ssize_t n = m_transport.Send(data + sent, size - sent, wait);
+            if (n == kWouldBlock)
+                continue;
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+            wait = 0;
+        }
+        return sent == size;
+    }
 
     bool IsStopping() const
     {
@@ -395,7 +438,7 @@ private:
     bool Fill()
     {
         m_readPos = m_readEnd = 0;
-        if (!m_cutOff.empty() || m_peerClosed)
+        if (!m_cutOff.empty() || m_peerClosed || !Flush())
             return false;
         const auto idleEnd = Clock::now() + m_readTimeout;
         short wait = m_transport.HasBuffered() ? 0 : POLLIN;
@@ -496,7 +539,14 @@ private:
     const std::atomic<socket_t>& m_listener;
     int m_stopEvent;
 
+    mutable std::string m_remoteIp;
+    mutable int m_remotePort = -1;
+    mutable std::string m_localIp;
+    mutable int m_localPort = -1;
+
     char m_buffer[16384];
+    char m_out[16384];
+    size_t m_outLength = 0;
     size_t m_readPos = 0;
     size_t m_readEnd = 0;
     bool m_peerClosed = false;
@@ -663,6 +713,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
             g_stream = nullptr;
             ReleaseConnection(address);
         }
+        stream.Flush();
     }
     transport.reset();  // its close_notify before the socket goes
     shutdown(sock, SHUT_RDWR);

@@ -6,7 +6,10 @@
 // client took while the uploads were timed (they share the machine's CPUs);
 // asserts nothing.
 //
-//   abuse_bench [--uploads N] [--slow N] [--flooders N]
+//   abuse_bench [--uploads N] [--slow N] [--flooders N] [--server PATH]
+//
+// --server runs another build of the server (an earlier commit's, to
+// compare).
 #include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -198,6 +201,7 @@ int main(int argc, char** argv)
     int uploads = 500;
     int slowCount = 1000;
     int flooders = 2;
+    std::string serverPath;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--uploads") == 0)
             uploads = std::max(1, std::min(5000, std::atoi(argv[i + 1])));
@@ -205,12 +209,16 @@ int main(int argc, char** argv)
             slowCount = std::max(0, std::min(5000, std::atoi(argv[i + 1])));
         else if (std::strcmp(argv[i], "--flooders") == 0)
             flooders = std::max(0, std::min(16, std::atoi(argv[i + 1])));
+        else if (std::strcmp(argv[i], "--server") == 0)
+            serverPath = argv[i + 1];
     }
     signal(SIGPIPE, SIG_IGN);
     std::printf("open files allowed: %lu\n", RaiseOpenFileLimit());
 
     TempFolder folder;
     ServerProcess server;
+    if (!serverPath.empty())
+        server.SetPath(serverPath);
     // Default limits; the log goes to a pipe the harness reads.
     if (!server.Start({"--data", folder.Path() + "/data", "--listen", "127.0.0.1:0"})) {
         std::fprintf(stderr, "abuse_bench: the server did not start:\n%s\n", server.Stderr().c_str());
@@ -254,6 +262,13 @@ int main(int argc, char** argv)
                 failedQuiet, quietCpu.wall);
     std::printf("under attack: median %.1f ms, p99 %.1f ms, %d failed (%.1f s)\n", loadedMedian, loadedP99,
                 failedLoaded, loadedCpu.wall);
+    std::vector<double> slowest = loaded;
+    std::sort(slowest.rbegin(), slowest.rend());
+    slowest.resize(std::min<size_t>(slowest.size(), 8));
+    std::printf("slowest under attack (ms):");
+    for (double latency : slowest)
+        std::printf(" %.0f", latency);
+    std::printf("\n");
     std::printf("ratio: median %.2fx, p99 %.2fx\n", loadedMedian / quietMedian, loadedP99 / quietP99);
     std::printf("attack: %d slow connections kept open, %ld opened, %ld closed by the server; junk answers:",
                 slowCount, attack.opened.load(), attack.closedByServer.load());
@@ -265,6 +280,24 @@ int main(int argc, char** argv)
     for (char c : log)
         lines += c == '\n' ? 1 : 0;
     std::printf("server log: %zu lines, %zu bytes\n", lines, log.size());
+    // The server's own time for each stored upload (from its head read to
+    // its answer), to tell time spent inside the request from time spent
+    // before it (accept queue, a worker to run on).
+    std::vector<double> serverTimes[2];
+    for (size_t at = log.find(" 201 in="); at != std::string::npos; at = log.find(" 201 in=", at + 1)) {
+        const size_t lineStart = log.rfind('\n', at) + 1;
+        const size_t lineEnd = log.find('\n', at);
+        const std::string line = log.substr(lineStart, lineEnd - lineStart);
+        const size_t ms = line.rfind("ms");
+        const size_t number = line.rfind(' ', ms);
+        const bool underAttack = line.find(" 127.0.2.") != std::string::npos;
+        if (ms != std::string::npos && number != std::string::npos)
+            serverTimes[underAttack ? 1 : 0].push_back(std::atof(line.c_str() + number + 1));
+    }
+    std::printf("inside the server: without attack median %.1f ms, p99 %.1f ms; under attack median %.1f ms, p99 "
+                "%.1f ms, slowest %.1f ms\n",
+                Percentile(serverTimes[0], 0.5), Percentile(serverTimes[0], 0.99), Percentile(serverTimes[1], 0.5),
+                Percentile(serverTimes[1], 0.99), Percentile(serverTimes[1], 1.0));
     PrintPhaseCpu("without attack", quietCpu);
     PrintPhaseCpu("under attack", loadedCpu);
     // The server's CPU beyond the same uploads' without attack, per attacking
