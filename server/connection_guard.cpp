@@ -309,6 +309,18 @@ public:
         return WaitFor(POLLIN, Clock::now() + timeout);
     }
 
+    void HoldAnswer() { m_holdAnswer = true; }
+
+    // Waits out delay before a held answer goes (less if the client hangs
+    // up or the server stops).
+    void ReleaseHeldAnswer(Clock::duration delay)
+    {
+        if (!m_holdAnswer)
+            return;
+        m_holdAnswer = false;
+        WaitFor(POLLRDHUP, Clock::now() + delay);
+    }
+
     // Why the stream was cut off; empty while it is not.
     const std::string& CutOffReason() const { return m_cutOff; }
     bool HeadStarted() const { return m_headBytes > 0 || m_inBody; }
@@ -559,6 +571,7 @@ private:
     uint64_t m_bodyBytes = 0;
     std::deque<Sample> m_samples;
     std::string m_cutOff;
+    bool m_holdAnswer = false;
 };
 
 thread_local GuardedStream* g_stream = nullptr;  // the worker's connection
@@ -705,6 +718,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
                 }
                 bool closed = false;
                 served = process_request(stream, left == 1, closed, nullptr);
+                stream.ReleaseHeldAnswer(std::chrono::seconds(m_limits.rateRefusalDelaySeconds));
                 if (!stream.CutOffReason().empty() || !served || closed)
                     break;
             }
@@ -725,6 +739,12 @@ void MarkRequestHeadRead()
 {
     if (g_stream != nullptr)
         g_stream->StartBody();
+}
+
+void HoldAnswer()
+{
+    if (g_stream != nullptr)
+        g_stream->HoldAnswer();
 }
 
 bool IsConnectionCutOff()

@@ -56,6 +56,12 @@ private:
 // Does nothing outside a GuardedServer's connection.
 void MarkRequestHeadRead();
 
+// Called when the current request is refused for its address's rate: the
+// answer goes out only after the rate refusal delay, so that a client that
+// floods refused requests waits instead of keeping a worker busy. Does
+// nothing outside a GuardedServer's connection.
+void HoldAnswer();
+
 // True when the guard has cut off the current connection; its request was
 // not answered, and the guard has logged why.
 bool IsConnectionCutOff();

@@ -77,6 +77,7 @@ bool RefuseForRate(AddressRateLimiter* limiter, const httplib::Request& req, htt
     RefuseAndClose(res, 429, std::string("too many ") + what + " from your address; retry in " +
                                  std::to_string(retryAfter) + " s");
     res.set_header("Retry-After", std::to_string(retryAfter));
+    HoldAnswer();
     return true;
 }
 

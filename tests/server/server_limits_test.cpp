@@ -78,6 +78,7 @@ protected:
         m_limits.bodyMinRate = 8 * 1024;
         m_limits.connectionsPerAddress = 16;
         m_limits.maxConnections = 64;
+        m_limits.rateRefusalDelaySeconds = 1;
         m_limits.diskFloorOff = true;
         m_log = std::tmpfile();
         ASSERT_NE(nullptr, m_log);
@@ -329,7 +330,10 @@ TEST_P(RateLimitTest, RefusesOverTheRateWithRetryAfterAndOnlyThatAddress)
         SCOPED_TRACE(i);
         EXPECT_EQ(success, ExchangeRawFrom("127.0.0.1", m_port, limited).status);
     }
+    // The refusal's answer is held for the delay (1 s in this fixture).
+    const auto refusedAt = Clock::now();
     RawResponse over = ExchangeRawFrom("127.0.0.1", m_port, limited);
+    EXPECT_GE(Clock::now() - refusedAt, std::chrono::milliseconds(950));
     EXPECT_EQ(429, over.status);
     const int retryAfter = std::atoi(over.headers["retry-after"].c_str());
     EXPECT_GE(retryAfter, row.retryAfter);
