@@ -287,6 +287,30 @@ TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
     EXPECT_EQ(1u, CountReports());
 }
 
+// Two requests sent at once on one kept-alive connection: the second is
+// already read (by the stream, or by TLS) when the first is answered, and
+// must be answered without new bytes arriving.
+TEST_P(SlowClientsTest, AnswersPipelinedRequests)
+{
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
+    if (GetParam().tls) {
+        m_tlsFolder = MakeTestCertificates(m_folder);
+        ASSERT_FALSE(m_tlsFolder.empty());
+        tls.reset(MakeTlsClientContext());
+    }
+    StartServer();
+    RawConnection connection;
+    ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
+    ASSERT_TRUE(connection.Send("GET /bugreport/components/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
+                                std::string(kQueryRequest)));
+    std::string answers;
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < end && connection.Receive(answers, 100) != 0) {
+    }
+    EXPECT_EQ(2u, CountOccurrences(answers, "HTTP/1.1 200 OK\r\n")) << answers;
+    EXPECT_EQ(2u, CountOccurrences(answers, "Player\nLibrary\n")) << answers;
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, SlowClientsTest,
     ::testing::Values(SlowRow{"Plain", false,
                               {"request head not complete within 2 seconds", "body slower than 8192 bytes a second",
