@@ -171,7 +171,7 @@ int RunServe(const CommandLine& line)
     std::fprintf(stderr,
                  "brevora-report-server: listening on %s%s, data in %s, reports in the %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
                  "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
-                 "files), uploads %s, queries %s, free space floor %s\n",
+                 "files), uploads %s, queries %s, 429 after %d s, free space floor %s\n",
                  FormatHostPort(line.listen.host, port).c_str(), line.tlsCert.empty() ? "" : " (HTTPS)",
                  line.dataDir.c_str(), service.store->Describe().c_str(),
                  static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
@@ -179,7 +179,8 @@ int RunServe(const CommandLine& line)
                  line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
                  line.limits.bodyWindowSeconds, line.limits.bodyGraceSeconds, line.limits.connectionsPerAddress,
                  line.limits.maxConnections, openFiles, FormatRateLimit(line.limits.uploadRate).c_str(),
-                 FormatRateLimit(line.limits.queryRate).c_str(), DescribeDiskFloor(line.limits, line.dataDir).c_str());
+                 FormatRateLimit(line.limits.queryRate).c_str(), line.limits.rateRefusalDelaySeconds,
+                 DescribeDiskFloor(line.limits, line.dataDir).c_str());
     std::fflush(stderr);
 
     std::atomic<bool> listenEnded(false);
