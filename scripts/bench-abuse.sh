@@ -4,7 +4,7 @@
 # attack, then while one address keeps 1,000 slow connections open and
 # floods junk bodies. Loopback only.
 #
-#   scripts/bench-abuse.sh [--uploads N] [--slow N] [--flooders N]
+#   scripts/bench-abuse.sh [--uploads N] [--slow N] [--flooders N] [--server PATH]
 #   BREVORA_BENCH_DIR=DIR    build folder (default build/bench-server)
 set -euo pipefail
 

@@ -76,6 +76,7 @@ const char kServeUsage[] =
     "  --rate-limit RULES              uploads, such as 10/min,100/day (the default);\n"
     "                                  units s, min, h, day; off for none\n"
     "  --query-rate-limit RULES        queries (default 60/min,1000/day)\n"
+    "  --rate-refusal-delay SECONDS    answer 429 this late, 0 for at once (default 1)\n"
     "  --min-free BYTES|PERCENT        refuse uploads (507) while the data folder's\n"
     "                                  disk has less free (default the smaller of 1G\n"
     "                                  and 5%; 0 for none)\n"

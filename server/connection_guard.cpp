@@ -1,21 +1,27 @@
 #include "server/connection_guard.h"
 
 #include <errno.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <list>
+#include <memory>
 #include <thread>
 
 #include "server/listen_address.h"
@@ -26,17 +32,25 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-// The slice a wait is cut into, so that a stop is noticed soon.
-const auto kWaitSlice = std::chrono::milliseconds(200);
 // Requests waiting in the kernel for accept(); httplib asks for 5.
 const int kAcceptBacklog = 1024;
+// How often a body's pace is checked while nothing arrives: a wait ends at
+// a deadline, when data comes or when the server stops, never on a timer of
+// its own, so an idle connection costs no wake-ups.
+const auto kPaceCheck = std::chrono::seconds(1);
+// A transport that cannot go on until its socket is ready.
+const ssize_t kWouldBlock = -2;
 
 // Workers started as connections arrive and none is free, up to a cap;
-// they stay for the server's life. httplib's own pool has a fixed 8.
+// they stay for the server's life. httplib's own pool has a fixed 8. Its
+// shutdown (the end of listening) signals stopEvent first, so that workers
+// waiting on slow clients let go at once.
 class GrowingPool : public httplib::TaskQueue
 {
 public:
-    explicit GrowingPool(size_t maxThreads) : m_maxThreads(std::max<size_t>(1, maxThreads)) {}
+    GrowingPool(size_t maxThreads, int stopEvent) : m_maxThreads(std::max<size_t>(1, maxThreads)), m_stopEvent(stopEvent)
+    {
+    }
     ~GrowingPool() override { shutdown(); }
 
     void enqueue(std::function<void()> fn) override
@@ -60,6 +74,10 @@ public:
             if (m_shutdown)
                 return;
             m_shutdown = true;
+        }
+        const uint64_t one = 1;
+        if (write(m_stopEvent, &one, sizeof one) < 0) {
+            // Already signalled to its limit: it stays readable either way.
         }
         m_changed.notify_all();
         for (std::thread& thread : m_threads)
@@ -86,6 +104,7 @@ private:
     }
 
     size_t m_maxThreads;
+    int m_stopEvent;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::function<void()>> m_jobs;
@@ -99,21 +118,151 @@ std::string FormatSeconds(int seconds)
     return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
+// How a connection's bytes move: socket calls, or TLS records over them.
+// The socket is non-blocking; a call that cannot go on returns kWouldBlock
+// and sets wait to the readiness (POLLIN or POLLOUT) to wait for.
+class Transport
+{
+public:
+    virtual ~Transport() {}
+    // Whatever must happen before the first byte of HTTP: 1 when done, -1
+    // when the connection cannot be used.
+    virtual int Open(short& wait) = 0;
+    // Bytes read (> 0), 0 when the peer closed, -1 on an error.
+    virtual ssize_t Receive(char* buffer, size_t size, short& wait) = 0;
+    virtual ssize_t Send(const char* data, size_t size, short& wait) = 0;
+    // Bytes already taken from the socket that Receive has yet to give.
+    virtual bool HasBuffered() const = 0;
+};
+
+class PlainTransport : public Transport
+{
+public:
+    explicit PlainTransport(socket_t sock) : m_sock(sock) {}
+
+    int Open(short&) override { return 1; }
+
+    ssize_t Receive(char* buffer, size_t size, short& wait) override
+    {
+        const ssize_t n = recv(m_sock, buffer, size, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            wait = POLLIN;
+            return kWouldBlock;
+        }
+        return n < 0 ? -1 : n;
+    }
+
+    ssize_t Send(const char* data, size_t size, short& wait) override
+    {
+        const ssize_t n = send(m_sock, data, size, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            wait = POLLOUT;
+            return kWouldBlock;
+        }
+        return n < 0 ? -1 : n;
+    }
+
+    bool HasBuffered() const override { return false; }
+
+private:
+    socket_t m_sock;
+};
+
+// TLS as the server's side of it; the handshake is Open.
+class TlsTransport : public Transport
+{
+public:
+    TlsTransport(SSL_CTX* context, socket_t sock) : m_ssl(SSL_new(context))
+    {
+        if (m_ssl != nullptr && SSL_set_fd(m_ssl, static_cast<int>(sock)) != 1) {
+            SSL_free(m_ssl);
+            m_ssl = nullptr;
+        }
+    }
+
+    ~TlsTransport() override
+    {
+        if (m_ssl != nullptr) {
+            // A close_notify if the socket takes it now; no waiting for the
+            // peer's.
+            if (m_usable)
+                SSL_shutdown(m_ssl);
+            SSL_free(m_ssl);
+        }
+        ERR_clear_error();
+    }
+
+    int Open(short& wait) override
+    {
+        if (m_ssl == nullptr)
+            return -1;
+        ERR_clear_error();
+        const int rc = SSL_accept(m_ssl);
+        if (rc == 1) {
+            m_usable = true;
+            return 1;
+        }
+        return static_cast<int>(Interpret(rc, wait));
+    }
+
+    ssize_t Receive(char* buffer, size_t size, short& wait) override
+    {
+        ERR_clear_error();
+        const int n = SSL_read(m_ssl, buffer, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+        return n > 0 ? n : Interpret(n, wait);
+    }
+
+    ssize_t Send(const char* data, size_t size, short& wait) override
+    {
+        ERR_clear_error();
+        const int n = SSL_write(m_ssl, data, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+        return n > 0 ? n : Interpret(n, wait);
+    }
+
+    // Decrypted bytes, or a record read but not yet decrypted: poll() would
+    // not see either.
+    bool HasBuffered() const override { return m_ssl != nullptr && SSL_has_pending(m_ssl) == 1; }
+
+private:
+    ssize_t Interpret(int rc, short& wait)
+    {
+        switch (SSL_get_error(m_ssl, rc)) {
+        case SSL_ERROR_WANT_READ:
+            wait = POLLIN;
+            return kWouldBlock;
+        case SSL_ERROR_WANT_WRITE:
+            wait = POLLOUT;
+            return kWouldBlock;
+        case SSL_ERROR_ZERO_RETURN:
+            return 0;  // the peer's close_notify
+        default:
+            m_usable = false;  // no close_notify after a broken stream
+            return -1;
+        }
+    }
+
+    SSL* m_ssl;
+    bool m_usable = false;
+};
+
 // One connection's bytes, read with the head deadline and the body rate.
 class GuardedStream : public httplib::Stream
 {
 public:
-    GuardedStream(socket_t sock, const ServeLimits& limits, time_t readTimeoutSeconds, time_t writeTimeoutSeconds,
-                  const std::atomic<socket_t>& listener)
+    GuardedStream(socket_t sock, Transport& transport, const ServeLimits& limits, time_t readTimeoutSeconds,
+                  time_t writeTimeoutSeconds, const std::atomic<socket_t>& listener, int stopEvent)
         : m_sock(sock),
+          m_transport(transport),
           m_limits(limits),
           m_readTimeout(std::chrono::seconds(std::max<time_t>(1, readTimeoutSeconds))),
           m_writeTimeout(std::chrono::seconds(std::max<time_t>(1, writeTimeoutSeconds))),
-          m_listener(listener)
+          m_listener(listener),
+          m_stopEvent(stopEvent)
     {
     }
 
-    // A new request: its head must be complete by the deadline.
+    // A new request: its head must be complete by the deadline. The first
+    // one's starts with the connection, so a TLS handshake counts in it.
     void StartHead()
     {
         m_inBody = false;
@@ -132,13 +281,55 @@ public:
         m_samples.push_back(Sample{m_bodyStart, 0});
     }
 
+    // The transport's opening (the TLS handshake) by the head's deadline;
+    // false when it failed or was cut off.
+    bool Open()
+    {
+        short wait = 0;
+        for (;;) {
+            const int rc = m_transport.Open(wait);
+            if (rc == 1)
+                return true;
+            if (rc != kWouldBlock)
+                return false;  // not TLS, or broken: closed without a word
+            if (!WaitFor(wait, m_headDeadline)) {
+                if (!IsStopping() && Clock::now() >= m_headDeadline)
+                    m_cutOff = "TLS handshake not complete within " + FormatSeconds(m_limits.headerSeconds);
+                return false;
+            }
+        }
+    }
+
+    // Waits up to timeout for the next request of a kept-alive connection;
+    // one already read (pipelined, or held by TLS) needs no wait.
+    bool WaitForNextRequest(Clock::duration timeout)
+    {
+        if (!Flush())
+            return false;
+        if (m_readPos < m_readEnd || m_transport.HasBuffered())
+            return true;
+        return WaitFor(POLLIN, Clock::now() + timeout);
+    }
+
+    void HoldAnswer() { m_holdAnswer = true; }
+
+    // Waits out delay before a held answer goes (less if the client hangs
+    // up or the server stops).
+    void ReleaseHeldAnswer(Clock::duration delay)
+    {
+        if (!m_holdAnswer)
+            return;
+        m_holdAnswer = false;
+        WaitFor(POLLRDHUP, Clock::now() + delay);
+    }
+
     // Why the stream was cut off; empty while it is not.
     const std::string& CutOffReason() const { return m_cutOff; }
     bool HeadStarted() const { return m_headBytes > 0 || m_inBody; }
 
     bool is_readable() const override
     {
-        if (m_readPos < m_readEnd)
+        if (m_readPos < m_readEnd || m_transport.HasBuffered())
             return true;
         pollfd p = {m_sock, POLLIN, 0};
         return m_cutOff.empty() && poll(&p, 1, 0) > 0;
@@ -160,25 +351,49 @@ public:
         return static_cast<ssize_t>(n);
     }
 
+    // Small writes are gathered and go out together (an answer's head and
+    // body in one send, so one segment and one wake-up of the client) when
+    // the stream next reads, waits or closes.
     ssize_t write(const char* ptr, size_t size) override
     {
-        size_t sent = 0;
-        const auto end = Clock::now() + m_writeTimeout;
-        while (sent < size) {
-            if (!m_cutOff.empty() || !WaitFor(POLLOUT, end))
-                return sent > 0 ? static_cast<ssize_t>(sent) : -1;
-            const ssize_t n = send(m_sock, ptr + sent, size - sent, MSG_NOSIGNAL);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0)
-                return sent > 0 ? static_cast<ssize_t>(sent) : -1;
-            sent += static_cast<size_t>(n);
+        if (!m_cutOff.empty())
+            return -1;
+        if (m_outLength + size <= sizeof m_out) {
+            std::copy(ptr, ptr + size, m_out + m_outLength);
+            m_outLength += size;
+            return static_cast<ssize_t>(size);
         }
-        return static_cast<ssize_t>(sent);
+        if (!Flush())
+            return -1;
+        if (size <= sizeof m_out)
+            return write(ptr, size);
+        return SendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { ReadAddress(true, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { ReadAddress(false, ip, port); }
+    // Sends what write gathered; false when it could not all go.
+    bool Flush()
+    {
+        const size_t length = m_outLength;
+        m_outLength = 0;
+        return length == 0 || SendAll(m_out, length);
+    }
+
+    // Asked for by every request; read from the socket once.
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        if (m_remotePort < 0)
+            ReadAddress(true, m_remoteIp, m_remotePort);
+        ip = m_remoteIp;
+        port = m_remotePort;
+    }
+
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        if (m_localPort < 0)
+            ReadAddress(false, m_localIp, m_localPort);
+        ip = m_localIp;
+        port = m_localPort;
+    }
     socket_t socket() const override { return m_sock; }
 
 private:
@@ -188,24 +403,48 @@ private:
         uint64_t total;
     };
 
-    // Waits until the socket is ready for events or end; false at end, on
-    // a stop or an error.
+    bool SendAll(const char* data, size_t size)
+    {
+        size_t sent = 0;
+        const auto end = Clock::now() + m_writeTimeout;
+        short wait = 0;  // try first: a socket is mostly ready to take bytes
+        while (sent < size && m_cutOff.empty()) {
+            if (wait != 0 && !WaitFor(wait, end))
+                break;
+            const ssize_t n = m_transport.Send(data + sent, size - sent, wait);
+            if (n == kWouldBlock)
+                continue;
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+            wait = 0;
+        }
+        return sent == size;
+    }
+
+    bool IsStopping() const
+    {
+        if (m_listener == INVALID_SOCKET)
+            return true;
+        pollfd p = {m_stopEvent, POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    }
+
+    // Waits until the socket is ready for events, until end at the latest;
+    // false at end, on a stop or an error.
     bool WaitFor(short events, Clock::time_point end)
     {
         for (;;) {
-            if (m_listener == INVALID_SOCKET)
-                return false;
             const auto now = Clock::now();
-            if (now >= end)
+            if (now >= end || m_listener == INVALID_SOCKET)
                 return false;
-            const auto slice = std::min<Clock::duration>(end - now, kWaitSlice);
-            pollfd p = {m_sock, events, 0};
-            const int ready =
-                poll(&p, 1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(slice).count()) + 1);
-            if (ready > 0)
-                return true;
+            pollfd p[2] = {{m_sock, events, 0}, {m_stopEvent, POLLIN, 0}};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1;
+            const int ready = poll(p, 2, static_cast<int>(std::min<long long>(left, INT_MAX)));
             if (ready < 0 && errno != EINTR)
                 return false;
+            if (ready > 0)
+                return p[1].revents == 0 && p[0].revents != 0;
         }
     }
 
@@ -213,9 +452,10 @@ private:
     bool Fill()
     {
         m_readPos = m_readEnd = 0;
-        if (!m_cutOff.empty() || m_peerClosed)
+        if (!m_cutOff.empty() || m_peerClosed || !Flush())
             return false;
         const auto idleEnd = Clock::now() + m_readTimeout;
+        short wait = m_transport.HasBuffered() ? 0 : POLLIN;
         for (;;) {
             const auto now = Clock::now();
             if (!KeepsPace(now))
@@ -227,17 +467,17 @@ private:
                                    std::chrono::duration_cast<std::chrono::seconds>(m_readTimeout).count()));
                 return false;
             }
-            // Wake at the next moment the pace could fail, at the latest.
-            auto until = std::min(idleEnd, now + kWaitSlice);
-            if (!m_inBody)
-                until = std::min(until, m_headDeadline);
-            if (!WaitFor(POLLIN, until)) {
-                if (m_listener == INVALID_SOCKET)
-                    return false;
-                continue;
+            if (wait != 0) {
+                // Wake at the next moment the pace could fail, at the latest.
+                const auto until = std::min(idleEnd, m_inBody ? now + kPaceCheck : m_headDeadline);
+                if (!WaitFor(wait, until)) {
+                    if (IsStopping())
+                        return false;
+                    continue;
+                }
             }
-            const ssize_t n = recv(m_sock, m_buffer, sizeof m_buffer, 0);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            const ssize_t n = m_transport.Receive(m_buffer, sizeof m_buffer, wait);
+            if (n == kWouldBlock)
                 continue;
             if (n <= 0) {
                 m_peerClosed = n == 0;
@@ -306,12 +546,21 @@ private:
     }
 
     socket_t m_sock;
+    Transport& m_transport;
     const ServeLimits& m_limits;
     Clock::duration m_readTimeout;
     Clock::duration m_writeTimeout;
     const std::atomic<socket_t>& m_listener;
+    int m_stopEvent;
+
+    mutable std::string m_remoteIp;
+    mutable int m_remotePort = -1;
+    mutable std::string m_localIp;
+    mutable int m_localPort = -1;
 
     char m_buffer[16384];
+    char m_out[16384];
+    size_t m_outLength = 0;
     size_t m_readPos = 0;
     size_t m_readEnd = 0;
     bool m_peerClosed = false;
@@ -324,6 +573,7 @@ private:
     uint64_t m_bodyBytes = 0;
     std::deque<Sample> m_samples;
     std::string m_cutOff;
+    bool m_holdAnswer = false;
 };
 
 thread_local GuardedStream* g_stream = nullptr;  // the worker's connection
@@ -334,17 +584,67 @@ void WriteRefusal(RefusalLog* log, const std::string& ip, int port, const std::s
         log->WriteRefusal(FormatHostPort(ip, port), reason);
 }
 
+// A key with a pass phrase would otherwise make OpenSSL ask on the terminal.
+int RefusePassPhrase(char*, int, int, void*)
+{
+    return 0;
+}
+
+void MakeNonBlocking(socket_t sock)
+{
+    const int flags = fcntl(sock, F_GETFL, 0);
+    if (flags >= 0)
+        fcntl(sock, F_SETFL, flags | O_NONBLOCK);
+}
+
 }  // namespace
 
-GuardedServer::GuardedServer(const ServeLimits& limits, RefusalLog* log) : m_limits(limits), m_log(log)
+GuardedServer::GuardedServer(const ServeLimits& limits, RefusalLog* log)
+    : m_limits(limits), m_log(log), m_stopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     new_task_queue = [this]() -> httplib::TaskQueue* {
         // Called as listening begins, on a bound socket: listen() again only
         // lengthens its queue, so a burst of connections does not leave
         // honest clients waiting out SYN retries.
         ::listen(svr_sock_, kAcceptBacklog);
-        return new GrowingPool(static_cast<size_t>(m_limits.maxConnections));
+        return new GrowingPool(static_cast<size_t>(m_limits.maxConnections), m_stopEvent);
     };
+}
+
+GuardedServer::~GuardedServer()
+{
+    if (m_tls != nullptr)
+        SSL_CTX_free(m_tls);
+    if (m_stopEvent >= 0)
+        close(m_stopEvent);
+}
+
+bool GuardedServer::UseTls(const std::string& certPath, const std::string& keyPath, std::string& error)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    bool usable = context != nullptr;
+    if (usable) {
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+        SSL_CTX_set_options(context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+        SSL_CTX_set_default_passwd_cb(context, RefusePassPhrase);
+        usable = SSL_CTX_use_certificate_chain_file(context, certPath.c_str()) == 1 &&
+                 SSL_CTX_use_PrivateKey_file(context, keyPath.c_str(), SSL_FILETYPE_PEM) == 1 &&
+                 SSL_CTX_check_private_key(context) == 1;
+    }
+    if (!usable) {
+        char reason[256] = "no TLS context";
+        const unsigned long code = ERR_peek_last_error();
+        if (code != 0)
+            ERR_error_string_n(code, reason, sizeof reason);
+        ERR_clear_error();
+        SSL_CTX_free(context);
+        error = "cannot set up TLS with '" + certPath + "' and '" + keyPath + "': " + reason;
+        return false;
+    }
+    if (m_tls != nullptr)
+        SSL_CTX_free(m_tls);
+    m_tls = context;
+    return true;
 }
 
 int GuardedServer::CountConnections(const std::string& address)
@@ -375,66 +675,69 @@ void GuardedServer::ReleaseConnection(const std::string& address)
         m_connections.erase(found);
 }
 
-bool GuardedServer::WaitForNextRequest(socket_t sock)
-{
-    const auto end = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
-    while (svr_sock_ != INVALID_SOCKET && Clock::now() < end) {
-        pollfd p = {sock, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(kWaitSlice.count()));
-        if (ready > 0)
-            return true;
-        if (ready < 0 && errno != EINTR)
-            return false;
-    }
-    return false;
-}
-
 bool GuardedServer::process_and_close_socket(socket_t sock)
 {
-    // httplib writes an answer's head and body separately: with Nagle's
-    // algorithm the body would wait for the client to acknowledge the head,
-    // which a client delays (40 ms on Linux, 200 ms on Windows) after each
-    // request of a kept-alive connection.
+    // Whatever part of an answer goes out in a send of its own must not wait
+    // under Nagle's algorithm for the client's delayed acknowledgement of the
+    // part before (40 ms on Linux, 200 ms on Windows, on every request of a
+    // kept-alive connection).
     int noDelay = 1;
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    GuardedStream stream(sock, m_limits, read_timeout_sec_, write_timeout_sec_, svr_sock_);
-    std::string ip;
-    int port = 0;
-    stream.get_remote_ip_and_port(ip, port);
-    const std::string address = GetAddressKey(ip);
-
+    MakeNonBlocking(sock);
+    std::unique_ptr<Transport> transport;
+    if (m_tls != nullptr)
+        transport.reset(new TlsTransport(m_tls, sock));
+    else
+        transport.reset(new PlainTransport(sock));
     bool served = false;
-    if (!AdmitConnection(address)) {
-        static const char kAnswer[] =
-            "HTTP/1.1 503 Service Unavailable\r\n"
-            "Content-Type: text/plain\r\n"
-            "Content-Length: 39\r\n"
-            "Retry-After: 10\r\n"
-            "Connection: close\r\n"
-            "\r\n"
-            "too many connections from your address\n";
-        stream.write(kAnswer, sizeof kAnswer - 1);
-        WriteRefusal(m_log, ip, port,
-                     "over " + std::to_string(m_limits.connectionsPerAddress) + " connections from one address");
-    } else {
-        g_stream = &stream;
-        size_t left = keep_alive_max_count_;
-        for (bool first = true; svr_sock_ != INVALID_SOCKET && left > 0; first = false, --left) {
-            if (!first && !WaitForNextRequest(sock))
-                break;
+    {
+        GuardedStream stream(sock, *transport, m_limits, read_timeout_sec_, write_timeout_sec_, svr_sock_,
+                             m_stopEvent);
+        std::string ip;
+        int port = 0;
+        stream.get_remote_ip_and_port(ip, port);
+        const std::string address = GetAddressKey(ip);
+
+        // Admitted by address before any handshake: a refused client costs
+        // no TLS work, and over TLS it gets no answer it could read.
+        if (!AdmitConnection(address)) {
+            static const char kAnswer[] =
+                "HTTP/1.1 503 Service Unavailable\r\n"
+                "Content-Type: text/plain\r\n"
+                "Content-Length: 39\r\n"
+                "Retry-After: 10\r\n"
+                "Connection: close\r\n"
+                "\r\n"
+                "too many connections from your address\n";
+            if (m_tls == nullptr)
+                stream.write(kAnswer, sizeof kAnswer - 1);
+            WriteRefusal(m_log, ip, port,
+                         "over " + std::to_string(m_limits.connectionsPerAddress) + " connections from one address");
+        } else {
+            g_stream = &stream;
             stream.StartHead();
-            bool closed = false;
-            served = process_request(stream, left == 1, closed, nullptr);
-            if (!stream.CutOffReason().empty()) {
-                WriteRefusal(m_log, ip, port, "connection closed: " + stream.CutOffReason());
-                break;
+            const bool opened = stream.Open();
+            size_t left = opened ? keep_alive_max_count_ : 0;
+            for (bool first = true; svr_sock_ != INVALID_SOCKET && left > 0; first = false, --left) {
+                if (!first) {
+                    if (!stream.WaitForNextRequest(std::chrono::seconds(keep_alive_timeout_sec_)))
+                        break;
+                    stream.StartHead();
+                }
+                bool closed = false;
+                served = process_request(stream, left == 1, closed, nullptr);
+                stream.ReleaseHeldAnswer(std::chrono::seconds(m_limits.rateRefusalDelaySeconds));
+                if (!stream.CutOffReason().empty() || !served || closed)
+                    break;
             }
-            if (!served || closed)
-                break;
+            if (!stream.CutOffReason().empty())
+                WriteRefusal(m_log, ip, port, "connection closed: " + stream.CutOffReason());
+            g_stream = nullptr;
+            ReleaseConnection(address);
         }
-        g_stream = nullptr;
-        ReleaseConnection(address);
+        stream.Flush();
     }
+    transport.reset();  // its close_notify before the socket goes
     shutdown(sock, SHUT_RDWR);
     close(sock);
     return served;
@@ -444,6 +747,12 @@ void MarkRequestHeadRead()
 {
     if (g_stream != nullptr)
         g_stream->StartBody();
+}
+
+void HoldAnswer()
+{
+    if (g_stream != nullptr)
+        g_stream->HoldAnswer();
 }
 
 bool IsConnectionCutOff()

@@ -7,6 +7,8 @@
 // server serves each connection through its own Stream that enforces the
 // deadlines, so a trickling client is cut off by its deadline instead of
 // holding a worker for as long as it sends a byte before each read timeout.
+// The same Stream carries HTTPS (UseTls): the address is admitted before
+// any handshake, and the handshake counts against the first head's deadline.
 #pragma once
 
 #include <httplib.h>
@@ -25,6 +27,12 @@ public:
     // log (may be null) gets one line per connection the guard refuses or
     // cuts off.
     GuardedServer(const ServeLimits& limits, RefusalLog* log);
+    ~GuardedServer() override;
+
+    // Serves HTTPS with the PEM certificate chain and key (no pass phrase)
+    // instead of plain HTTP; false, with error one line, when OpenSSL will
+    // not take them. Call before listening.
+    bool UseTls(const std::string& certPath, const std::string& keyPath, std::string& error);
 
     // Connections open now from address (as GetAddressKey gives it).
     int CountConnections(const std::string& address);
@@ -34,10 +42,11 @@ private:
 
     bool AdmitConnection(const std::string& address);
     void ReleaseConnection(const std::string& address);
-    bool WaitForNextRequest(socket_t sock);
 
     ServeLimits m_limits;
     RefusalLog* m_log;
+    int m_stopEvent;              // readable once listening has ended
+    SSL_CTX* m_tls = nullptr;     // null: plain HTTP
     std::mutex m_mutex;
     std::map<std::string, int> m_connections;  // per address key
 };
@@ -46,6 +55,12 @@ private:
 // 100-continue handlers): its body is held to the minimum rate from now.
 // Does nothing outside a GuardedServer's connection.
 void MarkRequestHeadRead();
+
+// Called when the current request is refused for its address's rate: the
+// answer goes out only after the rate refusal delay, so that a client that
+// floods refused requests waits instead of keeping a worker busy. Does
+// nothing outside a GuardedServer's connection.
+void HoldAnswer();
 
 // True when the guard has cut off the current connection; its request was
 // not answered, and the guard has logged why.

@@ -14,6 +14,11 @@ RefusalLog::RefusalLog(FILE* log, double linesPerSecond, double burst) : m_log(l
 
 void RefusalLog::Write(const std::string& line)
 {
+    Write([&line]() { return line; });
+}
+
+void RefusalLog::Write(const std::function<std::string()>& makeLine)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     int retryAfter = 0;
     if (!m_buckets.Take(m_limit, GetSteadySeconds(), retryAfter)) {
@@ -21,12 +26,12 @@ void RefusalLog::Write(const std::string& line)
         ++m_droppedTotal;
         return;
     }
-    Emit(line);
+    Emit(makeLine());
 }
 
 void RefusalLog::WriteRefusal(const std::string& peer, const std::string& reason)
 {
-    Write(FormatUtcNow() + " " + peer + " refused \"" + EscapeControlBytes(reason, false) + "\"");
+    Write([&]() { return FormatUtcNow() + " " + peer + " refused \"" + EscapeControlBytes(reason, false) + "\""; });
 }
 
 void RefusalLog::WriteAlways(const std::string& line)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -18,6 +19,9 @@ public:
     // Writes line (one line, without its line feed) unless over the rate;
     // the next line written first says how many were left out. Thread-safe.
     void Write(const std::string& line);
+    // The same with the line made only when it is written: a flood's lines,
+    // mostly left out, cost no formatting.
+    void Write(const std::function<std::string()>& makeLine);
 
     // "TIME PEER refused \"REASON\"", through Write.
     void WriteRefusal(const std::string& peer, const std::string& reason);

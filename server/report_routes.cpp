@@ -77,6 +77,7 @@ bool RefuseForRate(AddressRateLimiter* limiter, const httplib::Request& req, htt
     RefuseAndClose(res, 429, std::string("too many ") + what + " from your address; retry in " +
                                  std::to_string(retryAfter) + " s");
     res.set_header("Retry-After", std::to_string(retryAfter));
+    HoldAnswer();
     return true;
 }
 
@@ -309,19 +310,23 @@ void WriteLogLine(ReportService& service, const httplib::Request& req, const htt
     if (log == nullptr || IsConnectionCutOff())
         return;
 
-    std::string line = FormatUtcNow() + " " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
-                       EscapeControlBytes(req.method, false) + " " + EscapeControlBytes(req.path, false) + " " +
-                       std::to_string(res.status) + " in=" + std::to_string(received) +
-                       " out=" + std::to_string(res.body.size());
-    char duration[32];
-    std::snprintf(duration, sizeof duration, " %.1fms", milliseconds);
-    line += duration;
-    if (res.status >= 400 && !res.body.empty())
-        line += " \"" + EscapeControlBytes(GetFirstLine(res.body), false) + "\"";
+    const auto makeLine = [&]() {
+        std::string line = FormatUtcNow() + " " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
+                           EscapeControlBytes(req.method, false) + " " + EscapeControlBytes(req.path, false) + " " +
+                           std::to_string(res.status) + " in=" + std::to_string(received) +
+                           " out=" + std::to_string(res.body.size());
+        char duration[32];
+        std::snprintf(duration, sizeof duration, " %.1fms", milliseconds);
+        line += duration;
+        if (res.status >= 400 && !res.body.empty())
+            line += " \"" + EscapeControlBytes(GetFirstLine(res.body), false) + "\"";
+        return line;
+    };
     if (res.status >= 400 && service.refusals) {
-        service.refusals->Write(line);
+        service.refusals->Write(makeLine);
         return;
     }
+    std::string line = makeLine();
     line += "\n";
     // One write per line, so lines of concurrent requests do not mix.
     std::fwrite(line.data(), 1, line.size(), log);

@@ -64,17 +64,15 @@ int BindServer(httplib::Server& server, const ListenAddress& address)
     return server.bind_to_port(address.host, address.port) ? address.port : 0;
 }
 
-// Plain HTTP behind the slow-client guard, or HTTPS when a certificate is
-// given; null (after one line on standard error) when the TLS set-up fails.
-// The guard reads plain sockets only: a TLS listener facing the Internet
-// belongs behind a reverse proxy that enforces the same deadlines.
+// The slow-client guard over plain HTTP, or over HTTPS when a certificate
+// is given; null (after one line on standard error) when the TLS set-up
+// fails.
 std::unique_ptr<httplib::Server> MakeServer(const CommandLine& line, ReportService& service)
 {
-    if (line.tlsCert.empty())
-        return std::unique_ptr<httplib::Server>(new GuardedServer(line.limits, service.refusals.get()));
-    std::unique_ptr<httplib::SSLServer> server(new httplib::SSLServer(line.tlsCert.c_str(), line.tlsKey.c_str()));
-    if (!server->is_valid()) {
-        PrintError("cannot set up TLS with '" + line.tlsCert + "' and '" + line.tlsKey + "'");
+    std::unique_ptr<GuardedServer> server(new GuardedServer(line.limits, service.refusals.get()));
+    std::string error;
+    if (!line.tlsCert.empty() && !server->UseTls(line.tlsCert, line.tlsKey, error)) {
+        PrintError(error);
         return nullptr;
     }
     return std::unique_ptr<httplib::Server>(server.release());
@@ -173,7 +171,7 @@ int RunServe(const CommandLine& line)
     std::fprintf(stderr,
                  "brevora-report-server: listening on %s%s, data in %s, reports in the %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
                  "body at least %llu B/s over %d s after %d s, %d connections per address, %d at once (%lu open "
-                 "files), uploads %s, queries %s, free space floor %s\n",
+                 "files), uploads %s, queries %s, 429 after %d s, free space floor %s\n",
                  FormatHostPort(line.listen.host, port).c_str(), line.tlsCert.empty() ? "" : " (HTTPS)",
                  line.dataDir.c_str(), service.store->Describe().c_str(),
                  static_cast<unsigned long long>(line.maxBody), static_cast<unsigned long long>(line.maxCrashBody),
@@ -181,7 +179,8 @@ int RunServe(const CommandLine& line)
                  line.limits.headerSeconds, static_cast<unsigned long long>(line.limits.bodyMinRate),
                  line.limits.bodyWindowSeconds, line.limits.bodyGraceSeconds, line.limits.connectionsPerAddress,
                  line.limits.maxConnections, openFiles, FormatRateLimit(line.limits.uploadRate).c_str(),
-                 FormatRateLimit(line.limits.queryRate).c_str(), DescribeDiskFloor(line.limits, line.dataDir).c_str());
+                 FormatRateLimit(line.limits.queryRate).c_str(), line.limits.rateRefusalDelaySeconds,
+                 DescribeDiskFloor(line.limits, line.dataDir).c_str());
     std::fflush(stderr);
 
     std::atomic<bool> listenEnded(false);

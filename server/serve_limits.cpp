@@ -50,7 +50,7 @@ bool ParseCount(const std::string& text, uint64_t limit, int& value)
 
 const char* const kLimitOptionNames[] = {
     "--header-timeout", "--body-min-rate", "--body-grace", "--body-rate-window", "--max-connections-per-address",
-    "--max-connections", "--rate-limit", "--query-rate-limit", "--min-free", nullptr};
+    "--max-connections", "--rate-limit", "--query-rate-limit", "--rate-refusal-delay", "--min-free", nullptr};
 
 bool IsLimitOption(const std::string& name)
 {
@@ -91,6 +91,9 @@ bool ParseLimitOption(const std::string& name, const std::string& value, ServeLi
     } else if (name == "--max-connections") {
         parsed = ParseCount(value, 100000, limits.maxConnections) && limits.maxConnections >= 1;
         expected = "a count from 1 to 100000";
+    } else if (name == "--rate-refusal-delay") {
+        parsed = ParseCount(value, 60, limits.rateRefusalDelaySeconds);
+        expected = "seconds from 0 (none) to 60";
     } else if (name == "--rate-limit" || name == "--query-rate-limit") {
         if (ParseRateLimit(value, name == "--rate-limit" ? limits.uploadRate : limits.queryRate, error))
             return true;

@@ -28,6 +28,7 @@ struct ServeLimits
     int bodyWindowSeconds = 10;
     int connectionsPerAddress = 16;
     int maxConnections = 256;        // served at once; more wait for a free worker
+    int rateRefusalDelaySeconds = 1; // a 429 is answered this late: a flood waits instead of spinning
     RateLimit uploadRate;            // per address; empty: none
     RateLimit queryRate;
     // Uploads are refused while the data folder's file system has less free

@@ -67,11 +67,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, ParseCommandLineTest,
         ArgsRow{"EveryLimit", {"serve", "--data", "d", "--header-timeout", "5", "--body-min-rate=4K",
                                "--body-grace", "0", "--body-rate-window", "20", "--max-connections-per-address", "0",
                                "--max-connections", "64", "--rate-limit", "5/30s,50/day", "--query-rate-limit=off",
-                               "--min-free", "2%"}, ""},
+                               "--rate-refusal-delay", "0", "--min-free", "2%"}, ""},
         ArgsRow{"LimitOnList", {"list", "--data", "d", "--rate-limit", "1/s"}, "unknown option '--rate-limit'"},
         ArgsRow{"HeaderTimeoutZero", {"serve", "--data", "d", "--header-timeout", "0"}, "bad --header-timeout '0'"},
         ArgsRow{"BodyRateUnit", {"serve", "--data", "d", "--body-min-rate", "8KB"}, "bad --body-min-rate"},
         ArgsRow{"MaxConnectionsZero", {"serve", "--data", "d", "--max-connections", "0"}, "bad --max-connections"},
+        ArgsRow{"RefusalDelayTooLong", {"serve", "--data", "d", "--rate-refusal-delay", "61"},
+                "bad --rate-refusal-delay '61'"},
         ArgsRow{"RateWithoutUnit", {"serve", "--data", "d", "--rate-limit", "10"}, "bad --rate-limit '10'"},
         ArgsRow{"RateZero", {"serve", "--data", "d", "--rate-limit", "0/min"}, "bad --rate-limit"},
         ArgsRow{"RateBadUnit", {"serve", "--data", "d", "--query-rate-limit", "5/week"}, "bad --query-rate-limit"},
@@ -115,16 +117,18 @@ TEST(ParseCommandLine, FillsTheSettings)
     EXPECT_EQ("10/min,100/day", FormatRateLimit(line.limits.uploadRate));
     EXPECT_EQ("60/min,1000/day", FormatRateLimit(line.limits.queryRate));
     EXPECT_EQ(16, line.limits.connectionsPerAddress);
+    EXPECT_EQ(1, line.limits.rateRefusalDelaySeconds);
 
     ASSERT_TRUE(ParseCommandLine({"serve", "--data", "d", "--header-timeout", "3", "--body-min-rate", "2K",
                                   "--max-connections-per-address", "4", "--rate-limit", "5/30s,7/h",
-                                  "--query-rate-limit", "off", "--min-free", "3M"},
+                                  "--query-rate-limit", "off", "--rate-refusal-delay", "5", "--min-free", "3M"},
                                  line, error));
     EXPECT_EQ(3, line.limits.headerSeconds);
     EXPECT_EQ(2048u, line.limits.bodyMinRate);
     EXPECT_EQ(4, line.limits.connectionsPerAddress);
     EXPECT_EQ("5/30s,7/h", FormatRateLimit(line.limits.uploadRate));
     EXPECT_TRUE(line.limits.queryRate.empty());
+    EXPECT_EQ(5, line.limits.rateRefusalDelaySeconds);
     EXPECT_EQ(3u << 20, ResolveDiskFloor(line.limits, 1ull << 40));
 
     ASSERT_TRUE(ParseCommandLine({"serve", "--data", "d"}, line, error));

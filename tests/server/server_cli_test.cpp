@@ -27,6 +27,7 @@
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_certificates.h"
 #include "tests/server/test_postgres.h"
 
 namespace {
@@ -104,14 +105,6 @@ struct ErrorRow
     int exitStatus;
     std::string messagePart;
 };
-
-// The test authority and server certificates (tests/common), made afresh.
-std::string MakeTestCertificates(const TempFolder& folder)
-{
-    const std::string out = folder.Path() + "/tls";
-    const std::string command = std::string("'") + BREVORA_TEST_CERTIFICATE_SCRIPT + "' '" + out + "'";
-    return std::system(command.c_str()) == 0 ? out : std::string();
-}
 
 TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
 {

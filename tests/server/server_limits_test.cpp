@@ -27,6 +27,7 @@
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/temp_folder.h"
+#include "tests/server/test_certificates.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ protected:
         m_limits.bodyMinRate = 8 * 1024;
         m_limits.connectionsPerAddress = 16;
         m_limits.maxConnections = 64;
+        m_limits.rateRefusalDelaySeconds = 1;
         m_limits.diskFloorOff = true;
         m_log = std::tmpfile();
         ASSERT_NE(nullptr, m_log);
@@ -103,6 +105,9 @@ protected:
         ASSERT_TRUE(m_service->store) << error;
 
         m_server.reset(new GuardedServer(m_limits, m_service->refusals.get()));
+        if (!m_tlsFolder.empty()) {
+            ASSERT_TRUE(m_server->UseTls(m_tlsFolder + "/server.pem", m_tlsFolder + "/server.key", error)) << error;
+        }
         InstallReportRoutes(*m_server, *m_service);
         m_port = m_server->bind_to_any_port("127.0.0.1");
         ASSERT_GT(m_port, 0);
@@ -156,6 +161,7 @@ protected:
 
     TempFolder m_folder;
     std::string m_dataDir;
+    std::string m_tlsFolder;  // set: the server speaks HTTPS with its certificate
     ServeLimits m_limits;
     FILE* m_log = nullptr;
     std::unique_ptr<ReportService> m_service;
@@ -164,29 +170,64 @@ protected:
     int m_port = 0;
 };
 
-// 300 connections from one address, half trickling their heads, half their
-// bodies far below the minimum rate, one byte per socket every 100 ms.
-TEST_F(LimitsServerTest, SlowClientsNeitherHoldTheServerNorStayOpen)
+struct SlowRow
 {
+    const char* name;
+    bool tls;
+    std::vector<std::string> logLines;  // each in the refusal log
+};
+
+void PrintTo(const SlowRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInterface<SlowRow> {};
+
+// 300 connections from one address: a third trickling their heads, a third
+// their bodies far below the minimum rate, one byte per socket every
+// 100 ms, and a third sending nothing at all (over TLS: not even the
+// handshake).
+TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
+{
+    const SlowRow& row = GetParam();
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
+    if (row.tls) {
+        m_tlsFolder = MakeTestCertificates(m_folder);
+        ASSERT_FALSE(m_tlsFolder.empty());
+        tls.reset(MakeTlsClientContext());
+        ASSERT_TRUE(tls);
+    }
     StartServer();
     const int kSlow = 300;
     struct Slow
     {
-        int fd;
+        std::unique_ptr<RawConnection> connection;
+        bool silent;
         Clock::time_point opened;
         Clock::time_point closed;
         bool isClosed;
     };
     std::vector<Slow> slow;
+    int refused = 0;
     for (int i = 0; i < kSlow; ++i) {
-        const int fd = ConnectFrom("127.0.0.1", m_port);
-        ASSERT_GE(fd, 0) << "connection " << i;
-        const std::string start = i % 2 == 0 ? std::string("POST /bugreport/report/ HTTP/1.1\r\nHost: a")
+        const bool silent = i % 3 == 2;
+        std::unique_ptr<RawConnection> connection(new RawConnection);
+        const auto opened = Clock::now();
+        const bool open = connection->Open("127.0.0.1", m_port, silent ? nullptr : tls.get(), 2000);
+        // Over TLS the server closes a connection over the cap before the
+        // handshake: that one never opens.
+        if (!open)
+            ++refused;
+        ASSERT_TRUE(open || row.tls) << "connection " << i;
+        const std::string start = i % 3 == 0 ? std::string("POST /bugreport/report/ HTTP/1.1\r\nHost: a")
                                              : "POST /bugreport/report/ HTTP/1.1\r\nHost: a\r\n"
                                                "Content-Length: 1048576\r\n\r\nemail ";
-        send(fd, start.data(), start.size(), MSG_NOSIGNAL);
-        slow.push_back(Slow{fd, Clock::now(), Clock::time_point(), false});
+        if (open && !silent)
+            connection->Send(start);
+        slow.push_back(Slow{std::move(connection), silent, opened, open ? Clock::time_point() : Clock::now(), !open});
     }
+    EXPECT_LE(refused, kSlow - m_limits.connectionsPerAddress);
 
     std::atomic<bool> stop(false);
     std::thread trickler([&] {
@@ -195,10 +236,8 @@ TEST_F(LimitsServerTest, SlowClientsNeitherHoldTheServerNorStayOpen)
             for (Slow& s : slow) {
                 if (s.isClosed)
                     continue;
-                char byte[64];
-                const ssize_t got = recv(s.fd, byte, sizeof byte, MSG_DONTWAIT);
-                const bool ended = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ||
-                                   send(s.fd, "A", 1, MSG_NOSIGNAL) < 0;
+                std::string answer;
+                const bool ended = s.connection->Receive(answer, 0) == 0 || (!s.silent && !s.connection->Send("A"));
                 if (ended) {
                     s.isClosed = true;
                     s.closed = Clock::now();
@@ -213,11 +252,12 @@ TEST_F(LimitsServerTest, SlowClientsNeitherHoldTheServerNorStayOpen)
 
     // Another client is served during the attack (the exchange's own
     // timeout is the bound).
-    const RawResponse query = ExchangeRawFrom(kOther, m_port, kQueryRequest, 5000);
+    const RawResponse query = ExchangeRawFrom(kOther, m_port, kQueryRequest, 5000, tls.get());
     EXPECT_TRUE(query.received);
     EXPECT_EQ(200, query.status);
     EXPECT_EQ("Player\nLibrary\n", query.body);
-    const RawResponse upload = ExchangeRawFrom(kOther, m_port, MakeUploadRequest(MakeBody(100 * 1024)), 5000);
+    const RawResponse upload =
+        ExchangeRawFrom(kOther, m_port, MakeUploadRequest(MakeBody(100 * 1024)), 5000, tls.get());
     EXPECT_TRUE(upload.received);
     EXPECT_EQ(201, upload.status);
 
@@ -238,18 +278,49 @@ TEST_F(LimitsServerTest, SlowClientsNeitherHoldTheServerNorStayOpen)
     trickler.join();
     EXPECT_EQ(0, countOpen());
     int late = 0;
-    for (const Slow& s : slow) {
+    for (const Slow& s : slow)
         late += s.isClosed && s.closed - s.opened > bound ? 1 : 0;
-        close(s.fd);
-    }
     EXPECT_EQ(0, late);
 
     const std::string log = ReadFile(m_log);
-    EXPECT_NE(std::string::npos, log.find("request head not complete within 2 seconds")) << log;
-    EXPECT_NE(std::string::npos, log.find("body slower than 8192 bytes a second")) << log;
-    EXPECT_NE(std::string::npos, log.find("over 16 connections from one address")) << log;
+    for (const std::string& line : row.logLines)
+        EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
     EXPECT_EQ(1u, CountReports());
 }
+
+// Two requests sent at once on one kept-alive connection: the second is
+// already read (by the stream, or by TLS) when the first is answered, and
+// must be answered without new bytes arriving.
+TEST_P(SlowClientsTest, AnswersPipelinedRequests)
+{
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
+    if (GetParam().tls) {
+        m_tlsFolder = MakeTestCertificates(m_folder);
+        ASSERT_FALSE(m_tlsFolder.empty());
+        tls.reset(MakeTlsClientContext());
+    }
+    StartServer();
+    RawConnection connection;
+    ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
+    ASSERT_TRUE(connection.Send("GET /bugreport/components/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
+                                std::string(kQueryRequest)));
+    std::string answers;
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < end && connection.Receive(answers, 100) != 0) {
+    }
+    EXPECT_EQ(2u, CountOccurrences(answers, "HTTP/1.1 200 OK\r\n")) << answers;
+    EXPECT_EQ(2u, CountOccurrences(answers, "Player\nLibrary\n")) << answers;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SlowClientsTest,
+    ::testing::Values(SlowRow{"Plain", false,
+                              {"request head not complete within 2 seconds", "body slower than 8192 bytes a second",
+                               "over 16 connections from one address"}},
+                      SlowRow{"Tls", true,
+                              {"TLS handshake not complete within 2 seconds",
+                               "request head not complete within 2 seconds", "body slower than 8192 bytes a second",
+                               "over 16 connections from one address"}}),
+    [](const ::testing::TestParamInfo<SlowRow>& info) { return std::string(info.param.name); });
 
 struct RateRow
 {
@@ -284,7 +355,10 @@ TEST_P(RateLimitTest, RefusesOverTheRateWithRetryAfterAndOnlyThatAddress)
         SCOPED_TRACE(i);
         EXPECT_EQ(success, ExchangeRawFrom("127.0.0.1", m_port, limited).status);
     }
+    // The refusal's answer is held for the delay (1 s in this fixture).
+    const auto refusedAt = Clock::now();
     RawResponse over = ExchangeRawFrom("127.0.0.1", m_port, limited);
+    EXPECT_GE(Clock::now() - refusedAt, std::chrono::milliseconds(950));
     EXPECT_EQ(429, over.status);
     const int retryAfter = std::atoi(over.headers["retry-after"].c_str());
     EXPECT_GE(retryAfter, row.retryAfter);
@@ -345,8 +419,9 @@ TEST_F(LimitsServerTest, RefusesUploadsAtTheDiskFloorAndRecovers)
         EXPECT_GE(freeBytes, m_limits.minFreeBytes) << "upload " << i << " crossed the floor";
     }
     EXPECT_EQ(507, status);
-    if (mounted)
+    if (mounted) {
         EXPECT_GT(stored, 0);
+    }
     EXPECT_EQ(507, ExchangeRaw(m_port, MakeUploadRequest(body)).status);
 
     EXPECT_EQ("ok", CheckIntegrity());
@@ -367,8 +442,9 @@ TEST_F(LimitsServerTest, RefusesUploadsAtTheDiskFloorAndRecovers)
 
     const std::string log = ReadFile(m_log);
     EXPECT_EQ(1u, CountOccurrences(log, "free space at the floor")) << log;
-    if (mounted)
+    if (mounted) {
         EXPECT_EQ(1u, CountOccurrences(log, "free space back above the floor")) << log;
+    }
     EXPECT_EQ(2u, CountOccurrences(log, " 507 in=")) << log;
 }
 
@@ -404,8 +480,9 @@ TEST(AddressRateLimiter, AllowsUpToEveryRuleAndSaysWhenToRetry)
             SCOPED_TRACE(step.at);
             int retryAfter = 0;
             EXPECT_EQ(step.allowed, limiter.Take("10.0.0.1", 1000 + step.at, retryAfter));
-            if (!step.allowed)
+            if (!step.allowed) {
                 EXPECT_EQ(step.retryAfter, retryAfter);
+            }
         }
     }
 }
@@ -453,8 +530,9 @@ TEST(ResolveDiskFloor, DefaultIsTheSmallerOfOneGibAndFivePercent)
     for (const auto& row : rows) {
         ServeLimits limits;
         std::string error;
-        if (row.setting != nullptr)
+        if (row.setting != nullptr) {
             ASSERT_TRUE(ParseDiskFloor(row.setting, limits, error)) << error;
+        }
         EXPECT_EQ(row.floor, ResolveDiskFloor(limits, row.total)) << (row.setting ? row.setting : "default");
     }
 }
