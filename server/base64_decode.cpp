@@ -3,6 +3,14 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+// Sixteen characters at a time where the processor has SSSE3: decoding
+// took a fifth of the server's time an upload.
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#define BREVORA_BASE64_SSSE3 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -82,6 +90,64 @@ bool DecodeOddGroup(const uint8_t* text, bool last, size_t offset, char*& out, s
     return true;
 }
 
+#ifdef BREVORA_BASE64_SSSE3
+
+// Decodes whole blocks of 16 characters of the alphabet (12 bytes each)
+// and stops at the first block holding anything else, padding included,
+// which the group-by-group path then decodes or refuses as it would
+// anyway. Returns the characters decoded.
+__attribute__((target("ssse3"))) size_t DecodeBlocks(const uint8_t* in, size_t length, char* out)
+{
+    const __m128i upperFrom = _mm_set1_epi8('A' - 1), upperTo = _mm_set1_epi8('Z' + 1);
+    const __m128i lowerFrom = _mm_set1_epi8('a' - 1), lowerTo = _mm_set1_epi8('z' + 1);
+    const __m128i digitFrom = _mm_set1_epi8('0' - 1), digitTo = _mm_set1_epi8('9' + 1);
+    const __m128i plus = _mm_set1_epi8('+'), slash = _mm_set1_epi8('/');
+    // What each class adds to a character to make its six bits.
+    const __m128i upperShift = _mm_set1_epi8(-65), lowerShift = _mm_set1_epi8(-71);
+    const __m128i digitShift = _mm_set1_epi8(4), plusShift = _mm_set1_epi8(19), slashShift = _mm_set1_epi8(16);
+    // Pairs of six bits into twelve, pairs of twelve into 24, then each
+    // group's three bytes in order.
+    const __m128i pairSixes = _mm_set1_epi32(0x01400140);
+    const __m128i pairTwelves = _mm_set1_epi32(0x00011000);
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        // Bytes from 0x80 are negative here and fall in no class.
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(c, upperFrom), _mm_cmplt_epi8(c, upperTo));
+        const __m128i lower = _mm_and_si128(_mm_cmpgt_epi8(c, lowerFrom), _mm_cmplt_epi8(c, lowerTo));
+        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(c, digitFrom), _mm_cmplt_epi8(c, digitTo));
+        const __m128i isPlus = _mm_cmpeq_epi8(c, plus);
+        const __m128i isSlash = _mm_cmpeq_epi8(c, slash);
+        const __m128i valid =
+            _mm_or_si128(_mm_or_si128(upper, lower), _mm_or_si128(digit, _mm_or_si128(isPlus, isSlash)));
+        if (_mm_movemask_epi8(valid) != 0xFFFF)
+            break;
+        const __m128i shift = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(upper, upperShift), _mm_and_si128(lower, lowerShift)),
+            _mm_or_si128(_mm_and_si128(digit, digitShift),
+                         _mm_or_si128(_mm_and_si128(isPlus, plusShift), _mm_and_si128(isSlash, slashShift))));
+        const __m128i sixes = _mm_add_epi8(c, shift);
+        const __m128i groups = _mm_madd_epi16(_mm_maddubs_epi16(sixes, pairSixes), pairTwelves);
+        const __m128i bytes = _mm_shuffle_epi8(groups, order);
+        // Exactly twelve bytes: the room after a piece's last block may be less than sixteen.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+        const int tail = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+        std::memcpy(out + 8, &tail, 4);
+        out += 12;
+    }
+    return i;
+}
+
+bool HasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3") != 0;
+    return has;
+}
+
+#endif
+
 }  // namespace
 
 bool DecodeBase64Piece(const char* text, size_t length, bool last, size_t offset, char* out, size_t& written,
@@ -89,7 +155,14 @@ bool DecodeBase64Piece(const char* text, size_t length, bool last, size_t offset
 {
     const uint8_t* in = reinterpret_cast<const uint8_t*>(text);
     char* const start = out;
-    for (size_t i = 0; i < length; i += 4) {
+    size_t i = 0;
+#ifdef BREVORA_BASE64_SSSE3
+    if (HasSsse3()) {
+        i = DecodeBlocks(in, length, out);
+        out += i / 4 * 3;
+    }
+#endif
+    for (; i < length; i += 4) {
         const uint32_t group = kTables.place[0][in[i]] | kTables.place[1][in[i + 1]] | kTables.place[2][in[i + 2]] |
                                kTables.place[3][in[i + 3]];
         if (group < kNotAlphabet) {

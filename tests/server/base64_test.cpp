@@ -2,6 +2,7 @@
 // against RFC 4648's own examples.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -155,6 +156,37 @@ INSTANTIATE_TEST_SUITE_P(Rows, DecodeBase64RefusalTest,
                       Refusal{"PadBitsAfterWholeGroups", "Zm9vYmFyZh==", "unused bits"},
                       Refusal{"PadBitsAfterWholeGroupsOneByte", "Zm9vYmFyYmF=", "unused bits"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+// Every byte value in every place of a text long enough for the decoder's
+// blocks of sixteen and its group-by-group tail: taken exactly when it is
+// the encoding of its bytes, refused with the byte's own offset otherwise.
+TEST(DecodeBase64, JudgesEveryByteInEveryPlaceAsOneGroupWould)
+{
+    std::mt19937 rng(5);
+    const std::string valid = Encode(MakeRandomBytes(rng, 39, false));  // 52 characters
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t place = 0; place < valid.size(); ++place) {
+        for (int value = 0; value < 256; ++value) {
+            std::string text = valid;
+            text[place] = static_cast<char>(value);
+            std::string bytes;
+            std::string problem;
+            const bool decoded = DecodeBase64(text.data(), text.size(), bytes, problem);
+            SCOPED_TRACE(::testing::Message() << "byte " << value << " at " << place << ": " << problem);
+            if (alphabet.find(static_cast<char>(value)) != std::string::npos) {
+                ASSERT_TRUE(decoded);
+                ASSERT_EQ(text, Encode(bytes));
+            } else if (value == '=') {
+                ASSERT_EQ(place == valid.size() - 1, decoded || problem.find("unused bits") != std::string::npos);
+            } else {
+                char offset[64];
+                std::snprintf(offset, sizeof offset, "0x%02X at offset %zu", static_cast<unsigned>(value), place);
+                ASSERT_FALSE(decoded);
+                ASSERT_NE(std::string::npos, problem.find(offset));
+            }
+        }
+    }
+}
 
 // The decoder takes a text exactly when it is the encoding of its own bytes.
 TEST(DecodeBase64, AcceptsExactlyCanonicalGroups)
