@@ -395,33 +395,12 @@ public:
         if (!FindMissingReports(everyReport, missing, error))
             return false;
         // Read through the store, outside this store's lock: it decodes
-        // what the tables keep packed. Committed in batches: a synced
-        // commit each would make a first start over many reports slow.
-        const size_t kBatch = 500;
-        std::vector<IndexedReport> batch;
-        for (const auto& entry : missing) {
-            LoadResult result;
-            if (entry.second == ReportKind::Crash) {
-                StoredCrashReport stored;
-                result = reports.LoadCrashReport(entry.first, stored, error);
-                if (result == LoadResult::Found)
-                    batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
-            } else {
-                StoredReport stored;
-                result = reports.LoadReport(entry.first, stored, error);
-                if (result == LoadResult::Found)
-                    batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
-            }
-            // NotFound: removed since it was found missing.
-            if (result == LoadResult::Failed)
-                return false;
-            if (batch.size() == kBatch) {
-                if (!IndexReports(batch, error))
-                    return false;
-                batch.clear();
-            }
-        }
-        return batch.empty() || IndexReports(batch, error);
+        // what the tables keep packed.
+        return IndexStoredReports(reports, missing,
+                                  [this](const std::vector<IndexedReport>& batch, std::string& e) {
+                                      return IndexReports(batch, e);
+                                  },
+                                  error);
     }
 
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
@@ -598,6 +577,35 @@ private:
 };
 
 }  // namespace
+
+bool IndexStoredReports(ReportStore& reports, const std::vector<std::pair<int64_t, ReportKind>>& missing,
+                        const ReportIndexer& index, std::string& error)
+{
+    const size_t kBatch = 500;
+    std::vector<IndexedReport> batch;
+    for (const auto& entry : missing) {
+        LoadResult result;
+        if (entry.second == ReportKind::Crash) {
+            StoredCrashReport stored;
+            result = reports.LoadCrashReport(entry.first, stored, error);
+            if (result == LoadResult::Found)
+                batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
+        } else {
+            StoredReport stored;
+            result = reports.LoadReport(entry.first, stored, error);
+            if (result == LoadResult::Found)
+                batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
+        }
+        if (result == LoadResult::Failed)
+            return false;
+        if (batch.size() == kBatch) {
+            if (!index(batch, error))
+                return false;
+            batch.clear();
+        }
+    }
+    return batch.empty() || index(batch, error);
+}
 
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report)
 {

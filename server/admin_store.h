@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server/report_store.h"
@@ -93,6 +95,13 @@ struct IndexedReport
 
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report);
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const CrashReport& report);
+
+// Reads each report of missing (id and kind) through reports and hands
+// them to index in batches: a synced commit each would make a first start
+// over many reports slow. A report removed since it was found is passed over.
+typedef std::function<bool(const std::vector<IndexedReport>& batch, std::string& error)> ReportIndexer;
+bool IndexStoredReports(ReportStore& reports, const std::vector<std::pair<int64_t, ReportKind>>& missing,
+                        const ReportIndexer& index, std::string& error);
 
 enum class StoreAnswer
 {

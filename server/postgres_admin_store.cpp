@@ -378,35 +378,16 @@ public:
             error = "cannot find the reports to index: " + error;
             return false;
         }
-        // Read through the store: it decodes what the tables keep packed.
-        // Committed in batches: a synced commit each would make a first
-        // start over many reports slow.
-        const size_t kBatch = 500;
-        std::vector<IndexedReport> batch;
-        for (int row = 0; row < PQntuples(missing.get()); ++row) {
-            const int64_t id = GetPostgresInt64(missing.get(), row, 0);
-            LoadResult result;
-            if (GetPostgresInt32(missing.get(), row, 1) != 0) {
-                StoredCrashReport stored;
-                result = reports.LoadCrashReport(id, stored, error);
-                if (result == LoadResult::Found)
-                    batch.push_back(DescribeForIndex(id, stored.origin, stored.report));
-            } else {
-                StoredReport stored;
-                result = reports.LoadReport(id, stored, error);
-                if (result == LoadResult::Found)
-                    batch.push_back(DescribeForIndex(id, stored.origin, stored.report));
-            }
-            // NotFound: removed since it was found missing.
-            if (result == LoadResult::Failed)
-                return false;
-            if (batch.size() == kBatch) {
-                if (!IndexReports(batch, error))
-                    return false;
-                batch.clear();
-            }
-        }
-        return batch.empty() || IndexReports(batch, error);
+        std::vector<std::pair<int64_t, ReportKind>> ids;
+        for (int row = 0; row < PQntuples(missing.get()); ++row)
+            ids.emplace_back(GetPostgresInt64(missing.get(), row, 0),
+                             GetPostgresInt32(missing.get(), row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug);
+        missing.reset();
+        return IndexStoredReports(reports, ids,
+                                  [this](const std::vector<IndexedReport>& batch, std::string& e) {
+                                      return IndexReports(batch, e);
+                                  },
+                                  error);
     }
 
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
