@@ -143,6 +143,56 @@ bool ReadLinePayload(Cursor& c, const std::string& where, std::string& bytes, st
     return true;
 }
 
+// Decodes characters of base64 wrapped in lines of 100 (and "\n") from
+// text into content: 100 characters are 25 whole groups, so no group spans
+// two lines and each line is decoded where it lies.
+bool DecodeLines(const char* text, size_t characters, std::string& content, std::string& problem)
+{
+    content.resize(characters / 4 * 3);
+    size_t decoded = 0;
+    for (size_t offset = 0; offset < characters; offset += kBase64LineLength) {
+        const size_t length = std::min(kBase64LineLength, characters - offset);
+        size_t written = 0;
+        if (!DecodeBase64Piece(text + offset / kBase64LineLength * (kBase64LineLength + 1), length,
+                               offset + length == characters, offset, &content[decoded], written, problem))
+            return false;
+        decoded += written;
+    }
+    content.resize(decoded);
+    return true;
+}
+
+// A payload as the reporter wraps it, in one pass that looks for no line
+// ends: a "\n" after every 100 characters, then the last line and "\n\n".
+// False for anything else (a "\n" inside a line is not base64, so the
+// decoder refuses it), which the careful path then measures and refuses
+// with its reason.
+bool ReadWrappedPayload(Cursor& c, ReportFile& file)
+{
+    size_t pos = c.pos;
+    size_t fullLines = 0;
+    while (c.size - pos > kBase64LineLength + 1 && c.body[pos + kBase64LineLength] == '\n' &&
+           c.body[pos + kBase64LineLength + 1] != '\n') {
+        pos += kBase64LineLength + 1;
+        ++fullLines;
+    }
+    const char* last = c.body + pos;
+    const void* nl = std::memchr(last, '\n', std::min(kBase64LineLength + 1, c.size - pos));
+    if (nl == nullptr)
+        return false;
+    const size_t lastLength = static_cast<size_t>(static_cast<const char*>(nl) - last);
+    const size_t end = pos + lastLength + 1;
+    const size_t characters = fullLines * kBase64LineLength + lastLength;
+    if (lastLength == 0 || end >= c.size || c.body[end] != '\n' || characters % 4 != 0)
+        return false;
+    std::string problem;
+    if (!DecodeLines(c.body + c.pos, characters, file.content, problem))
+        return false;
+    file.state = FileState::Content;
+    c.pos = end + 1;
+    return true;
+}
+
 // Placeholder, empty payload, or lines of exactly 100 characters but the
 // last (1 to 100); then the record's "\n\n".
 bool ReadFilePayload(Cursor& c, const std::string& where, ReportFile& file, std::string& reason)
@@ -165,9 +215,10 @@ bool ReadFilePayload(Cursor& c, const std::string& where, ReportFile& file, std:
         return true;
     }
 
-    // First the lines' shape, then each line decoded where it lies: 100
-    // characters are 25 whole groups, so no group spans two lines and the
-    // payload need not be joined into one text first.
+    if (ReadWrappedPayload(c, file))
+        return true;
+
+    // First the lines' shape, then the lines decoded.
     const size_t first = c.pos;
     size_t line = 1;
     size_t characters = 0;
@@ -207,23 +258,12 @@ bool ReadFilePayload(Cursor& c, const std::string& where, ReportFile& file, std:
         return false;
     }
 
-    file.state = FileState::Content;
-    file.content.resize(characters / 4 * 3);
-    char* out = &file.content[0];
-    size_t decoded = 0;
-    for (size_t offset = 0; offset < characters; offset += kBase64LineLength) {
-        const size_t length = std::min(kBase64LineLength, characters - offset);
-        const char* text = c.body + first + offset / kBase64LineLength * (kBase64LineLength + 1);
-        size_t written = 0;
-        std::string problem;
-        if (!DecodeBase64Piece(text, length, offset + length == characters, offset, out + decoded, written,
-                               problem)) {
-            reason = where + ": " + problem;
-            return false;
-        }
-        decoded += written;
+    std::string problem;
+    if (!DecodeLines(c.body + first, characters, file.content, problem)) {
+        reason = where + ": " + problem;
+        return false;
     }
-    file.content.resize(decoded);
+    file.state = FileState::Content;
     return true;
 }
 
