@@ -7,7 +7,7 @@
 # with two (a throwaway cluster in a temporary folder, commits synced to
 # disk). Prints reports a second and the disk each report takes.
 #
-#   scripts/bench-server.sh [--requests N] [--clients C] [--log-mib M]... [--no-postgres]
+#   scripts/bench-server.sh [--requests N] [--clients C] [--log-mib M]... [--rounds R] [--no-postgres]
 #   BREVORA_BENCH_DIR=DIR          build folder (default build/bench-server)
 #   BREVORA_BENCH_BEFORE=REVISION  the earlier server (default 60c2ce1, SQLite storing every body twice)
 set -euo pipefail

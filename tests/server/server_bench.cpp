@@ -8,7 +8,7 @@
 // and decoding, the check that the fields rebuild the body, and packing
 // (that check and zstd). Prints figures; asserts nothing.
 //
-//   server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH] [--no-postgres]
+//   server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH] [--rounds R] [--no-postgres]
 #include <httplib.h>
 #include <signal.h>
 
@@ -157,7 +157,8 @@ bool TimeStages(size_t logBytes)
     return true;
 }
 
-bool RunBench(const BenchRun& run)
+// Prints the run's line; rate gets its reports a second.
+bool RunBench(const BenchRun& run, double& rate)
 {
     const std::string body = MakeBenchBody(run.logBytes);
     // The reporter cuts a log that does not fit its 20 MiB body to its newest part.
@@ -252,6 +253,7 @@ bool RunBench(const BenchRun& run)
                     static_cast<double>(body.size()),
                 serverCpu * 1000.0 / run.requests, clientsCpu * 1000.0 / run.requests);
     std::fflush(stdout);
+    rate = static_cast<double>(latencies.size()) / seconds;
     return failures == 0;
 }
 
@@ -272,6 +274,7 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
     int requests = 0;  // 0: per log size, below
     int clients = 4;
+    int rounds = 1;
     std::vector<int> logMiB;
     std::string before;
     bool postgres = true;
@@ -283,17 +286,19 @@ int main(int argc, char** argv)
         } else if (arg == "--no-postgres") {
             postgres = false;
         } else if (i + 1 < argc && ParseCount(argv[i + 1], value) &&
-                   (arg == "--requests" || arg == "--clients" || arg == "--log-mib")) {
+                   (arg == "--requests" || arg == "--clients" || arg == "--log-mib" || arg == "--rounds")) {
             ++i;
             if (arg == "--requests")
                 requests = value;
+            else if (arg == "--rounds")
+                rounds = value;
             else if (arg == "--clients")
                 clients = value;
             else
                 logMiB.push_back(value);
         } else {
             std::fprintf(stderr, "usage: server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH]"
-                                 " [--no-postgres]\n");
+                                 " [--rounds R] [--no-postgres]\n");
             return 2;
         }
     }
@@ -309,14 +314,31 @@ int main(int argc, char** argv)
         run.clients = clients;
         run.requests = requests > 0 ? requests : (mib <= 2 ? 200 : 40);
         ok = TimeStages(run.logBytes) && ok;
-        if (!before.empty()) {
-            BenchRun old = run;
-            old.label = "SQLite, before";
-            old.serverPath = before;
-            ok = RunBench(old) && ok;
+        // The earlier server and this one in turns: the machine's speed
+        // drifts from one minute to the next, so the ratio is taken per
+        // round and the median of the rounds given.
+        std::vector<double> ratios;
+        for (int round = 0; round < rounds; ++round) {
+            double earlier = 0;
+            double now = 0;
+            if (!before.empty()) {
+                BenchRun old = run;
+                old.label = "SQLite, before";
+                old.serverPath = before;
+                ok = RunBench(old, earlier) && ok;
+            }
+            run.label = "SQLite";
+            ok = RunBench(run, now) && ok;
+            if (earlier > 0)
+                ratios.push_back(now / earlier);
         }
-        run.label = "SQLite";
-        ok = RunBench(run) && ok;
+        if (!ratios.empty()) {
+            std::printf("SQLite against before, round by round:");
+            for (double ratio : ratios)
+                std::printf(" %.2f", ratio);
+            std::sort(ratios.begin(), ratios.end());
+            std::printf("; median %.2f times\n", ratios[ratios.size() / 2]);
+        }
         for (int servers = 1; postgres && servers <= 2; ++servers) {
             BenchRun shared = run;
             shared.label = servers == 1 ? "PostgreSQL, 1 server" : "PostgreSQL, 2 servers";
@@ -327,7 +349,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "server_bench: %s\n", error.c_str());
                 return 1;
             }
-            ok = RunBench(shared) && ok;
+            double rate = 0;
+            ok = RunBench(shared, rate) && ok;
         }
     }
     return ok ? 0 : 1;
