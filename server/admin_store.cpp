@@ -3,6 +3,7 @@
 #include <mutex>
 #include <utility>
 
+#include "server/sqlite_connection.h"
 #include "server/sqlite_handles.h"
 #include "server/sqlite_store.h"
 
@@ -73,32 +74,6 @@ std::string TakeStart(const std::string& text, size_t bytes)
     return text.substr(0, end);
 }
 
-std::string DescribeError(sqlite3* db, const std::string& what)
-{
-    return what + ": " + sqlite3_errmsg(db);
-}
-
-bool Execute(sqlite3* db, const std::string& sql, std::string& error)
-{
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
-        return true;
-    error = sql.substr(0, 40) + "...: " + (message != nullptr ? message : "failed");
-    sqlite3_free(message);
-    return false;
-}
-
-SqliteStatement Prepare(sqlite3* db, const std::string& sql, std::string& error)
-{
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-        error = DescribeError(db, "cannot prepare a query");
-        sqlite3_finalize(statement);
-        return SqliteStatement();
-    }
-    return SqliteStatement(statement);
-}
-
 void BindText(sqlite3_stmt* statement, int index, const std::string& text)
 {
     sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
@@ -144,7 +119,7 @@ public:
                         std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(),
+        SqliteStatement s = PrepareSqlite(m_db.get(),
                                     "INSERT OR IGNORE INTO admin_users (name, hash, created_utc) VALUES (?1, ?2, ?3)",
                                     error);
         if (!s)
@@ -153,7 +128,7 @@ public:
         BindText(s.get(), 2, hash);
         BindText(s.get(), 3, createdUtc);
         if (sqlite3_step(s.get()) != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot add the user");
+            error = DescribeSqliteError(m_db.get(), "cannot add the user");
             return StoreAnswer::Failed;
         }
         return sqlite3_changes(m_db.get()) == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
@@ -162,10 +137,10 @@ public:
     StoreAnswer RemoveUser(const std::string& name, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
             return StoreAnswer::Failed;
-        SqliteStatement user = Prepare(m_db.get(), "DELETE FROM admin_users WHERE name = ?1", error);
-        SqliteStatement sessions = Prepare(m_db.get(), "DELETE FROM admin_sessions WHERE user = ?1", error);
+        SqliteStatement user = PrepareSqlite(m_db.get(), "DELETE FROM admin_users WHERE name = ?1", error);
+        SqliteStatement sessions = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE user = ?1", error);
         bool done = user && sessions;
         int removed = 0;
         if (done) {
@@ -175,11 +150,11 @@ public:
             removed = sqlite3_changes(m_db.get());
             done = done && sqlite3_step(sessions.get()) == SQLITE_DONE;
         }
-        if (!done || !Execute(m_db.get(), "COMMIT", error)) {
+        if (!done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
             if (done)
-                error = DescribeError(m_db.get(), "cannot remove the user");
+                error = DescribeSqliteError(m_db.get(), "cannot remove the user");
             std::string ignored;
-            Execute(m_db.get(), "ROLLBACK", ignored);
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
             return StoreAnswer::Failed;
         }
         return removed == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
@@ -188,7 +163,7 @@ public:
     bool ListUsers(std::vector<AdminUser>& users, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(), "SELECT name, created_utc FROM admin_users ORDER BY name", error);
+        SqliteStatement s = PrepareSqlite(m_db.get(), "SELECT name, created_utc FROM admin_users ORDER BY name", error);
         if (!s)
             return false;
         users.clear();
@@ -196,7 +171,7 @@ public:
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
             users.push_back(AdminUser{ColumnText(s.get(), 0), ColumnText(s.get(), 1)});
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot list the users");
+            error = DescribeSqliteError(m_db.get(), "cannot list the users");
             return false;
         }
         return true;
@@ -205,7 +180,7 @@ public:
     StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(), "SELECT hash FROM admin_users WHERE name = ?1", error);
+        SqliteStatement s = PrepareSqlite(m_db.get(), "SELECT hash FROM admin_users WHERE name = ?1", error);
         if (!s)
             return StoreAnswer::Failed;
         BindText(s.get(), 1, name);
@@ -213,7 +188,7 @@ public:
         if (rc == SQLITE_DONE)
             return StoreAnswer::NotFound;
         if (rc != SQLITE_ROW) {
-            error = DescribeError(m_db.get(), "cannot read the user");
+            error = DescribeSqliteError(m_db.get(), "cannot read the user");
             return StoreAnswer::Failed;
         }
         hash = ColumnText(s.get(), 0);
@@ -225,8 +200,8 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Sessions idle for a day have long ended: forget them here.
-        SqliteStatement prune = Prepare(m_db.get(), "DELETE FROM admin_sessions WHERE last_used < ?1", error);
-        SqliteStatement s = Prepare(m_db.get(),
+        SqliteStatement prune = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE last_used < ?1", error);
+        SqliteStatement s = PrepareSqlite(m_db.get(),
                                     "INSERT INTO admin_sessions (token_digest, user, csrf, last_used)"
                                     " VALUES (?1, ?2, ?3, ?4)",
                                     error);
@@ -238,7 +213,7 @@ public:
         BindText(s.get(), 3, session.csrfToken);
         sqlite3_bind_int64(s.get(), 4, now);
         if (sqlite3_step(prune.get()) != SQLITE_DONE || sqlite3_step(s.get()) != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot store the session");
+            error = DescribeSqliteError(m_db.get(), "cannot store the session");
             return false;
         }
         return true;
@@ -248,7 +223,7 @@ public:
                               AdminSession& session, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(),
+        SqliteStatement s = PrepareSqlite(m_db.get(),
                                     "SELECT s.user, s.csrf, s.last_used FROM admin_sessions s"
                                     " JOIN admin_users u ON u.name = s.user WHERE s.token_digest = ?1",
                                     error);
@@ -259,7 +234,7 @@ public:
         if (rc == SQLITE_DONE)
             return StoreAnswer::NotFound;
         if (rc != SQLITE_ROW) {
-            error = DescribeError(m_db.get(), "cannot read the session");
+            error = DescribeSqliteError(m_db.get(), "cannot read the session");
             return StoreAnswer::Failed;
         }
         session.user = ColumnText(s.get(), 0);
@@ -271,7 +246,7 @@ public:
         // precision is plenty for an idle limit of hours.
         if (!ended && now - lastUsed < 60)
             return StoreAnswer::Done;
-        SqliteStatement update = Prepare(m_db.get(),
+        SqliteStatement update = PrepareSqlite(m_db.get(),
                                          ended ? "DELETE FROM admin_sessions WHERE token_digest = ?1"
                                                : "UPDATE admin_sessions SET last_used = ?2 WHERE token_digest = ?1",
                                          error);
@@ -281,7 +256,7 @@ public:
         if (!ended)
             sqlite3_bind_int64(update.get(), 2, now);
         if (sqlite3_step(update.get()) != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot update the session");
+            error = DescribeSqliteError(m_db.get(), "cannot update the session");
             return StoreAnswer::Failed;
         }
         return ended ? StoreAnswer::NotFound : StoreAnswer::Done;
@@ -290,12 +265,12 @@ public:
     bool EndSession(const std::string& tokenDigest, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(), "DELETE FROM admin_sessions WHERE token_digest = ?1", error);
+        SqliteStatement s = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE token_digest = ?1", error);
         if (!s)
             return false;
         BindText(s.get(), 1, tokenDigest);
         if (sqlite3_step(s.get()) != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot end the session");
+            error = DescribeSqliteError(m_db.get(), "cannot end the session");
             return false;
         }
         return true;
@@ -305,13 +280,13 @@ public:
                           std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
             return StoreAnswer::Failed;
-        SqliteStatement update = Prepare(m_db.get(),
+        SqliteStatement update = PrepareSqlite(m_db.get(),
                                          "UPDATE admin_reports SET status = ?2, duplicate_of = ?3, note = ?4"
                                          " WHERE id = ?1",
                                          error);
-        SqliteStatement audit = Prepare(m_db.get(),
+        SqliteStatement audit = PrepareSqlite(m_db.get(),
                                         "INSERT INTO admin_audit (report_id, at_utc, user, status, duplicate_of, note)"
                                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
                                         error);
@@ -328,17 +303,17 @@ public:
             sqlite3_bind_int64(audit.get(), 5, triage.duplicateOf);
             BindText(audit.get(), 6, triage.note);
             if (sqlite3_step(update.get()) != SQLITE_DONE)
-                error = DescribeError(m_db.get(), "cannot store the triage");
+                error = DescribeSqliteError(m_db.get(), "cannot store the triage");
             else if (sqlite3_changes(m_db.get()) == 0)
                 answer = StoreAnswer::NotFound;
             else if (sqlite3_step(audit.get()) != SQLITE_DONE)
-                error = DescribeError(m_db.get(), "cannot store the audit line");
+                error = DescribeSqliteError(m_db.get(), "cannot store the audit line");
             else
                 answer = StoreAnswer::Done;
         }
-        if (answer != StoreAnswer::Done || !Execute(m_db.get(), "COMMIT", error)) {
+        if (answer != StoreAnswer::Done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
             std::string ignored;
-            Execute(m_db.get(), "ROLLBACK", ignored);
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
             return answer == StoreAnswer::NotFound ? answer : StoreAnswer::Failed;
         }
         return StoreAnswer::Done;
@@ -347,9 +322,9 @@ public:
     StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(), "SELECT status, duplicate_of, note FROM admin_reports WHERE id = ?1",
-                                    error);
-        SqliteStatement lines = Prepare(m_db.get(),
+        SqliteStatement s =
+            PrepareSqlite(m_db.get(), "SELECT status, duplicate_of, note FROM admin_reports WHERE id = ?1", error);
+        SqliteStatement lines = PrepareSqlite(m_db.get(),
                                         "SELECT at_utc, user, status, duplicate_of, note FROM admin_audit"
                                         " WHERE report_id = ?1 ORDER BY seq",
                                         error);
@@ -360,7 +335,7 @@ public:
         if (rc == SQLITE_DONE)
             return StoreAnswer::NotFound;
         if (rc != SQLITE_ROW) {
-            error = DescribeError(m_db.get(), "cannot read the triage");
+            error = DescribeSqliteError(m_db.get(), "cannot read the triage");
             return StoreAnswer::Failed;
         }
         triage.status = ColumnText(s.get(), 0);
@@ -378,7 +353,7 @@ public:
             audit.push_back(entry);
         }
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot read the audit list");
+            error = DescribeSqliteError(m_db.get(), "cannot read the audit list");
             return StoreAnswer::Failed;
         }
         return StoreAnswer::Done;
@@ -426,7 +401,7 @@ public:
         sql += match.empty() ? " ORDER BY id DESC LIMIT ?6 OFFSET ?7" : " ORDER BY s.rowid DESC LIMIT ?6 OFFSET ?7";
 
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(), sql, error);
+        SqliteStatement s = PrepareSqlite(m_db.get(), sql, error);
         if (!s)
             return false;
         BindText(s.get(), 1, filter.component);
@@ -455,7 +430,7 @@ public:
             lines.push_back(line);
         }
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot list the reports");
+            error = DescribeSqliteError(m_db.get(), "cannot list the reports");
             return false;
         }
         return true;
@@ -464,7 +439,7 @@ public:
     bool CountReportsPerDay(const std::string& fromDate, std::vector<DayCount>& counts, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(),
+        SqliteStatement s = PrepareSqlite(m_db.get(),
                                     "SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
                                     " WHERE received_utc >= ?1 GROUP BY 1, 2 ORDER BY 1, 2",
                                     error);
@@ -476,7 +451,7 @@ public:
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
             counts.push_back(DayCount{ColumnText(s.get(), 0), ColumnText(s.get(), 1), sqlite3_column_int64(s.get(), 2)});
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot count the reports");
+            error = DescribeSqliteError(m_db.get(), "cannot count the reports");
             return false;
         }
         return true;
@@ -485,7 +460,8 @@ public:
     bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = Prepare(m_db.get(), "SELECT status, count(*) FROM admin_reports GROUP BY status", error);
+        SqliteStatement s =
+            PrepareSqlite(m_db.get(), "SELECT status, count(*) FROM admin_reports GROUP BY status", error);
         if (!s)
             return false;
         counts.clear();
@@ -493,7 +469,7 @@ public:
         while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
             counts.push_back(StatusCount{ColumnText(s.get(), 0), sqlite3_column_int64(s.get(), 1)});
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot count the statuses");
+            error = DescribeSqliteError(m_db.get(), "cannot count the statuses");
             return false;
         }
         return true;
@@ -504,15 +480,15 @@ private:
     bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
             return false;
-        SqliteStatement line = Prepare(m_db.get(),
+        SqliteStatement line = PrepareSqlite(m_db.get(),
                                        "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
                                        " what) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
                                        error);
         // Not there yet: also a report whose line outlived a search index
         // made again.
-        SqliteStatement search = Prepare(m_db.get(),
+        SqliteStatement search = PrepareSqlite(m_db.get(),
                                          "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
                                          " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
                                          error);
@@ -530,15 +506,15 @@ private:
             BindText(search.get(), 3, report.searchText);
             done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(search.get()) == SQLITE_DONE;
             if (!done)
-                error = DescribeError(m_db.get(), "cannot index report " + std::to_string(report.id));
+                error = DescribeSqliteError(m_db.get(), "cannot index report " + std::to_string(report.id));
             sqlite3_reset(line.get());
             sqlite3_reset(search.get());
         }
         line.reset();
         search.reset();
-        if (!done || !Execute(m_db.get(), "COMMIT", error)) {
+        if (!done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
             std::string ignored;
-            Execute(m_db.get(), "ROLLBACK", ignored);
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
             return false;
         }
         return true;
@@ -557,7 +533,7 @@ private:
                 : "SELECT id, 0 FROM reports WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports)"
                   " UNION ALL SELECT id, 1 FROM crash_reports"
                   " WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports) ORDER BY 1";
-        SqliteStatement s = Prepare(m_db.get(), sql, error);
+        SqliteStatement s = PrepareSqlite(m_db.get(), sql, error);
         if (!s)
             return false;
         int rc;
@@ -566,7 +542,7 @@ private:
                                              sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug));
         }
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot find the reports to index");
+            error = DescribeSqliteError(m_db.get(), "cannot find the reports to index");
             return false;
         }
         return true;
@@ -646,16 +622,17 @@ std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std
         return nullptr;
     }
     sqlite3_busy_timeout(db.get(), 10000);
-    if (!Execute(db.get(), "PRAGMA synchronous = FULL", error) || !Execute(db.get(), "BEGIN IMMEDIATE", error))
+    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
+        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
         return nullptr;
     std::string ignored;
-    SqliteStatement contentless = Prepare(db.get(), kFindContentlessSearch, error);
+    SqliteStatement contentless = PrepareSqlite(db.get(), kFindContentlessSearch, error);
     const bool remake = contentless && sqlite3_step(contentless.get()) == SQLITE_ROW &&
                         sqlite3_column_int(contentless.get(), 0) == 1;
     contentless.reset();
-    if ((remake && !Execute(db.get(), "DROP TABLE admin_search", error)) ||
-        !Execute(db.get(), kCreateAdminSchema, error) || !Execute(db.get(), "COMMIT", error)) {
-        Execute(db.get(), "ROLLBACK", ignored);
+    if ((remake && !ExecuteSqlite(db.get(), "DROP TABLE admin_search", error)) ||
+        !ExecuteSqlite(db.get(), kCreateAdminSchema, error) || !ExecuteSqlite(db.get(), "COMMIT", error)) {
+        ExecuteSqlite(db.get(), "ROLLBACK", ignored);
         return nullptr;
     }
     return std::unique_ptr<AdminStore>(new SqliteAdminStore(std::move(db)));

@@ -64,26 +64,6 @@ const char* const kMigrations[] = {
     " ALTER COLUMN raw_body SET STORAGE EXTERNAL",
 };
 
-// A table's columns after the id, and its name.
-struct TableShape
-{
-    const char* name;
-    const char* const* columns;
-    size_t count;
-};
-
-const TableShape kBugTable = {"reports", kStoredFieldNames, kStoredFieldCount};
-const TableShape kCrashTable = {"crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount};
-
-// "a, b, c, packing"
-std::string ListColumns(const TableShape& table)
-{
-    std::string list;
-    for (size_t i = 0; i < table.count; ++i)
-        list += std::string(table.columns[i]) + ", ";
-    return list + "packing";
-}
-
 // A crash report's id comes from the sequence behind the bug reports' ids.
 std::string MakeInsert(const TableShape& table, bool crash)
 {
@@ -182,11 +162,8 @@ public:
             summary.kind = GetPostgresInt32(r, row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
             summary.receivedUtc = GetPostgresBytes(r, row, 2);
             summary.email = GetPostgresBytes(r, row, 3);
-            const int column = summary.kind == ReportKind::Crash ? static_cast<int>(CRASH_COLUMN_COMMENT)
-                                                                  : static_cast<int>(COLUMN_DESCRIPTION1);
-            if (!UnpackColumn(GetPostgresBytes(r, row, 4), GetPostgresInt64(r, row, 5), column, summary.description1Start, error))
+            if (!UnpackSummaryStart(GetPostgresBytes(r, row, 4), GetPostgresInt64(r, row, 5), summary, error))
                 return false;
-            summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
             reports.push_back(std::move(summary));
         }
         return true;
@@ -195,29 +172,13 @@ public:
     LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) override
     {
         PackedRow packed;
-        const LoadResult result = LoadRow(kBugTable, id, packed, error);
-        if (result != LoadResult::Found)
-            return result;
-        stored.id = id;
-        if (!UnpackReport(packed, stored, error)) {
-            error = "report " + std::to_string(id) + ": " + error;
-            return LoadResult::Failed;
-        }
-        return LoadResult::Found;
+        return UnpackLoadedReport(LoadRow(kBugTable, id, packed, error), id, packed, stored, error);
     }
 
     LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) override
     {
         PackedRow packed;
-        const LoadResult result = LoadRow(kCrashTable, id, packed, error);
-        if (result != LoadResult::Found)
-            return result;
-        stored.id = id;
-        if (!UnpackCrashReport(packed, stored, error)) {
-            error = "crash report " + std::to_string(id) + ": " + error;
-            return LoadResult::Failed;
-        }
-        return LoadResult::Found;
+        return UnpackLoadedReport(LoadRow(kCrashTable, id, packed, error), id, packed, stored, error);
     }
 
     bool RemoveReports(const std::vector<int64_t>& ids, std::string& error) override

@@ -74,6 +74,17 @@ const char* NameFileState(FileState state)
     return "empty";
 }
 
+const TableShape kBugTable = {"reports", kStoredFieldNames, kStoredFieldCount};
+const TableShape kCrashTable = {"crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount};
+
+std::string ListColumns(const TableShape& table)
+{
+    std::string list;
+    for (size_t i = 0; i < table.count; ++i)
+        list += std::string(table.columns[i]) + ", ";
+    return list + "packing";
+}
+
 void PackReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody, PackedRow& packed)
 {
     packed.values.assign(REPORT_COLUMN_COUNT, std::string());
@@ -109,15 +120,6 @@ void PackCrashReport(const ReportOrigin& origin, const CrashReport& report, cons
     StoreFile(packed, CRASH_COLUMN_CONF_NAME, report.conf);
     if (!IsCrashBodyRebuilt(report, rawBody))
         StoreCompressed(packed, CRASH_COLUMN_RAW_BODY, rawBody);
-}
-
-bool UnpackColumn(const std::string& value, int64_t packing, int column, std::string& bytes, std::string& error)
-{
-    if ((packing & (int64_t{1} << column)) == 0) {
-        bytes = value;
-        return true;
-    }
-    return DecompressBytes(value, bytes, error);
 }
 
 bool UnpackReport(PackedRow& packed, StoredReport& stored, std::string& error)
@@ -160,5 +162,44 @@ bool UnpackCrashReport(PackedRow& packed, StoredCrashReport& stored, std::string
     r.conf.state = ReadFileState(packed.values[CRASH_COLUMN_CONF_STATE]);
     if (stored.rawBody.empty())
         stored.rawBody = RebuildCrashBody(r);
+    return true;
+}
+
+LoadResult UnpackLoadedReport(LoadResult loaded, int64_t id, PackedRow& packed, StoredReport& stored,
+                              std::string& error)
+{
+    if (loaded != LoadResult::Found)
+        return loaded;
+    stored.id = id;
+    if (!UnpackReport(packed, stored, error)) {
+        error = "report " + std::to_string(id) + ": " + error;
+        return LoadResult::Failed;
+    }
+    return LoadResult::Found;
+}
+
+LoadResult UnpackLoadedReport(LoadResult loaded, int64_t id, PackedRow& packed, StoredCrashReport& stored,
+                              std::string& error)
+{
+    if (loaded != LoadResult::Found)
+        return loaded;
+    stored.id = id;
+    if (!UnpackCrashReport(packed, stored, error)) {
+        error = "crash report " + std::to_string(id) + ": " + error;
+        return LoadResult::Failed;
+    }
+    return LoadResult::Found;
+}
+
+bool UnpackSummaryStart(const std::string& value, int64_t packing, ReportSummary& summary, std::string& error)
+{
+    const int column = summary.kind == ReportKind::Crash ? static_cast<int>(CRASH_COLUMN_COMMENT)
+                                                          : static_cast<int>(COLUMN_DESCRIPTION1);
+    std::string& start = summary.description1Start;
+    if ((packing & (int64_t{1} << column)) == 0)
+        start = value;
+    else if (!DecompressBytes(value, start, error))
+        return false;
+    start.resize(std::min<size_t>(start.size(), 200));
     return true;
 }

@@ -60,6 +60,20 @@ enum CrashColumn
 // (an older reporter's body), for rebuilding it.
 const int64_t kPackingWithoutComponentLine = int64_t{1} << 62;
 
+// A table's name and its columns after the id, in a PackedRow's order.
+struct TableShape
+{
+    const char* name;
+    const char* const* columns;
+    size_t count;
+};
+
+extern const TableShape kBugTable;    // reports
+extern const TableShape kCrashTable;  // crash_reports
+
+// "a, b, c, packing"
+std::string ListColumns(const TableShape& table);
+
 struct PackedRow
 {
     std::vector<std::string> values;
@@ -76,8 +90,17 @@ void PackCrashReport(const ReportOrigin& origin, const CrashReport& report, cons
 bool UnpackReport(PackedRow& packed, StoredReport& stored, std::string& error);
 bool UnpackCrashReport(PackedRow& packed, StoredCrashReport& stored, std::string& error);
 
-// One column's bytes as the report had them.
-bool UnpackColumn(const std::string& value, int64_t packing, int column, std::string& bytes, std::string& error);
+// A loaded row into stored, the error naming the report; loaded is what the
+// store's lookup found, returned as it is unless Found.
+LoadResult UnpackLoadedReport(LoadResult loaded, int64_t id, PackedRow& packed, StoredReport& stored,
+                              std::string& error);
+LoadResult UnpackLoadedReport(LoadResult loaded, int64_t id, PackedRow& packed, StoredCrashReport& stored,
+                              std::string& error);
+
+// The list line's start of the first description (of a crash report: of
+// the comment) from that stored column and the row's packing; the kind is
+// set already.
+bool UnpackSummaryStart(const std::string& value, int64_t packing, ReportSummary& summary, std::string& error);
 
 // "content", "placeholder", "empty".
 const char* NameFileState(FileState state);

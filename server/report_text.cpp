@@ -73,19 +73,33 @@ std::string DescribeAttachment(const ReportFile& file)
     return "no content (the sender could not read the file, or it began with a NUL byte)";
 }
 
+namespace {
+
+void AppendOrigin(std::string& out, const ReportOrigin& origin)
+{
+    out += "Received:     " + origin.receivedUtc + " (UTC)\n";
+    out += "From:         " + origin.peer + "\n";
+    out += "User agent:   " + ShowText(origin.userAgent, false) + "\n";
+}
+
+// "name, 1234 bytes" and the line end.
+std::string DescribeFileLine(const ReportFile& file)
+{
+    return ShowText(file.name, false) + ", " + DescribeAttachment(file) + "\n";
+}
+
+}  // namespace
+
 std::string FormatReport(const StoredReport& stored, bool raw)
 {
     const Report& r = stored.report;
     std::string out;
     out += "Report:       " + std::to_string(stored.id) + "\n";
-    out += "Received:     " + stored.origin.receivedUtc + " (UTC)\n";
-    out += "From:         " + stored.origin.peer + "\n";
-    out += "User agent:   " + ShowText(stored.origin.userAgent, false) + "\n";
+    AppendOrigin(out, stored.origin);
     out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : ShowText(r.email, false)) + "\n";
     out += "Component:    " + (r.component.empty() ? std::string("(none)") : ShowText(r.component, false)) + "\n";
-    out += "Attachment:   " + ShowText(r.attachment.name, false) + ", " + DescribeAttachment(r.attachment) + "\n";
-    out += "Log:          " + ShowText(r.attachmentLog.name, false) + ", " + DescribeAttachment(r.attachmentLog) +
-           "\n";
+    out += "Attachment:   " + DescribeFileLine(r.attachment);
+    out += "Log:          " + DescribeFileLine(r.attachmentLog);
     out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
     AppendSection(out, "Steps to reproduce (description1)", r.description1, raw);
     AppendSection(out, "What happened (description2)", r.description2, raw);
@@ -99,12 +113,10 @@ std::string FormatCrashReport(const StoredCrashReport& stored, bool raw)
     const CrashReport& r = stored.report;
     std::string out;
     out += "Crash report: " + std::to_string(stored.id) + "\n";
-    out += "Received:     " + stored.origin.receivedUtc + " (UTC)\n";
-    out += "From:         " + stored.origin.peer + "\n";
-    out += "User agent:   " + ShowText(stored.origin.userAgent, false) + "\n";
-    out += "Dump:         " + ShowText(r.dump.name, false) + ", " + DescribeAttachment(r.dump) + "\n";
-    out += "Log:          " + ShowText(r.log.name, false) + ", " + DescribeAttachment(r.log) + "\n";
-    out += "Settings:     " + ShowText(r.conf.name, false) + ", " + DescribeAttachment(r.conf) + "\n";
+    AppendOrigin(out, stored.origin);
+    out += "Dump:         " + DescribeFileLine(r.dump);
+    out += "Log:          " + DescribeFileLine(r.log);
+    out += "Settings:     " + DescribeFileLine(r.conf);
     out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
     AppendSection(out, "Comment (UTF-8)", r.comment, raw);
     return out;

@@ -46,6 +46,26 @@ bool ParseCount(const std::string& text, uint64_t limit, int& value)
     return true;
 }
 
+// The options that take a whole number, with its range.
+struct CountOption
+{
+    const char* name;
+    int ServeLimits::*field;
+    int least;
+    int most;
+    const char* expected;
+};
+
+const CountOption kCountOptions[] = {
+    {"--header-timeout", &ServeLimits::headerSeconds, 1, 3600, "seconds from 1 to 3600"},
+    {"--body-grace", &ServeLimits::bodyGraceSeconds, 0, 3600, "seconds from 0 to 3600"},
+    {"--body-rate-window", &ServeLimits::bodyWindowSeconds, 1, 3600, "seconds from 1 to 3600"},
+    {"--max-connections-per-address", &ServeLimits::connectionsPerAddress, 0, 100000,
+     "a count from 0 (no cap) to 100000"},
+    {"--max-connections", &ServeLimits::maxConnections, 1, 100000, "a count from 1 to 100000"},
+    {"--rate-refusal-delay", &ServeLimits::rateRefusalDelaySeconds, 0, 60, "seconds from 0 (none) to 60"},
+};
+
 }  // namespace
 
 const char* const kLimitOptionNames[] = {
@@ -63,18 +83,18 @@ bool IsLimitOption(const std::string& name)
 
 bool ParseLimitOption(const std::string& name, const std::string& value, ServeLimits& limits, std::string& error)
 {
-    bool parsed = false;
-    const char* expected = "";
-    if (name == "--header-timeout") {
-        parsed = ParseCount(value, 3600, limits.headerSeconds) && limits.headerSeconds >= 1;
-        expected = "seconds from 1 to 3600";
-    } else if (name == "--body-grace") {
-        parsed = ParseCount(value, 3600, limits.bodyGraceSeconds);
-        expected = "seconds from 0 to 3600";
-    } else if (name == "--body-rate-window") {
-        parsed = ParseCount(value, 3600, limits.bodyWindowSeconds) && limits.bodyWindowSeconds >= 1;
-        expected = "seconds from 1 to 3600";
-    } else if (name == "--body-min-rate") {
+    for (const CountOption& option : kCountOptions) {
+        if (name != option.name)
+            continue;
+        int count = 0;
+        if (!ParseCount(value, static_cast<uint64_t>(option.most), count) || count < option.least) {
+            error = "bad " + name + " '" + value + "': expected " + option.expected;
+            return false;
+        }
+        limits.*option.field = count;
+        return true;
+    }
+    if (name == "--body-min-rate") {
         std::string digits = value;
         int shift = 0;
         if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'M')) {
@@ -82,29 +102,23 @@ bool ParseLimitOption(const std::string& name, const std::string& value, ServeLi
             digits.pop_back();
         }
         uint64_t rate = 0;
-        parsed = ParseWhole(digits, 1024, rate) || (shift == 0 && ParseWhole(digits, 1ull << 30, rate));
+        if (!ParseWhole(digits, 1024, rate) && !(shift == 0 && ParseWhole(digits, 1ull << 30, rate))) {
+            error = "bad " + name + " '" + value + "': expected bytes a second (suffix K or M allowed), 0 for none";
+            return false;
+        }
         limits.bodyMinRate = rate << shift;
-        expected = "bytes a second (suffix K or M allowed), 0 for none";
-    } else if (name == "--max-connections-per-address") {
-        parsed = ParseCount(value, 100000, limits.connectionsPerAddress);
-        expected = "a count from 0 (no cap) to 100000";
-    } else if (name == "--max-connections") {
-        parsed = ParseCount(value, 100000, limits.maxConnections) && limits.maxConnections >= 1;
-        expected = "a count from 1 to 100000";
-    } else if (name == "--rate-refusal-delay") {
-        parsed = ParseCount(value, 60, limits.rateRefusalDelaySeconds);
-        expected = "seconds from 0 (none) to 60";
-    } else if (name == "--rate-limit" || name == "--query-rate-limit") {
+        return true;
+    }
+    if (name == "--rate-limit" || name == "--query-rate-limit") {
         if (ParseRateLimit(value, name == "--rate-limit" ? limits.uploadRate : limits.queryRate, error))
             return true;
         error = "bad " + name + " '" + value + "': " + error;
         return false;
-    } else if (name == "--min-free") {
-        return ParseDiskFloor(value, limits, error);
     }
-    if (!parsed)
-        error = "bad " + name + " '" + value + "': expected " + expected;
-    return parsed;
+    if (name == "--min-free")
+        return ParseDiskFloor(value, limits, error);
+    error = "unknown limit option " + name;
+    return false;
 }
 
 ServeLimits MakeDefaultServeLimits()

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "server/report_columns.h"
+#include "server/sqlite_connection.h"
 #include "server/sqlite_handles.h"
 
 namespace {
@@ -57,26 +58,6 @@ const char* const kMigrations[] = {
     "ALTER TABLE crash_reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;",
 };
 
-// A table's columns after the id, and its name.
-struct TableShape
-{
-    const char* name;
-    const char* const* columns;
-    size_t count;
-};
-
-const TableShape kBugTable = {"reports", kStoredFieldNames, kStoredFieldCount};
-const TableShape kCrashTable = {"crash_reports", kStoredCrashFieldNames, kStoredCrashFieldCount};
-
-// "a, b, c, packing"
-std::string ListColumns(const TableShape& table)
-{
-    std::string list;
-    for (size_t i = 0; i < table.count; ++i)
-        list += std::string(table.columns[i]) + ", ";
-    return list + "packing";
-}
-
 std::string MakeInsert(const TableShape& table, bool withId)
 {
     std::string sql = std::string("INSERT INTO ") + table.name + " (" + (withId ? "id, " : "") + ListColumns(table) +
@@ -88,40 +69,14 @@ std::string MakeInsert(const TableShape& table, bool withId)
 }
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 
-std::string DescribeError(sqlite3* db, const std::string& what)
-{
-    return what + ": " + sqlite3_errmsg(db);
-}
-
-bool Execute(sqlite3* db, const char* sql, std::string& error)
-{
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-        return true;
-    error = std::string(sql).substr(0, 40) + "...: " + (message != nullptr ? message : "failed");
-    sqlite3_free(message);
-    return false;
-}
-
-SqliteStatement Prepare(sqlite3* db, const char* sql, std::string& error)
-{
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
-        error = DescribeError(db, "cannot prepare a query");
-        sqlite3_finalize(statement);
-        return SqliteStatement();
-    }
-    return SqliteStatement(statement);
-}
-
 // A single-value query such as a PRAGMA, as text.
 bool QueryText(sqlite3* db, const char* sql, std::string& value, std::string& error)
 {
-    SqliteStatement statement = Prepare(db, sql, error);
+    SqliteStatement statement = PrepareSqlite(db, sql, error);
     if (!statement)
         return false;
     if (sqlite3_step(statement.get()) != SQLITE_ROW) {
-        error = DescribeError(db, sql);
+        error = DescribeSqliteError(db, sql);
         return false;
     }
     const unsigned char* text = sqlite3_column_text(statement.get(), 0);
@@ -148,7 +103,7 @@ std::string ColumnBytes(sqlite3_stmt* statement, int column)
 // process opening the file at the same time waits and then finds it done.
 bool MigrateSchema(sqlite3* db, const std::string& path, bool create, std::string& error)
 {
-    if (!Execute(db, "BEGIN IMMEDIATE", error))
+    if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
         return false;
     std::string text;
     if (!QueryText(db, "PRAGMA user_version", text, error))
@@ -159,13 +114,13 @@ bool MigrateSchema(sqlite3* db, const std::string& path, bool create, std::strin
         return false;
     }
     for (int step = version; step < kSchemaVersion; ++step) {
-        if (!Execute(db, kMigrations[step], error)) {
+        if (!ExecuteSqlite(db, kMigrations[step], error)) {
             error = "cannot migrate '" + path + "' to schema version " + std::to_string(step + 1) + ": " + error;
             return false;
         }
     }
     const std::string setVersion = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
-    return Execute(db, setVersion.c_str(), error) && Execute(db, "COMMIT", error);
+    return ExecuteSqlite(db, setVersion.c_str(), error) && ExecuteSqlite(db, "COMMIT", error);
 }
 
 class SqliteReportStore : public ReportStore
@@ -197,7 +152,7 @@ public:
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement statement = Prepare(m_db.get(),
+        SqliteStatement statement = PrepareSqlite(m_db.get(),
             "SELECT id, 0, received_utc, email, description1, packing FROM reports"
             " UNION ALL SELECT id, 1, received_utc, x'', comment, packing FROM crash_reports ORDER BY id",
             error);
@@ -212,15 +167,12 @@ public:
             summary.kind = sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
             summary.receivedUtc = ColumnBytes(s, 2);
             summary.email = ColumnBytes(s, 3);
-            const int column = summary.kind == ReportKind::Crash ? static_cast<int>(CRASH_COLUMN_COMMENT)
-                                                                  : static_cast<int>(COLUMN_DESCRIPTION1);
-            if (!UnpackColumn(ColumnBytes(s, 4), sqlite3_column_int64(s, 5), column, summary.description1Start, error))
+            if (!UnpackSummaryStart(ColumnBytes(s, 4), sqlite3_column_int64(s, 5), summary, error))
                 return false;
-            summary.description1Start.resize(std::min<size_t>(summary.description1Start.size(), 200));
             reports.push_back(std::move(summary));
         }
         if (rc != SQLITE_DONE) {
-            error = DescribeError(m_db.get(), "cannot list the reports");
+            error = DescribeSqliteError(m_db.get(), "cannot list the reports");
             return false;
         }
         return true;
@@ -229,39 +181,24 @@ public:
     LoadResult LoadReport(int64_t id, StoredReport& stored, std::string& error) override
     {
         PackedRow packed;
-        const LoadResult result = LoadRow(kBugTable, id, packed, error);
-        if (result != LoadResult::Found)
-            return result;
-        stored.id = id;
-        if (!UnpackReport(packed, stored, error)) {
-            error = "report " + std::to_string(id) + ": " + error;
-            return LoadResult::Failed;
-        }
-        return LoadResult::Found;
+        return UnpackLoadedReport(LoadRow(kBugTable, id, packed, error), id, packed, stored, error);
     }
 
     LoadResult LoadCrashReport(int64_t id, StoredCrashReport& stored, std::string& error) override
     {
         PackedRow packed;
-        const LoadResult result = LoadRow(kCrashTable, id, packed, error);
-        if (result != LoadResult::Found)
-            return result;
-        stored.id = id;
-        if (!UnpackCrashReport(packed, stored, error)) {
-            error = "crash report " + std::to_string(id) + ": " + error;
-            return LoadResult::Failed;
-        }
-        return LoadResult::Found;
+        return UnpackLoadedReport(LoadRow(kCrashTable, id, packed, error), id, packed, stored, error);
     }
 
     bool RemoveReports(const std::vector<int64_t>& ids, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Deleted pages are zeroed, not left readable in the file's free space.
-        if (!Execute(m_db.get(), "PRAGMA secure_delete = ON", error) || !Execute(m_db.get(), "BEGIN IMMEDIATE", error))
+        if (!ExecuteSqlite(m_db.get(), "PRAGMA secure_delete = ON", error) ||
+            !ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
             return false;
-        SqliteStatement bugs = Prepare(m_db.get(), "DELETE FROM reports WHERE id = ?1", error);
-        SqliteStatement crashes = Prepare(m_db.get(), "DELETE FROM crash_reports WHERE id = ?1", error);
+        SqliteStatement bugs = PrepareSqlite(m_db.get(), "DELETE FROM reports WHERE id = ?1", error);
+        SqliteStatement crashes = PrepareSqlite(m_db.get(), "DELETE FROM crash_reports WHERE id = ?1", error);
         bool ok = bugs && crashes;
         for (size_t i = 0; ok && i < ids.size(); ++i) {
             for (sqlite3_stmt* s : {bugs.get(), crashes.get()}) {
@@ -270,19 +207,19 @@ public:
                 sqlite3_reset(s);
             }
             if (!ok)
-                error = DescribeError(m_db.get(), "cannot remove report " + std::to_string(ids[i]));
+                error = DescribeSqliteError(m_db.get(), "cannot remove report " + std::to_string(ids[i]));
         }
         bugs.reset();
         crashes.reset();
-        if (!ok || !Execute(m_db.get(), "COMMIT", error)) {
+        if (!ok || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
             std::string ignored;
-            Execute(m_db.get(), "ROLLBACK", ignored);
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
             return false;
         }
         // The write-ahead log still holds the removed rows' pages until a
         // checkpoint copies the zeroed pages over them and it starts again.
         std::string ignored;
-        Execute(m_db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", ignored);
+        ExecuteSqlite(m_db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", ignored);
         return true;
     }
 
@@ -355,16 +292,16 @@ private:
     {
         std::string error;
         InsertResult result = InsertResult::Failed;
-        if (PrepareInserts(error) && Execute(m_db.get(), "BEGIN IMMEDIATE", error)) {
+        if (PrepareInserts(error) && ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error)) {
             result = InsertResult::Stored;
             for (size_t i = 0; i < count && result == InsertResult::Stored; ++i)
                 result = InsertRow(*batch[i], error);
-            if (result == InsertResult::Stored && !Execute(m_db.get(), "COMMIT", error))
+            if (result == InsertResult::Stored && !ExecuteSqlite(m_db.get(), "COMMIT", error))
                 result = (sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL ? InsertResult::Full
                                                                                        : InsertResult::Failed;
             if (result != InsertResult::Stored) {
                 std::string ignored;
-                Execute(m_db.get(), "ROLLBACK", ignored);
+                ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
             }
         }
         for (size_t i = 0; i < count; ++i) {
@@ -377,9 +314,10 @@ private:
 
     bool PrepareInserts(std::string& error)
     {
-        if (!m_insert && !(m_insert = Prepare(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
+        if (!m_insert && !(m_insert = PrepareSqlite(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
             return false;
-        return m_insertCrash || (m_insertCrash = Prepare(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error));
+        return m_insertCrash ||
+               (m_insertCrash = PrepareSqlite(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error));
     }
 
     // Inside the caller's transaction.
@@ -411,7 +349,7 @@ private:
         // A full disk rolls the insert back whole: nothing half-written.
         if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
             return InsertResult::Full;
-        error = DescribeError(m_db.get(), bound ? "cannot store the report" : "cannot bind the report");
+        error = DescribeSqliteError(m_db.get(), bound ? "cannot store the report" : "cannot bind the report");
         return InsertResult::Failed;
     }
 
@@ -419,7 +357,7 @@ private:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const std::string sql = "SELECT " + ListColumns(table) + " FROM " + table.name + " WHERE id = ?1";
-        SqliteStatement statement = Prepare(m_db.get(), sql.c_str(), error);
+        SqliteStatement statement = PrepareSqlite(m_db.get(), sql.c_str(), error);
         if (!statement)
             return LoadResult::Failed;
         sqlite3_stmt* s = statement.get();
@@ -428,7 +366,7 @@ private:
         if (rc == SQLITE_DONE)
             return LoadResult::NotFound;
         if (rc != SQLITE_ROW) {
-            error = DescribeError(m_db.get(), "cannot load report " + std::to_string(id));
+            error = DescribeSqliteError(m_db.get(), "cannot load report " + std::to_string(id));
             return LoadResult::Failed;
         }
         packed.values.resize(table.count);
@@ -444,30 +382,31 @@ private:
     bool TakeNextId(int64_t& id, std::string& error)
     {
         sqlite3* db = m_db.get();
-        SqliteStatement next = Prepare(db,
+        SqliteStatement next = PrepareSqlite(db,
             "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'reports'), 0),"
             " coalesce((SELECT max(id) FROM reports), 0), coalesce((SELECT max(id) FROM crash_reports), 0)) + 1",
             error);
         if (!next || sqlite3_step(next.get()) != SQLITE_ROW) {
-            error = DescribeError(db, "cannot choose the crash report's id");
+            error = DescribeSqliteError(db, "cannot choose the crash report's id");
             return false;
         }
         id = sqlite3_column_int64(next.get(), 0);
 
-        SqliteStatement update = Prepare(db, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'reports'", error);
-        SqliteStatement insert = Prepare(db, "INSERT INTO sqlite_sequence (name, seq) VALUES ('reports', ?1)", error);
+        SqliteStatement update = PrepareSqlite(db, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'reports'", error);
+        SqliteStatement insert =
+            PrepareSqlite(db, "INSERT INTO sqlite_sequence (name, seq) VALUES ('reports', ?1)", error);
         if (!update || !insert)
             return false;
         sqlite3_bind_int64(update.get(), 1, id);
         if (sqlite3_step(update.get()) != SQLITE_DONE) {
-            error = DescribeError(db, "cannot move the id sequence on");
+            error = DescribeSqliteError(db, "cannot move the id sequence on");
             return false;
         }
         if (sqlite3_changes(db) == 0) {
             // No bug report yet: the sequence starts here.
             sqlite3_bind_int64(insert.get(), 1, id);
             if (sqlite3_step(insert.get()) != SQLITE_DONE) {
-                error = DescribeError(db, "cannot start the id sequence");
+                error = DescribeSqliteError(db, "cannot start the id sequence");
                 return false;
             }
         }
@@ -510,7 +449,7 @@ std::unique_ptr<ReportStore> OpenSqliteStore(const std::string& dataDir, bool cr
 
     // Reports are mostly large blobs: big pages halve the time an insert
     // takes. Only a new, empty database takes the setting.
-    if (create && !Execute(db.get(), "PRAGMA page_size = 65536", error))
+    if (create && !ExecuteSqlite(db.get(), "PRAGMA page_size = 65536", error))
         return nullptr;
 
     // WAL: readers (list, show) never block the server; FULL: a commit is on
@@ -522,7 +461,7 @@ std::unique_ptr<ReportStore> OpenSqliteStore(const std::string& dataDir, bool cr
         error = "cannot switch '" + path + "' to WAL mode (journal mode is " + mode + ")";
         return nullptr;
     }
-    if (!Execute(db.get(), "PRAGMA synchronous = FULL", error))
+    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error))
         return nullptr;
 
     std::string version;

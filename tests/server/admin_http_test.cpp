@@ -16,6 +16,7 @@
 #include "server/file_io.h"
 #include "server/report_routes.h"
 #include "server/report_store.h"
+#include "tests/server/in_process_server.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/temp_folder.h"
@@ -63,17 +64,6 @@ std::string FindCookie(const httplib::Headers& headers, const std::string& name)
     return std::string();
 }
 
-template <typename Server>
-void StartListening(Server& server, std::thread& thread, int& port)
-{
-    port = server.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    thread = std::thread([&server] { server.listen_after_bind(); });
-    for (int i = 0; i < 2000 && !server.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(server.is_running());
-}
-
 class AdminServerTest : public ::testing::Test
 {
 protected:
@@ -104,12 +94,8 @@ protected:
 
     void TearDown() override
     {
-        m_reportServer.stop();
-        m_adminServer.stop();
-        if (m_reportThread.joinable())
-            m_reportThread.join();
-        if (m_adminThread.joinable())
-            m_adminThread.join();
+        StopListening(m_reportServer, m_reportThread);
+        StopListening(m_adminServer, m_adminThread);
     }
 
     void AddAccount(const std::string& name)

@@ -18,6 +18,7 @@
 #include "server/report_routes.h"
 #include "server/report_store.h"
 #include "server/sqlite_handles.h"
+#include "tests/server/in_process_server.h"
 #include "tests/server/malformed_bodies.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"
@@ -52,20 +53,13 @@ protected:
 
         m_server.reset(new httplib::Server);
         InstallReportRoutes(*m_server, *m_service);
-        m_port = m_server->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(m_port, 0);
-        m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        for (int i = 0; i < 2000 && !m_server->is_running(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_TRUE(m_server->is_running());
+        StartListening(*m_server, m_thread, m_port);
     }
 
     void StopServer()
     {
         if (m_server)
-            m_server->stop();
-        if (m_thread.joinable())
-            m_thread.join();
+            StopListening(*m_server, m_thread);
         m_server.reset();
         m_service.reset();
     }

@@ -2,8 +2,7 @@
 
 #include <vector>
 
-// What the screen shows inside the window's rectangle, 32 bits a pixel.
-static std::vector<DWORD> CaptureWindowPixels(HWND hwnd)
+std::vector<DWORD> CaptureWindowPixels(HWND hwnd)
 {
     std::vector<DWORD> pixels;
     RECT rc;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 bool SaveWindowScreenshot(HWND hwnd, const std::wstring& path);
 
@@ -12,3 +13,7 @@ bool SaveWindowScreenshot(HWND hwnd, const std::wstring& path);
 // (Wine puts a painted window on the X screen a little later). Messages of
 // the calling thread are handled meanwhile, for windows of its own.
 bool WaitUntilDrawnOnScreen(HWND hwnd, DWORD timeoutMs);
+
+// What the screen shows inside the window's rectangle, 32 bits a pixel
+// (blue, green, red, unused), rows top down; empty when it cannot be read.
+std::vector<DWORD> CaptureWindowPixels(HWND hwnd);

@@ -42,36 +42,11 @@ unsigned UniqueNumberOf(const std::wstring& name)
 // Dark pixels on the screen inside the window's rectangle: drawn text.
 int CountInk(HWND window)
 {
-    RECT rc;
-    if (!GetWindowRect(window, &rc) || rc.right <= rc.left || rc.bottom <= rc.top)
-        return 0;
-    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = NULL;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
     int ink = 0;
-    if (bitmap != NULL) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        if (BitBlt(memory, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY)) {
-            const BYTE* pixel = static_cast<const BYTE*>(bits);
-            for (int i = 0; i < width * height; ++i, pixel += 4) {
-                if (pixel[0] + pixel[1] + pixel[2] < 3 * 96)
-                    ++ink;
-            }
-        }
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
+    for (DWORD pixel : CaptureWindowPixels(window)) {
+        if ((pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF) < 3 * 96)
+            ++ink;
     }
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
     return ink;
 }
 

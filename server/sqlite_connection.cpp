@@ -1,0 +1,27 @@
+#include "server/sqlite_connection.h"
+
+std::string DescribeSqliteError(sqlite3* db, const std::string& what)
+{
+    return what + ": " + sqlite3_errmsg(db);
+}
+
+bool ExecuteSqlite(sqlite3* db, const std::string& sql, std::string& error)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
+        return true;
+    error = sql.substr(0, 40) + "...: " + (message != nullptr ? message : "failed");
+    sqlite3_free(message);
+    return false;
+}
+
+SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& error)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        error = DescribeSqliteError(db, "cannot prepare a query");
+        sqlite3_finalize(statement);
+        return SqliteStatement();
+    }
+    return SqliteStatement(statement);
+}

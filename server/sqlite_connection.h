@@ -1,0 +1,16 @@
+// What both SQLite stores (the reports and the maintainers' interface) do
+// on their connections, with errors as one line.
+#pragma once
+
+#include <string>
+
+#include "server/sqlite_handles.h"
+
+// "what: the connection's last error"
+std::string DescribeSqliteError(sqlite3* db, const std::string& what);
+
+// Runs statements that return no rows.
+bool ExecuteSqlite(sqlite3* db, const std::string& sql, std::string& error);
+
+// A prepared statement, or none with error.
+SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& error);
