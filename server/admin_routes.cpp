@@ -234,17 +234,11 @@ void LogStoreError(AdminService& service, const std::string& error)
     std::fflush(service.log);
 }
 
-void IndexReport(AdminService& service, const IndexedReport& report)
-{
-    std::string error;
-    if (!service.store->IndexReport(report, error))
-        LogStoreError(service, error);
-}
-
 // Reports stored by another process (or whose indexing failed) since the
 // newest one indexed.
 bool IndexNewReports(AdminService& service, httplib::Response& res)
 {
+    service.queue->Flush();
     std::string error;
     if (service.store->IndexMissingReports(*service.reports, false, error))
         return true;
@@ -613,17 +607,24 @@ bool OpenAdminService(AdminService& service, const std::string& dataDir, const s
     service.dataDir = dataDir;
     service.reports = &reports;
     service.store = OpenAdminStore(dataDir, databaseUrl, error);
-    return service.store && service.store->IndexMissingReports(reports, true, error);
+    if (!service.store || !service.store->IndexMissingReports(reports, true, error))
+        return false;
+    service.queue.reset(new IndexQueue([&service](const std::vector<IndexedReport>& batch) {
+        std::string failure;
+        if (!service.store->IndexReports(batch, failure))
+            LogStoreError(service, failure);
+    }));
+    return true;
 }
 
 void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const Report& report)
 {
-    IndexReport(service, DescribeForIndex(id, origin, report));
+    service.queue->Add(DescribeForIndex(id, origin, report));
 }
 
 void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report)
 {
-    IndexReport(service, DescribeForIndex(id, origin, report));
+    service.queue->Add(DescribeForIndex(id, origin, report));
 }
 
 void InstallAdminRoutes(httplib::Server& server, AdminService& service)

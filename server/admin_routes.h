@@ -14,6 +14,7 @@
 
 #include "server/admin_auth.h"
 #include "server/admin_store.h"
+#include "server/index_queue.h"
 #include "server/report_store.h"
 
 const int64_t kSessionIdleSeconds = 8 * 3600;
@@ -34,6 +35,9 @@ struct AdminService
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};
     std::mutex publishMutex;  // one publisher at a time
     FILE* log = nullptr;      // one line per request; nullptr: none
+    // Reports just stored, on their way to the list; last, so that it is
+    // emptied while the store is still open.
+    std::unique_ptr<IndexQueue> queue;
 };
 
 // Opens the interface's store beside the reports (PostgreSQL's when
@@ -43,9 +47,9 @@ struct AdminService
 bool OpenAdminService(AdminService& service, const std::string& dataDir, const std::string& databaseUrl,
                       ReportStore& reports, std::string& error);
 
-// Adds a report just stored to the list and the search index; a failure is
-// logged, and the report is indexed at the next start (or at the next page
-// while no newer report has been indexed).
+// Queues a report just stored for the list and the search index; a failure
+// is logged, and the report is indexed at the next start (or at the next
+// page while no newer report has been indexed).
 void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const Report& report);
 void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report);
 

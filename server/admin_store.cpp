@@ -20,6 +20,28 @@ bool IsTriageStatus(const std::string& status)
 
 namespace {
 
+// Sets the connection's commit syncing for the guard's life, then back to
+// FULL, the connection's own.
+class SyncCommits
+{
+public:
+    SyncCommits(sqlite3* db, const char* level) : m_db(db)
+    {
+        std::string ignored;
+        ExecuteSqlite(m_db, (std::string("PRAGMA synchronous = ") + level).c_str(), ignored);
+    }
+    ~SyncCommits()
+    {
+        std::string ignored;
+        ExecuteSqlite(m_db, "PRAGMA synchronous = FULL", ignored);
+    }
+    SyncCommits(const SyncCommits&) = delete;
+    SyncCommits& operator=(const SyncCommits&) = delete;
+
+private:
+    sqlite3* m_db;
+};
+
 // The report list reads this index, not the report tables: their rows carry
 // the attachments (and zstd frames where the texts are long), and a page of
 // 50 lines must not walk them. The server fills it from each decoded report
@@ -359,11 +381,6 @@ public:
         return StoreAnswer::Done;
     }
 
-    bool IndexReport(const IndexedReport& report, std::string& error) override
-    {
-        return IndexReports(std::vector<IndexedReport>(1, report), error);
-    }
-
     bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) override
     {
         std::vector<std::pair<int64_t, ReportKind>> missing;
@@ -477,9 +494,13 @@ public:
 
 private:
     // Adds each report (indexed ones keep their line) in one transaction.
-    bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error)
+    bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        // Lines are made again from the reports at every start, so their
+        // commit need not wait for the disk: it would hold the database's
+        // one write lock through a sync while uploads wait to commit.
+        SyncCommits sync(m_db.get(), "NORMAL");
         if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
             return false;
         SqliteStatement line = PrepareSqlite(m_db.get(),

@@ -140,9 +140,13 @@ public:
     virtual StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit,
                                    std::string& error) = 0;
 
-    // Adds a stored report to the list and the search index; a report
-    // indexed already keeps its line and triage.
-    virtual bool IndexReport(const IndexedReport& report, std::string& error) = 0;
+    // Adds stored reports to the list and the search index in one
+    // transaction; a report indexed already keeps its line and triage.
+    virtual bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error) = 0;
+    bool IndexReport(const IndexedReport& report, std::string& error)
+    {
+        return IndexReports(std::vector<IndexedReport>(1, report), error);
+    }
     // Indexes, reading them through reports, the reports stored while no
     // interface was running or by another process: with everyReport, every
     // one not yet indexed; without, only those newer than the newest

@@ -353,11 +353,6 @@ public:
         return StoreAnswer::Done;
     }
 
-    bool IndexReport(const IndexedReport& report, std::string& error) override
-    {
-        return IndexReports(std::vector<IndexedReport>(1, report), error);
-    }
-
     bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) override
     {
         PostgresResult missing;
@@ -504,7 +499,7 @@ private:
     // Adds each report in one transaction. A report indexed already (by
     // this server or another) keeps its line; one removed meanwhile gets
     // none.
-    bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error)
+    bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error) override
     {
         PostgresConnection connection = m_pool.Take(error);
         if (!connection)

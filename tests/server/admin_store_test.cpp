@@ -5,11 +5,15 @@
 // sender's bytes safe to show.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/admin_pages.h"
 #include "server/admin_store.h"
+#include "server/index_queue.h"
 #include "server/report_store.h"
 #include "server/sqlite_handles.h"
 #include "tests/server/temp_folder.h"
@@ -353,6 +357,61 @@ TEST(AdminPages, MakesSenderBytesSafeToShowAndToName)
         size_t first = 0;
         EXPECT_EQ(row.lines, TakeLastLines(row.text, row.count, first)) << row.text;
         EXPECT_EQ(row.first, first) << row.text;
+    }
+}
+
+// Reports added from several threads while each batch's commit takes a
+// while: every one is indexed once, each thread's in its order, several to
+// a batch; Flush returns only after all added before it (the batch still
+// committing included); the queue's end indexes whatever still waits.
+TEST(IndexQueue, IndexesEveryReportOnceInBatches)
+{
+    struct Case
+    {
+        int threads;
+        int perThread;
+        bool flush;
+    };
+    for (const Case& c : {Case{1, 40, true}, Case{4, 40, true}, Case{4, 40, false}}) {
+        SCOPED_TRACE(std::to_string(c.threads) + " threads" + (c.flush ? ", flushed" : ", ended"));
+        const size_t total = static_cast<size_t>(c.threads * c.perThread);
+        std::mutex mutex;
+        std::vector<int64_t> indexed;
+        size_t batches = 0;
+        {
+            IndexQueue queue([&](const std::vector<IndexedReport>& batch) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                std::lock_guard<std::mutex> lock(mutex);
+                for (const IndexedReport& report : batch)
+                    indexed.push_back(report.id);
+                ++batches;
+            });
+            std::vector<std::thread> adders;
+            for (int t = 0; t < c.threads; ++t) {
+                adders.emplace_back([&queue, &c, t]() {
+                    for (int i = 0; i < c.perThread; ++i) {
+                        IndexedReport report;
+                        report.id = t * 1000 + i;
+                        queue.Add(report);
+                    }
+                });
+            }
+            for (std::thread& adder : adders)
+                adder.join();
+            if (c.flush) {
+                queue.Flush();
+                std::lock_guard<std::mutex> lock(mutex);
+                EXPECT_EQ(indexed.size(), total);
+            }
+        }
+        ASSERT_EQ(indexed.size(), total);
+        EXPECT_LT(batches, total);
+        std::vector<int64_t> next(static_cast<size_t>(c.threads), 0);
+        for (int64_t id : indexed) {
+            const size_t thread = static_cast<size_t>(id / 1000);
+            ASSERT_LT(thread, next.size());
+            EXPECT_EQ(id % 1000, next[thread]++) << "out of order or twice";
+        }
     }
 }
 
