@@ -178,6 +178,12 @@ bool RunBench(const BenchRun& run, double& rate)
         // One client address posts them all: no rate limit for the measurement.
         std::vector<std::string> args = {"--data", folder.Path() + "/" + std::to_string(i), "--listen", "127.0.0.1:0",
                                          "--rate-limit", "off"};
+        // This server as it runs by default, indexing each report for the
+        // maintainers' interface (which the earlier one did not have).
+        if (run.serverPath.empty()) {
+            args.push_back("--admin-listen");
+            args.push_back("127.0.0.1:0");
+        }
         if (!run.databaseUrl.empty()) {
             args.push_back("--database");
             args.push_back(run.databaseUrl);
