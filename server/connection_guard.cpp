@@ -351,6 +351,15 @@ public:
         return static_cast<ssize_t>(n);
     }
 
+    // Like read, but a large read goes straight into ptr instead of
+    // through the stream's buffer: a body of megabytes in a few calls.
+    ssize_t ReadLarge(char* ptr, size_t size)
+    {
+        if (m_readPos < m_readEnd || size < sizeof m_buffer)
+            return read(ptr, size);
+        return Receive(ptr, size);
+    }
+
     // Small writes are gathered and go out together (an answer's head and
     // body in one send, so one segment and one wake-up of the client) when
     // the stream next reads, waits or closes.
@@ -452,40 +461,50 @@ private:
     bool Fill()
     {
         m_readPos = m_readEnd = 0;
-        if (!m_cutOff.empty() || m_peerClosed || !Flush())
+        const ssize_t n = Receive(m_buffer, sizeof m_buffer);
+        if (n <= 0)
             return false;
+        m_readEnd = static_cast<size_t>(n);
+        return true;
+    }
+
+    // Some bytes into into, by the deadlines: their count, 0 once the peer
+    // has closed, -1 on failure or cut-off.
+    ssize_t Receive(char* into, size_t capacity)
+    {
+        if (!m_cutOff.empty() || m_peerClosed || !Flush())
+            return m_cutOff.empty() && m_peerClosed ? 0 : -1;
         const auto idleEnd = Clock::now() + m_readTimeout;
         short wait = m_transport.HasBuffered() ? 0 : POLLIN;
         for (;;) {
             const auto now = Clock::now();
             if (!KeepsPace(now))
-                return false;
+                return -1;
             if (now >= idleEnd) {
                 if (HeadStarted() || m_firstRequest)
                     m_cutOff = "sent nothing for " +
                                FormatSeconds(static_cast<int>(
                                    std::chrono::duration_cast<std::chrono::seconds>(m_readTimeout).count()));
-                return false;
+                return -1;
             }
             if (wait != 0) {
                 // Wake at the next moment the pace could fail, at the latest.
                 const auto until = std::min(idleEnd, m_inBody ? now + kPaceCheck : m_headDeadline);
                 if (!WaitFor(wait, until)) {
                     if (IsStopping())
-                        return false;
+                        return -1;
                     continue;
                 }
             }
-            const ssize_t n = m_transport.Receive(m_buffer, sizeof m_buffer, wait);
+            const ssize_t n = m_transport.Receive(into, capacity, wait);
             if (n == kWouldBlock)
                 continue;
             if (n <= 0) {
                 m_peerClosed = n == 0;
-                return false;
+                return n == 0 ? 0 : -1;
             }
             Count(static_cast<size_t>(n), Clock::now());
-            m_readEnd = static_cast<size_t>(n);
-            return true;
+            return n;
         }
     }
 
@@ -753,6 +772,11 @@ void HoldAnswer()
 {
     if (g_stream != nullptr)
         g_stream->HoldAnswer();
+}
+
+ssize_t ReadRequestBody(char* into, size_t size)
+{
+    return g_stream != nullptr ? g_stream->ReadLarge(into, size) : kNoGuardedStream;
 }
 
 bool IsConnectionCutOff()

@@ -125,6 +125,31 @@ void ServeDataFile(const ReportService& service, const char* fileName, httplib::
     Refuse(res, 500, error);
 }
 
+// A body of known length, read by the guard straight into body: httplib's
+// reader would take it 4 KiB at a time through two copies. Through the
+// reader outside a guarded connection.
+bool ReadWholeBody(size_t length, const httplib::ContentReader& reader, std::string& body)
+{
+    body.resize(length);
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ReadRequestBody(&body[got], length - got);
+        if (n == kNoGuardedStream && got == 0) {
+            body.clear();
+            return reader([&](const char* data, size_t size) {
+                body.append(data, size);
+                return true;
+            });
+        }
+        if (n <= 0) {
+            body.resize(got);
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 // Reads the whole body, up to limit bytes; false when the request has been
 // answered.
 bool ReadBody(const ReportService& service, const httplib::Request& req, httplib::Response& res,
@@ -134,16 +159,22 @@ bool ReadBody(const ReportService& service, const httplib::Request& req, httplib
     if (announced <= limit)
         body.reserve(static_cast<size_t>(announced));
 
-    // Chunked and compressed bodies have no length up front: count as they come.
     bool tooLarge = false;
-    const bool complete = reader([&](const char* data, size_t length) {
-        if (length > limit - body.size()) {
-            tooLarge = true;
-            return false;
-        }
-        body.append(data, length);
-        return true;
-    });
+    bool complete = false;
+    if (announced <= limit && req.has_header("Content-Length") && !req.has_header("Transfer-Encoding") &&
+        !req.has_header("Content-Encoding")) {
+        complete = ReadWholeBody(static_cast<size_t>(announced), reader, body);
+    } else {
+        // Chunked and compressed bodies have no length up front: count as they come.
+        complete = reader([&](const char* data, size_t length) {
+            if (length > limit - body.size()) {
+                tooLarge = true;
+                return false;
+            }
+            body.append(data, length);
+            return true;
+        });
+    }
     g_requestStats.received = body.size();
     if (tooLarge) {
         RefuseAndClose(res, 413, "body is over the limit of " + std::to_string(limit) + " bytes");
