@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "report_format/record_format.h"
+
 // Sixteen characters at a time where the processor has SSSE3: decoding
 // took a fifth of the server's time an upload.
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
@@ -146,6 +148,66 @@ bool HasSsse3()
     return has;
 }
 
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+
+// Twelve bytes exactly: what follows them in out may not be this line's.
+__attribute__((target("avx2"))) inline void StoreTwelve(char* out, __m128i bytes)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+    const int tail = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+    std::memcpy(out + 8, &tail, 4);
+}
+
+// DecodeBlocks' arithmetic on 32 characters at a time, a whole line of 100
+// as four blocks: at 0, 32, 64, and at 68 over the third's last 28, so that
+// no group of four is left for the slower path.
+__attribute__((target("avx2"))) size_t DecodeWholeLinesAvx2(const uint8_t* in, size_t count, size_t stride,
+                                                             char* out)
+{
+    static_assert(kBase64LineLength == 100, "the blocks below cover a line of 100");
+    static const size_t kBlockAt[4] = {0, 32, 64, 68};
+    const __m256i upperFrom = _mm256_set1_epi8('A' - 1), upperTo = _mm256_set1_epi8('Z' + 1);
+    const __m256i lowerFrom = _mm256_set1_epi8('a' - 1), lowerTo = _mm256_set1_epi8('z' + 1);
+    const __m256i digitFrom = _mm256_set1_epi8('0' - 1), digitTo = _mm256_set1_epi8('9' + 1);
+    const __m256i plus = _mm256_set1_epi8('+'), slash = _mm256_set1_epi8('/');
+    const __m256i upperShift = _mm256_set1_epi8(-65), lowerShift = _mm256_set1_epi8(-71);
+    const __m256i digitShift = _mm256_set1_epi8(4), plusShift = _mm256_set1_epi8(19),
+                  slashShift = _mm256_set1_epi8(16);
+    const __m256i pairSixes = _mm256_set1_epi32(0x01400140);
+    const __m256i pairTwelves = _mm256_set1_epi32(0x00011000);
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4,
+                                           10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    for (size_t line = 0; line < count; ++line, in += stride, out += kBase64LineLength / 4 * 3) {
+        for (size_t at : kBlockAt) {
+            const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at));
+            const __m256i upper = _mm256_and_si256(_mm256_cmpgt_epi8(c, upperFrom), _mm256_cmpgt_epi8(upperTo, c));
+            const __m256i lower = _mm256_and_si256(_mm256_cmpgt_epi8(c, lowerFrom), _mm256_cmpgt_epi8(lowerTo, c));
+            const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(c, digitFrom), _mm256_cmpgt_epi8(digitTo, c));
+            const __m256i isPlus = _mm256_cmpeq_epi8(c, plus);
+            const __m256i isSlash = _mm256_cmpeq_epi8(c, slash);
+            const __m256i valid = _mm256_or_si256(_mm256_or_si256(upper, lower),
+                                                  _mm256_or_si256(digit, _mm256_or_si256(isPlus, isSlash)));
+            if (_mm256_movemask_epi8(valid) != -1)
+                return line;
+            const __m256i shift = _mm256_or_si256(
+                _mm256_or_si256(_mm256_and_si256(upper, upperShift), _mm256_and_si256(lower, lowerShift)),
+                _mm256_or_si256(_mm256_and_si256(digit, digitShift),
+                                _mm256_or_si256(_mm256_and_si256(isPlus, plusShift),
+                                                _mm256_and_si256(isSlash, slashShift))));
+            const __m256i sixes = _mm256_add_epi8(c, shift);
+            const __m256i groups = _mm256_madd_epi16(_mm256_maddubs_epi16(sixes, pairSixes), pairTwelves);
+            const __m256i bytes = _mm256_shuffle_epi8(groups, order);
+            StoreTwelve(out + at / 4 * 3, _mm256_castsi256_si128(bytes));
+            StoreTwelve(out + at / 4 * 3 + 12, _mm256_extracti128_si256(bytes, 1));
+        }
+    }
+    return count;
+}
+
 #endif
 
 }  // namespace
@@ -178,6 +240,21 @@ bool DecodeBase64Piece(const char* text, size_t length, bool last, size_t offset
     }
     written = static_cast<size_t>(out - start);
     return true;
+}
+
+size_t DecodeWholeLines(const char* text, size_t count, size_t stride, char* out)
+{
+#ifdef BREVORA_BASE64_SSSE3
+    if (HasAvx2())
+        return DecodeWholeLinesAvx2(reinterpret_cast<const uint8_t*>(text), count, stride, out);
+#endif
+    std::string ignored;
+    for (size_t line = 0; line < count; ++line, text += stride, out += kBase64LineLength / 4 * 3) {
+        size_t written = 0;
+        if (!DecodeBase64Piece(text, kBase64LineLength, false, 0, out, written, ignored))
+            return line;
+    }
+    return count;
 }
 
 bool DecodeBase64(const char* text, size_t length, std::string& bytes, std::string& problem)

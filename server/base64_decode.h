@@ -20,3 +20,10 @@ bool DecodeBase64(const char* text, size_t length, std::string& bytes, std::stri
 // Sets written to the bytes written.
 bool DecodeBase64Piece(const char* text, size_t length, bool last, size_t offset, char* out, size_t& written,
                        std::string& problem);
+
+// Decodes count whole lines of a wrapped payload, kBase64LineLength
+// characters each, the next starting stride bytes after (past its "\n"),
+// to out, kBase64LineLength / 4 * 3 bytes a line. Stops at the first line
+// holding anything but the alphabet (padding included), which
+// DecodeBase64Piece then decodes or refuses; returns the lines decoded.
+size_t DecodeWholeLines(const char* text, size_t count, size_t stride, char* out);

@@ -188,6 +188,34 @@ TEST(DecodeBase64, JudgesEveryByteInEveryPlaceAsOneGroupWould)
     }
 }
 
+// The same for whole lines of a wrapped payload: two lines of 100 and
+// their "\n"s, every byte value in every place of both. The lines before
+// the odd byte's are decoded; its own line is where decoding stops.
+TEST(DecodeBase64, WholeLinesStopAtTheLineOfAnyByteOutsideTheAlphabet)
+{
+    std::mt19937 rng(7);
+    const std::string first = Encode(MakeRandomBytes(rng, 75, false));
+    const std::string second = Encode(MakeRandomBytes(rng, 75, false));
+    const std::string valid = first + "\n" + second + "\n";
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t place = 0; place < valid.size(); ++place) {
+        if (valid[place] == '\n')
+            continue;
+        const size_t line = place / 101;
+        for (int value = 0; value < 256; ++value) {
+            std::string text = valid;
+            text[place] = static_cast<char>(value);
+            std::string bytes(150, '\0');
+            const size_t decoded = DecodeWholeLines(text.data(), 2, 101, &bytes[0]);
+            SCOPED_TRACE(::testing::Message() << "byte " << value << " at " << place);
+            const bool inAlphabet = alphabet.find(static_cast<char>(value)) != std::string::npos;
+            ASSERT_EQ(inAlphabet ? 2u : line, decoded);
+            for (size_t l = 0; l < decoded; ++l)
+                ASSERT_EQ(text.substr(l * 101, 100), Encode(bytes.substr(l * 75, 75)));
+        }
+    }
+}
+
 // The decoder takes a text exactly when it is the encoding of its own bytes.
 TEST(DecodeBase64, AcceptsExactlyCanonicalGroups)
 {
