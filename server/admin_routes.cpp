@@ -238,7 +238,6 @@ void LogStoreError(AdminService& service, const std::string& error)
 // newest one indexed.
 bool IndexNewReports(AdminService& service, httplib::Response& res)
 {
-    service.queue->Flush();
     std::string error;
     if (service.store->IndexMissingReports(*service.reports, false, error))
         return true;
@@ -609,11 +608,13 @@ bool OpenAdminService(AdminService& service, const std::string& dataDir, const s
     service.store = OpenAdminStore(dataDir, databaseUrl, error);
     if (!service.store || !service.store->IndexMissingReports(reports, true, error))
         return false;
-    service.queue.reset(new IndexQueue([&service](const std::vector<IndexedReport>& batch) {
-        std::string failure;
-        if (!service.store->IndexReports(batch, failure))
-            LogStoreError(service, failure);
-    }));
+    service.queue.reset(new IndexQueue(
+        [&service](const std::vector<IndexedReport>& batch) {
+            std::string failure;
+            if (!service.store->IndexReports(batch, failure))
+                LogStoreError(service, failure);
+        },
+        kIndexGathering));
     return true;
 }
 
@@ -640,8 +641,14 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
     server.set_payload_max_length(64 * 1024);
 
     // Nothing but the log-in page and its stylesheet without a session.
+    // A maintainer's page sees every report answered 201 so far, those
+    // still gathering for the list included.
     server.set_pre_routing_handler([&service](const httplib::Request& req, httplib::Response& res) {
-        if (ResumeSession(service, req) || IsOpenPath(req.path))
+        if (ResumeSession(service, req)) {
+            service.queue->Flush();
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        if (IsOpenPath(req.path))
             return httplib::Server::HandlerResponse::Unhandled;
         res.set_redirect("/login", 303);
         return httplib::Server::HandlerResponse::Handled;

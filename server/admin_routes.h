@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -20,6 +21,9 @@
 const int64_t kSessionIdleSeconds = 8 * 3600;
 const int kLoginFailuresAllowed = 5;  // per account and per address ...
 const double kLoginFailureWindow = 60;  // ... in this many seconds
+// How long reports just stored gather before they go on the list together
+// (a page flushes them at once).
+const std::chrono::milliseconds kIndexGathering(250);
 
 extern const char kSessionCookie[];
 extern const char kLoginCookie[];
