@@ -20,27 +20,6 @@ bool IsTriageStatus(const std::string& status)
 
 namespace {
 
-// Sets the connection's commit syncing for the guard's life, then back to
-// FULL, the connection's own.
-class SyncCommits
-{
-public:
-    SyncCommits(sqlite3* db, const char* level) : m_db(db)
-    {
-        std::string ignored;
-        ExecuteSqlite(m_db, (std::string("PRAGMA synchronous = ") + level).c_str(), ignored);
-    }
-    ~SyncCommits()
-    {
-        std::string ignored;
-        ExecuteSqlite(m_db, "PRAGMA synchronous = FULL", ignored);
-    }
-    SyncCommits(const SyncCommits&) = delete;
-    SyncCommits& operator=(const SyncCommits&) = delete;
-
-private:
-    sqlite3* m_db;
-};
 
 // The report list reads this index, not the report tables: their rows carry
 // the attachments (and zstd frames where the texts are long), and a page of

@@ -25,3 +25,15 @@ SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& 
     }
     return SqliteStatement(statement);
 }
+
+SyncCommits::SyncCommits(sqlite3* db, const char* level) : m_db(db)
+{
+    std::string ignored;
+    ExecuteSqlite(m_db, std::string("PRAGMA synchronous = ") + level, ignored);
+}
+
+SyncCommits::~SyncCommits()
+{
+    std::string ignored;
+    ExecuteSqlite(m_db, "PRAGMA synchronous = FULL", ignored);
+}

@@ -12,5 +12,19 @@ std::string DescribeSqliteError(sqlite3* db, const std::string& what);
 // Runs statements that return no rows.
 bool ExecuteSqlite(sqlite3* db, const std::string& sql, std::string& error);
 
+// Sets the connection's commit syncing for the guard's life, then back to
+// FULL, the connection's own.
+class SyncCommits
+{
+public:
+    SyncCommits(sqlite3* db, const char* level);
+    ~SyncCommits();
+    SyncCommits(const SyncCommits&) = delete;
+    SyncCommits& operator=(const SyncCommits&) = delete;
+
+private:
+    sqlite3* m_db;
+};
+
 // A prepared statement, or none with error.
 SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& error);

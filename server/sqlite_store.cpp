@@ -1,6 +1,8 @@
 #include "server/sqlite_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -128,6 +130,12 @@ class SqliteReportStore : public ReportStore
 public:
     SqliteReportStore(SqliteDatabase db, const std::string& path) : m_db(std::move(db)), m_path(path) {}
 
+    ~SqliteReportStore() override
+    {
+        if (m_walFile >= 0)
+            close(m_walFile);
+    }
+
     std::string Describe() const override { return "SQLite database " + m_path; }
 
     bool WritesToDataFolder() const override { return true; }
@@ -233,16 +241,20 @@ private:
         int64_t id;
         std::string error;
         bool done;
+        uint64_t commit;  // its commit's number, once done
     };
 
-    // Group commit: a commit waits for its sync to disk, several
-    // milliseconds in which the other uploads pile up. Whoever finds no
-    // commit running commits every report waiting, its own among them, in
-    // one transaction and one sync; the others wait for that. Each caller
-    // returns only once its own report has committed (or failed).
+    // Group commit: a commit waits for its sync to disk, a millisecond or
+    // more in which the other uploads pile up. Whoever finds no commit
+    // running commits every report waiting, its own among them, in one
+    // transaction; the others wait for that. The sync is taken out of the
+    // commit and shared in the same way: while one caller syncs the log,
+    // the next commit is already being written, and one sync makes every
+    // commit written before it durable. Each caller returns only once its
+    // own report is on disk (or has failed).
     InsertResult CommitWithOthers(const PackedRow& packed, bool crash, int64_t& id, std::string& error)
     {
-        PendingInsert mine = {&packed, crash, InsertResult::Failed, 0, std::string(), false};
+        PendingInsert mine = {&packed, crash, InsertResult::Failed, 0, std::string(), false, 0};
         std::unique_lock<std::mutex> lock(m_queueMutex);
         m_queue.push_back(&mine);
         while (!mine.done) {
@@ -256,14 +268,47 @@ private:
             lock.unlock();
             CommitBatch(batch);
             lock.lock();
-            for (PendingInsert* pending : batch)
+            ++m_written;
+            for (PendingInsert* pending : batch) {
                 pending->done = true;
+                pending->commit = m_written;
+            }
             m_committing = false;
             m_committed.notify_all();
+        }
+        while (mine.result == InsertResult::Stored && m_synced < mine.commit && m_syncFailed < mine.commit) {
+            if (m_syncing) {
+                m_committed.wait(lock);
+                continue;
+            }
+            m_syncing = true;
+            const uint64_t through = m_written;
+            lock.unlock();
+            const bool synced = SyncLog();
+            lock.lock();
+            (synced ? m_synced : m_syncFailed) = through;
+            m_syncing = false;
+            m_committed.notify_all();
+        }
+        // A failed sync may have lost any page written before it, whatever
+        // a later sync says.
+        if (mine.result == InsertResult::Stored && (m_synced < mine.commit || mine.commit <= m_syncFailed)) {
+            // Committed, but perhaps never on disk: not a report the client may forget.
+            mine.result = InsertResult::Failed;
+            mine.error = "cannot write the report to disk";
         }
         id = mine.id;
         error = mine.error;
         return mine.result;
+    }
+
+    // Every commit written so far to disk: the write-ahead log holds them
+    // all, and syncing any descriptor of it syncs the file.
+    bool SyncLog()
+    {
+        if (m_walFile < 0)
+            m_walFile = open((m_path + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+        return m_walFile >= 0 && fdatasync(m_walFile) == 0;
     }
 
     // All in one transaction; when that fails, each alone, so that one
@@ -292,6 +337,8 @@ private:
     {
         std::string error;
         InsertResult result = InsertResult::Failed;
+        // The commit only writes the log; CommitWithOthers syncs it.
+        SyncCommits unsynced(m_db.get(), "NORMAL");
         if (PrepareInserts(error) && ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error)) {
             result = InsertResult::Stored;
             for (size_t i = 0; i < count && result == InsertResult::Stored; ++i)
@@ -423,6 +470,11 @@ private:
     std::condition_variable m_committed;
     std::vector<PendingInsert*> m_queue;
     bool m_committing = false;
+    uint64_t m_written = 0;     // commits written to the log, numbered from 1
+    uint64_t m_synced = 0;      // ... of which on disk
+    uint64_t m_syncFailed = 0;  // ... of which a sync failed
+    bool m_syncing = false;
+    int m_walFile = -1;
 };
 
 }  // namespace
