@@ -282,9 +282,10 @@ TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
     EXPECT_EQ(1u, CountReports());
 }
 
-// Two requests sent at once on one kept-alive connection: the second is
-// already read (by the stream, or by TLS) when the first is answered, and
-// must be answered without new bytes arriving.
+// An upload and two queries sent at once on one kept-alive connection: the
+// upload's body is read to its last byte and no further, and the queries,
+// already read (by the stream, or by TLS) when the one before is answered,
+// are answered without new bytes arriving.
 TEST_P(SlowClientsTest, AnswersPipelinedRequests)
 {
     std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
@@ -296,12 +297,17 @@ TEST_P(SlowClientsTest, AnswersPipelinedRequests)
     StartServer();
     RawConnection connection;
     ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
-    ASSERT_TRUE(connection.Send("GET /bugreport/components/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
+    const std::string body = MakeBody(100 * 1024);
+    ASSERT_TRUE(connection.Send("POST /bugreport/report/ HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body +
+                                "GET /bugreport/components/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
                                 std::string(kQueryRequest)));
     std::string answers;
     const auto end = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < end && connection.Receive(answers, 100) != 0) {
     }
+    EXPECT_EQ(1u, CountOccurrences(answers, "HTTP/1.1 201 Created\r\n")) << answers;
     EXPECT_EQ(2u, CountOccurrences(answers, "HTTP/1.1 200 OK\r\n")) << answers;
     EXPECT_EQ(2u, CountOccurrences(answers, "Player\nLibrary\n")) << answers;
 }
