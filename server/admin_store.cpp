@@ -93,20 +93,11 @@ std::string ColumnText(sqlite3_stmt* statement, int column)
 std::string MakeMatchQuery(const std::string& text)
 {
     std::string query;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
-            ++i;
-        size_t end = i;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\n' && text[end] != '\r')
-            ++end;
-        if (end > i) {
-            std::string word;
-            for (size_t k = i; k < end; ++k)
-                word += text[k] == '"' ? std::string("\"\"") : std::string(1, text[k]);
-            query += (query.empty() ? "\"" : " \"") + word + "\"*";
-        }
-        i = end;
+    for (const std::string& piece : SplitSearchText(text)) {
+        std::string word;
+        for (char c : piece)
+            word += c == '"' ? std::string("\"\"") : std::string(1, c);
+        query += (query.empty() ? "\"" : " \"") + word + "\"*";
     }
     return query;
 }
@@ -360,20 +351,6 @@ public:
         return StoreAnswer::Done;
     }
 
-    bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) override
-    {
-        std::vector<std::pair<int64_t, ReportKind>> missing;
-        if (!FindMissingReports(everyReport, missing, error))
-            return false;
-        // Read through the store, outside this store's lock: it decodes
-        // what the tables keep packed.
-        return IndexStoredReports(reports, missing,
-                                  [this](const std::vector<IndexedReport>& batch, std::string& e) {
-                                      return IndexReports(batch, e);
-                                  },
-                                  error);
-    }
-
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
                          bool& more, std::string& error) override
     {
@@ -521,7 +498,7 @@ private:
     }
 
     bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& missing,
-                            std::string& error)
+                            std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const char* sql =
@@ -554,9 +531,11 @@ private:
 
 }  // namespace
 
-bool IndexStoredReports(ReportStore& reports, const std::vector<std::pair<int64_t, ReportKind>>& missing,
-                        const ReportIndexer& index, std::string& error)
+bool AdminStore::IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error)
 {
+    std::vector<std::pair<int64_t, ReportKind>> missing;
+    if (!FindMissingReports(everyReport, missing, error))
+        return false;
     const size_t kBatch = 500;
     std::vector<IndexedReport> batch;
     for (const auto& entry : missing) {
@@ -575,12 +554,25 @@ bool IndexStoredReports(ReportStore& reports, const std::vector<std::pair<int64_
         if (result == LoadResult::Failed)
             return false;
         if (batch.size() == kBatch) {
-            if (!index(batch, error))
+            if (!IndexReports(batch, error))
                 return false;
             batch.clear();
         }
     }
-    return batch.empty() || index(batch, error);
+    return batch.empty() || IndexReports(batch, error);
+}
+
+std::vector<std::string> SplitSearchText(const std::string& text)
+{
+    const char* const kSpaces = " \t\n\r";
+    std::vector<std::string> pieces;
+    size_t start = text.find_first_not_of(kSpaces);
+    while (start != std::string::npos) {
+        const size_t end = text.find_first_of(kSpaces, start);
+        pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        start = end == std::string::npos ? end : text.find_first_not_of(kSpaces, end);
+    }
+    return pieces;
 }
 
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report)

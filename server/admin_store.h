@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -93,15 +92,12 @@ struct IndexedReport
     std::string searchText;    // the descriptions (of a crash report: its comment)
 };
 
+// What a maintainer typed into the search box, split at spaces, tabs and
+// line ends; both stores make their queries from these pieces.
+std::vector<std::string> SplitSearchText(const std::string& text);
+
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report);
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const CrashReport& report);
-
-// Reads each report of missing (id and kind) through reports and hands
-// them to index in batches: a synced commit each would make a first start
-// over many reports slow. A report removed since it was found is passed over.
-typedef std::function<bool(const std::vector<IndexedReport>& batch, std::string& error)> ReportIndexer;
-bool IndexStoredReports(ReportStore& reports, const std::vector<std::pair<int64_t, ReportKind>>& missing,
-                        const ReportIndexer& index, std::string& error);
 
 enum class StoreAnswer
 {
@@ -143,15 +139,17 @@ public:
     // Adds stored reports to the list and the search index in one
     // transaction; a report indexed already keeps its line and triage.
     virtual bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error) = 0;
-    bool IndexReport(const IndexedReport& report, std::string& error)
-    {
-        return IndexReports(std::vector<IndexedReport>(1, report), error);
-    }
     // Indexes, reading them through reports, the reports stored while no
     // interface was running or by another process: with everyReport, every
     // one not yet indexed; without, only those newer than the newest
-    // indexed (cheap enough for each page).
-    virtual bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) = 0;
+    // indexed (cheap enough for each page). Read outside the store's lock,
+    // and indexed in batches: a synced commit each would make a first start
+    // over many reports slow. A report removed since it was found is passed
+    // over.
+    bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error);
+    // The reports (id and kind, in id order) that IndexMissingReports reads.
+    virtual bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& missing,
+                                    std::string& error) = 0;
 
     // Newest first; more says whether lines follow the last one given.
     virtual bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count,

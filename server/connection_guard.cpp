@@ -774,9 +774,14 @@ void HoldAnswer()
         g_stream->HoldAnswer();
 }
 
+bool IsGuardedConnection()
+{
+    return g_stream != nullptr;
+}
+
 ssize_t ReadRequestBody(char* into, size_t size)
 {
-    return g_stream != nullptr ? g_stream->ReadLarge(into, size) : kNoGuardedStream;
+    return g_stream != nullptr ? g_stream->ReadLarge(into, size) : -1;
 }
 
 bool IsConnectionCutOff()

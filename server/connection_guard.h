@@ -62,12 +62,14 @@ void MarkRequestHeadRead();
 // nothing outside a GuardedServer's connection.
 void HoldAnswer();
 
+// True inside a GuardedServer's connection, where ReadRequestBody works.
+bool IsGuardedConnection();
+
 // Reads up to size bytes of the current request's body straight into into,
 // held to the same deadlines and rate as every read: the count read, 0 once
-// the client has closed, -1 on failure or cut-off, or kNoGuardedStream
-// outside a GuardedServer's connection. For a body of known length that
-// the handler reads whole itself instead of through httplib's reader.
-const ssize_t kNoGuardedStream = -2;
+// the client has closed, -1 on failure or cut-off (or outside a
+// GuardedServer's connection). For a body of known length that the handler
+// reads whole itself instead of through httplib's reader.
 ssize_t ReadRequestBody(char* into, size_t size);
 
 // True when the guard has cut off the current connection; its request was

@@ -144,21 +144,12 @@ std::string ListSearchWords(const std::string& text)
 std::vector<std::string> MakeSearchPatterns(const std::string& text, bool& typedWords)
 {
     std::vector<std::string> patterns;
-    typedWords = false;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
-            ++i;
-        size_t end = i;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\n' && text[end] != '\r')
-            ++end;
-        if (end > i) {
-            typedWords = true;
-            const std::string words = ListSearchWords(text.substr(i, end - i));
-            if (!words.empty())
-                patterns.push_back("%" + words + "%");
-        }
-        i = end;
+    const std::vector<std::string> pieces = SplitSearchText(text);
+    typedWords = !pieces.empty();
+    for (const std::string& piece : pieces) {
+        const std::string words = ListSearchWords(piece);
+        if (!words.empty())
+            patterns.push_back("%" + words + "%");
     }
     return patterns;
 }
@@ -353,7 +344,8 @@ public:
         return StoreAnswer::Done;
     }
 
-    bool IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error) override
+    bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& ids,
+                            std::string& error) override
     {
         PostgresResult missing;
         const char* sql =
@@ -373,16 +365,10 @@ public:
             error = "cannot find the reports to index: " + error;
             return false;
         }
-        std::vector<std::pair<int64_t, ReportKind>> ids;
         for (int row = 0; row < PQntuples(missing.get()); ++row)
             ids.emplace_back(GetPostgresInt64(missing.get(), row, 0),
                              GetPostgresInt32(missing.get(), row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug);
-        missing.reset();
-        return IndexStoredReports(reports, ids,
-                                  [this](const std::vector<IndexedReport>& batch, std::string& e) {
-                                      return IndexReports(batch, e);
-                                  },
-                                  error);
+        return true;
     }
 
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,

@@ -123,7 +123,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
                                      "open the SAVE dialog", "Editor");
     StoredReport storedC;
     ASSERT_EQ(LoadResult::Found, reports->LoadReport(c, storedC, error)) << error;
-    ASSERT_TRUE(store->IndexReport(DescribeForIndex(c, storedC.origin, storedC.report), error)) << error;
+    ASSERT_TRUE(store->IndexReports({DescribeForIndex(c, storedC.origin, storedC.report)}, error)) << error;
     int64_t d = 0;
     CrashReport crash;
     crash.comment = "crashed while saving" + kPadding;
@@ -203,7 +203,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     store = OpenAdmin();
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
-    ASSERT_TRUE(store->IndexReport(DescribeForIndex(c, storedC.origin, storedC.report), error)) << error;
+    ASSERT_TRUE(store->IndexReports({DescribeForIndex(c, storedC.origin, storedC.report)}, error)) << error;
     std::vector<ReportLine> again;
     ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "save"}, 0, 50, again, more, error));
     EXPECT_EQ(2u, again.size());
@@ -244,7 +244,7 @@ TEST(PostgresAdminStore, IndexesAReportCommittedAfterALaterId)
     const int64_t later = StoreBugReport(*reports, "2024-03-01T10:00:01.000Z", "bob@example.com", "Indexed first");
     StoredReport stored;
     ASSERT_EQ(LoadResult::Found, reports->LoadReport(later, stored, error)) << error;
-    ASSERT_TRUE(store->IndexReport(DescribeForIndex(later, stored.origin, stored.report), error)) << error;
+    ASSERT_TRUE(store->IndexReports({DescribeForIndex(later, stored.origin, stored.report)}, error)) << error;
 
     ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
     std::vector<ReportLine> lines;
