@@ -1,10 +1,10 @@
-#include "server/admin_auth.h"
+#include "server/admin/admin_auth.h"
 
 #include <sodium.h>
 
 #include <cmath>
 
-#include "server/rate_limiter.h"
+#include "server/net/rate_limiter.h"
 
 namespace {
 

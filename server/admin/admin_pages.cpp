@@ -1,11 +1,12 @@
-#include "server/admin_pages.h"
+#include "server/admin/admin_pages.h"
 
 #include <kainjow/mustache.hpp>
 
 #include <algorithm>
 #include <map>
 
-#include "server/report_text.h"
+#include "server/base/log_text.h"
+#include "server/store/report_text.h"
 
 using kainjow::mustache::data;
 using kainjow::mustache::mustache;

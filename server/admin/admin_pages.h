@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "server/admin_store.h"
-#include "server/report_store.h"
+#include "server/store/admin_store.h"
+#include "server/store/report_store.h"
 
 extern const char kAdminStylesheet[];
 

@@ -1,4 +1,4 @@
-#include "server/admin_routes.h"
+#include "server/admin/admin_routes.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -8,105 +8,20 @@
 #include <chrono>
 #include <functional>
 
-#include "server/admin_pages.h"
-#include "server/file_io.h"
-#include "server/listen_address.h"
-#include "server/report_routes.h"
-#include "server/report_store.h"
-#include "server/report_text.h"
-
-const char kSessionCookie[] = "brevora_session";
-const char kLoginCookie[] = "brevora_login";
-// Nothing from elsewhere, no script at all, and no framing.
-const char kAdminContentSecurityPolicy[] =
-    "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; base-uri 'none'; "
-    "frame-ancestors 'none'";
+#include "server/admin/admin_answers.h"
+#include "server/admin/admin_pages.h"
+#include "server/admin/publish_routes.h"
+#include "server/base/file_io.h"
+#include "server/base/log_text.h"
+#include "server/net/listen_address.h"
+#include "server/net/rate_limiter.h"
+#include "server/store/report_store.h"
+#include "server/store/report_text.h"
 
 namespace {
 
-const char kHtmlType[] = "text/html; charset=utf-8";
 const size_t kLargestNote = 4000;
-const size_t kLargestQueryAnswer = 2048;  // the reporter reads no more of a query's answer
 const int64_t kReportsPerPage = 50;
-
-// The session of the request being served, set before routing; httplib
-// serves a request on one worker thread from its head to its answer.
-struct RequestSession
-{
-    bool valid = false;
-    std::string tokenDigest;
-    AdminSession session;
-};
-thread_local RequestSession g_current;
-
-int64_t GetEpochSeconds()
-{
-    return static_cast<int64_t>(time(nullptr));
-}
-
-void ReplaceHeader(httplib::Response& res, const char* name, const std::string& value)
-{
-    res.headers.erase(name);
-    res.set_header(name, value);
-}
-
-void SetSecurityHeaders(httplib::Response& res)
-{
-    ReplaceHeader(res, "Content-Security-Policy", kAdminContentSecurityPolicy);
-    ReplaceHeader(res, "X-Frame-Options", "DENY");
-    ReplaceHeader(res, "X-Content-Type-Options", "nosniff");
-    ReplaceHeader(res, "Referrer-Policy", "no-referrer");
-    if (!res.has_header("Cache-Control"))
-        res.set_header("Cache-Control", "no-store");
-}
-
-std::string ReadCookie(const httplib::Request& req, const std::string& name)
-{
-    const std::string header = req.get_header_value("Cookie");
-    size_t at = 0;
-    while (at < header.size()) {
-        while (at < header.size() && (header[at] == ' ' || header[at] == ';'))
-            ++at;
-        const size_t end = std::min(header.find(';', at), header.size());
-        const size_t equals = header.find('=', at);
-        if (equals < end && header.compare(at, equals - at, name) == 0 && equals - at == name.size())
-            return header.substr(equals + 1, end - equals - 1);
-        at = end;
-    }
-    return std::string();
-}
-
-std::string MakeCookie(const AdminService& service, const std::string& name, const std::string& value,
-                       const char* path, bool expire)
-{
-    std::string cookie = name + "=" + value + "; Path=" + path + "; HttpOnly; SameSite=Strict";
-    if (service.secureCookies)
-        cookie += "; Secure";
-    if (expire)
-        cookie += "; Max-Age=0";
-    return cookie;
-}
-
-void AnswerPage(httplib::Response& res, int status, const std::string& html)
-{
-    res.status = status;
-    res.set_content(html, kHtmlType);
-}
-
-void AnswerText(httplib::Response& res, int status, const std::string& text)
-{
-    res.status = status;
-    res.set_content(text + "\n", "text/plain; charset=utf-8");
-}
-
-PageFrame MakeFrame(const std::string& message = std::string())
-{
-    PageFrame frame;
-    frame.user = g_current.session.user;
-    frame.csrfToken = g_current.session.csrfToken;
-    frame.message = message;
-    return frame;
-}
 
 bool ResumeSession(AdminService& service, const httplib::Request& req)
 {
@@ -130,19 +45,6 @@ bool ResumeSession(AdminService& service, const httplib::Request& req)
 bool IsOpenPath(const std::string& path)
 {
     return path == "/login" || path == "/style.css" || path == "/favicon.ico";
-}
-
-// Every state change is a POST that carries the session's CSRF token.
-typedef std::function<void(const httplib::Request&, httplib::Response&)> Handler;
-void AddPost(httplib::Server& server, const char* pattern, Handler handler)
-{
-    server.Post(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
-        if (!AreTokensEqual(req.get_param_value("csrf"), g_current.session.csrfToken)) {
-            AnswerText(res, 403, "refused: the form is stale or came from elsewhere; reload the page");
-            return;
-        }
-        handler(req, res);
-    });
 }
 
 bool IsToken(const std::string& text)
@@ -224,14 +126,6 @@ std::string FormatUtcDay(time_t seconds)
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday);
     return text;
-}
-
-void LogStoreError(AdminService& service, const std::string& error)
-{
-    if (service.log == nullptr)
-        return;
-    std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
-    std::fflush(service.log);
 }
 
 // Reports stored by another process (or whose indexing failed) since the
@@ -495,92 +389,6 @@ void StoreTriage(AdminService& service, const httplib::Request& req, httplib::Re
     res.set_redirect("/reports/" + std::to_string(id), 303);
 }
 
-// The two lines of latest_version.txt, as the reporter reads them.
-void SplitLatestVersion(const std::string& text, std::string& version, std::string& address)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size() && lines.size() < 2) {
-        const size_t end = std::min(text.find('\n', at), text.size());
-        if (end > at)
-            lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    version = lines.size() > 0 ? lines[0] : std::string();
-    address = lines.size() > 1 ? lines[1] : std::string();
-}
-
-void ServePublishPage(AdminService& service, httplib::Response& res, int status, const std::string& message)
-{
-    std::string components;
-    std::string latest;
-    std::string error;
-    if (ReadWholeFile(service.dataDir + "/components.txt", components, error) == ReadResult::Failed ||
-        ReadWholeFile(service.dataDir + "/latest_version.txt", latest, error) == ReadResult::Failed) {
-        AnswerText(res, 500, error);
-        return;
-    }
-    std::string version;
-    std::string address;
-    SplitLatestVersion(latest, version, address);
-    AnswerPage(res, status, RenderPublishPage(MakeFrame(message), components, version, address));
-}
-
-// A browser sends a textarea's lines with CR LF; the reporter splits on LF
-// and would keep the CR in each name.
-std::string NormaliseLines(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        out += text[i] == '\r' ? '\n' : text[i];
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out.empty() ? out : out + "\n";
-}
-
-bool HasLineBreak(const std::string& text)
-{
-    return text.find_first_of("\r\n") != std::string::npos;
-}
-
-void Publish(AdminService& service, const httplib::Request& req, httplib::Response& res)
-{
-    const std::string components = NormaliseLines(req.get_param_value("components"));
-    const std::string version = req.get_param_value("version");
-    const std::string address = req.get_param_value("update_address");
-    const std::string latest = version + "\n" + address + "\n";
-    std::string problem;
-    if (version.empty() || HasLineBreak(version) || HasLineBreak(address))
-        problem = "The version and the update address are one line each, and the version is needed.";
-    else if (!address.empty() && address.compare(0, 7, "http://") != 0 && address.compare(0, 8, "https://") != 0)
-        problem = "The update address starts with http:// or https://.";
-    else if (components.size() > kLargestQueryAnswer || latest.size() > kLargestQueryAnswer)
-        problem = "The reporter reads at most " + std::to_string(kLargestQueryAnswer) + " bytes of each.";
-    if (!problem.empty()) {
-        ServePublishPage(service, res, 400, problem);
-        return;
-    }
-    std::string error;
-    {
-        std::lock_guard<std::mutex> lock(service.publishMutex);
-        if (!ReplaceFileAtomically(service.dataDir + "/components.txt", components, error) ||
-            !ReplaceFileAtomically(service.dataDir + "/latest_version.txt", latest, error)) {
-            AnswerText(res, 500, error);
-            return;
-        }
-    }
-    if (service.log != nullptr) {
-        std::fprintf(service.log, "%s admin: %s published the components and latest version %s\n",
-                     FormatUtcNow().c_str(), EscapeControlBytes(g_current.session.user, false).c_str(),
-                     EscapeControlBytes(version, false).c_str());
-        std::fflush(service.log);
-    }
-    ServePublishPage(service, res, 200, "Published.");
-}
-
 void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const httplib::Response& res)
 {
     if (service.log == nullptr)
@@ -595,38 +403,6 @@ void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const
 }
 
 }  // namespace
-
-bool OpenAdminService(AdminService& service, const std::string& dataDir, const std::string& databaseUrl,
-                      ReportStore& reports, std::string& error)
-{
-    if (!StartPasswordHashing()) {
-        error = "cannot start libsodium";
-        return false;
-    }
-    service.dataDir = dataDir;
-    service.reports = &reports;
-    service.store = OpenAdminStore(dataDir, databaseUrl, error);
-    if (!service.store || !service.store->IndexMissingReports(reports, true, error))
-        return false;
-    service.queue.reset(new IndexQueue(
-        [&service](const std::vector<IndexedReport>& batch) {
-            std::string failure;
-            if (!service.store->IndexReports(batch, failure))
-                LogStoreError(service, failure);
-        },
-        kIndexGathering));
-    return true;
-}
-
-void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const Report& report)
-{
-    service.queue->Add(DescribeForIndex(id, origin, report));
-}
-
-void IndexStoredReport(AdminService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report)
-{
-    service.queue->Add(DescribeForIndex(id, origin, report));
-}
 
 void InstallAdminRoutes(httplib::Server& server, AdminService& service)
 {
@@ -680,11 +456,7 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
                [&service](const httplib::Request& req, httplib::Response& res) { ServeReportFile(service, req, res); });
     AddPost(server, R"(/reports/(\d+)/triage)",
             [&service](const httplib::Request& req, httplib::Response& res) { StoreTriage(service, req, res); });
-    server.Get("/publish", [&service](const httplib::Request&, httplib::Response& res) {
-        ServePublishPage(service, res, 200, "");
-    });
-    AddPost(server, "/publish",
-            [&service](const httplib::Request& req, httplib::Response& res) { Publish(service, req, res); });
+    InstallPublishRoutes(server, service);
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())

@@ -1,4 +1,4 @@
-#include "server/index_queue.h"
+#include "server/admin/index_queue.h"
 
 #include <utility>
 

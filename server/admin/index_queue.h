@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/admin_store.h"
+#include "server/store/admin_store.h"
 
 class IndexQueue
 {

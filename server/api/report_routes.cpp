@@ -1,4 +1,4 @@
-#include "server/report_routes.h"
+#include "server/api/report_routes.h"
 
 #include <sys/socket.h>
 #include <time.h>
@@ -7,13 +7,14 @@
 #include <chrono>
 #include <functional>
 
-#include "server/connection_guard.h"
-#include "server/file_io.h"
-#include "server/listen_address.h"
-#include "server/report_parser.h"
-#include "server/report_store.h"
-#include "server/report_text.h"
-#include "server/request_rules.h"
+#include "server/api/request_rules.h"
+#include "server/base/file_io.h"
+#include "server/base/log_text.h"
+#include "server/net/connection_guard.h"
+#include "server/net/listen_address.h"
+#include "server/report/report_parser.h"
+#include "server/store/report_store.h"
+#include "server/store/report_text.h"
 
 namespace {
 
@@ -360,20 +361,6 @@ void WriteLogLine(ReportService& service, const httplib::Request& req, const htt
 }
 
 }  // namespace
-
-std::string FormatUtcNow()
-{
-    const auto now = std::chrono::system_clock::now();
-    const time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const long milliseconds = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-    struct tm utc;
-    gmtime_r(&seconds, &utc);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milliseconds);
-    return text;
-}
 
 void InstallReportRoutes(httplib::Server& server, ReportService& service)
 {

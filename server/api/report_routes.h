@@ -11,11 +11,11 @@
 #include <mutex>
 #include <string>
 
-#include "server/disk_floor.h"
-#include "server/rate_limiter.h"
-#include "server/refusal_log.h"
 #include "report_format/crash_body.h"
-#include "server/report_store.h"
+#include "server/net/disk_floor.h"
+#include "server/net/rate_limiter.h"
+#include "server/net/refusal_log.h"
+#include "server/store/report_store.h"
 
 // What the routes share; outlives the httplib server it is installed on.
 struct ReportService
@@ -50,5 +50,3 @@ void ApplyServeLimits(ReportService& service, const ServeLimits& limits);
 // Routes, limits, request log and socket options.
 void InstallReportRoutes(httplib::Server& server, ReportService& service);
 
-// "2024-05-01T12:34:56.789Z" for now.
-std::string FormatUtcNow();

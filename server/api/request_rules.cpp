@@ -1,5 +1,5 @@
-#include "server/decimal_text.h"
-#include "server/request_rules.h"
+#include "server/api/request_rules.h"
+#include "server/base/decimal_text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "server/decimal_text.h"
+#include "server/base/decimal_text.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "server/file_io.h"
+#include "server/base/file_io.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "server/command_line.h"
+#include "server/commands/command_line.h"
 
 #include <CLI/CLI.hpp>
 
@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <map>
 
-#include "server/decimal_text.h"
-#include "server/report_store.h"
+#include "server/base/decimal_text.h"
+#include "server/store/report_store.h"
+#include "server/store/store_factory.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "report_format/crash_body.h"
-#include "server/listen_address.h"
-#include "server/serve_limits.h"
+#include "server/net/listen_address.h"
+#include "server/net/serve_limits.h"
 
 enum class Command
 {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "server/command_line.h"
+#include "server/commands/command_line.h"
 
 // "brevora-report-server: error: ..." on standard error.
 void PrintError(const std::string& message);

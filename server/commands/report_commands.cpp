@@ -1,13 +1,17 @@
+// The report commands: list, show, export, prune and forget, each on the
+// store that the command line names.
 #include <time.h>
 
 #include <algorithm>
 #include <cctype>
 #include <vector>
 
-#include "server/commands.h"
-#include "server/file_io.h"
-#include "server/report_store.h"
-#include "server/report_text.h"
+#include "server/base/file_io.h"
+#include "server/commands/commands.h"
+#include "server/store/report_store.h"
+#include "server/store/report_text.h"
+#include "server/store/store_factory.h"
+#include "server/store/stored_fields.h"
 
 namespace {
 
@@ -172,11 +176,6 @@ int RemoveSelectedReports(const CommandLine& line, FILE* out, const std::functio
 }
 
 }  // namespace
-
-void PrintError(const std::string& message)
-{
-    std::fprintf(stderr, "brevora-report-server: error: %s\n", message.c_str());
-}
 
 int RunList(const CommandLine& line, FILE* out)
 {

@@ -1,3 +1,5 @@
+// serve: the reporters' listener and the maintainers' interface, each on a
+// guarded server of its own, until SIGINT or SIGTERM.
 #include <errno.h>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -12,13 +14,14 @@
 #include <memory>
 #include <thread>
 
-#include "server/admin_routes.h"
-#include "server/commands.h"
-#include "server/connection_guard.h"
-#include "server/file_io.h"
-#include "server/report_routes.h"
-#include "server/report_store.h"
-#include "server/tls_files.h"
+#include "server/admin/admin_routes.h"
+#include "server/api/report_routes.h"
+#include "server/base/file_io.h"
+#include "server/commands/commands.h"
+#include "server/net/connection_guard.h"
+#include "server/net/tls_files.h"
+#include "server/store/report_store.h"
+#include "server/store/store_factory.h"
 
 namespace {
 

@@ -5,11 +5,12 @@
 
 #include <iostream>
 
-#include "server/admin_auth.h"
-#include "server/admin_store.h"
-#include "server/commands.h"
-#include "server/file_io.h"
-#include "server/report_routes.h"
+#include "server/admin/admin_auth.h"
+#include "server/base/file_io.h"
+#include "server/base/log_text.h"
+#include "server/commands/commands.h"
+#include "server/store/admin_store.h"
+#include "server/store/store_factory.h"
 
 namespace {
 

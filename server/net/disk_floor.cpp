@@ -1,11 +1,11 @@
-#include "server/disk_floor.h"
+#include "server/net/disk_floor.h"
 
 #include <errno.h>
 #include <sys/statvfs.h>
 
 #include <cstring>
 
-#include "server/refusal_log.h"
+#include "server/net/refusal_log.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "server/serve_limits.h"
+#include "server/net/serve_limits.h"
 
 class RefusalLog;
 

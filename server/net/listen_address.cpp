@@ -1,5 +1,5 @@
-#include "server/decimal_text.h"
-#include "server/listen_address.h"
+#include "server/base/decimal_text.h"
+#include "server/net/listen_address.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "server/rate_limiter.h"
+#include "server/net/rate_limiter.h"
 
 #include <arpa/inet.h>
 

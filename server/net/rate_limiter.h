@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/serve_limits.h"
+#include "server/net/serve_limits.h"
 
 // One bucket per rule, full at first; a request takes a token from each.
 class RateBuckets

@@ -1,7 +1,6 @@
-#include "server/refusal_log.h"
+#include "server/net/refusal_log.h"
 
-#include "server/report_routes.h"
-#include "server/report_text.h"
+#include "server/base/log_text.h"
 
 RefusalLog::RefusalLog(FILE* log, double linesPerSecond, double burst) : m_log(log)
 {

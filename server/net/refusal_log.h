@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "server/rate_limiter.h"
+#include "server/net/rate_limiter.h"
 
 class RefusalLog
 {

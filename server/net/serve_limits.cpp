@@ -1,5 +1,5 @@
-#include "server/decimal_text.h"
-#include "server/serve_limits.h"
+#include "server/base/decimal_text.h"
+#include "server/net/serve_limits.h"
 
 #include <cctype>
 #include <cmath>

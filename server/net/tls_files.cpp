@@ -1,4 +1,4 @@
-#include "server/tls_files.h"
+#include "server/net/tls_files.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>

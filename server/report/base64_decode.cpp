@@ -1,4 +1,4 @@
-#include "server/base64_decode.h"
+#include "server/report/base64_decode.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "server/report_body.h"
+#include "server/report/report_body.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "server/report_parser.h"
+#include "server/report/report.h"
 
 // componentLine: record 5 ends with the component's line, as the reporter
 // sends it since it has one; without, as older reporters sent it (the

@@ -1,4 +1,4 @@
-#include "server/report_parser.h"
+#include "server/report/report_parser.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "report_format/crash_body.h"
 #include "report_format/record_format.h"
 #include "report_format/section_text.h"
-#include "server/base64_decode.h"
+#include "server/report/base64_decode.h"
 
 namespace {
 

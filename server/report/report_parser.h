@@ -7,49 +7,13 @@
 #include <cstddef>
 #include <string>
 
-// What a file record carried.
-enum class FileState
-{
-    Content,      // wrapped base64 of the file's bytes (possibly none)
-    Placeholder,  // "WFhY\n": the file was empty or missing on the sender's side
-    Empty         // empty payload: the file could not be read, or began with a NUL byte
-};
-
-struct ReportFile
-{
-    std::string name;
-    std::string content;
-    FileState state = FileState::Empty;
-};
-
-// The decoded payloads of one report, in the sender's 8-bit code page.
-struct Report
-{
-    std::string email;
-    std::string description1;  // steps to reproduce
-    std::string description2;  // what happened
-    std::string description3;  // what should have happened
-    std::string systemInfo;    // description4, without the component's line
-    std::string component;     // "Element=" line at the end of description4; older reporters send none
-    ReportFile attachment;     // the diagnostic report
-    ReportFile attachmentLog;  // the application log
-};
+#include "server/report/report.h"
 
 // Parses and decodes a whole body. Record 5 ends with the chosen component
 // as a line "Element=<name>" (the name's bytes as sent, a trailing CR
 // included), which goes into component; a body without it gives an empty one. On refusal, reason is one line saying
 // which record is wrong and how; report is then unspecified.
 bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason);
-
-// The decoded payloads of one crash report: the comment in UTF-8 and the
-// three files, whole.
-struct CrashReport
-{
-    std::string comment;
-    ReportFile dump;
-    ReportFile log;
-    ReportFile conf;
-};
 
 // Parses and decodes a whole crash body, with the same rules and reasons.
 bool ParseCrashBody(const char* body, size_t size, CrashReport& report, std::string& reason);

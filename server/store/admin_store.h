@@ -1,9 +1,9 @@
 // What the maintainers' interface keeps beside the reports: accounts,
 // sessions, each report's triage status and its audit list, and the index
 // the report list is searched and filtered through. A narrow interface so
-// that either store holds it: OpenSqliteAdminStore keeps it in reports.db
-// next to the reports it describes, OpenPostgresAdminStore in the
-// PostgreSQL database of the reports.
+// that either store holds it: the SQLite engine keeps it in reports.db next
+// to the reports it describes, the PostgreSQL engine in the database of the
+// reports (store_factory.h opens the one that goes with the reports).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "server/report_store.h"
+#include "server/store/report_store.h"
 
 struct AdminUser
 {
@@ -159,21 +159,3 @@ public:
                                     std::string& error) = 0;
     virtual bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) = 0;
 };
-
-// The store in dataDir/reports.db (made with the report tables when
-// missing; the data folder must exist). Removing a report (prune, forget)
-// removes its line, search text and audit list in the same transaction,
-// from any process. Thread-safe.
-std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error);
-
-// The same tables in the PostgreSQL database at url (made with the report
-// tables when missing), shared by every server using that database: each
-// sees the others' accounts, sessions, triage and reports. Removing a
-// report removes its line and audit list in the same transaction, as on
-// SQLite. Thread-safe.
-std::unique_ptr<AdminStore> OpenPostgresAdminStore(const std::string& url, std::string& error);
-
-// The store beside the reports: PostgreSQL when databaseUrl is given, else
-// dataDir/reports.db.
-std::unique_ptr<AdminStore> OpenAdminStore(const std::string& dataDir, const std::string& databaseUrl,
-                                           std::string& error);

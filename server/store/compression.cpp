@@ -1,4 +1,4 @@
-#include "server/compression.h"
+#include "server/store/compression.h"
 
 #include <zstd.h>
 

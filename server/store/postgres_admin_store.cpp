@@ -1,11 +1,12 @@
 // The maintainers' interface's tables in the PostgreSQL database of the
 // reports, shared by every server that uses it.
+#include "server/store/postgres_admin_store.h"
+
 #include <cstring>
 #include <utility>
 
-#include "server/admin_store.h"
-#include "server/postgres_connection.h"
-#include "server/postgres_store.h"
+#include "server/store/postgres_connection.h"
+#include "server/store/postgres_report_store.h"
 
 namespace {
 
@@ -529,7 +530,7 @@ std::unique_ptr<AdminStore> OpenPostgresAdminStore(const std::string& url, std::
 {
     // The report tables first, made or brought up to date by their own
     // store: the triggers name them.
-    if (!OpenPostgresStore(url, true, error))
+    if (!OpenPostgresReportStore(url, true, error))
         return nullptr;
     PostgresConnection connection = ConnectToPostgres(url, error);
     if (!connection)

@@ -1,4 +1,4 @@
-#include "server/postgres_connection.h"
+#include "server/store/postgres_connection.h"
 
 #include <endian.h>
 

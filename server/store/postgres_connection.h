@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/postgres_handles.h"
+#include "server/store/postgres_handles.h"
 
 PostgresConnection ConnectToPostgres(const std::string& url, std::string& error);
 

@@ -1,12 +1,12 @@
-#include "server/postgres_store.h"
+#include "server/store/postgres_report_store.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "server/postgres_connection.h"
-#include "server/report_columns.h"
+#include "server/store/postgres_connection.h"
+#include "server/store/report_columns.h"
 
 namespace {
 
@@ -278,7 +278,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ReportStore> OpenPostgresStore(const std::string& url, bool create, std::string& error)
+std::unique_ptr<ReportStore> OpenPostgresReportStore(const std::string& url, bool create, std::string& error)
 {
     PostgresConnection connection = ConnectToPostgres(url, error);
     if (!connection)

@@ -4,6 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "server/report_store.h"
+#include "server/store/report_store.h"
 
-std::unique_ptr<ReportStore> OpenPostgresStore(const std::string& url, bool create, std::string& error);
+std::unique_ptr<ReportStore> OpenPostgresReportStore(const std::string& url, bool create, std::string& error);

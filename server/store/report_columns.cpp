@@ -1,7 +1,25 @@
-#include "server/report_columns.h"
+#include "server/store/report_columns.h"
 
-#include "server/compression.h"
-#include "server/report_body.h"
+#include "server/report/report_body.h"
+#include "server/store/compression.h"
+
+const char* const kStoredFieldNames[] = {
+    "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
+    "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
+    "attachment_log_state", "raw_body", "component",
+};
+const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
+static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_COLUMN_COUNT,
+              "one field per column");
+
+const char* const kStoredCrashFieldNames[] = {
+    "received_utc", "peer", "user_agent", "comment", "attachment_dump_name", "attachment_dump",
+    "attachment_dump_state", "attachment_log_name", "attachment_log", "attachment_log_state",
+    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body",
+};
+const size_t kStoredCrashFieldCount = sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0];
+static_assert(sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0] == CRASH_COLUMN_COUNT,
+              "one field per column");
 
 namespace {
 

@@ -9,7 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "server/report_store.h"
+#include "server/store/report_store.h"
+
+// The column names after the id, in table order: the stored fields as
+// export --all writes them, one file each.
+extern const char* const kStoredFieldNames[];
+extern const size_t kStoredFieldCount;
+extern const char* const kStoredCrashFieldNames[];
+extern const size_t kStoredCrashFieldCount;
 
 // Column indexes of the bug reports' table (reports), after the id.
 enum ReportColumn

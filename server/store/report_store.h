@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/report_parser.h"
+#include "server/report/report.h"
 
 extern const char kDatabaseFileName[];
 
@@ -115,31 +115,3 @@ public:
     // of their bytes in the database's free space where the engine allows.
     virtual bool RemoveReports(const std::vector<int64_t>& ids, std::string& error) = 0;
 };
-
-// Opens the store: PostgreSQL when databaseUrl is given (postgresql:// or
-// postgres://), else dataDir/reports.db. With create, a missing SQLite file
-// or PostgreSQL table is made (the data folder must exist); without, it is
-// an error. An older schema is migrated. On failure error says why.
-std::unique_ptr<ReportStore> OpenReportStore(const std::string& dataDir, const std::string& databaseUrl, bool create,
-                                             std::string& error);
-
-// True for the URLs OpenReportStore takes as PostgreSQL's.
-bool IsPostgresUrl(const std::string& url);
-
-// The stored fields of a report as export --all writes them, one file each.
-extern const char* const kStoredFieldNames[];
-extern const size_t kStoredFieldCount;
-extern const char* const kStoredCrashFieldNames[];
-extern const size_t kStoredCrashFieldCount;
-
-// A report's fields in the order of kStoredFieldNames (of a crash report:
-// kStoredCrashFieldNames), byte for byte.
-std::vector<std::string> ListStoredFields(const StoredReport& stored);
-std::vector<std::string> ListStoredFields(const StoredCrashReport& stored);
-
-// Calls visit with each report's id, kind and fields (ListStoredFields),
-// oldest report first; one report is in memory at a time. A visit that
-// returns false stops the walk with its error.
-typedef std::function<bool(int64_t id, ReportKind kind, const std::vector<std::string>& fields, std::string& error)>
-    StoredFieldsVisitor;
-bool VisitStoredFields(ReportStore& store, const StoredFieldsVisitor& visit, std::string& error);

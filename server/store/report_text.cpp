@@ -1,15 +1,7 @@
-#include "server/report_text.h"
+#include "server/base/log_text.h"
+#include "server/store/report_text.h"
 
 namespace {
-
-std::string EscapeByte(unsigned char c)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string escaped = "\\x";
-    escaped += hex[c >> 4];
-    escaped += hex[c & 0x0F];
-    return escaped;
-}
 
 std::string ShowText(const std::string& text, bool raw)
 {
@@ -27,30 +19,6 @@ void AppendSection(std::string& out, const char* title, const std::string& text,
 }
 
 }  // namespace
-
-std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks)
-{
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (keepLineBreaks && (c == '\n' || c == '\t')) {
-            out += static_cast<char>(c);
-        } else if (keepLineBreaks && c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-            // Windows line ends: the LF alone ends the line on a terminal.
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-            out += EscapeByte(c);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-std::string GetFirstLine(const std::string& text)
-{
-    return text.substr(0, text.find_first_of("\r\n"));
-}
 
 std::string FormatListLine(const ReportSummary& summary)
 {

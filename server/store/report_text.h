@@ -4,15 +4,7 @@
 
 #include <string>
 
-#include "server/report_store.h"
-
-// Replaces control bytes (and DEL and 0x80-0x9F, which some terminals obey)
-// by \xNN so that a report cannot drive the terminal; keepLineBreaks keeps
-// LF and TAB, and drops the CR of a CR LF.
-std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks);
-
-// The bytes before the first CR or LF.
-std::string GetFirstLine(const std::string& text);
+#include "server/store/report_store.h"
 
 // "7\tbug\t2024-...Z\tuser@example.com\tFirst line" (fields escaped, "-" for
 // none); a crash report's line has its comment's first line.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "server/sqlite_handles.h"
+#include "server/store/sqlite_handles.h"
 
 // "what: the connection's last error"
 std::string DescribeSqliteError(sqlite3* db, const std::string& what);

@@ -1,4 +1,4 @@
-#include "server/sqlite_store.h"
+#include "server/store/sqlite_report_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "server/report_columns.h"
-#include "server/sqlite_connection.h"
-#include "server/sqlite_handles.h"
+#include "server/store/report_columns.h"
+#include "server/store/sqlite_connection.h"
+#include "server/store/sqlite_handles.h"
 
 namespace {
 
@@ -479,7 +479,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ReportStore> OpenSqliteStore(const std::string& dataDir, bool create, std::string& error)
+std::unique_ptr<ReportStore> OpenSqliteReportStore(const std::string& dataDir, bool create, std::string& error)
 {
     const std::string path = dataDir + "/" + kDatabaseFileName;
     struct stat info;

@@ -4,6 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "server/report_store.h"
+#include "server/store/report_store.h"
 
-std::unique_ptr<ReportStore> OpenSqliteStore(const std::string& dataDir, bool create, std::string& error);
+std::unique_ptr<ReportStore> OpenSqliteReportStore(const std::string& dataDir, bool create, std::string& error);

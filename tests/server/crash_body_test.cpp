@@ -9,7 +9,7 @@
 #include <string>
 
 #include "report_format/crash_body.h"
-#include "server/report_parser.h"
+#include "server/report/report_parser.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "server/report_parser.h"
+#include "server/report/report_parser.h"
 #include "tests/server/malformed_bodies.h"
 #include "tests/server/report_factory.h"
 
