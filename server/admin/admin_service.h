@@ -10,7 +10,7 @@
 #include <string>
 
 #include "server/admin/admin_auth.h"
-#include "server/admin/index_queue.h"
+#include "server/base/batch_queue.h"
 #include "server/store/admin_store.h"
 #include "server/store/report_store.h"
 
@@ -24,6 +24,9 @@ const std::chrono::milliseconds kIndexGathering(250);
 extern const char kSessionCookie[];
 extern const char kLoginCookie[];
 extern const char kAdminContentSecurityPolicy[];
+
+// Reports just stored, on their way to the maintainers' list.
+typedef BatchQueue<IndexedReport> IndexQueue;
 
 struct AdminService
 {

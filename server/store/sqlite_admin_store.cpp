@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // The report list reads this index, not the report tables: their rows carry
 // the attachments (and zstd frames where the texts are long), and a page of
 // 50 lines must not walk them. The server fills it from each decoded report
@@ -52,19 +51,6 @@ const char kCreateAdminSchema[] =
 // report's words, so it is made again and refilled from the reports.
 const char kFindContentlessSearch[] =
     "SELECT count(*) FROM sqlite_master WHERE name = 'admin_search' AND sql LIKE '%content=''''%'";
-
-void BindText(sqlite3_stmt* statement, int index, const std::string& text)
-{
-    sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-}
-
-std::string ColumnText(sqlite3_stmt* statement, int column)
-{
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    const int size = sqlite3_column_bytes(statement, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
-                           : std::string();
-}
 
 // Words as FTS5 strings, each also matching as a prefix: what a reporter
 // typed never reaches FTS5 as query syntax.

@@ -37,3 +37,16 @@ SyncCommits::~SyncCommits()
     std::string ignored;
     ExecuteSqlite(m_db, "PRAGMA synchronous = FULL", ignored);
 }
+
+void BindText(sqlite3_stmt* statement, int index, const std::string& text)
+{
+    sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column)
+{
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
+                           : std::string();
+}

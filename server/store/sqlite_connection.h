@@ -28,3 +28,7 @@ private:
 
 // A prepared statement, or none with error.
 SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& error);
+
+// Binds text (or bytes) as it is; reads a column's bytes whole.
+void BindText(sqlite3_stmt* statement, int index, const std::string& text);
+std::string ColumnText(sqlite3_stmt* statement, int column);
