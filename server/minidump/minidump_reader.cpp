@@ -206,7 +206,10 @@ void ReadModuleList(Minidump& dump, ByteView stream)
             module.fileVersion[2] = static_cast<uint16_t>(low >> 16);
             module.fileVersion[3] = static_cast<uint16_t>(low);
         }
-        ReadCodeView(ReadLocation(dump.file, entry, 76), module);
+        ByteView codeView = ReadLocation(dump.file, entry, 76);
+        if (codeView.size == 0 && FieldU32(entry, 76) != 0)
+            AddProblem(dump, kModuleListStream, "module " + std::to_string(i) + ": CodeView record out of the file");
+        ReadCodeView(codeView, module);
         dump.modules.push_back(std::move(module));
     }
     std::sort(dump.modules.begin(), dump.modules.end(),
