@@ -64,7 +64,8 @@ bool ReadUnwindInfo(const PeImage& image, uint64_t rva, UnwindInfo& info, std::s
     uint64_t slotBytes = 2 * static_cast<uint64_t>((info.slotCount + 1) & ~1);
     uint8_t slots[2 * 256 + 12];
     uint64_t tail = (info.flags & kUnwindChainInfo) ? 12 : 0;
-    if (!ReadImageBytes(image, rva + 4, slotBytes + tail, slots)) {
+    // An info with no codes may end its section: nothing more to read.
+    if (slotBytes + tail != 0 && !ReadImageBytes(image, rva + 4, slotBytes + tail, slots)) {
         error = "unwind codes at " + FormatHex(rva) + " run past the image";
         return false;
     }
