@@ -74,11 +74,23 @@ Bytes MakeX64Context(uint64_t rip, const std::vector<std::pair<int, uint64_t>>& 
     return context;
 }
 
+Bytes MakeX86Context(uint64_t eip, const std::vector<std::pair<int, uint64_t>>& registers)
+{
+    // Offsets as winnt.h's i386 CONTEXT has them, eax, ecx, ... edi.
+    static const size_t offsets[8] = {0xB0, 0xAC, 0xA8, 0xA4, 0xC4, 0xB4, 0xA0, 0x9C};
+    Bytes context(716, 0);
+    SetU32(context, 0, 0x1000B);
+    for (const auto& r : registers)
+        SetU32(context, offsets[r.first], r.second);
+    SetU32(context, 0xB8, eip);
+    return context;
+}
+
 Bytes MakeCrashDump(const CrashSpec& spec)
 {
     DumpBuilder dump;
     Bytes system;
-    PutU16(system, 9);  // x64
+    PutU16(system, spec.x86 ? 0 : 9);
     PutU16(system, 6);
     PutU16(system, 0x5507);
     system.push_back(4);  // CPUs
@@ -122,7 +134,7 @@ Bytes MakeCrashDump(const CrashSpec& spec)
     }
     AddStream(dump, 4, modules);
 
-    Bytes context = MakeX64Context(spec.rip, spec.registers);
+    Bytes context = spec.x86 ? MakeX86Context(spec.rip, spec.registers) : MakeX64Context(spec.rip, spec.registers);
     uint32_t contextAt = AppendBlob(dump, context);
     uint32_t stackAt = AppendBlob(dump, spec.stack);
     Bytes threads;

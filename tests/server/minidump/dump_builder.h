@@ -28,6 +28,7 @@ Bytes FinishDump(DumpBuilder& dump);
 // An x64 CONTEXT record with the given instruction pointer and registers
 // (indexed as the reader numbers them).
 Bytes MakeX64Context(uint64_t rip, const std::vector<std::pair<int, uint64_t>>& registers);
+Bytes MakeX86Context(uint64_t eip, const std::vector<std::pair<int, uint64_t>>& registers);
 
 struct DumpModule
 {
@@ -41,6 +42,7 @@ struct DumpModule
 // context given, the modules, and the stack memory at stackAddress.
 struct CrashSpec
 {
+    bool x86 = false;  // an x86 process: 32-bit context, registers as eax...
     uint32_t code = 0xC0000005;
     std::vector<uint64_t> parameters = {0, 0x10};
     uint64_t rip = 0;

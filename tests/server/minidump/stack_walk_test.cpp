@@ -131,4 +131,29 @@ TEST(StackWalker, ScansForReturnAddressesThatFollowACallWhenTheBinaryTellsSo)
     EXPECT_EQ("", frames[1].function);
 }
 
+// x86 has no unwind tables: the ebp chain, in 4-byte words.
+TEST(StackWalker, FollowsTheFramePointerChainOfAnX86Thread)
+{
+    CrashSpec spec;
+    spec.x86 = true;
+    spec.rip = 0x401100;
+    spec.registers = {{kRsp, kStack}, {kRbp, kStack + 0x10}, {kRsi, 0x5151}};
+    spec.modules = {{u"C:\app\brevora.exe", 0x400000, 0x10000, 1}};
+    spec.stack = Bytes(0x100, 0xCC);
+    for (const auto& word : std::map<size_t, uint32_t>{{0x10, kStack + 0x30}, {0x14, 0x401234}, {0x30, 0}, {0x34, 0x401500}})
+        SetU32(spec.stack, word.first, word.second);
+    Bytes dumpBytes = MakeCrashDump(spec);
+    Minidump dump = ReadMinidump(ByteView{dumpBytes.data(), dumpBytes.size()});
+    ASSERT_EQ(CpuArchitecture::X86, dump.exception.context.architecture);
+    EXPECT_EQ(0x5151u, dump.exception.context.registers[kRsi]);
+
+    std::vector<StackFrame> frames = WalkCrashingStack(dump, {});
+    ASSERT_EQ(3u, frames.size());
+    EXPECT_EQ(0x1100u, frames[0].moduleOffset);
+    EXPECT_EQ(0x1234u, frames[1].moduleOffset);
+    EXPECT_EQ(FrameSource::FramePointer, frames[1].source);
+    EXPECT_EQ(kStack + 0x18, frames[1].stackPointer);
+    EXPECT_EQ(0x1500u, frames[2].moduleOffset);
+}
+
 }  // namespace
