@@ -11,6 +11,7 @@
 
 #include "server/admin/admin_auth.h"
 #include "server/base/batch_queue.h"
+#include "server/crash/crash_service.h"
 #include "server/store/admin_store.h"
 #include "server/store/report_store.h"
 
@@ -33,6 +34,7 @@ struct AdminService
     std::string dataDir;
     std::unique_ptr<AdminStore> store;
     ReportStore* reports = nullptr;  // report pages and downloads read through it
+    CrashService* crashes = nullptr;  // the crash pages read through it; null: none
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};
