@@ -15,6 +15,8 @@
 #include "server/store/admin_store.h"
 #include "server/store/report_store.h"
 
+// The largest form body: release binaries are uploaded through a form.
+const size_t kLargestAdminForm = 64 * 1024 * 1024;
 const int64_t kSessionIdleSeconds = 8 * 3600;
 const int kLoginFailuresAllowed = 5;  // per account and per address ...
 const double kLoginFailureWindow = 60;  // ... in this many seconds

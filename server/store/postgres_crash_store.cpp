@@ -97,7 +97,7 @@ public:
     LoadResult LoadAnalysis(int64_t reportId, CrashAnalysis& analysis, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules"
+        if (!Run("SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules, a.group_id"
                  " FROM crash_analyses a JOIN crash_groups g ON g.id = a.group_id WHERE a.report_id = $1::bigint",
                  PostgresParams().AddInt64(reportId), result, error))
             return LoadResult::Failed;
@@ -111,6 +111,7 @@ public:
         analysis.reason = GetPostgresBytes(r, 0, 3);
         analysis.text = GetPostgresBytes(r, 0, 4);
         analysis.modules = SplitModuleKeys(GetPostgresBytes(r, 0, 5));
+        analysis.groupId = GetPostgresInt64(r, 0, 6);
         return LoadResult::Found;
     }
 

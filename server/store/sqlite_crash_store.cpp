@@ -111,7 +111,7 @@ public:
         bool found = false;
         const bool read = QueryRows(
             m_db.get(),
-            "SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules"
+            "SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules, a.group_id"
             " FROM crash_analyses a JOIN crash_groups g ON g.id = a.group_id WHERE a.report_id = ?1",
             [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, reportId); },
             [&](sqlite3_stmt* s) {
@@ -123,6 +123,7 @@ public:
                 analysis.reason = ColumnText(s, 3);
                 analysis.text = ColumnText(s, 4);
                 analysis.modules = SplitModuleKeys(ColumnText(s, 5));
+                analysis.groupId = sqlite3_column_int64(s, 6);
             },
             error);
         return !read ? LoadResult::Failed : found ? LoadResult::Found : LoadResult::NotFound;

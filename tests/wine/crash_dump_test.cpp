@@ -1,14 +1,19 @@
 // Real crash dumps: crash_maker.exe crashes in each of its ways and writes
 // its own minidump under Wine, and the native minidump_print reads it, once
-// without the program's binary and once with it.
+// without the program's binary and once with it. Then the dumps go the way
+// a user's do: through the reporter's crash mode, with no mail program, to
+// the reference server, which files them into groups.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
+#include "res/resource.h"
 #include "tests/wine/report_server_control.h"
+#include "tests/wine/startup_support.h"
 #include "tests/wine/test_support.h"
 
 namespace {
@@ -101,6 +106,125 @@ TEST(CrashDump, EachCrashIsReadWithItsReasonModuleAndStack)
         size_t outermost = full.find(" CrashOutermost+");
         EXPECT_TRUE(innermost < middle && middle < outermost && outermost != std::string::npos) << full;
     }
+}
+
+// Runs the test's server with arguments; its standard output, or "" on
+// failure.
+std::string RunServerCommand(const std::string& arguments)
+{
+    const std::string out = GetWorkFolder() + "/command.txt";
+    int status = 0;
+    std::string error;
+    if (!RunUnixShell("\"$BREVORA_E2E_SERVER\" " + arguments + " --data \"$BREVORA_E2E_SERVER_DATA\" > '" + out + "'",
+                      status, error) ||
+        status != 0)
+        return "";
+    return ReadFileBytes(ToWindowsPath(out));
+}
+
+// The group lines of crash groups: "COUNT SIGNATURE" each, most first.
+std::vector<std::string> ListGroups()
+{
+    std::vector<std::string> groups;
+    const std::string text = RunServerCommand("crash groups");
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        std::vector<std::string> fields;
+        for (size_t f = at; f <= end;) {
+            const size_t tab = std::min(text.find('\t', f), end);
+            fields.push_back(text.substr(f, tab - f));
+            f = tab + 1;
+        }
+        if (fields.size() == 7)
+            groups.push_back(fields[1] + " " + fields[6]);
+        at = end + 1;
+    }
+    return groups;
+}
+
+// The groups once the server has filed expected reports, or as they are
+// after 20 s.
+std::vector<std::string> WaitForGroups(size_t reports)
+{
+    std::vector<std::string> groups;
+    for (int i = 0; i < 100; ++i) {
+        groups = ListGroups();
+        size_t filed = 0;
+        for (const std::string& group : groups)
+            filed += std::stoul(group);
+        if (filed >= reports)
+            break;
+        Sleep(200);
+    }
+    return groups;
+}
+
+// Lines of list: the reports stored.
+size_t CountStoredReports()
+{
+    const std::string list = RunServerCommand("list");
+    return static_cast<size_t>(std::count(list.begin(), list.end(), '\n'));
+}
+
+// Sends dump through the reporter's crash mode; its folder has no
+// mapi32.dll, so the report goes to the server, the stored-th.
+void SendThroughTheReporter(const std::wstring& folder, const std::wstring& dump, const std::wstring& log,
+                            size_t stored)
+{
+    UserDriver driver;
+    const std::wstring args = L"\"" + dump + L"\" \"" + log + L"\" \"" + log + L"\"";
+    ASSERT_TRUE(driver.Start(folder + L"\\brevora-bugreporter.exe", args, ReporterEnvironment(folder)));
+    HWND dialog = driver.WaitForDialog(kCrashCaption, IDC_COMMENTS, kWindowTimeoutMs);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    ASSERT_TRUE(driver.Type(dialog, IDC_COMMENTS, L"it crashed"));
+    ASSERT_TRUE(driver.Click(dialog, IDC_SEND));
+    // Once stored, the dialog need not be waited out: closing it ends the
+    // program at once.
+    for (int i = 0; i < 200 && CountStoredReports() < stored; ++i)
+        Sleep(100);
+    EXPECT_EQ(stored, CountStoredReports());
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(driver.WaitForExit(kExitTimeoutMs)) << driver.Report();
+}
+
+TEST(CrashDump, ReportedCrashesAreGroupedAndNamedOnceTheBinaryIsGiven)
+{
+    ASSERT_TRUE(HaveReportServer());
+    std::string error;
+    ASSERT_TRUE(StartReportServer("", error)) << error;
+    ScratchFolder folder(L"crash-groups");
+    ASSERT_TRUE(CopyFileW(ReporterPath().c_str(), (folder.Path() + L"\\brevora-bugreporter.exe").c_str(), FALSE));
+    const std::wstring log = folder.Path() + L"\\app.log";
+    ASSERT_TRUE(WriteFileBytes(log, "started\r\n"));
+
+    const char* const crashes[] = {"null-read", "divide", "null-read"};
+    size_t stored = 0;
+    for (const char* how : crashes) {
+        const std::string dump = GetWorkFolder() + "/" + how + ".dmp";
+        ASSERT_EQ(10u, RunCrashMaker(how, dump));
+        SendThroughTheReporter(folder.Path(), ToWindowsPath(dump), log, ++stored);
+    }
+    // Without the binary: the program's frames by offset, the same crash
+    // twice in one group.
+    std::vector<std::string> groups = WaitForGroups(3);
+    ASSERT_EQ(2u, groups.size()) << RunServerCommand("list");
+    EXPECT_EQ(0u, groups[0].find("2 EXCEPTION_ACCESS_VIOLATION_READ crash_maker.exe+0x")) << groups[0];
+    EXPECT_EQ(0u, groups[1].find("1 EXCEPTION_INT_DIVIDE_BY_ZERO crash_maker.exe+0x")) << groups[1];
+
+    // With it: processed again, named by function, still two groups.
+    const std::string added = RunServerCommand("binary add '" + ToUnixPath(GetBuiltFile(L"crash_maker.exe")) + "'");
+    EXPECT_NE(std::string::npos, added.find("3 crash reports processed again")) << added;
+    groups = ListGroups();
+    EXPECT_EQ((std::vector<std::string>{"2 EXCEPTION_ACCESS_VIOLATION_READ crash_maker.exe!CrashInnermost",
+                                        "1 EXCEPTION_INT_DIVIDE_BY_ZERO crash_maker.exe!CrashInnermost"}),
+              groups);
+    const std::string shown = RunServerCommand("show 1");
+    const size_t innermost = shown.find(" CrashInnermost+");
+    const size_t middle = shown.find(" CrashMiddle+");
+    const size_t outermost = shown.find(" CrashOutermost+");
+    EXPECT_TRUE(innermost < middle && middle < outermost && outermost != std::string::npos) << shown;
+    EXPECT_NE(std::string::npos, shown.find("Reason:     EXCEPTION_ACCESS_VIOLATION_READ at ")) << shown;
 }
 
 // A fail-fast ends the process at once, past every filter: no dump.
