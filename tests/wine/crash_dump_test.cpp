@@ -113,11 +113,13 @@ TEST(CrashDump, EachCrashIsReadWithItsReasonModuleAndStack)
 std::string RunServerCommand(const std::string& arguments)
 {
     const std::string out = GetWorkFolder() + "/command.txt";
+    // Wine hands a Unix program no variable of its own: the paths go in the
+    // command line.
+    const std::string script = "'" + std::string(std::getenv("BREVORA_E2E_SERVER")) + "' " + arguments + " --data '" +
+                               std::getenv("BREVORA_E2E_SERVER_DATA") + "' > '" + out + "'";
     int status = 0;
     std::string error;
-    if (!RunUnixShell("\"$BREVORA_E2E_SERVER\" " + arguments + " --data \"$BREVORA_E2E_SERVER_DATA\" > '" + out + "'",
-                      status, error) ||
-        status != 0)
+    if (!RunUnixShell(script, status, error) || status != 0)
         return "";
     return ReadFileBytes(ToWindowsPath(out));
 }
