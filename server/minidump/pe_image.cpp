@@ -35,6 +35,18 @@ struct DataDirectory
     uint32_t size = 0;
 };
 
+// The section whose mapped bytes (the larger of its virtual and raw sizes)
+// hold rva, or null.
+const PeSection* FindSection(const PeImage& image, uint64_t rva)
+{
+    for (const PeSection& section : image.sections) {
+        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
+        if (rva >= section.virtualAddress && rva - section.virtualAddress < mapped)
+            return &section;
+    }
+    return nullptr;
+}
+
 // The file offset of [rva, rva + length) when a section's raw data holds
 // all of it.
 bool MapRva(const PeImage& image, uint64_t rva, uint64_t length, uint64_t& offset)
@@ -247,26 +259,21 @@ PeImage ReadPeImage(ByteView file)
 
 bool ReadImageBytes(const PeImage& image, uint64_t rva, uint64_t length, uint8_t* out)
 {
-    for (const PeSection& section : image.sections) {
-        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
-        uint64_t skip = rva - section.virtualAddress;
-        if (rva < section.virtualAddress || skip >= mapped || length > mapped - skip)
-            continue;
-        for (uint64_t i = 0; i < length; ++i)
-            out[i] = skip + i < section.rawSize ? image.file.data[section.rawOffset + skip + i] : 0;
-        return true;
-    }
-    return false;
+    const PeSection* section = FindSection(image, rva);
+    if (!section)
+        return false;
+    uint64_t skip = rva - section->virtualAddress;
+    if (length > std::max(section->virtualSize, section->rawSize) - skip)
+        return false;
+    for (uint64_t i = 0; i < length; ++i)
+        out[i] = skip + i < section->rawSize ? image.file.data[section->rawOffset + skip + i] : 0;
+    return true;
 }
 
 bool IsExecutableRva(const PeImage& image, uint64_t rva)
 {
-    for (const PeSection& section : image.sections) {
-        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
-        if (rva >= section.virtualAddress && rva - section.virtualAddress < mapped)
-            return (section.characteristics & (kExecutableSection | kCodeSection)) != 0;
-    }
-    return false;
+    const PeSection* section = FindSection(image, rva);
+    return section && (section->characteristics & (kExecutableSection | kCodeSection)) != 0;
 }
 
 const RuntimeFunction* FindRuntimeFunction(const PeImage& image, uint64_t rva)
@@ -286,13 +293,8 @@ const PeSymbol* FindSymbolAt(const PeImage& image, uint64_t rva)
     if (after == image.symbols.begin())
         return nullptr;
     const PeSymbol& symbol = *(after - 1);
-    for (const PeSection& section : image.sections) {
-        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
-        bool holdsSymbol = symbol.rva >= section.virtualAddress && symbol.rva - section.virtualAddress < mapped;
-        if (holdsSymbol)
-            return rva - section.virtualAddress < mapped ? &symbol : nullptr;
-    }
-    return nullptr;
+    const PeSection* section = FindSection(image, symbol.rva);
+    return section && section == FindSection(image, rva) ? &symbol : nullptr;
 }
 
 std::string DemangleName(const std::string& name)
