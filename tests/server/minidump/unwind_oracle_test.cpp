@@ -1,7 +1,9 @@
-// The unwind data of a real MinGW binary (crash_maker.exe) as this reader
-// decodes it, against llvm-readobj --unwind's reading of the same file.
+// Real binaries as this reader decodes them, against llvm-readobj's reading
+// of the same files: the unwind data of a MinGW program (crash_maker.exe),
+// and the exports of one of Wine's DLLs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -74,26 +76,60 @@ std::vector<std::string> DescribeTheirs(const std::string& output)
     return lines;
 }
 
+std::vector<uint8_t> ReadBytes(const char* path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+std::string RunLlvmReadobj(const std::string& arguments)
+{
+    std::string output;
+    FILE* pipe = popen((BREVORA_LLVM_READOBJ " " + arguments).c_str(), "r");
+    char buffer[65536];
+    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    return pipe && pclose(pipe) == 0 ? output : "";
+}
+
 TEST(UnwindOracle, ReadsTheUnwindDataOfARealBinaryAsLlvmReadobjDoes)
 {
-    std::ifstream file(BREVORA_ORACLE_BINARY, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes = ReadBytes(BREVORA_ORACLE_BINARY);
     PeImage image = ReadPeImage(ByteView{bytes.data(), bytes.size()});
     ASSERT_TRUE(image.readable) << image.refusal;
 
-    std::string output;
-    FILE* pipe = popen(BREVORA_LLVM_READOBJ " --unwind " BREVORA_ORACLE_BINARY, "r");
-    ASSERT_NE(nullptr, pipe);
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, n);
-    ASSERT_EQ(0, pclose(pipe));
-
-    std::vector<std::string> theirs = DescribeTheirs(output);
+    std::vector<std::string> theirs = DescribeTheirs(RunLlvmReadobj("--unwind " BREVORA_ORACLE_BINARY));
     ASSERT_LT(100u, theirs.size());
     ASSERT_EQ(theirs.size(), image.functions.size());
     for (size_t i = 0; i < theirs.size(); ++i)
         ASSERT_EQ(theirs[i], DescribeOurs(image, image.functions[i])) << "function " << i;
 }
+
+#ifdef BREVORA_ORACLE_DLL
+TEST(UnwindOracle, NamesEachExportOfARealDllAsLlvmReadobjDoes)
+{
+    std::vector<uint8_t> bytes = ReadBytes(BREVORA_ORACLE_DLL);
+    PeImage image = ReadPeImage(ByteView{bytes.data(), bytes.size()});
+    ASSERT_TRUE(image.readable) << image.refusal;
+    std::string output = RunLlvmReadobj("--coff-exports " BREVORA_ORACLE_DLL);
+    const std::regex exported(R"(Name: (\S+)\n\s*RVA: 0x([0-9A-F]+))");
+    size_t checked = 0;
+    for (std::sregex_iterator it(output.begin(), output.end(), exported), end; it != end; ++it) {
+        // Forwarders point at their text in the export directory: no code.
+        uint64_t rva = std::stoull((*it)[2].str(), nullptr, 16);
+        if (!IsExecutableRva(image, rva))
+            continue;
+        ++checked;
+        const PeSymbol* symbol = FindSymbolAt(image, rva);
+        // Several names may share an address; any of them names it.
+        ASSERT_TRUE(symbol && symbol->rva == rva) << (*it)[1].str();
+        auto range = std::equal_range(image.symbols.begin(), image.symbols.end(), PeSymbol{static_cast<uint32_t>(rva), ""},
+                                      [](const PeSymbol& a, const PeSymbol& b) { return a.rva < b.rva; });
+        EXPECT_TRUE(std::any_of(range.first, range.second, [&](const PeSymbol& s) { return s.name == (*it)[1].str(); }))
+            << (*it)[1].str();
+    }
+    EXPECT_LT(500u, checked);
+}
+#endif
 
 }  // namespace
