@@ -61,12 +61,18 @@ bool MapRva(const PeImage& image, uint64_t rva, uint64_t length, uint64_t& offse
     return false;
 }
 
-std::string ReadCString(ByteView file, uint64_t offset)
+// A NUL-terminated name. Many entries may point at the same bytes, so all
+// names read from one image together get at most the file's size (budget);
+// false once it is spent.
+bool ReadCString(ByteView file, uint64_t offset, uint64_t& budget, std::string& text)
 {
-    std::string text;
+    text.clear();
     for (uint64_t i = 0; i < kMaxSymbolName && HasBytes(file, offset + i, 1) && file.data[offset + i]; ++i)
         text += static_cast<char>(file.data[offset + i]);
-    return text;
+    if (text.size() > budget)
+        return false;
+    budget -= text.size();
+    return true;
 }
 
 void ReadSections(PeImage& image, uint64_t at, uint64_t count)
@@ -119,7 +125,7 @@ void ReadExceptionDirectory(PeImage& image, DataDirectory directory)
 
 // The COFF symbol table MinGW's linker keeps unless told to strip it:
 // function symbols, with long names in the string table after it.
-void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count)
+void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count, uint64_t& budget)
 {
     if (at == 0 || count == 0)
         return;
@@ -149,7 +155,10 @@ void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count)
             uint64_t nameAt = FieldU32(symbol, 4);
             if (nameAt < 4 || nameAt >= stringsSize)
                 continue;
-            name = ReadCString(SliceBytes(file, strings, stringsSize), nameAt);
+            if (!ReadCString(SliceBytes(file, strings, stringsSize), nameAt, budget, name)) {
+                image.problems.push_back("symbol table: names beyond the file's size");
+                return;
+            }
         } else {
             for (int c = 0; c < 8 && symbol.data[c]; ++c)
                 name += static_cast<char>(symbol.data[c]);
@@ -160,7 +169,7 @@ void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count)
     }
 }
 
-void ReadExports(PeImage& image, DataDirectory directory)
+void ReadExports(PeImage& image, DataDirectory directory, uint64_t& budget)
 {
     uint64_t offset = 0;
     if (directory.size < kExportDirectorySize)
@@ -188,7 +197,12 @@ void ReadExports(PeImage& image, DataDirectory directory)
         // An address inside the directory is a forwarder's text, not code.
         if (rva >= directory.rva && rva - directory.rva < directory.size)
             continue;
-        image.symbols.push_back(PeSymbol{rva, ReadCString(image.file, nameOffset)});
+        std::string name;
+        if (!ReadCString(image.file, nameOffset, budget, name)) {
+            image.problems.push_back("export directory: names beyond the file's size");
+            return;
+        }
+        image.symbols.push_back(PeSymbol{rva, name});
     }
 }
 
@@ -250,8 +264,9 @@ PeImage ReadPeImage(ByteView file)
     ReadSections(image, optionalAt + optionalSize, sectionCount);
     if (image.architecture == CpuArchitecture::X64)
         ReadExceptionDirectory(image, directories[kExceptionDirectory]);
-    ReadCoffSymbols(image, symbolTable, symbolCount);
-    ReadExports(image, directories[kExportDirectory]);
+    uint64_t nameBudget = file.size;
+    ReadCoffSymbols(image, symbolTable, symbolCount, nameBudget);
+    ReadExports(image, directories[kExportDirectory], nameBudget);
     std::sort(image.symbols.begin(), image.symbols.end(),
               [](const PeSymbol& a, const PeSymbol& b) { return a.rva < b.rva; });
     return image;

@@ -120,6 +120,34 @@ TEST(HostileDump, HundredThousandStreamsAreReadWithoutHarm)
     EXPECT_EQ(100000u, dump.problems.size());  // each repeated system info named once
 }
 
+// 20,000 module entries naming the same 60 KB: read whole, the names would
+// take 1.2 GB; all names together get no more than the file's size.
+TEST(HostileDump, NamesSharedByManyEntriesCostNoMoreThanTheFile)
+{
+    CrashSpec spec;
+    spec.modules = {{std::u16string(30000, u'x'), 0x140000000, 0x5000, 1}};
+    Bytes bytes = MakeCrashDump(spec);
+    size_t entry = FindEntry(bytes, 4);
+    Bytes modules(bytes.begin() + GetU32(bytes, entry + 8) + 4, bytes.begin() + GetU32(bytes, entry + 8) + 4 + 108);
+    Bytes list;
+    PutU32(list, 20000);
+    for (int i = 0; i < 20000; ++i)
+        list.insert(list.end(), modules.begin(), modules.end());
+    SetU32(bytes, entry + 4, list.size());
+    SetU32(bytes, entry + 8, bytes.size());
+    bytes.insert(bytes.end(), list.begin(), list.end());
+    Minidump dump = ProcessWholly(bytes);
+    ASSERT_EQ(20000u, dump.modules.size());
+    size_t names = 0, named = 0;
+    for (const ModuleInfo& module : dump.modules) {
+        names += module.path.size() + module.pdbName.size();
+        named += module.path.size() == 30000;
+    }
+    EXPECT_GE(bytes.size(), names);
+    EXPECT_LT(0u, named);
+    EXPECT_NE(std::string::npos, dump.problems.back().find("names beyond the file's size"));
+}
+
 TEST(HostileImage, EveryCutOfABinaryIsReadOrRefused)
 {
     ImageSpec spec;
