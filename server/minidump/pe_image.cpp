@@ -163,6 +163,9 @@ void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count, uint64_t& budg
             for (int c = 0; c < 8 && symbol.data[c]; ++c)
                 name += static_cast<char>(symbol.data[c]);
         }
+        // 32-bit C names carry a leading underscore (C++ ones one more).
+        if (image.architecture == CpuArchitecture::X86 && name.size() > 1 && name[0] == '_')
+            name.erase(0, 1);
         uint64_t rva = static_cast<uint64_t>(image.sections[section - 1].virtualAddress) + value;
         if (!name.empty() && rva <= UINT32_MAX)
             image.symbols.push_back(PeSymbol{static_cast<uint32_t>(rva), name});

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -103,6 +104,44 @@ TEST(UnwindOracle, ReadsTheUnwindDataOfARealBinaryAsLlvmReadobjDoes)
     ASSERT_EQ(theirs.size(), image.functions.size());
     for (size_t i = 0; i < theirs.size(); ++i)
         ASSERT_EQ(theirs[i], DescribeOurs(image, image.functions[i])) << "function " << i;
+}
+
+// Every function symbol of the COFF table, x64 and x86 (PE32+ and PE32),
+// found at the address llvm-readobj computes from its section.
+TEST(UnwindOracle, NamesEachFunctionSymbolAsLlvmReadobjDoes)
+{
+    for (const char* path : {BREVORA_ORACLE_BINARY, BREVORA_ORACLE_BINARY_X86}) {
+        SCOPED_TRACE(path);
+        std::vector<uint8_t> bytes = ReadBytes(path);
+        PeImage image = ReadPeImage(ByteView{bytes.data(), bytes.size()});
+        ASSERT_TRUE(image.readable) << image.refusal;
+        std::string headers = RunLlvmReadobj(std::string("--file-headers --sections --symbols ") + path);
+        EXPECT_NE(std::string::npos, headers.find("(" + Hex(image.timestamp, 8) + ")"));
+        EXPECT_NE(std::string::npos, headers.find("SizeOfImage: " + std::to_string(image.sizeOfImage) + "\n"));
+
+        std::map<int, uint64_t> sections;
+        const std::regex section(R"(Number: (\d+)\n.*\n.*\n\s*VirtualAddress: 0x([0-9A-F]+))");
+        for (std::sregex_iterator it(headers.begin(), headers.end(), section), end; it != end; ++it)
+            sections[std::stoi((*it)[1].str())] = std::stoull((*it)[2].str(), nullptr, 16);
+        const std::regex symbol(R"(Name: (\S+)\n\s*Value: (\d+)\n\s*Section: \S+ \((\d+)\)\n.*\n)"
+                                R"(\s*ComplexType: Function.*\n\s*StorageClass: (?:External|Static))");
+        size_t checked = 0;
+        for (std::sregex_iterator it(headers.begin(), headers.end(), symbol), end; it != end; ++it) {
+            std::string name = (*it)[1].str();
+            if ((*it)[3].str() == "0")  // undefined: a weak external's alias, no code
+                continue;
+            ++checked;
+            if (image.architecture == CpuArchitecture::X86)
+                name.erase(0, 1);
+            uint64_t rva = sections[std::stoi((*it)[3].str())] + std::stoull((*it)[2].str());
+            const PeSymbol* found = FindSymbolAt(image, rva);
+            ASSERT_TRUE(found && found->rva == rva) << name;
+            auto range = std::equal_range(image.symbols.begin(), image.symbols.end(), *found,
+                                          [](const PeSymbol& a, const PeSymbol& b) { return a.rva < b.rva; });
+            EXPECT_TRUE(std::any_of(range.first, range.second, [&](const PeSymbol& s) { return s.name == name; })) << name;
+        }
+        EXPECT_LT(500u, checked);
+    }
 }
 
 #ifdef BREVORA_ORACLE_DLL
