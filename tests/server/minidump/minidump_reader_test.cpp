@@ -45,6 +45,9 @@ TEST(MinidumpReader, ReadsEveryStreamOfAnX64Crash)
     EXPECT_EQ(0x1Fu, app.pdbGuid[15]);
     EXPECT_EQ(&dump.modules[1], FindModuleAt(dump, 0x7FF800001000));
     EXPECT_EQ(nullptr, FindModuleAt(dump, 0x140005000));
+    EXPECT_EQ("brevora.exe+0x4fff", DescribeCodeAddress(dump, 0x140004FFF));
+    EXPECT_EQ("old.dll+0x10 (unloaded)", DescribeCodeAddress(dump, 0x7FF700000010));
+    EXPECT_EQ("0x7ff700003000", DescribeCodeAddress(dump, 0x7FF700003000));
 
     ASSERT_EQ(1u, dump.threads.size());
     EXPECT_EQ(0x10000u, dump.threads[0].stackStart);
