@@ -178,9 +178,13 @@ std::string DescribeProcessor(const SystemInfo& system)
 std::string DescribeCodeAddress(const Minidump& dump, uint64_t address)
 {
     const ModuleInfo* module = FindModuleAt(dump, address);
-    if (!module)
-        return FormatHex(address);
-    return GetModuleFileName(module->path) + "+" + FormatHex(address - module->base);
+    if (module)
+        return GetModuleFileName(module->path) + "+" + FormatHex(address - module->base);
+    // A call into a library unloaded before the crash is a classic cause.
+    for (const UnloadedModule& unloaded : dump.unloadedModules)
+        if (address - unloaded.base < unloaded.size)
+            return GetModuleFileName(unloaded.path) + "+" + FormatHex(address - unloaded.base) + " (unloaded)";
+    return FormatHex(address);
 }
 
 std::string DescribeUptime(const Minidump& dump)

@@ -25,7 +25,8 @@ std::string DescribeOperatingSystem(const Minidump& dump);
 // "x64, 4 CPUs (GenuineIntel, family 6 model 85 stepping 7)".
 std::string DescribeProcessor(const SystemInfo& system);
 
-// "module.dll+0x1234", or the bare address when no module holds it.
+// "module.dll+0x1234", "old.dll+0x10 (unloaded)" in a module unloaded
+// before the dump, or the bare address when no module holds it.
 std::string DescribeCodeAddress(const Minidump& dump, uint64_t address);
 
 // How long the process had run when the dump was written ("3 h 2 min 5 s");

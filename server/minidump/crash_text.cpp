@@ -51,7 +51,7 @@ std::string FormatRegisters(const CpuContext& context)
     int count = x64 ? kRegisterCount : 8;
     std::string text;
     for (int i = 0; i < count; ++i) {
-        text += (i % 4 == 0 ? "  " : "  ") + PadRight(GetRegisterName(context.architecture, i), 4) + "= " +
+        text += "  " + PadRight(GetRegisterName(context.architecture, i), 4) + "= " +
                 FormatHexWidth(context.registers[i], digits);
         if (i % 4 == 3)
             text += "\n";

@@ -66,15 +66,21 @@ void AddProblem(Minidump& dump, uint32_t type, const std::string& what)
 }
 
 // A MINIDUMP_STRING: a byte length, then UTF-16 without its terminator.
-bool ReadDumpString(ByteView file, uint64_t rva, std::string& text)
+// Many entries may name the same bytes, so all names read from one file
+// together get at most the file's size (budget); a real dump stores each
+// name once. Returns null, or why the name was not read.
+const char* ReadDumpString(ByteView file, uint64_t rva, std::string& text, uint64_t& budget)
 {
     if (!HasBytes(file, rva, 4))
-        return false;
+        return "name out of the file";
     uint64_t bytes = LoadU32(file.data + rva);
     if (bytes > kMaxNameBytes || !HasBytes(file, rva + 4, bytes))
-        return false;
+        return "name out of the file";
+    if (bytes > budget)
+        return "names beyond the file's size";
+    budget -= bytes;
     text = ConvertUtf16ToUtf8(file.data + rva + 4, bytes / 2);
-    return true;
+    return nullptr;
 }
 
 // A MINIDUMP_LOCATION_DESCRIPTOR (size, then offset) at offset in view.
@@ -105,7 +111,7 @@ uint64_t LocateEntries(Minidump& dump, uint32_t type, ByteView stream, uint64_t 
     return count;
 }
 
-void ReadSystemInfo(Minidump& dump, ByteView stream, uint64_t streamEnd)
+void ReadSystemInfo(Minidump& dump, ByteView stream, uint64_t streamEnd, uint64_t& budget)
 {
     if (stream.size < kSystemInfoSize) {
         AddProblem(dump, kSystemInfoStream, "too short");
@@ -129,8 +135,8 @@ void ReadSystemInfo(Minidump& dump, ByteView stream, uint64_t streamEnd)
     info.minorVersion = FieldU32(stream, 12);
     info.buildNumber = FieldU32(stream, 16);
     info.platformId = FieldU32(stream, 20);
-    if (!ReadDumpString(dump.file, FieldU32(stream, 24), info.servicePack))
-        AddProblem(dump, kSystemInfoStream, "service pack name out of the file");
+    if (const char* why = ReadDumpString(dump.file, FieldU32(stream, 24), info.servicePack, budget))
+        AddProblem(dump, kSystemInfoStream, std::string("service pack: ") + why);
     // Windows stores the x86 vendor text here; Wine stores feature bits for
     // x64, so only a fully printable text is taken.
     if (info.architecture == CpuArchitecture::X86 || info.architecture == CpuArchitecture::X64) {
@@ -161,10 +167,11 @@ void ReadSystemInfo(Minidump& dump, ByteView stream, uint64_t streamEnd)
         dump.wineVersion += " on " + parts[1] + (parts[2].empty() ? "" : " " + parts[2]);
 }
 
-void ReadCodeView(ByteView record, ModuleInfo& module)
+void ReadCodeView(ByteView record, ModuleInfo& module, uint64_t& budget)
 {
-    if (record.size < 4 || record.size > kMaxCodeViewBytes)
+    if (record.size < 4 || record.size > kMaxCodeViewBytes || record.size > budget)
         return;
+    budget -= record.size;
     uint32_t kind = FieldU32(record, 0);
     uint64_t nameAt = 0;
     if (kind == kCodeViewRsds && record.size >= 24) {
@@ -183,7 +190,7 @@ void ReadCodeView(ByteView record, ModuleInfo& module)
         module.pdbName += static_cast<char>(record.data[i]);
 }
 
-void ReadModuleList(Minidump& dump, ByteView stream)
+void ReadModuleList(Minidump& dump, ByteView stream, uint64_t& budget)
 {
     uint64_t first = 0;
     uint64_t count = LocateEntries(dump, kModuleListStream, stream, kModuleSize, first);
@@ -195,8 +202,8 @@ void ReadModuleList(Minidump& dump, ByteView stream)
         module.size = FieldU32(entry, 8);
         module.checksum = FieldU32(entry, 12);
         module.timestamp = FieldU32(entry, 16);
-        if (!ReadDumpString(dump.file, FieldU32(entry, 20), module.path))
-            AddProblem(dump, kModuleListStream, "module " + std::to_string(i) + ": name out of the file");
+        if (const char* why = ReadDumpString(dump.file, FieldU32(entry, 20), module.path, budget))
+            AddProblem(dump, kModuleListStream, "module " + std::to_string(i) + ": " + why);
         if (FieldU32(entry, kFixedFileInfoOffset) == kFixedFileInfoSignature) {
             uint32_t high = FieldU32(entry, kFixedFileInfoOffset + 8);
             uint32_t low = FieldU32(entry, kFixedFileInfoOffset + 12);
@@ -209,7 +216,7 @@ void ReadModuleList(Minidump& dump, ByteView stream)
         ByteView codeView = ReadLocation(dump.file, entry, 76);
         if (codeView.size == 0 && FieldU32(entry, 76) != 0)
             AddProblem(dump, kModuleListStream, "module " + std::to_string(i) + ": CodeView record out of the file");
-        ReadCodeView(codeView, module);
+        ReadCodeView(codeView, module, budget);
         dump.modules.push_back(std::move(module));
     }
     std::sort(dump.modules.begin(), dump.modules.end(),
@@ -328,7 +335,7 @@ void ReadMiscInfo(Minidump& dump, ByteView stream)
     misc.processCreateTime = FieldU32(stream, 12);
 }
 
-void ReadUnloadedModules(Minidump& dump, ByteView stream)
+void ReadUnloadedModules(Minidump& dump, ByteView stream, uint64_t& budget)
 {
     if (stream.size < 12) {
         AddProblem(dump, kUnloadedModuleListStream, "shorter than its header");
@@ -354,8 +361,8 @@ void ReadUnloadedModules(Minidump& dump, ByteView stream)
         module.base = FieldU64(entry, 0);
         module.size = FieldU32(entry, 8);
         module.timestamp = FieldU32(entry, 16);
-        if (!ReadDumpString(dump.file, FieldU32(entry, 20), module.path))
-            AddProblem(dump, kUnloadedModuleListStream, "module " + std::to_string(i) + ": name out of the file");
+        if (const char* why = ReadDumpString(dump.file, FieldU32(entry, 20), module.path, budget))
+            AddProblem(dump, kUnloadedModuleListStream, "module " + std::to_string(i) + ": " + why);
         dump.unloadedModules.push_back(std::move(module));
     }
 }
@@ -417,11 +424,12 @@ Minidump ReadMinidump(ByteView file)
         known[type] = StreamEntry{type, SliceBytes(file, rva, size), rva + size};
     }
 
+    uint64_t textBudget = file.size;
     if (known[kSystemInfoStream].end != 0)
-        ReadSystemInfo(dump, known[kSystemInfoStream].data, known[kSystemInfoStream].end);
+        ReadSystemInfo(dump, known[kSystemInfoStream].data, known[kSystemInfoStream].end, textBudget);
     CpuArchitecture architecture = dump.system.architecture;
     if (known[kModuleListStream].end != 0)
-        ReadModuleList(dump, known[kModuleListStream].data);
+        ReadModuleList(dump, known[kModuleListStream].data, textBudget);
     if (known[kThreadListStream].end != 0)
         ReadThreadList(dump, known[kThreadListStream].data, architecture);
     if (known[kMemoryListStream].end != 0)
@@ -433,7 +441,7 @@ Minidump ReadMinidump(ByteView file)
     if (known[kMiscInfoStream].end != 0)
         ReadMiscInfo(dump, known[kMiscInfoStream].data);
     if (known[kUnloadedModuleListStream].end != 0)
-        ReadUnloadedModules(dump, known[kUnloadedModuleListStream].data);
+        ReadUnloadedModules(dump, known[kUnloadedModuleListStream].data, textBudget);
 
     // Thread stacks usually appear in the memory list too.
     std::sort(dump.memory.begin(), dump.memory.end(), [](const MemoryRange& a, const MemoryRange& b) {

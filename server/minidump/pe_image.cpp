@@ -35,6 +35,18 @@ struct DataDirectory
     uint32_t size = 0;
 };
 
+// The section whose mapped bytes (the larger of its virtual and raw sizes)
+// hold rva, or null.
+const PeSection* FindSection(const PeImage& image, uint64_t rva)
+{
+    for (const PeSection& section : image.sections) {
+        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
+        if (rva >= section.virtualAddress && rva - section.virtualAddress < mapped)
+            return &section;
+    }
+    return nullptr;
+}
+
 // The file offset of [rva, rva + length) when a section's raw data holds
 // all of it.
 bool MapRva(const PeImage& image, uint64_t rva, uint64_t length, uint64_t& offset)
@@ -49,12 +61,18 @@ bool MapRva(const PeImage& image, uint64_t rva, uint64_t length, uint64_t& offse
     return false;
 }
 
-std::string ReadCString(ByteView file, uint64_t offset)
+// A NUL-terminated name. Many entries may point at the same bytes, so all
+// names read from one image together get at most the file's size (budget);
+// false once it is spent.
+bool ReadCString(ByteView file, uint64_t offset, uint64_t& budget, std::string& text)
 {
-    std::string text;
+    text.clear();
     for (uint64_t i = 0; i < kMaxSymbolName && HasBytes(file, offset + i, 1) && file.data[offset + i]; ++i)
         text += static_cast<char>(file.data[offset + i]);
-    return text;
+    if (text.size() > budget)
+        return false;
+    budget -= text.size();
+    return true;
 }
 
 void ReadSections(PeImage& image, uint64_t at, uint64_t count)
@@ -107,7 +125,7 @@ void ReadExceptionDirectory(PeImage& image, DataDirectory directory)
 
 // The COFF symbol table MinGW's linker keeps unless told to strip it:
 // function symbols, with long names in the string table after it.
-void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count)
+void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count, uint64_t& budget)
 {
     if (at == 0 || count == 0)
         return;
@@ -137,18 +155,24 @@ void ReadCoffSymbols(PeImage& image, uint64_t at, uint64_t count)
             uint64_t nameAt = FieldU32(symbol, 4);
             if (nameAt < 4 || nameAt >= stringsSize)
                 continue;
-            name = ReadCString(SliceBytes(file, strings, stringsSize), nameAt);
+            if (!ReadCString(SliceBytes(file, strings, stringsSize), nameAt, budget, name)) {
+                image.problems.push_back("symbol table: names beyond the file's size");
+                return;
+            }
         } else {
             for (int c = 0; c < 8 && symbol.data[c]; ++c)
                 name += static_cast<char>(symbol.data[c]);
         }
+        // 32-bit C names carry a leading underscore (C++ ones one more).
+        if (image.architecture == CpuArchitecture::X86 && name.size() > 1 && name[0] == '_')
+            name.erase(0, 1);
         uint64_t rva = static_cast<uint64_t>(image.sections[section - 1].virtualAddress) + value;
         if (!name.empty() && rva <= UINT32_MAX)
             image.symbols.push_back(PeSymbol{static_cast<uint32_t>(rva), name});
     }
 }
 
-void ReadExports(PeImage& image, DataDirectory directory)
+void ReadExports(PeImage& image, DataDirectory directory, uint64_t& budget)
 {
     uint64_t offset = 0;
     if (directory.size < kExportDirectorySize)
@@ -176,7 +200,12 @@ void ReadExports(PeImage& image, DataDirectory directory)
         // An address inside the directory is a forwarder's text, not code.
         if (rva >= directory.rva && rva - directory.rva < directory.size)
             continue;
-        image.symbols.push_back(PeSymbol{rva, ReadCString(image.file, nameOffset)});
+        std::string name;
+        if (!ReadCString(image.file, nameOffset, budget, name)) {
+            image.problems.push_back("export directory: names beyond the file's size");
+            return;
+        }
+        image.symbols.push_back(PeSymbol{rva, name});
     }
 }
 
@@ -238,8 +267,9 @@ PeImage ReadPeImage(ByteView file)
     ReadSections(image, optionalAt + optionalSize, sectionCount);
     if (image.architecture == CpuArchitecture::X64)
         ReadExceptionDirectory(image, directories[kExceptionDirectory]);
-    ReadCoffSymbols(image, symbolTable, symbolCount);
-    ReadExports(image, directories[kExportDirectory]);
+    uint64_t nameBudget = file.size;
+    ReadCoffSymbols(image, symbolTable, symbolCount, nameBudget);
+    ReadExports(image, directories[kExportDirectory], nameBudget);
     std::sort(image.symbols.begin(), image.symbols.end(),
               [](const PeSymbol& a, const PeSymbol& b) { return a.rva < b.rva; });
     return image;
@@ -247,26 +277,21 @@ PeImage ReadPeImage(ByteView file)
 
 bool ReadImageBytes(const PeImage& image, uint64_t rva, uint64_t length, uint8_t* out)
 {
-    for (const PeSection& section : image.sections) {
-        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
-        uint64_t skip = rva - section.virtualAddress;
-        if (rva < section.virtualAddress || skip >= mapped || length > mapped - skip)
-            continue;
-        for (uint64_t i = 0; i < length; ++i)
-            out[i] = skip + i < section.rawSize ? image.file.data[section.rawOffset + skip + i] : 0;
-        return true;
-    }
-    return false;
+    const PeSection* section = FindSection(image, rva);
+    if (!section)
+        return false;
+    uint64_t skip = rva - section->virtualAddress;
+    if (length > std::max(section->virtualSize, section->rawSize) - skip)
+        return false;
+    for (uint64_t i = 0; i < length; ++i)
+        out[i] = skip + i < section->rawSize ? image.file.data[section->rawOffset + skip + i] : 0;
+    return true;
 }
 
 bool IsExecutableRva(const PeImage& image, uint64_t rva)
 {
-    for (const PeSection& section : image.sections) {
-        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
-        if (rva >= section.virtualAddress && rva - section.virtualAddress < mapped)
-            return (section.characteristics & (kExecutableSection | kCodeSection)) != 0;
-    }
-    return false;
+    const PeSection* section = FindSection(image, rva);
+    return section && (section->characteristics & (kExecutableSection | kCodeSection)) != 0;
 }
 
 const RuntimeFunction* FindRuntimeFunction(const PeImage& image, uint64_t rva)
@@ -286,13 +311,8 @@ const PeSymbol* FindSymbolAt(const PeImage& image, uint64_t rva)
     if (after == image.symbols.begin())
         return nullptr;
     const PeSymbol& symbol = *(after - 1);
-    for (const PeSection& section : image.sections) {
-        uint64_t mapped = std::max(section.virtualSize, section.rawSize);
-        bool holdsSymbol = symbol.rva >= section.virtualAddress && symbol.rva - section.virtualAddress < mapped;
-        if (holdsSymbol)
-            return rva - section.virtualAddress < mapped ? &symbol : nullptr;
-    }
-    return nullptr;
+    const PeSection* section = FindSection(image, symbol.rva);
+    return section && section == FindSection(image, rva) ? &symbol : nullptr;
 }
 
 std::string DemangleName(const std::string& name)

@@ -102,6 +102,10 @@ bool UnwindWithInfo(const Walk& walk, CpuContext& context, bool isCaller)
         return false;
     const RuntimeFunction* function = FindRuntimeFunction(*binary, lookup - module->base);
     std::string error;
+    // Only the innermost frame can stop inside an epilog; a caller waits at
+    // its call.
+    if (function && !isCaller && UnwindX64Epilog(*binary, module->base, walk.dump, context))
+        return true;
     if (function)
         return UnwindX64Frame(*binary, module->base, *function, walk.dump, context, error);
     // A function without unwind data is a leaf: the return address is on

@@ -42,6 +42,67 @@ bool ReadStackWord(const Minidump& dump, uint64_t address, uint64_t& value)
 
 }  // namespace
 
+// The longest epilog looked at: an allocation, 16 pops and a return.
+constexpr uint64_t kMaxEpilogBytes = 48;
+
+bool UnwindX64Epilog(const PeImage& image, uint64_t moduleBase, const Minidump& dump, CpuContext& context)
+{
+    uint8_t code[kMaxEpilogBytes] = {};
+    uint64_t rva = context.instructionPointer - moduleBase;
+    uint64_t length = kMaxEpilogBytes;
+    // Near the end of a section fewer bytes are there; an epilog fits in them.
+    while (length > 0 && !ReadImageBytes(image, rva, length, code))
+        length /= 2;
+    if (length == 0)
+        return false;
+
+    CpuContext next = context;
+    uint64_t& rsp = next.registers[kRsp];
+    uint64_t at = 0;
+    // add rsp, imm8 / imm32; lea rsp, [base + disp8 / disp32].
+    if (length >= 4 && code[0] == 0x48 && code[1] == 0x83 && code[2] == 0xC4) {
+        rsp += static_cast<int8_t>(code[3]);
+        at = 4;
+    } else if (length >= 7 && code[0] == 0x48 && code[1] == 0x81 && code[2] == 0xC4) {
+        rsp += static_cast<int32_t>(LoadU32(code + 3));
+        at = 7;
+    } else if (length >= 4 && (code[0] == 0x48 || code[0] == 0x49) && code[1] == 0x8D && (code[2] & 0x38) == 0x20 &&
+               (code[2] & 7) != 4 && (code[2] >> 6 == 1 || code[2] >> 6 == 2)) {
+        int base = (code[2] & 7) + (code[0] == 0x49 ? 8 : 0);
+        bool wide = code[2] >> 6 == 2;
+        if (wide && length < 7)
+            return false;
+        rsp = next.registers[base] + (wide ? static_cast<int32_t>(LoadU32(code + 3)) : static_cast<int8_t>(code[3]));
+        at = wide ? 7 : 4;
+    }
+    // pop r64, with REX.B for r8 to r15.
+    while (at < length) {
+        int reg = -1;
+        if (code[at] >= 0x58 && code[at] <= 0x5F)
+            reg = code[at] - 0x58, at += 1;
+        else if (at + 1 < length && code[at] == 0x41 && code[at + 1] >= 0x58 && code[at + 1] <= 0x5F)
+            reg = code[at + 1] - 0x58 + 8, at += 2;
+        else
+            break;
+        if (reg == kRsp || !ReadStackWord(dump, rsp, next.registers[reg]))
+            return false;
+        rsp += 8;
+    }
+    // ret (also "rep ret"), or a tail jump (rel32, rel8, or through a
+    // rip-relative pointer).
+    bool ends = at < length && (code[at] == 0xC3 || code[at] == 0xE9 || code[at] == 0xEB ||
+                                (code[at] == 0xF3 && at + 1 < length && code[at + 1] == 0xC3) ||
+                                (code[at] == 0xFF && at + 1 < length && code[at + 1] == 0x25) ||
+                                (code[at] == 0x48 && at + 2 < length && code[at + 1] == 0xFF && code[at + 2] == 0x25));
+    uint64_t returnAddress = 0;
+    if (!ends || !ReadStackWord(dump, rsp, returnAddress))
+        return false;
+    next.instructionPointer = returnAddress;
+    rsp += 8;
+    context = next;
+    return true;
+}
+
 bool ReadUnwindInfo(const PeImage& image, uint64_t rva, UnwindInfo& info, std::string& error)
 {
     uint8_t header[4];

@@ -53,6 +53,13 @@ constexpr uint8_t kUnwindChainInfo = 4;
 // off or holds an unknown operation.
 bool ReadUnwindInfo(const PeImage& image, uint64_t rva, UnwindInfo& info, std::string& error);
 
+// When the instruction pointer of the innermost frame is in an epilog (an
+// add or lea to rsp, pops, then ret or a jump), the prolog has already been
+// partly undone and the unwind codes no longer apply: runs the rest of the
+// epilog on context instead. False, context untouched, when the code there
+// is not an epilog.
+bool UnwindX64Epilog(const PeImage& image, uint64_t moduleBase, const Minidump& dump, CpuContext& context);
+
 // Undoes the prolog of the function that holds context's instruction
 // pointer (the module is loaded at moduleBase) and pops its return address:
 // context then describes the caller. Stack reads come from the dump.

@@ -7,29 +7,14 @@
 
 using Bytes = std::vector<uint8_t>;
 
-void PutU16(Bytes& out, uint64_t value);
+// Appends each value little-endian in width bytes.
+void Put(Bytes& out, int width, std::initializer_list<uint64_t> values);
 void PutU32(Bytes& out, uint64_t value);
-void PutU64(Bytes& out, uint64_t value);
 void SetU32(Bytes& out, size_t at, uint64_t value);
 
-// A minidump in the making: the header first, streams appended, the
-// directory written last.
-struct DumpBuilder
-{
-    Bytes bytes = Bytes(32, 0);
-    std::vector<uint32_t> directory;  // type, size, offset for each stream
-};
-
-uint32_t AppendBlob(DumpBuilder& dump, const Bytes& data);
-uint32_t AppendDumpString(DumpBuilder& dump, const std::u16string& text);
-void AddStream(DumpBuilder& dump, uint32_t type, const Bytes& data);
-Bytes FinishDump(DumpBuilder& dump);
-
-// An x64 CONTEXT record with the given instruction pointer and registers
-// (indexed as the reader numbers them).
-Bytes MakeX64Context(uint64_t rip, const std::vector<std::pair<int, uint64_t>>& registers);
-Bytes MakeX86Context(uint64_t eip, const std::vector<std::pair<int, uint64_t>>& registers);
-
+// A Windows crash on thread 7 with the registers given (indexed as the
+// reader numbers them), the modules, and the stack memory at stackAddress;
+// the process started 100 s before the dump was written.
 struct DumpModule
 {
     std::u16string path;
@@ -38,11 +23,9 @@ struct DumpModule
     uint32_t timestamp;
 };
 
-// A Windows x64 crash: system info, the exception on thread 7 with the
-// context given, the modules, and the stack memory at stackAddress.
 struct CrashSpec
 {
-    bool x86 = false;  // an x86 process: 32-bit context, registers as eax...
+    bool x86 = false;
     uint32_t code = 0xC0000005;
     std::vector<uint64_t> parameters = {0, 0x10};
     uint64_t rip = 0;
@@ -54,23 +37,15 @@ struct CrashSpec
 
 Bytes MakeCrashDump(const CrashSpec& spec);
 
-// An x64 PE image loaded at 0x140000000: .text at RVA 0x1000 with code,
-// unwind data at 0x2000 (xdata, one UNWIND_INFO per entry) and .pdata at
-// 0x3000 listing functions [begin, end) whose unwind infos are xdata
-// offsets; symbols name code RVAs in a COFF symbol table.
-struct ImageFunction
-{
-    uint32_t begin;
-    uint32_t end;
-    uint32_t xdataOffset;
-};
-
+// An x64 image loaded at kImageBase: .text at RVA 0x1000 with code, xdata
+// at 0x2000 and .pdata at 0x3000 listing functions [begin, end) with their
+// unwind info's offset in xdata; symbols name code RVAs in a COFF table.
 struct ImageSpec
 {
     uint32_t timestamp = 0x5F000000;
     Bytes code;
     Bytes xdata;
-    std::vector<ImageFunction> functions;
+    std::vector<std::vector<uint32_t>> functions;  // begin, end, xdata offset
     std::vector<std::pair<uint32_t, std::string>> symbols;
 };
 

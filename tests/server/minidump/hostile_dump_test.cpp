@@ -18,7 +18,7 @@ Bytes MakeValidDump()
 
 uint32_t GetU32(const Bytes& bytes, size_t at)
 {
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+    return LoadU32(bytes.data() + at);
 }
 
 // Where the directory entry of a stream type is.
@@ -87,7 +87,7 @@ TEST(HostileDump, CorruptCountsAndOffsetsAreRefusedOrNamed)
         {"too many parameters", 6, 32, false, 1000, "1000 parameters claimed"},
         {"misc info too short", 15, 0, false, 4, "misc info stream: too short"},
         {"unloaded entries of no size", 14, 4, false, 0, "header or entry size impossible"},
-        {"overlapping streams", 3, 8, true, 0, ""},
+        {"overlapping streams", 3, 8, true, 1, ""},
     };
     Bytes valid = MakeValidDump();
     for (const Case& c : cases) {
@@ -96,9 +96,8 @@ TEST(HostileDump, CorruptCountsAndOffsetsAreRefusedOrNamed)
         size_t entry = c.stream == 0 ? 0 : FindEntry(bytes, c.stream);
         ASSERT_TRUE(c.stream == 0 || entry != 0);
         size_t at = c.stream == 0 || c.entryField ? entry + c.offset : GetU32(bytes, entry + 8) + c.offset;
-        // Overlapping: the thread list made to start where the module list does.
-        uint32_t value = std::string(c.name) == "overlapping streams" ? GetU32(bytes, FindEntry(bytes, 4) + 8) : c.value;
-        SetU32(bytes, at, value);
+        // 1: the thread list made to start where the module list does.
+        SetU32(bytes, at, c.value == 1 ? GetU32(bytes, FindEntry(bytes, 4) + 8) : c.value);
         Minidump dump = ProcessWholly(bytes);
         std::string all = dump.refusal;
         for (const std::string& problem : dump.problems)
@@ -119,6 +118,34 @@ TEST(HostileDump, HundredThousandStreamsAreReadWithoutHarm)
     ASSERT_TRUE(dump.readable);
     EXPECT_EQ(1u, dump.modules.size());
     EXPECT_EQ(100000u, dump.problems.size());  // each repeated system info named once
+}
+
+// 20,000 module entries naming the same 60 KB: read whole, the names would
+// take 1.2 GB; all names together get no more than the file's size.
+TEST(HostileDump, NamesSharedByManyEntriesCostNoMoreThanTheFile)
+{
+    CrashSpec spec;
+    spec.modules = {{std::u16string(30000, u'x'), 0x140000000, 0x5000, 1}};
+    Bytes bytes = MakeCrashDump(spec);
+    size_t entry = FindEntry(bytes, 4);
+    Bytes modules(bytes.begin() + GetU32(bytes, entry + 8) + 4, bytes.begin() + GetU32(bytes, entry + 8) + 4 + 108);
+    Bytes list;
+    PutU32(list, 20000);
+    for (int i = 0; i < 20000; ++i)
+        list.insert(list.end(), modules.begin(), modules.end());
+    SetU32(bytes, entry + 4, list.size());
+    SetU32(bytes, entry + 8, bytes.size());
+    bytes.insert(bytes.end(), list.begin(), list.end());
+    Minidump dump = ProcessWholly(bytes);
+    ASSERT_EQ(20000u, dump.modules.size());
+    size_t names = 0, named = 0;
+    for (const ModuleInfo& module : dump.modules) {
+        names += module.path.size() + module.pdbName.size();
+        named += module.path.size() == 30000;
+    }
+    EXPECT_GE(bytes.size(), names);
+    EXPECT_LT(0u, named);
+    EXPECT_NE(std::string::npos, dump.problems.back().find("names beyond the file's size"));
 }
 
 TEST(HostileImage, EveryCutOfABinaryIsReadOrRefused)

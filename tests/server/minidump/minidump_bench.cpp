@@ -40,20 +40,16 @@ Bytes MakeFullMemoryDump(uint64_t size)
     bytes.resize(directory);
     const uint64_t range = 4096;
     Bytes list;
-    PutU64(list, size / range);
-    PutU64(list, bytes.size());
+    Put(list, 8, {size / range, bytes.size()});
     for (uint64_t i = 0; i < size / range; ++i) {
-        PutU64(list, 0x7FF000000000 + 2 * range * i);
-        PutU64(list, range);
+        Put(list, 8, {0x7FF000000000 + 2 * range * i, range});
     }
     bytes.resize(bytes.size() + size, 0x5A);
     uint32_t listAt = static_cast<uint32_t>(bytes.size());
     bytes.insert(bytes.end(), list.begin(), list.end());
     uint32_t newDirectory = static_cast<uint32_t>(bytes.size());
     bytes.insert(bytes.end(), entries.begin(), entries.end());
-    PutU32(bytes, 9);
-    PutU32(bytes, list.size());
-    PutU32(bytes, listAt);
+    Put(bytes, 4, {9, list.size(), listAt});
     SetU32(bytes, 8, entries.size() / 12 + 1);
     SetU32(bytes, 12, newDirectory);
     return bytes;

@@ -24,16 +24,12 @@ TEST(MinidumpReader, ReadsEveryStreamOfAnX64Crash)
     Minidump dump = ReadMinidump(ByteView{bytes.data(), bytes.size()});
     ASSERT_TRUE(dump.readable) << dump.refusal;
     EXPECT_TRUE(dump.problems.empty()) << dump.problems.front();
-    EXPECT_EQ(CpuArchitecture::X64, dump.system.architecture);
-    EXPECT_EQ(4u, dump.system.processorCount);
-    EXPECT_EQ(19045u, dump.system.buildNumber);
-    EXPECT_EQ("GenuineIntel", dump.system.cpuVendor);
-    EXPECT_FALSE(dump.madeByWine);
+    EXPECT_EQ("Windows 10 (10.0.19045)", DescribeOperatingSystem(dump));
+    EXPECT_EQ("x64, 4 CPUs (GenuineIntel, family 6 model 85 stepping 7)", DescribeProcessor(dump.system));
 
     ASSERT_TRUE(dump.exception.present);
     EXPECT_EQ(7u, dump.exception.threadId);
-    EXPECT_EQ(0xC0000005u, dump.exception.code);
-    EXPECT_EQ((std::vector<uint64_t>{0, 0x10}), dump.exception.parameters);
+    EXPECT_EQ("EXCEPTION_ACCESS_VIOLATION_READ at 0x140001234 (reading address 0x10)", DescribeException(dump.exception));
     EXPECT_EQ(0x140001234u, dump.exception.context.instructionPointer);
     EXPECT_EQ(0x10010u, dump.exception.context.registers[kRsp]);
     EXPECT_EQ(0xB0Bu, dump.exception.context.registers[kRbx]);
@@ -49,6 +45,9 @@ TEST(MinidumpReader, ReadsEveryStreamOfAnX64Crash)
     EXPECT_EQ(0x1Fu, app.pdbGuid[15]);
     EXPECT_EQ(&dump.modules[1], FindModuleAt(dump, 0x7FF800001000));
     EXPECT_EQ(nullptr, FindModuleAt(dump, 0x140005000));
+    EXPECT_EQ("brevora.exe+0x4fff", DescribeCodeAddress(dump, 0x140004FFF));
+    EXPECT_EQ("old.dll+0x10 (unloaded)", DescribeCodeAddress(dump, 0x7FF700000010));
+    EXPECT_EQ("0x7ff700003000", DescribeCodeAddress(dump, 0x7FF700003000));
 
     ASSERT_EQ(1u, dump.threads.size());
     EXPECT_EQ(0x10000u, dump.threads[0].stackStart);

@@ -89,6 +89,48 @@ TEST(X64Unwind, UndoesEachKindOfPrologOperation)
     }
 }
 
+// The code at the instruction pointer decides: the rest of an epilog is
+// run; anything else is left to the unwind codes.
+TEST(X64Unwind, RunsTheRestOfAnEpilog)
+{
+    struct Case
+    {
+        const char* name;
+        Bytes code;
+        std::map<uint64_t, uint64_t> stack;
+        uint64_t callerRsp;  // 0: not an epilog
+        uint64_t rbx;
+    } cases[] = {
+        {"add, pops, ret", {0x48, 0x83, 0xC4, 0x28, 0x5B, 0x41, 0x5C, 0xC3}, {{0x28, 0xB0B}, {0x38, kReturn}}, 0x10040, 0xB0B},
+        {"after the add", {0x5B, 0x41, 0x5C, 0xC3}, {{0x0, 0xB0B}, {0x10, kReturn}}, 0x10018, 0xB0B},
+        {"large add, tail jump", {0x48, 0x81, 0xC4, 0x00, 0x01, 0, 0, 0xE9, 1, 2, 3, 4}, {{0x100, kReturn}}, 0x10108, 0},
+        {"lea from rbp, rep ret", {0x48, 0x8D, 0x65, 0x10, 0x5B, 0xF3, 0xC3}, {{0x50, 0xB0B}, {0x58, kReturn}}, 0x10060, 0xB0B},
+        {"a call is no epilog", {0x5B, 0xE8, 0, 0, 0, 0}, {}, 0, 0},
+        {"pops without a return", {0x48, 0x83, 0xC4, 0x28, 0x5B, 0x90}, {}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageSpec imageSpec;
+        imageSpec.code = c.code;
+        Bytes imageBytes = MakeX64Image(imageSpec);
+        PeImage image = ReadPeImage(ByteView{imageBytes.data(), imageBytes.size()});
+        CrashSpec spec;
+        spec.stack = MakeStack(c.stack, 0x200);
+        Bytes dumpBytes = MakeCrashDump(spec);
+        Minidump dump = ReadMinidump(ByteView{dumpBytes.data(), dumpBytes.size()});
+        CpuContext context;
+        context.instructionPointer = kImageBase + 0x1000;
+        context.registers[kRsp] = kStack;
+        context.registers[kRbp] = kStack + 0x40;
+        ASSERT_EQ(c.callerRsp != 0, UnwindX64Epilog(image, kImageBase, dump, context));
+        if (c.callerRsp != 0) {
+            EXPECT_EQ(c.callerRsp, context.registers[kRsp]);
+            EXPECT_EQ(kReturn, context.instructionPointer);
+            EXPECT_EQ(c.rbx, context.registers[kRbx]);
+        }
+    }
+}
+
 // The crash is in ntdll (no binary stored); the stack holds an address
 // after a non-call first, then a real return address after a call.
 TEST(StackWalker, ScansForReturnAddressesThatFollowACallWhenTheBinaryTellsSo)
