@@ -86,11 +86,17 @@ TEST(CrashDump, EachCrashIsReadWithItsReasonModuleAndStack)
     }
 }
 
+std::wstring ToWindowsPath(const std::string& unixPath)
+{
+    const std::string path = "Z:" + SwapSlashes(unixPath, '/', '\\');
+    return std::wstring(path.begin(), path.end());
+}
+
 // Runs the test's server with arguments; its standard output, or "" on
 // failure.
 std::string RunServerCommand(const std::string& arguments)
 {
-    const std::string out = GetWorkFolder() + "/command.txt";
+    const std::string out = std::string(std::getenv("BREVORA_E2E_WORK")) + "/command.txt";
     // Wine hands a Unix program no variable of its own: the paths go in the
     // command line.
     const std::string script = "'" + std::string(std::getenv("BREVORA_E2E_SERVER")) + "' " + arguments + " --data '" +
@@ -181,7 +187,7 @@ TEST(CrashDump, ReportedCrashesAreGroupedAndNamedOnceTheBinaryIsGiven)
     const char* const crashes[] = {"null-read", "divide", "null-read"};
     size_t stored = 0;
     for (const char* how : crashes) {
-        const std::string dump = GetWorkFolder() + "/" + how + ".dmp";
+        std::string dump;
         ASSERT_EQ(10u, RunCrashMaker(how, dump));
         SendThroughTheReporter(folder.Path(), ToWindowsPath(dump), log, ++stored);
     }
@@ -193,7 +199,9 @@ TEST(CrashDump, ReportedCrashesAreGroupedAndNamedOnceTheBinaryIsGiven)
     EXPECT_EQ(0u, groups[1].find("1 EXCEPTION_INT_DIVIDE_BY_ZERO crash_maker.exe+0x")) << groups[1];
 
     // With it: processed again, named by function, still two groups.
-    const std::string added = RunServerCommand("binary add '" + ToUnixPath(GetBuiltFile(L"crash_maker.exe")) + "'");
+    const std::wstring binary = GetBuiltFile(L"crash_maker.exe");
+    const std::string added =
+        RunServerCommand("binary add '" + SwapSlashes(std::string(binary.begin() + 2, binary.end()), '\\', '/') + "'");
     EXPECT_NE(std::string::npos, added.find("3 crash reports processed again")) << added;
     groups = ListGroups();
     EXPECT_EQ((std::vector<std::string>{"2 EXCEPTION_ACCESS_VIOLATION_READ crash_maker.exe!CrashInnermost",
