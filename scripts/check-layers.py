@@ -29,11 +29,13 @@ ALLOWED = {
     "server/store": ["server/base", "server/report"],
     "server/net": ["server/base"],
     "server/api": ["server/base", "server/report", "server/store", "server/net", "report_format"],
-    "server/admin": ["server/base", "server/report", "server/store", "server/net", "server/crash"],
+    "server/admin": ["server/base", "server/report", "server/store", "server/net", "server/crash",
+                     "server/alerts"],
     "server/commands": ["server/base", "server/report", "server/store", "server/net", "server/api",
-                        "server/admin", "server/crash", "report_format"],
+                        "server/admin", "server/crash", "server/alerts", "report_format"],
     "server/minidump": [],
     "server/crash": ["server/base", "server/report", "server/store", "server/minidump"],
+    "server/alerts": ["server/base", "server/report", "server/store"],
     "server/fuzz": ["server/report", "server/minidump", "report_format"],
 }
 # Built natively for the server, the sanitizers and the fuzzer.

@@ -10,7 +10,7 @@ packages=(
     wine64 wine fonts-wine xvfb xauth x11-utils imagemagick util-linux iproute2
     libcpp-httplib-dev libsqlite3-dev libcli11-dev libssl-dev openssl pkg-config libclang-rt-14-dev
     libpq-dev postgresql libzstd-dev
-    libsodium-dev libkainjow-mustache-dev
+    libsodium-dev libkainjow-mustache-dev libcurl4-openssl-dev
     chromium nodejs
     locales
     llvm

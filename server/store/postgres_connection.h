@@ -51,6 +51,11 @@ private:
     std::vector<int> m_formats;
 };
 
+// Runs sql with params on connection, the result in binary; false with
+// error (the server's message) on failure.
+bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
+                 std::string& error);
+
 // Connections not in use by any thread; a thread takes one (or a new one)
 // for a statement or a transaction and gives it back.
 class PostgresPool

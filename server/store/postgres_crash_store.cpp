@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "server/store/postgres_alert_store.h"
 #include "server/store/postgres_connection.h"
 #include "server/store/postgres_report_store.h"
 
@@ -334,12 +335,7 @@ private:
     static bool RunOn(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
                       std::string& error)
     {
-        result.reset(PQexecParams(connection, sql, params.Count(), nullptr, params.Values(), params.Lengths(),
-                                  params.Formats(), 1));
-        if (IsPostgresSuccess(result))
-            return true;
-        error = DescribePostgresFailure(connection, result, "query failed");
-        return false;
+        return RunPostgres(connection, sql, params, result, error);
     }
 
     static bool SaveInTransaction(PGconn* c, const CrashAnalysis& a, std::string& error)
@@ -356,12 +352,18 @@ private:
             return false;
         if (!reportExists)
             return true;
+        CrashAlertFacts alert;
+        alert.firstAnalysis = std::string(PQcmdTuples(result.get())) == "0";
         PostgresResult group;
         if (!RunOn(c,
                    "INSERT INTO crash_groups (signature, first_seen, last_seen) VALUES ($1::bytea, $2::text, $2::text)"
                    " ON CONFLICT (signature) DO NOTHING",
-                   PostgresParams().AddBytes(a.signature).AddBytes(a.receivedUtc), result, error) ||
-            !RunOn(c, "SELECT id, status, fixed_version FROM crash_groups WHERE signature = $1::bytea FOR UPDATE",
+                   PostgresParams().AddBytes(a.signature).AddBytes(a.receivedUtc), result, error))
+            return false;
+        alert.newGroup = std::string(PQcmdTuples(result.get())) == "1";
+        if (!RunOn(c,
+                   "SELECT id, status, fixed_version, count, first_seen FROM crash_groups WHERE signature = $1::bytea"
+                   " FOR UPDATE",
                    PostgresParams().AddBytes(a.signature), group, error))
             return false;
         if (PQntuples(group.get()) != 1) {
@@ -369,10 +371,12 @@ private:
             return false;
         }
         const int64_t groupId = GetPostgresInt64(group.get(), 0, 0);
-        const std::string status = IsRegression(GetPostgresBytes(group.get(), 0, 1), GetPostgresBytes(group.get(), 0, 2),
-                                                a.version)
-                                       ? "regression"
-                                       : GetPostgresBytes(group.get(), 0, 1);
+        alert.regression =
+            IsRegression(GetPostgresBytes(group.get(), 0, 1), GetPostgresBytes(group.get(), 0, 2), a.version);
+        const std::string status = alert.regression ? "regression" : GetPostgresBytes(group.get(), 0, 1);
+        alert.groupCount = GetPostgresInt64(group.get(), 0, 3) + 1;
+        alert.firstSeenUtc = GetPostgresBytes(group.get(), 0, 4);
+        FillAlertFacts(a, groupId, alert);
         if (!RunOn(c,
                    "UPDATE crash_groups SET count = count + 1, status = $2::text,"
                    " first_seen = LEAST(first_seen, $3::text), last_seen = GREATEST(last_seen, $3::text)"
@@ -406,7 +410,7 @@ private:
                        PostgresParams().AddBytes(module).AddInt64(a.reportId), result, error))
                 return false;
         }
-        return true;
+        return QueuePostgresCrashAlert(c, alert, error);
     }
 
     PostgresPool m_pool;
@@ -425,6 +429,7 @@ std::unique_ptr<CrashStore> OpenPostgresCrashStore(const std::string& url, std::
         return nullptr;
     if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), kLockSchema, error) ||
         !ExecutePostgres(connection.get(), kCreateCrashSchema, error) ||
+        !CreatePostgresAlertTables(connection.get(), error) ||
         !ExecutePostgres(connection.get(), "COMMIT", error)) {
         error = "cannot make the crash tables: " + error;
         return nullptr;  // closing the connection rolls them back

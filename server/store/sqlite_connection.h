@@ -32,3 +32,28 @@ SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& 
 // Binds text (or bytes) as it is; reads a column's bytes whole.
 void BindText(sqlite3_stmt* statement, int index, const std::string& text);
 std::string ColumnText(sqlite3_stmt* statement, int column);
+
+// Runs sql with bind applied, handing each row to row; false with error
+// when anything fails.
+template <typename Bind, typename Row>
+bool QuerySqliteRows(sqlite3* db, const char* sql, Bind bind, Row row, std::string& error)
+{
+    SqliteStatement s = PrepareSqlite(db, sql, error);
+    if (!s)
+        return false;
+    bind(s.get());
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+        row(s.get());
+    if (rc != SQLITE_DONE) {
+        error = DescribeSqliteError(db, "query failed");
+        return false;
+    }
+    return true;
+}
+
+template <typename Bind>
+bool RunSqliteStatement(sqlite3* db, const char* sql, Bind bind, std::string& error)
+{
+    return QuerySqliteRows(db, sql, bind, [](sqlite3_stmt*) {}, error);
+}

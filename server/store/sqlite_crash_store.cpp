@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "server/store/sqlite_alert_store.h"
 #include "server/store/sqlite_connection.h"
 #include "server/store/sqlite_handles.h"
 #include "server/store/sqlite_report_store.h"
@@ -53,31 +54,6 @@ void BindBlob(sqlite3_stmt* statement, int index, const std::string& bytes)
     sqlite3_bind_blob64(statement, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
 }
 
-// Runs a statement made by prepare with binds applied, stepping through
-// its rows with row; false with error when anything fails.
-template <typename Bind, typename Row>
-bool QueryRows(sqlite3* db, const char* sql, Bind bind, Row row, std::string& error)
-{
-    SqliteStatement s = PrepareSqlite(db, sql, error);
-    if (!s)
-        return false;
-    bind(s.get());
-    int rc;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
-        row(s.get());
-    if (rc != SQLITE_DONE) {
-        error = DescribeSqliteError(db, "cannot read the crash tables");
-        return false;
-    }
-    return true;
-}
-
-template <typename Bind>
-bool RunStatement(sqlite3* db, const char* sql, Bind bind, std::string& error)
-{
-    return QueryRows(db, sql, bind, [](sqlite3_stmt*) {}, error);
-}
-
 std::string ListIds(const std::vector<CrashGroup>& groups)
 {
     std::string list;
@@ -109,7 +85,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         bool found = false;
-        const bool read = QueryRows(
+        const bool read = QuerySqliteRows(
             m_db.get(),
             "SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules, a.group_id"
             " FROM crash_analyses a JOIN crash_groups g ON g.id = a.group_id WHERE a.report_id = ?1",
@@ -147,7 +123,7 @@ public:
         else
             sql = "SELECT group_id, count(*) AS n FROM crash_analyses WHERE version = ?2 AND received_utc >= ?1"
                   " GROUP BY group_id ORDER BY n DESC, group_id DESC LIMIT ?3";
-        if (!QueryRows(
+        if (!QuerySqliteRows(
                 db, sql,
                 [&](sqlite3_stmt* s) {
                     BindText(s, 1, since);
@@ -174,7 +150,7 @@ public:
                 return false;
         }
         if (query.days > 0 &&
-            !QueryRows(
+            !QuerySqliteRows(
                 db,
                 ("SELECT group_id, sum(count) FROM crash_group_days WHERE day >= ?1 AND day < ?2 AND group_id IN (" +
                  ids + ") GROUP BY group_id")
@@ -186,7 +162,7 @@ public:
                 [&](sqlite3_stmt* s) { FindGroup(groups, sqlite3_column_int64(s, 0)).previousCount = sqlite3_column_int64(s, 1); },
                 error))
             return false;
-        return QueryRows(
+        return QuerySqliteRows(
             db,
             ("SELECT group_id, version, count FROM crash_group_versions WHERE count > 0 AND group_id IN (" + ids +
              ") ORDER BY count DESC, version DESC")
@@ -214,18 +190,18 @@ public:
         days.clear();
         reportIds.clear();
         const bool read =
-            QueryRows(
+            QuerySqliteRows(
                 db, "SELECT day, count FROM crash_group_days WHERE group_id = ?1 AND count > 0 ORDER BY day",
                 [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, id); },
                 [&](sqlite3_stmt* s) { days.emplace_back(ColumnText(s, 0), sqlite3_column_int64(s, 1)); }, error) &&
-            QueryRows(
+            QuerySqliteRows(
                 db,
                 "SELECT version, count FROM crash_group_versions WHERE group_id = ?1 AND count > 0"
                 " ORDER BY count DESC, version DESC",
                 [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, id); },
                 [&](sqlite3_stmt* s) { group.versions.emplace_back(ColumnText(s, 0), sqlite3_column_int64(s, 1)); },
                 error) &&
-            QueryRows(
+            QuerySqliteRows(
                 db, "SELECT report_id FROM crash_analyses WHERE group_id = ?1 ORDER BY report_id DESC LIMIT ?2",
                 [&](sqlite3_stmt* s) {
                     sqlite3_bind_int64(s, 1, id);
@@ -239,7 +215,7 @@ public:
                                std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!RunStatement(
+        if (!RunSqliteStatement(
                 m_db.get(), "UPDATE crash_groups SET status = ?2, fixed_version = ?3 WHERE id = ?1",
                 [&](sqlite3_stmt* s) {
                     sqlite3_bind_int64(s, 1, id);
@@ -254,7 +230,7 @@ public:
     bool AddBinary(const StoredBinary& binary, const std::string& content, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return RunStatement(
+        return RunSqliteStatement(
             m_db.get(),
             "INSERT OR REPLACE INTO crash_binaries (module, timestamp, image_size, file_name, size, added_utc, content)"
             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -274,7 +250,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         bool found = false;
-        const bool read = QueryRows(
+        const bool read = QuerySqliteRows(
             m_db.get(), "SELECT content FROM crash_binaries WHERE module = ?1 AND timestamp = ?2 AND image_size = ?3",
             [&](sqlite3_stmt* s) {
                 BindText(s, 1, key.module);
@@ -294,7 +270,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         binaries.clear();
-        return QueryRows(
+        return QuerySqliteRows(
             m_db.get(),
             "SELECT module, timestamp, image_size, file_name, size, added_utc FROM crash_binaries"
             " ORDER BY module, timestamp",
@@ -316,7 +292,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ids.clear();
-        return QueryRows(
+        return QuerySqliteRows(
             m_db.get(), "SELECT report_id FROM crash_modules WHERE module_key = ?1 ORDER BY report_id",
             [&](sqlite3_stmt* s) { BindText(s, 1, FormatBinaryKey(key)); },
             [&](sqlite3_stmt* s) { ids.push_back(sqlite3_column_int64(s, 0)); }, error);
@@ -326,7 +302,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ids.clear();
-        return QueryRows(
+        return QuerySqliteRows(
             m_db.get(),
             everyReport ? "SELECT id FROM crash_reports ORDER BY id"
                         : "SELECT id FROM crash_reports WHERE id NOT IN (SELECT report_id FROM crash_analyses)"
@@ -347,7 +323,7 @@ private:
     // The group's own row; leaves signature empty when there is none.
     static bool ReadGroupRow(sqlite3* db, CrashGroup& group, std::string& error)
     {
-        return QueryRows(
+        return QuerySqliteRows(
             db, "SELECT signature, count, first_seen, last_seen, status, fixed_version FROM crash_groups WHERE id = ?1",
             [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, group.id); },
             [&](sqlite3_stmt* s) {
@@ -364,20 +340,22 @@ private:
     static bool SaveInTransaction(sqlite3* db, const CrashAnalysis& a, std::string& error)
     {
         bool reportExists = false;
-        if (!QueryRows(
+        if (!QuerySqliteRows(
                 db, "SELECT 1 FROM crash_reports WHERE id = ?1",
                 [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, a.reportId); },
                 [&](sqlite3_stmt*) { reportExists = true; }, error) ||
-            !RunStatement(
+            !RunSqliteStatement(
                 db, "DELETE FROM crash_analyses WHERE report_id = ?1",
                 [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, a.reportId); }, error))
             return false;
         if (!reportExists)
             return true;
+        CrashAlertFacts alert;
+        alert.firstAnalysis = sqlite3_changes(db) == 0;
         int64_t groupId = 0;
         std::string status;
         std::string fixedVersion;
-        if (!RunStatement(
+        if (!RunSqliteStatement(
                 db,
                 "INSERT INTO crash_groups (signature, first_seen, last_seen) VALUES (?1, ?2, ?2)"
                 " ON CONFLICT (signature) DO NOTHING",
@@ -385,21 +363,27 @@ private:
                     BindText(s, 1, a.signature);
                     BindText(s, 2, a.receivedUtc);
                 },
-                error) ||
-            !QueryRows(
-                db, "SELECT id, status, fixed_version FROM crash_groups WHERE signature = ?1",
+                error))
+            return false;
+        alert.newGroup = sqlite3_changes(db) == 1;
+        if (!QuerySqliteRows(
+                db, "SELECT id, status, fixed_version, count, first_seen FROM crash_groups WHERE signature = ?1",
                 [&](sqlite3_stmt* s) { BindText(s, 1, a.signature); },
                 [&](sqlite3_stmt* s) {
                     groupId = sqlite3_column_int64(s, 0);
                     status = ColumnText(s, 1);
                     fixedVersion = ColumnText(s, 2);
+                    alert.groupCount = sqlite3_column_int64(s, 3) + 1;
+                    alert.firstSeenUtc = ColumnText(s, 4);
                 },
                 error))
             return false;
-        if (IsRegression(status, fixedVersion, a.version))
+        alert.regression = IsRegression(status, fixedVersion, a.version);
+        if (alert.regression)
             status = "regression";
+        FillAlertFacts(a, groupId, alert);
         const std::string day = a.receivedUtc.substr(0, 10);
-        return RunStatement(
+        return RunSqliteStatement(
                    db,
                    "UPDATE crash_groups SET count = count + 1, status = ?2,"
                    " first_seen = min(first_seen, ?3), last_seen = max(last_seen, ?3) WHERE id = ?1",
@@ -409,7 +393,7 @@ private:
                        BindText(s, 3, a.receivedUtc);
                    },
                    error) &&
-               RunStatement(
+               RunSqliteStatement(
                    db,
                    "INSERT INTO crash_analyses (report_id, group_id, received_utc, version, reason, text, modules)"
                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -423,7 +407,7 @@ private:
                        BindText(s, 7, JoinModuleKeys(a.modules));
                    },
                    error) &&
-               RunStatement(
+               RunSqliteStatement(
                    db,
                    "INSERT INTO crash_group_days (group_id, day, count) VALUES (?1, ?2, 1)"
                    " ON CONFLICT (group_id, day) DO UPDATE SET count = count + 1",
@@ -432,7 +416,7 @@ private:
                        BindText(s, 2, day);
                    },
                    error) &&
-               RunStatement(
+               RunSqliteStatement(
                    db,
                    "INSERT INTO crash_group_versions (group_id, version, count) VALUES (?1, ?2, 1)"
                    " ON CONFLICT (group_id, version) DO UPDATE SET count = count + 1",
@@ -441,7 +425,7 @@ private:
                        BindText(s, 2, a.version);
                    },
                    error) &&
-               SaveModules(db, a, error);
+               SaveModules(db, a, error) && QueueSqliteCrashAlert(db, alert, error);
     }
 
     static bool SaveModules(sqlite3* db, const CrashAnalysis& a, std::string& error)
@@ -486,6 +470,7 @@ std::unique_ptr<CrashStore> OpenSqliteCrashStore(const std::string& dataDir, std
     std::string ignored;
     if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
         !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
+        !CreateSqliteAlertTables(db.get(), error) ||
         !ExecuteSqlite(db.get(), "COMMIT", error)) {
         ExecuteSqlite(db.get(), "ROLLBACK", ignored);
         return nullptr;

@@ -1,9 +1,11 @@
 #include "server/store/store_factory.h"
 
 #include "server/store/postgres_admin_store.h"
+#include "server/store/postgres_alert_store.h"
 #include "server/store/postgres_crash_store.h"
 #include "server/store/postgres_report_store.h"
 #include "server/store/sqlite_admin_store.h"
+#include "server/store/sqlite_alert_store.h"
 #include "server/store/sqlite_crash_store.h"
 #include "server/store/sqlite_report_store.h"
 
@@ -34,4 +36,10 @@ std::unique_ptr<CrashStore> OpenCrashStore(const std::string& dataDir, const std
                                            std::string& error)
 {
     return databaseUrl.empty() ? OpenSqliteCrashStore(dataDir, error) : OpenPostgresCrashStore(databaseUrl, error);
+}
+
+std::unique_ptr<AlertStore> OpenAlertStore(const std::string& dataDir, const std::string& databaseUrl,
+                                           std::string& error)
+{
+    return databaseUrl.empty() ? OpenSqliteAlertStore(dataDir, error) : OpenPostgresAlertStore(databaseUrl, error);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "server/store/admin_store.h"
+#include "server/store/alert_store.h"
 #include "server/store/crash_store.h"
 #include "server/store/report_store.h"
 
@@ -26,4 +27,8 @@ std::unique_ptr<AdminStore> OpenAdminStore(const std::string& dataDir, const std
 
 // The crash tables beside the reports, likewise.
 std::unique_ptr<CrashStore> OpenCrashStore(const std::string& dataDir, const std::string& databaseUrl,
+                                           std::string& error);
+
+// The alert rules and outbox beside the reports, likewise.
+std::unique_ptr<AlertStore> OpenAlertStore(const std::string& dataDir, const std::string& databaseUrl,
                                            std::string& error);

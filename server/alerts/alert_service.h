@@ -1,0 +1,52 @@
+// The thread that empties the alert outbox: it claims due deliveries,
+// sends each by webhook or mail, and records the outcome, retrying a
+// failure with growing delays for up to a day. Several servers on one
+// database each send what they claimed, so every delivery goes out once.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "server/alerts/alert_transport.h"
+#include "server/store/alert_store.h"
+
+struct AlertSettings
+{
+    std::string publicUrl;  // the maintainers' interface as the recipients reach it
+    SmtpSettings smtp;      // url empty: no mail goes out (mail rules fail)
+    int timeoutSeconds = 15;
+};
+
+struct AlertService
+{
+    std::unique_ptr<AlertStore> store;
+    AlertSettings settings;
+    FILE* log = nullptr;  // a line per failed attempt; nullptr: none
+    std::string owner;    // this server's name on its claims
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread thread;
+};
+
+// The wait before attempt number attempts + 1: 5 s, doubled each time, at
+// most an hour.
+int64_t ComputeRetryDelay(int attempts);
+
+// Sends one delivery; false with error when it did not go out.
+bool DeliverAlert(const AlertDelivery& delivery, const AlertSettings& settings, std::string& error);
+
+// Opens the alert store beside the reports and starts the thread.
+bool StartAlertService(AlertService& service, const std::string& dataDir, const std::string& databaseUrl,
+                       std::string& error);
+// Wakes the thread for an event just queued.
+void WakeAlertService(AlertService& service);
+// Ends the thread after its current delivery; what it had claimed and not
+// sent is free again for any server when the claim runs out.
+void StopAlertService(AlertService& service);
