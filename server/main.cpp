@@ -41,6 +41,8 @@ int main(int argc, char** argv)
         return RunCrash(line, stdout);
     case Command::Binary:
         return RunBinary(line, stdout);
+    case Command::Alert:
+        return RunAlert(line, stdout);
     case Command::None:
         break;
     }

@@ -133,10 +133,21 @@ bool StartAlertService(AlertService& service, const std::string& dataDir, const 
     return true;
 }
 
-void WakeAlertService(AlertService& service)
+void QueueBugReportAlert(AlertService& service, int64_t reportId, const std::string& component,
+                         const std::string& receivedUtc)
 {
+    std::string error;
+    if (!service.store->QueueBugReportAlert(reportId, component, receivedUtc, error)) {
+        WriteLogLine(service, "alerts: cannot queue bug report " + std::to_string(reportId) + ": " + error);
+        return;
+    }
     std::lock_guard<std::mutex> lock(service.mutex);
     service.wake.notify_one();
+}
+
+AlertService::~AlertService()
+{
+    StopAlertService(*this);
 }
 
 void StopAlertService(AlertService& service)

@@ -25,6 +25,8 @@ struct AlertSettings
 
 struct AlertService
 {
+    ~AlertService();  // stops the thread
+
     std::unique_ptr<AlertStore> store;
     AlertSettings settings;
     FILE* log = nullptr;  // a line per failed attempt; nullptr: none
@@ -45,8 +47,10 @@ bool DeliverAlert(const AlertDelivery& delivery, const AlertSettings& settings, 
 // Opens the alert store beside the reports and starts the thread.
 bool StartAlertService(AlertService& service, const std::string& dataDir, const std::string& databaseUrl,
                        std::string& error);
-// Wakes the thread for an event just queued.
-void WakeAlertService(AlertService& service);
+// Queues the alert of a stored bug report (once per report) and wakes the
+// thread; a failure is logged.
+void QueueBugReportAlert(AlertService& service, int64_t reportId, const std::string& component,
+                         const std::string& receivedUtc);
 // Ends the thread after its current delivery; what it had claimed and not
 // sent is free again for any server when the claim runs out.
 void StopAlertService(AlertService& service);

@@ -28,6 +28,7 @@ const char kProgramUsage[] =
     "  user     add, remove or list the accounts of the maintainers' web interface\n"
     "  crash    list the top crashes, or process crash reports' dumps again\n"
     "  binary   add or list the release binaries that crash stacks are read with\n"
+    "  alert    add, list or remove the rules that send alerts by webhook or mail\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
@@ -66,6 +67,15 @@ const char kServeUsage[] =
     "                      kept beside the reports, in DIR/reports.db or with --database in\n"
     "                      PostgreSQL; accounts: see 'user --help')\n"
     "  --no-admin          no maintainers' web interface\n"
+    "\n"
+    "Alerts (rules: see 'alert --help'):\n"
+    "  --public-url URL    the maintainers' interface as the alerts link to it\n"
+    "  --smtp URL          mail server: smtps://HOST[:PORT], or smtp://HOST[:PORT] with\n"
+    "                      STARTTLS (plain only to a relay on a loopback address); a\n"
+    "                      user name as smtps://USER@HOST\n"
+    "  --smtp-from ADDRESS the alerts' sender\n"
+    "  --smtp-password-file FILE\n"
+    "                      the mail server's password (else $BREVORA_SMTP_PASSWORD)\n"
     "\n"
     "Limits (per client address; see docs/server.md):\n"
     "  --header-timeout SECONDS        request line and headers within (default 10)\n"
@@ -165,7 +175,8 @@ struct CommandName
 const CommandName kCommands[] = {
     {Command::Serve, "serve"}, {Command::List, "list"},     {Command::Show, "show"},
     {Command::Export, "export"}, {Command::Prune, "prune"}, {Command::Forget, "forget"},
-    {Command::User, "user"}, {Command::Crash, "crash"},   {Command::Binary, "binary"}};
+    {Command::User, "user"}, {Command::Crash, "crash"},   {Command::Binary, "binary"},
+    {Command::Alert, "alert"}};
 
 // Up to a hundred years.
 bool ParseDays(const std::string& text, int& days)
@@ -343,6 +354,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
                                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             }
+            AddAlertOptions(*sub, true, line);
         } else if (entry.command == Command::Show) {
             sub->add_flag("--raw", line.rawBody)->disable_flag_override();
         } else if (entry.command == Command::Export) {
@@ -357,6 +369,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             sub->add_option("--days", line.periodDays)->check(CLI::Range(0, 36500));
             sub->add_option("--version", line.version)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_option("--limit", line.limit)->check(CLI::Range(int64_t(1), int64_t(100000)));
+        } else if (entry.command == Command::Alert) {
+            AddAlertOptions(*sub, false, line);
         }
     }
 
@@ -482,6 +496,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         return ParseCrashArguments(positionals, line, error);
     if (line.command == Command::Binary)
         return ParseBinaryArguments(positionals, line, error);
+    if (line.command == Command::Alert)
+        return ParseAlertArguments(positionals, line, error);
+    if (line.command == Command::Serve && !CheckServeAlertOptions(line, error))
+        return false;
 
     size_t wanted = 0;
     const char* shape = "";
@@ -538,6 +556,8 @@ const char* GetUsage(Command command)
         return kCrashUsage;
     case Command::Binary:
         return kBinaryUsage;
+    case Command::Alert:
+        return kAlertUsage;
     case Command::None:
         break;
     }

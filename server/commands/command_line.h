@@ -1,5 +1,5 @@
 // The server's command line: a command (serve, list, show, export, prune,
-// forget, user, crash, binary) and its options.
+// forget, user, crash, binary, alert) and its options.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +21,8 @@ enum class Command
     Forget,
     User,
     Crash,
-    Binary
+    Binary,
+    Alert
 };
 
 enum class UserAction
@@ -41,6 +42,13 @@ enum class BinaryAction
 {
     Add,
     List
+};
+
+enum class AlertAction
+{
+    Add,
+    List,
+    Remove
 };
 
 const uint64_t kDefaultMaxBody = 32ull * 1024 * 1024;
@@ -79,6 +87,17 @@ struct CommandLine
     int64_t limit = 50;         // crash groups
     BinaryAction binaryAction = BinaryAction::List;
     std::vector<std::string> files;  // binary add
+    // alert, and serve's alert options (alert_arguments.cpp).
+    AlertAction alertAction = AlertAction::List;
+    std::string webhookUrl;     // alert add: one of webhookUrl and alertEmail
+    std::string secretFile;
+    std::string alertEmail;
+    std::string alertEvents = "new-group,regression";  // alert add --on
+    std::string components;     // alert add --component, comma-separated
+    std::string publicUrl;      // serve: the interface's address in alerts
+    std::string smtpUrl;        // serve: the mail server; empty: no mail
+    std::string smtpFrom;
+    std::string smtpPasswordFile;
 };
 
 // Parses the arguments after the program name. On failure error is one
@@ -91,6 +110,15 @@ bool ParseCrashArguments(const std::vector<std::string>& positionals, CommandLin
 bool ParseBinaryArguments(const std::vector<std::string>& positionals, CommandLine& line, std::string& error);
 extern const char kCrashUsage[];
 extern const char kBinaryUsage[];
+
+// alert's options and arguments, and serve's alert options (alert_arguments.cpp).
+namespace CLI {
+class App;
+}
+void AddAlertOptions(CLI::App& command, bool serve, CommandLine& line);
+bool ParseAlertArguments(const std::vector<std::string>& positionals, CommandLine& line, std::string& error);
+bool CheckServeAlertOptions(const CommandLine& line, std::string& error);
+extern const char kAlertUsage[];
 
 // The help text of a command (Command::None: of the program).
 const char* GetUsage(Command command);

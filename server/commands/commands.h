@@ -1,4 +1,4 @@
-// The nine commands of brevora-report-server. Each returns the exit status:
+// The ten commands of brevora-report-server. Each returns the exit status:
 // 0 done, 1 failed (after one line on standard error).
 #pragma once
 
@@ -19,6 +19,12 @@ int RunForget(const CommandLine& line, FILE* out);
 int RunUser(const CommandLine& line, FILE* out);
 int RunCrash(const CommandLine& line, FILE* out);
 int RunBinary(const CommandLine& line, FILE* out);
+int RunAlert(const CommandLine& line, FILE* out);
+
+// serve's alert settings: the public address and the mail server, its
+// password read from --smtp-password-file or $BREVORA_SMTP_PASSWORD.
+struct AlertSettings;
+bool MakeAlertSettings(const CommandLine& line, AlertSettings& settings, std::string& error);
 
 // The processed dump of crash report id, for show: processed first when no
 // server has yet; a line saying why when it cannot be.

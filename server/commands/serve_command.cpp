@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "server/admin/admin_routes.h"
+#include "server/alerts/alert_service.h"
 #include "server/api/report_routes.h"
 #include "server/base/file_io.h"
 #include "server/commands/commands.h"
@@ -125,6 +126,26 @@ int RunServe(const CommandLine& line)
         return 1;
     }
 
+    // Blocked before any thread starts (the crash and alert threads too),
+    // so every thread inherits the mask and only the waiter below ever
+    // sees these signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that hangs up mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
+
+    // The alerts' outbox is emptied by a thread of its own.
+    AlertService alerts;
+    alerts.log = stderr;
+    if (!MakeAlertSettings(line, alerts.settings, error) ||
+        !StartAlertService(alerts, line.dataDir, line.databaseUrl, error)) {
+        PrintError(error);
+        return 1;
+    }
+
     // Crash reports are read into their groups by a thread of their own;
     // those stored while no server ran go first.
     CrashService crashes;
@@ -137,15 +158,6 @@ int RunServe(const CommandLine& line)
         crashes.queue->Add(id);
     };
 
-    // Blocked before any thread starts, so httplib's workers inherit the mask
-    // and only the waiter below ever sees these signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A client that hangs up mid-answer must not end the server.
-    signal(SIGPIPE, SIG_IGN);
 
     const unsigned long openFiles = RaiseOpenFileLimit();
     std::unique_ptr<httplib::Server> server = MakeServer(line, service);
@@ -201,6 +213,13 @@ int RunServe(const CommandLine& line)
                          line.tlsCert.empty() ? "http" : "https",
                          FormatHostPort(line.adminListen.host, adminPort).c_str());
     }
+    // A bug report's alert is queued once it is stored, keyed by its id.
+    service.onStored = [&alerts, indexed = service.onStored](int64_t id, const ReportOrigin& origin,
+                                                             const Report& report) {
+        if (indexed)
+            indexed(id, origin, report);
+        QueueBugReportAlert(alerts, id, report.component, origin.receivedUtc);
+    };
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
                  "brevora-report-server: listening on %s%s, data in %s, reports in the %s, bodies up to %llu bytes (crash reports %llu)%s; limits: head %d s, "
