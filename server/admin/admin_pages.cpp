@@ -36,7 +36,7 @@ namespace {
 const char kLayout[] = R"HTML(<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{{title}} - Brevora reports</title>
 <link rel="stylesheet" href="/style.css"></head><body>
-{{#frame}}<header><strong>Brevora reports</strong><a href="/">Overview</a><a href="/reports">Reports</a><a href="/crashes">Crashes</a><a href="/publish">Publishing</a>
+{{#frame}}<header><strong>Brevora reports</strong><a href="/">Overview</a><a href="/reports">Reports</a><a href="/crashes">Crashes</a><a href="/alerts">Alerts</a><a href="/publish">Publishing</a>
 <span class="user">{{user}}</span><form method="post" action="/logout"><input type="hidden" name="csrf" value="{{csrf}}"><button type="submit">Log out</button></form></header>{{/frame}}
 <main>{{#message}}<p class="message">{{message}}</p>{{/message}}
 {{{content}}}</main></body></html>

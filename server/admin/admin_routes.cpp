@@ -10,6 +10,7 @@
 
 #include "server/admin/admin_answers.h"
 #include "server/admin/admin_pages.h"
+#include "server/admin/alert_routes.h"
 #include "server/admin/crash_routes.h"
 #include "server/admin/publish_routes.h"
 #include "server/base/file_io.h"
@@ -466,6 +467,7 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
             [&service](const httplib::Request& req, httplib::Response& res) { StoreTriage(service, req, res); });
     InstallPublishRoutes(server, service);
     InstallCrashRoutes(server, service);
+    InstallAlertRoutes(server, service);
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())

@@ -13,6 +13,7 @@
 #include "server/base/batch_queue.h"
 #include "server/crash/crash_service.h"
 #include "server/store/admin_store.h"
+#include "server/store/alert_store.h"
 #include "server/store/report_store.h"
 
 // The largest form body: release binaries are uploaded through a form.
@@ -37,6 +38,7 @@ struct AdminService
     std::unique_ptr<AdminStore> store;
     ReportStore* reports = nullptr;  // report pages and downloads read through it
     CrashService* crashes = nullptr;  // the crash pages read through it; null: none
+    AlertStore* alerts = nullptr;     // the Alerts page's rules and deliveries; null: no page
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};

@@ -91,6 +91,35 @@ bool IsWebhookUrl(const std::string& url)
     return SplitUrl(url, scheme, host, user) && (scheme == "http" || scheme == "https");
 }
 
+bool CheckAlertRule(const AlertRule& rule, std::string& error)
+{
+    if (rule.webhookUrl.empty() == rule.email.empty()) {
+        error = "a rule needs --webhook URL or --email ADDRESS (one of them)";
+        return false;
+    }
+    if (!rule.webhookUrl.empty() && !IsWebhookUrl(rule.webhookUrl)) {
+        error = "bad --webhook '" + rule.webhookUrl + "': expected an http:// or https:// URL";
+        return false;
+    }
+    if (!rule.email.empty() &&
+        (rule.email.find('@') == std::string::npos || rule.email.size() > 254 ||
+         rule.email.find_first_of(" <>,;\"\r\n\t") != std::string::npos)) {
+        error = "bad --email '" + rule.email + "': expected one address";
+        return false;
+    }
+    if (rule.events.empty()) {
+        error = "--on needs one or more of new-group, regression, spike, bug-report";
+        return false;
+    }
+    for (const std::string& event : rule.events) {
+        if (!IsAlertEvent(event)) {
+            error = "unknown event '" + event + "' for --on (expected new-group, regression, spike or bug-report)";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CheckSmtpUrl(const std::string& url, std::string& error)
 {
     std::string scheme, host, user;

@@ -13,8 +13,15 @@ struct SmtpSettings
     std::string password;  // empty: no login
 };
 
+#include "server/store/alert_store.h"
+
 // Whether url is one a webhook may have: http:// or https:// with a host.
 bool IsWebhookUrl(const std::string& url);
+
+// Checks a rule before it is stored: one destination (a webhook URL, or
+// one mail address), one or more known events. error says what is wrong,
+// naming the command line's options.
+bool CheckAlertRule(const AlertRule& rule, std::string& error);
 
 // Checks an SMTP URL: smtps://, or smtp:// (STARTTLS then required unless
 // the host is a loopback address). error says why not.

@@ -4,7 +4,6 @@
 #include "server/alerts/alert_transport.h"
 #include "server/base/decimal_text.h"
 #include "server/commands/command_line.h"
-#include "server/store/alert_store.h"
 
 const char kAlertUsage[] =
     "Usage: brevora-report-server alert add --data DIR | --database URL\n"
@@ -36,23 +35,17 @@ CLI::Option* AddTextOption(CLI::App& command, const char* name, std::string& int
     return command.add_option(name, into)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-bool CheckAlertEvents(const std::string& list, std::string& error)
-{
-    const std::vector<std::string> events = SplitAlertList(list);
-    if (events.empty()) {
-        error = "--on needs one or more of new-group, regression, spike, bug-report";
-        return false;
-    }
-    for (const std::string& event : events) {
-        if (!IsAlertEvent(event)) {
-            error = "unknown event '" + event + "' for --on (expected new-group, regression, spike or bug-report)";
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
+
+AlertRule MakeAlertRule(const CommandLine& line)
+{
+    AlertRule rule;
+    rule.events = SplitAlertList(line.alertEvents);
+    rule.components = SplitAlertList(line.components);
+    rule.webhookUrl = line.webhookUrl;
+    rule.email = line.alertEmail;
+    return rule;
+}
 
 void AddAlertOptions(CLI::App& command, bool serve, CommandLine& line)
 {
@@ -99,24 +92,11 @@ bool ParseAlertArguments(const std::vector<std::string>& positionals, CommandLin
         error = "unexpected argument '" + positionals[1] + "' for alert add";
         return false;
     }
-    if (line.webhookUrl.empty() == line.alertEmail.empty()) {
-        error = "alert add needs --webhook URL or --email ADDRESS (one of them)";
-        return false;
-    }
-    if (!line.webhookUrl.empty() && !IsWebhookUrl(line.webhookUrl)) {
-        error = "bad --webhook '" + line.webhookUrl + "': expected an http:// or https:// URL";
-        return false;
-    }
     if (!line.secretFile.empty() && line.webhookUrl.empty()) {
         error = "--secret-file goes with --webhook";
         return false;
     }
-    if (!line.alertEmail.empty() && (line.alertEmail.find('@') == std::string::npos ||
-                                     line.alertEmail.find_first_of(" <>\r\n,") != std::string::npos)) {
-        error = "bad --email '" + line.alertEmail + "': expected one address";
-        return false;
-    }
-    return CheckAlertEvents(line.alertEvents, error);
+    return CheckAlertRule(MakeAlertRule(line), error);
 }
 
 bool CheckServeAlertOptions(const CommandLine& line, std::string& error)

@@ -12,11 +12,7 @@ namespace {
 
 int AddRule(AlertStore& store, const CommandLine& line, FILE* out)
 {
-    AlertRule rule;
-    rule.events = SplitAlertList(line.alertEvents);
-    rule.components = SplitAlertList(line.components);
-    rule.webhookUrl = line.webhookUrl;
-    rule.email = line.alertEmail;
+    AlertRule rule = MakeAlertRule(line);
     rule.addedUtc = FormatUtcNow();
     std::string error;
     if (!line.secretFile.empty()) {

@@ -118,6 +118,9 @@ class App;
 void AddAlertOptions(CLI::App& command, bool serve, CommandLine& line);
 bool ParseAlertArguments(const std::vector<std::string>& positionals, CommandLine& line, std::string& error);
 bool CheckServeAlertOptions(const CommandLine& line, std::string& error);
+// The rule alert add describes, without its secret (read from its file).
+struct AlertRule;
+AlertRule MakeAlertRule(const CommandLine& line);
 extern const char kAlertUsage[];
 
 // The help text of a command (Command::None: of the program).

@@ -193,6 +193,7 @@ int RunServe(const CommandLine& line)
             crashes.queue->Add(id);
         };
         admin.crashes = &crashes;
+        admin.alerts = alerts.store.get();
         adminServer = MakeServer(line, service);
         if (!adminServer)
             return 1;

@@ -232,6 +232,13 @@ private:
 
 bool CreatePostgresAlertTables(PGconn* connection, std::string& error)
 {
+    // Made once: CREATE INDEX IF NOT EXISTS locks its table even when the
+    // index is there, which would deadlock with a server saving a crash.
+    PostgresResult made;
+    if (!RunPostgres(connection, "SELECT to_regclass('alert_group_state') IS NOT NULL", PostgresParams(), made, error))
+        return false;
+    if (PQntuples(made.get()) == 1 && PQgetvalue(made.get(), 0, 0)[0] == 1)
+        return true;
     return ExecutePostgres(connection, kCreateAlertSchema, error);
 }
 
