@@ -125,6 +125,16 @@ int RunServe(const CommandLine& line)
         return 1;
     }
 
+    // Blocked before any thread starts, so httplib's workers inherit the mask
+    // and only the waiter below ever sees these signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that hangs up mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
+
     // Crash reports are read into their groups by a thread of their own;
     // those stored while no server ran go first.
     CrashService crashes;
@@ -136,16 +146,6 @@ int RunServe(const CommandLine& line)
     service.onCrashStored = [&crashes](int64_t id, const ReportOrigin&, const CrashReport&) {
         crashes.queue->Add(id);
     };
-
-    // Blocked before any thread starts, so httplib's workers inherit the mask
-    // and only the waiter below ever sees these signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A client that hangs up mid-answer must not end the server.
-    signal(SIGPIPE, SIG_IGN);
 
     const unsigned long openFiles = RaiseOpenFileLimit();
     std::unique_ptr<httplib::Server> server = MakeServer(line, service);

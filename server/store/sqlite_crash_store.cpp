@@ -28,7 +28,7 @@ const char kCreateCrashSchema[] =
     " report_id INTEGER PRIMARY KEY, group_id INTEGER NOT NULL, received_utc TEXT NOT NULL,"
     " version TEXT NOT NULL, reason TEXT NOT NULL, text TEXT NOT NULL, modules TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS crash_analyses_by_group ON crash_analyses (group_id, report_id);"
-    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc);"
+    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc, group_id);"
     "CREATE TABLE IF NOT EXISTS crash_modules ("
     " module_key TEXT NOT NULL, report_id INTEGER NOT NULL, PRIMARY KEY (module_key, report_id)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS crash_group_days ("
@@ -474,18 +474,11 @@ std::unique_ptr<CrashStore> OpenSqliteCrashStore(const std::string& dataDir, std
     // store: the trigger names them.
     if (!OpenSqliteReportStore(dataDir, true, error))
         return nullptr;
-    const std::string path = dataDir + "/" + kDatabaseFileName;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteDatabase db(raw);
-    if (rc != SQLITE_OK) {
-        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(db.get(), 10000);
     std::string ignored;
-    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
-        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
+    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
         !ExecuteSqlite(db.get(), "COMMIT", error)) {
         ExecuteSqlite(db.get(), "ROLLBACK", ignored);
         return nullptr;
