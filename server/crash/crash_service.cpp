@@ -177,8 +177,8 @@ bool ReadBinaryKey(const std::string& fileName, const std::string& content, Bina
     return true;
 }
 
-bool AddReleaseBinary(ReportStore& reports, CrashStore& crashes, const std::string& fileName,
-                      const std::string& content, std::vector<int64_t>& reprocessed, std::string& error)
+bool AddReleaseBinary(CrashStore& crashes, const std::string& fileName, const std::string& content,
+                      std::vector<int64_t>& affected, std::string& error)
 {
     StoredBinary binary;
     if (!ReadBinaryKey(fileName, content, binary.key, error))
@@ -186,7 +186,5 @@ bool AddReleaseBinary(ReportStore& reports, CrashStore& crashes, const std::stri
     binary.fileName = fileName;
     binary.size = content.size();
     binary.addedUtc = FormatUtcNow();
-    return crashes.AddBinary(binary, content, error) &&
-           crashes.FindReportsWithModule(binary.key, reprocessed, error) &&
-           ProcessCrashReports(reports, crashes, reprocessed, error);
+    return crashes.AddBinary(binary, content, error) && crashes.FindReportsWithModule(binary.key, affected, error);
 }

@@ -38,7 +38,7 @@ bool ProcessCrashReports(ReportStore& reports, CrashStore& crashes, const std::v
 // A release executable or DLL: its key as dumps name it, from its headers.
 bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key, std::string& error);
 
-// Stores a release binary under its key and processes again every report
-// whose dump lists that module (their ids in reprocessed).
-bool AddReleaseBinary(ReportStore& reports, CrashStore& crashes, const std::string& fileName,
-                      const std::string& content, std::vector<int64_t>& reprocessed, std::string& error);
+// Stores a release binary under its key; affected gets the reports whose
+// dumps list that module, to be processed again.
+bool AddReleaseBinary(CrashStore& crashes, const std::string& fileName, const std::string& content,
+                      std::vector<int64_t>& affected, std::string& error);

@@ -626,7 +626,7 @@ TEST_F(AdminServerTest, FilesCrashReportsIntoGroupsShownOnTheCrashPages)
         "/binaries", cookie,
         httplib::MultipartFormDataItems{{"csrf", browser.csrf, "", ""}, {"binary", binary, "brevora.exe", ""}});
     ASSERT_TRUE(added);
-    EXPECT_NE(std::string::npos, added->body.find("2 crash reports processed again")) << added->body;
+    EXPECT_NE(std::string::npos, added->body.find("2 crash reports to be processed again")) << added->body;
     list = Get("/crashes?days=all", browser.cookie).body;
     const std::string named = FindBetween(list, "<a href=\"/crashes/", "</a>");
     EXPECT_NE(std::string::npos, named.find("!")) << list;
