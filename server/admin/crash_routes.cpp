@@ -135,7 +135,7 @@ void AddBinaries(AdminService& service, const httplib::Request& req, httplib::Re
         // Processed by the crash thread, not while the browser waits: a
         // release may be in thousands of reports.
         for (int64_t id : affected)
-            service.crashes->queue->Add(id);
+            QueueCrashReport(*service.crashes, id);
         message += MakeDisplayText(file.filename) + ": stored; " + std::to_string(affected.size()) +
                    " crash reports to be processed again. ";
     }

@@ -143,8 +143,8 @@ int RunServe(const CommandLine& line)
         PrintError(error);
         return 1;
     }
-    service.onCrashStored = [&crashes](int64_t id, const ReportOrigin&, const CrashReport&) {
-        crashes.queue->Add(id);
+    service.onCrashStored = [&crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
+        QueueCrashReport(crashes, id, origin, report);
     };
 
     const unsigned long openFiles = RaiseOpenFileLimit();
@@ -178,7 +178,7 @@ int RunServe(const CommandLine& line)
         };
         service.onCrashStored = [&admin, &crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
             IndexStoredReport(admin, id, origin, report);
-            crashes.queue->Add(id);
+            QueueCrashReport(crashes, id, origin, report);
         };
         admin.crashes = &crashes;
         adminServer = MakeServer(line, service);

@@ -16,6 +16,9 @@ namespace {
 // Reports stored together are processed together: a burst of one crash
 // reads the same binaries once.
 const std::chrono::milliseconds kCrashGathering(100);
+// Dumps up to this size are copied for the thread as they arrive; larger
+// ones are read back from the store.
+const size_t kLargestCopiedDump = 8 * 1024 * 1024;
 
 std::string LowerCase(std::string text)
 {
@@ -90,14 +93,19 @@ CrashAnalysis DescribeMissingDump(const std::string& why)
     return analysis;
 }
 
-bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, int64_t id, std::string& error)
+bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, const CrashWork& work,
+                std::string& error)
 {
-    StoredCrashReport stored;
-    const LoadResult loaded = reports.LoadCrashReport(id, stored, error);
-    if (loaded == LoadResult::NotFound)
-        return true;  // a bug report's id, or removed meanwhile
-    if (loaded == LoadResult::Failed)
-        return false;
+    const int64_t id = work.id;
+    StoredCrashReport loadedReport;
+    if (!work.stored) {
+        const LoadResult loaded = reports.LoadCrashReport(id, loadedReport, error);
+        if (loaded == LoadResult::NotFound)
+            return true;  // a bug report's id, or removed meanwhile
+        if (loaded == LoadResult::Failed)
+            return false;
+    }
+    const StoredCrashReport& stored = work.stored ? *work.stored : loadedReport;
     const ReportFile& dumpFile = stored.report.dump;
     CrashAnalysis analysis;
     const Minidump dump = ReadMinidump(ViewBytes(dumpFile.content));
@@ -128,7 +136,7 @@ bool ProcessCrashReports(ReportStore& reports, CrashStore& crashes, const std::v
 {
     BinaryShelf shelf(crashes);
     for (int64_t id : ids) {
-        if (!ProcessOne(reports, crashes, shelf, id, error)) {
+        if (!ProcessOne(reports, crashes, shelf, CrashWork{id, nullptr}, error)) {
             error = "crash report " + std::to_string(id) + ": " + error;
             return false;
         }
@@ -144,23 +152,41 @@ bool OpenCrashService(CrashService& service, const std::string& dataDir, const s
     std::vector<int64_t> waiting;
     if (!service.store || !service.store->FindCrashReports(false, waiting, error))
         return false;
-    service.queue.reset(new BatchQueue<int64_t>(
-        [&service](const std::vector<int64_t>& batch) {
+    service.queue.reset(new BatchQueue<CrashWork>(
+        [&service](const std::vector<CrashWork>& batch) {
             // One report at a time, so that a bad one holds up no other.
             BinaryShelf shelf(*service.store);
-            for (int64_t id : batch) {
+            for (const CrashWork& work : batch) {
                 std::string failure;
-                if (!ProcessOne(*service.reports, *service.store, shelf, id, failure) && service.log != nullptr) {
+                if (!ProcessOne(*service.reports, *service.store, shelf, work, failure) && service.log != nullptr) {
                     std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
-                                 static_cast<long long>(id), EscapeControlBytes(failure, false).c_str());
+                                 static_cast<long long>(work.id), EscapeControlBytes(failure, false).c_str());
                     std::fflush(service.log);
                 }
             }
         },
         kCrashGathering));
     for (int64_t id : waiting)
-        service.queue->Add(id);
+        QueueCrashReport(service, id);
     return true;
+}
+
+void QueueCrashReport(CrashService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report)
+{
+    if (report.dump.content.size() > kLargestCopiedDump) {
+        QueueCrashReport(service, id);
+        return;
+    }
+    std::shared_ptr<StoredCrashReport> stored(new StoredCrashReport);
+    stored->id = id;
+    stored->origin = origin;
+    stored->report.dump = report.dump;
+    service.queue->Add(CrashWork{id, stored});
+}
+
+void QueueCrashReport(CrashService& service, int64_t id)
+{
+    service.queue->Add(CrashWork{id, nullptr});
 }
 
 bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key, std::string& error)

@@ -14,6 +14,14 @@
 #include "server/store/crash_store.h"
 #include "server/store/report_store.h"
 
+// A report to process: its dump, version and time when it has just been
+// stored (no need to read it back and unpack it), or only its id.
+struct CrashWork
+{
+    int64_t id = 0;
+    std::shared_ptr<const StoredCrashReport> stored;  // null: read from the store
+};
+
 struct CrashService
 {
     ReportStore* reports = nullptr;  // the dumps are read through it
@@ -21,7 +29,7 @@ struct CrashService
     FILE* log = nullptr;  // a line per report that could not be processed; nullptr: none
     // Reports waiting to be processed; last, so that it is emptied while
     // the stores are still open.
-    std::unique_ptr<BatchQueue<int64_t>> queue;
+    std::unique_ptr<BatchQueue<CrashWork>> queue;
 };
 
 // Opens the crash store beside the reports (reports must outlive the
@@ -29,6 +37,12 @@ struct CrashService
 // that has no analysis yet.
 bool OpenCrashService(CrashService& service, const std::string& dataDir, const std::string& databaseUrl,
                       ReportStore& reports, std::string& error);
+
+// Hands a report just stored to the thread, with what processing needs of
+// it; a dump too large to copy on the upload's way is read back instead.
+void QueueCrashReport(CrashService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report);
+// Hands a stored report to the thread, to be read back.
+void QueueCrashReport(CrashService& service, int64_t id);
 
 // Processes these reports now, on the caller's thread; a report removed
 // meanwhile is passed over. False with error at the first that fails.

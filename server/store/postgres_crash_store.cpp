@@ -402,8 +402,13 @@ std::unique_ptr<CrashStore> OpenPostgresCrashStore(const std::string& url, std::
     PostgresConnection connection = ConnectToPostgres(url, error);
     if (!connection)
         return nullptr;
+    // Made once: the triggers' statements lock the tables they name, which
+    // would deadlock with another server already saving analyses.
+    PostgresResult made;
     if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), kLockSchema, error) ||
-        !ExecutePostgres(connection.get(), kCreateCrashSchema, error) ||
+        !RunPostgres(connection.get(), "SELECT 1 FROM pg_trigger WHERE tgname = 'crash_forget_reports'",
+                     PostgresParams(), made, error) ||
+        (PQntuples(made.get()) == 0 && !ExecutePostgres(connection.get(), kCreateCrashSchema, error)) ||
         !ExecutePostgres(connection.get(), "COMMIT", error)) {
         error = "cannot make the crash tables: " + error;
         return nullptr;  // closing the connection rolls them back

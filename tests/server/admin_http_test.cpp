@@ -88,7 +88,7 @@ protected:
         };
         m_reports.onCrashStored = [this](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
             IndexStoredReport(m_admin, id, origin, report);
-            m_crashes.queue->Add(id);
+            QueueCrashReport(m_crashes, id, origin, report);
         };
         AddAccount("alice");
         AddAccount("bob");
