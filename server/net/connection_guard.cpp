@@ -21,6 +21,10 @@ namespace {
 // Requests waiting in the kernel for accept(); httplib asks for 5.
 const int kAcceptBacklog = 1024;
 
+// How long a connection closed with the client's bytes unread drains them
+// so that its last answer is not lost to a reset.
+const std::chrono::milliseconds kLingerTime(2000);
+
 thread_local GuardedStream* g_stream = nullptr;  // the worker's connection
 
 void WriteRefusal(RefusalLog* log, const std::string& ip, int port, const std::string& reason)
@@ -128,6 +132,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
     else
         transport.reset(new PlainTransport(sock));
     bool served = false;
+    bool linger = false;
     {
         GuardedStream stream(sock, *transport, m_limits, read_timeout_sec_, write_timeout_sec_, svr_sock_,
                              m_stopEvent);
@@ -162,12 +167,28 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
                         break;
                     stream.StartHead();
                 }
+                HeadVerdict head;
+                if (!stream.ReadHead(head))
+                    break;
+                // httplib would read such a body to its end only to drop it.
+                if (head.status == 0 && head.contentLength > payload_max_length_) {
+                    head.status = 413;
+                    head.reason = "body of " + std::to_string(head.contentLength) + " bytes is over the limit of " +
+                                  std::to_string(payload_max_length_) + " bytes";
+                }
+                if (head.status != 0) {
+                    stream.RefuseRequest(head.status, head.reason);
+                    WriteRefusal(m_log, ip, port, std::to_string(head.status) + " " + head.reason);
+                    break;
+                }
+                stream.SetBodyLimit(payload_max_length_);
                 bool closed = false;
                 served = process_request(stream, left == 1, closed, nullptr);
                 stream.ReleaseHeldAnswer(std::chrono::seconds(m_limits.rateRefusalDelaySeconds));
-                if (!stream.CutOffReason().empty() || !served || closed)
+                if (!stream.CutOffReason().empty() || !served || closed || stream.ClosesAfterAnswer())
                     break;
             }
+            linger = stream.CutOffReason().empty() && stream.EndsWithUnreadBytes();
             if (!stream.CutOffReason().empty())
                 WriteRefusal(m_log, ip, port, "connection closed: " + stream.CutOffReason());
             g_stream = nullptr;
@@ -176,6 +197,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
         stream.Flush();
     }
     transport.reset();  // its close_notify before the socket goes
+    if (linger)
+        DrainBeforeClose(sock, kLingerTime);
     shutdown(sock, SHUT_RDWR);
     close(sock);
     return served;

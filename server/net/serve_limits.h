@@ -23,6 +23,8 @@ const char kDefaultQueryRate[] = "60/min,1000/day";
 struct ServeLimits
 {
     int headerSeconds = 10;          // request line and headers, from their first byte
+    int headLines = 100;             // header lines in one request
+    int headBytes = 16 * 1024;       // a request's whole head
     int bodyGraceSeconds = 10;       // no rate asked of a body before this
     uint64_t bodyMinRate = 8 * 1024; // bytes a second, over the window
     int bodyWindowSeconds = 10;
