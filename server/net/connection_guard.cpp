@@ -143,7 +143,9 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
 
         // Admitted by address before any handshake: a refused client costs
         // no TLS work, and over TLS it gets no answer it could read.
-        if (!AdmitConnection(address)) {
+        // A trusted proxy carries many clients' connections; their own
+        // limits apply to each request instead.
+        if (!IsInAddressBlocks(ip, m_limits.trustedProxies) && !AdmitConnection(address)) {
             static const char kAnswer[] =
                 "HTTP/1.1 503 Service Unavailable\r\n"
                 "Content-Type: text/plain\r\n"
@@ -182,6 +184,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
                     break;
                 }
                 stream.SetBodyLimit(payload_max_length_);
+                stream.SetClientAddress(
+                    FindForwardedClient(ip, head.forwardedFor, head.forwarded, m_limits.trustedProxies));
                 bool closed = false;
                 served = process_request(stream, left == 1, closed, nullptr);
                 stream.ReleaseHeldAnswer(std::chrono::seconds(m_limits.rateRefusalDelaySeconds));
@@ -192,7 +196,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
             if (!stream.CutOffReason().empty())
                 WriteRefusal(m_log, ip, port, "connection closed: " + stream.CutOffReason());
             g_stream = nullptr;
-            ReleaseConnection(address);
+            if (!IsInAddressBlocks(ip, m_limits.trustedProxies))
+                ReleaseConnection(address);
         }
         stream.Flush();
     }

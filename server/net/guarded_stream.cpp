@@ -261,8 +261,20 @@ bool GuardedStream::Flush()
     return length == 0 || SendAll(m_out, length);
 }
 
+void GuardedStream::SetClientAddress(const std::string& ip)
+{
+    if (m_remotePort < 0)
+        ReadAddress(true, m_remoteIp, m_remotePort);
+    m_clientIp = ip == m_remoteIp ? std::string() : ip;
+}
+
 void GuardedStream::get_remote_ip_and_port(std::string& ip, int& port) const
 {
+    if (!m_clientIp.empty()) {
+        ip = m_clientIp;
+        port = 0;
+        return;
+    }
     if (m_remotePort < 0)
         ReadAddress(true, m_remoteIp, m_remotePort);
     ip = m_remoteIp;

@@ -89,7 +89,12 @@ public:
     // Sends what write gathered; false when it could not all go.
     bool Flush();
 
-    // Asked for by every request; read from the socket once.
+    // The client of the requests from now on, when a trusted proxy names
+    // one; empty: the peer itself. Its port is not known: 0.
+    void SetClientAddress(const std::string& ip);
+
+    // The client's address (the peer's unless set above); the peer's own
+    // is read from the socket once.
     void get_remote_ip_and_port(std::string& ip, int& port) const override;
 
     void get_local_ip_and_port(std::string& ip, int& port) const override;
@@ -145,6 +150,7 @@ private:
     const std::atomic<socket_t>& m_listener;
     int m_stopEvent;
 
+    std::string m_clientIp;
     mutable std::string m_remoteIp;
     mutable int m_remotePort = -1;
     mutable std::string m_localIp;

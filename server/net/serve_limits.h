@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "server/net/trusted_proxy.h"
+
 // count requests per seconds, as a bucket that refills steadily.
 struct RateRule
 {
@@ -39,6 +41,9 @@ struct ServeLimits
     uint64_t minFreeBytes = 0;
     double minFreePercent = 0;
     bool diskFloorOff = false;
+    // Reverse proxies whose X-Forwarded-For or Forwarded name the client;
+    // the per-address connection cap does not apply to them.
+    std::vector<AddressBlock> trustedProxies;
 };
 
 // ServeLimits with the rate defaults filled in.

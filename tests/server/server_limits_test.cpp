@@ -377,6 +377,49 @@ INSTANTIATE_TEST_SUITE_P(Rows, RateLimitTest,
                       RateRow{"QueriesPerMinute", "10/min", "5/min,1000/day", false, 5, 11}),
     [](const ::testing::TestParamInfo<RateRow>& info) { return std::string(info.param.name); });
 
+// Uploads limited to one a minute per client, behind a proxy on 127.0.0.1
+// and a second one on 10.0.0.0/8: each step is one upload, in order.
+TEST_F(LimitsServerTest, GivesEachClientBehindATrustedProxyItsOwnLimit)
+{
+    std::string error;
+    ASSERT_TRUE(ParseRateLimit("1/min", m_limits.uploadRate, error)) << error;
+    m_limits.rateRefusalDelaySeconds = 0;
+    for (const char* block : {"127.0.0.1/32", "10.0.0.0/8"}) {
+        m_limits.trustedProxies.emplace_back();
+        ASSERT_TRUE(ParseAddressBlock(block, m_limits.trustedProxies.back(), error)) << error;
+    }
+    StartServer();
+    const struct
+    {
+        const char* name;
+        const char* peer;
+        const char* forwarded;  // header lines
+        int status;
+    } steps[] = {
+        {"ClientBehindTheProxy", "127.0.0.1", "X-Forwarded-For: 203.0.113.7\r\n", 201},
+        {"AnotherClient", "127.0.0.1", "X-Forwarded-For: 203.0.113.8\r\n", 201},
+        {"FirstAgainBehindAForgedHop", "127.0.0.1", "X-Forwarded-For: 198.51.100.1, 203.0.113.7\r\n", 429},
+        {"ThroughTwoProxies", "127.0.0.1", "X-Forwarded-For: 203.0.113.9, 10.1.2.3\r\n", 201},
+        {"SameClientDirect", "127.0.0.1", "X-Forwarded-For: 203.0.113.9\r\n", 429},
+        {"SplitOverTwoLines", "127.0.0.1", "X-Forwarded-For: 203.0.113.9\r\nX-Forwarded-For: 10.0.0.1\r\n", 429},
+        {"ForwardedFor", "127.0.0.1", "Forwarded: for=\"[2001:db8::1]:4711\";proto=https\r\n", 201},
+        {"SameIpv6Slash64", "127.0.0.1", "X-Forwarded-For: 2001:db8::2\r\n", 429},
+        {"OtherIpv6Slash64", "127.0.0.1", "X-Forwarded-For: 2001:db8:0:1::2\r\n", 201},
+        {"UntrustedPeerForges", kOther, "X-Forwarded-For: 203.0.113.20\r\n", 201},
+        {"UntrustedPeerForgesAnother", kOther, "X-Forwarded-For: 203.0.113.21\r\n", 429},
+        {"ProxyWithoutHeader", "127.0.0.1", "", 201},
+    };
+    const std::string body = MakeBody(2000);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        std::string request = MakeUploadRequest(body);
+        request.insert(request.find("\r\n") + 2, step.forwarded);
+        EXPECT_EQ(step.status, ExchangeRawFrom(step.peer, m_port, request).status);
+    }
+    // The log names the client, not the proxy.
+    EXPECT_NE(std::string::npos, ReadFile(m_log).find("203.0.113.8"));
+}
+
 // A data folder on a small file system of its own (tmpfs, which needs root
 // as CI has). Without it, the floor is set above the real free space.
 TEST_F(LimitsServerTest, RefusesUploadsAtTheDiskFloorAndRecovers)
