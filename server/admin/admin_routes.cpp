@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "server/admin/admin_answers.h"
 #include "server/admin/admin_pages.h"
 #include "server/admin/publish_routes.h"
+#include "server/base/decimal_text.h"
 #include "server/base/file_io.h"
 #include "server/base/log_text.h"
 #include "server/net/listen_address.h"
@@ -26,13 +28,22 @@ const int64_t kReportsPerPage = 50;
 bool ResumeSession(AdminService& service, const httplib::Request& req)
 {
     g_current = RequestSession();
+    // The token carries its log-in time; the store knows it by the digest
+    // of both, so the time cannot be changed without losing the session.
     const std::string token = ReadCookie(req, kSessionCookie);
-    if (token.size() != 64)
+    uint64_t loggedIn = 0;
+    if (token.size() < 66 || token[64] != '-' || !ParseDecimalDigits(token.substr(65), 19, loggedIn))
         return false;
     std::string error;
     const std::string digest = DigestToken(token);
+    const int64_t now = GetEpochSeconds();
+    if (now - static_cast<int64_t>(loggedIn) > service.sessionLifetimeSeconds) {
+        if (!service.store->EndSession(digest, error) && service.log != nullptr)
+            std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
+        return false;
+    }
     const StoreAnswer answer =
-        service.store->ResumeSession(digest, GetEpochSeconds(), service.sessionIdleSeconds, g_current.session, error);
+        service.store->ResumeSession(digest, now, service.sessionIdleSeconds, g_current.session, error);
     if (answer == StoreAnswer::Failed && service.log != nullptr)
         std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
     if (answer != StoreAnswer::Done)
@@ -74,28 +85,39 @@ void LogIn(AdminService& service, const httplib::Request& req, httplib::Response
     }
     const std::string name = req.get_param_value("name");
     const std::string password = req.get_param_value("password");
-    const double now = GetSteadySeconds();
-    int retryAfter = 0;
-    if (service.throttle.IsThrottled(name, req.remote_addr, now, retryAfter)) {
-        res.set_header("Retry-After", std::to_string(retryAfter));
+    const LoginVerdict verdict = service.throttle.Begin(name, req.remote_addr, GetSteadySeconds());
+    if (!verdict.allowed) {
+        res.set_header("Retry-After", std::to_string(verdict.retryAfter));
         ServeLoginPage(service, req, res, 429,
-                       "Too many failed log-ins; try again in " + std::to_string(retryAfter) + " seconds.");
+                       "Too many failed log-ins; try again in " + std::to_string(verdict.retryAfter) + " seconds.");
+        return;
+    }
+    // A name others are guessing at is slowed for everyone, refused to no one.
+    if (verdict.delaySeconds > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(verdict.delaySeconds));
+    PasswordHashSlot slot;
+    if (!slot.Acquire(kPasswordHashWait)) {
+        service.throttle.Forgive(name, req.remote_addr);
+        res.set_header("Retry-After", "5");
+        AnswerText(res, 503, "busy checking other log-ins; try again in a few seconds");
         return;
     }
     std::string hash;
     std::string error;
     const StoreAnswer found = service.store->FindPasswordHash(name, hash, error);
     if (found == StoreAnswer::Failed) {
+        service.throttle.Forgive(name, req.remote_addr);
         AnswerText(res, 500, error);
         return;
     }
     // An unknown name is verified against a decoy: same answer, same time.
+    // The failure was counted when the attempt began.
     if (!VerifyPassword(password, found == StoreAnswer::Done ? hash : std::string())) {
-        service.throttle.RecordFailure(name, req.remote_addr, now);
         ServeLoginPage(service, req, res, 401, "Wrong name or password.");
         return;
     }
-    const std::string token = MakeRandomToken();
+    service.throttle.Forgive(name, req.remote_addr);
+    const std::string token = MakeRandomToken() + "-" + std::to_string(GetEpochSeconds());
     AdminSession session;
     session.user = name;
     session.csrfToken = MakeRandomToken();

@@ -15,8 +15,11 @@
 #include "server/store/report_store.h"
 
 const int64_t kSessionIdleSeconds = 8 * 3600;
-const int kLoginFailuresAllowed = 5;  // per account and per address ...
+const int64_t kSessionLifetimeSeconds = 7 * 86400;  // from the log-in, used or not
+const int kLoginFailuresAllowed = 5;  // per address and per name from one address ...
 const double kLoginFailureWindow = 60;  // ... in this many seconds
+// How long a log-in waits for one of the password hash slots.
+const std::chrono::seconds kPasswordHashWait(10);
 // How long reports just stored gather before they go on the list together
 // (a page flushes them at once).
 const std::chrono::milliseconds kIndexGathering(250);
@@ -32,6 +35,7 @@ struct AdminService
     ReportStore* reports = nullptr;  // report pages and downloads read through it
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
+    int64_t sessionLifetimeSeconds = kSessionLifetimeSeconds;
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};
     std::mutex publishMutex;  // one publisher at a time
     FILE* log = nullptr;      // one line per request; nullptr: none

@@ -152,6 +152,7 @@ int RunServe(const CommandLine& line)
     AdminService admin;
     admin.log = stderr;
     admin.secureCookies = !line.tlsCert.empty();
+    admin.sessionLifetimeSeconds = line.sessionLifetimeSeconds;
     std::unique_ptr<httplib::Server> adminServer;
     int adminPort = 0;
     if (!line.noAdmin) {
