@@ -430,6 +430,13 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
             << part;
     EXPECT_NE(std::string::npos, report.find("it&apos;s"));
     EXPECT_NE(std::string::npos, report.find("<dd class=\"component\">&lt;b&gt;Tools&lt;/b&gt;&quot;&apos;</dd>"));
+    // The overview names the component in its legend and its bar's title.
+    const std::string overview = Get("/", browser.cookie).body;
+    EXPECT_EQ(std::string::npos, overview.find("<b>Tools")) << overview;
+    const std::string escaped = "&lt;b&gt;Tools&lt;/b&gt;&quot;&apos;";
+    const size_t first = overview.find(escaped);
+    EXPECT_NE(std::string::npos, first) << overview;
+    EXPECT_NE(std::string::npos, overview.find(escaped, first + 1)) << overview;
 
     // The list shows the component, filters by it, and offers the
     // published ones, escaped too.
@@ -442,6 +449,31 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
         << list;
     const std::string other = Get("/reports?component=Player", browser.cookie).body;
     EXPECT_EQ(std::string::npos, other.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
+}
+
+// 22 MiB of file and 1 MiB of text (a body near 30 MB): the page shows
+// the first 64 KiB of each and links the whole file.
+TEST_F(AdminServerTest, KeepsAReportPageSmallWhateverTheUpload)
+{
+    const std::string big(22 << 20, 'x');
+    ReportInput input;
+    input.description1 = std::string(1 << 20, 'd');
+    input.dxdiag = MakePresentFile(big);
+    const int64_t bug = Upload(input);
+    httplib::Client client("127.0.0.1", m_reportPort);
+    const httplib::Result crash =
+        client.Post("/bugreport/crash/", EncodeCrashReport(std::string(1 << 20, 'c'), "MDMP", "log", big), kFormType);
+    ASSERT_TRUE(crash);
+    ASSERT_EQ(201, crash->status) << crash->body;
+    const Browser browser = LogIn("alice");
+    for (const std::string& id : {std::to_string(bug), std::to_string(std::stoll(crash->body))}) {
+        SCOPED_TRACE(id);
+        const Page page = Get("/reports/" + id, browser.cookie);
+        EXPECT_EQ(200, page.status);
+        EXPECT_LT(page.body.size(), 1u << 20);
+        EXPECT_NE(std::string::npos, page.body.find("The first 64 KiB of 1048576 bytes shown"));
+        EXPECT_NE(std::string::npos, page.body.find("The first 64 KiB shown: <a href=\"/reports/" + id + "/files/"));
+    }
 }
 
 TEST_F(AdminServerTest, ServesFilesAsDownloadsUnderSafeNames)
