@@ -368,7 +368,8 @@ std::string MakeSafeFileName(const std::string& name, const std::string& fallbac
         if (safe.size() < 100)
             safe += plain ? c : '_';
     }
-    while (!safe.empty() && safe[0] == '.')
+    // Nor hidden, nor read as an option by the tools a maintainer runs on it.
+    while (!safe.empty() && (safe[0] == '.' || safe[0] == '-'))
         safe.erase(0, 1);
     if (safe.find_first_not_of("._") == std::string::npos)
         return fallback;

@@ -413,13 +413,18 @@ void StoreTriage(AdminService& service, const httplib::Request& req, httplib::Re
 
 void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const httplib::Response& res)
 {
+    // The session is this request's only: the next on this thread must not
+    // inherit it, should it never reach the pre-routing handler.
+    const RequestSession current = g_current;
+    g_current = RequestSession();
     if (service.log == nullptr)
         return;
-    const std::string line = FormatUtcNow() + " admin " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
-                             EscapeControlBytes(req.method, false) + " " + EscapeControlBytes(req.path, false) +
-                             " " + std::to_string(res.status) + " out=" + std::to_string(res.body.size()) +
-                             (g_current.valid ? " user=" + EscapeControlBytes(g_current.session.user, false) : "") +
-                             "\n";
+    // httplib logs a request it could not parse before it knows the peer.
+    const std::string peer = req.remote_addr.empty() ? "-" : FormatHostPort(req.remote_addr, req.remote_port);
+    const std::string line = FormatUtcNow() + " admin " + peer + " " + EscapeControlBytes(req.method, false) + " " +
+                             EscapeControlBytes(req.path, false) + " " + std::to_string(res.status) +
+                             " out=" + std::to_string(res.body.size()) +
+                             (current.valid ? " user=" + EscapeControlBytes(current.session.user, false) : "") + "\n";
     std::fwrite(line.data(), 1, line.size(), service.log);
     std::fflush(service.log);
 }
@@ -451,7 +456,9 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
         res.set_redirect("/login", 303);
         return httplib::Server::HandlerResponse::Handled;
     });
-    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) { SetSecurityHeaders(res); });
+    server.set_post_routing_handler([&service](const httplib::Request&, httplib::Response& res) {
+        SetSecurityHeaders(res, service.secureCookies);
+    });
 
     server.Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "max-age=3600");
@@ -480,14 +487,14 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
             [&service](const httplib::Request& req, httplib::Response& res) { StoreTriage(service, req, res); });
     InstallPublishRoutes(server, service);
 
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    server.set_error_handler([&service](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
             AnswerText(res, res.status, res.status == 404 ? "not found" : "refused");
-        SetSecurityHeaders(res);
+        SetSecurityHeaders(res, service.secureCookies);
     });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    server.set_exception_handler([&service](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         AnswerText(res, 500, "internal error");
-        SetSecurityHeaders(res);
+        SetSecurityHeaders(res, service.secureCookies);
     });
     server.set_logger(
         [&service](const httplib::Request& req, const httplib::Response& res) { WriteAdminLogLine(service, req, res); });
