@@ -177,7 +177,23 @@ void PrintTo(const SlowRow& row, std::ostream* os)
     *os << row.name;
 }
 
-class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInterface<SlowRow> {};
+typedef std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ClientTls;
+
+class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInterface<SlowRow>
+{
+protected:
+    // For a TLS row: the server's certificate made, and a client context.
+    ClientTls UseTlsOfTheRow()
+    {
+        ClientTls tls(nullptr, SSL_CTX_free);
+        if (GetParam().tls) {
+            m_tlsFolder = MakeTestCertificates(m_folder);
+            EXPECT_FALSE(m_tlsFolder.empty());
+            tls.reset(MakeTlsClientContext());
+        }
+        return tls;
+    }
+};
 
 // 300 connections from one address: a third trickling their heads, a third
 // their bodies far below the minimum rate, one byte per socket every
@@ -186,13 +202,8 @@ class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInte
 TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
 {
     const SlowRow& row = GetParam();
-    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
-    if (row.tls) {
-        m_tlsFolder = MakeTestCertificates(m_folder);
-        ASSERT_FALSE(m_tlsFolder.empty());
-        tls.reset(MakeTlsClientContext());
-        ASSERT_TRUE(tls);
-    }
+    ClientTls tls = UseTlsOfTheRow();
+    ASSERT_TRUE(tls || !row.tls);
     StartServer();
     const int kSlow = 300;
     struct Slow
@@ -289,12 +300,7 @@ TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
 // are answered without new bytes arriving.
 TEST_P(SlowClientsTest, AnswersPipelinedRequests)
 {
-    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
-    if (GetParam().tls) {
-        m_tlsFolder = MakeTestCertificates(m_folder);
-        ASSERT_FALSE(m_tlsFolder.empty());
-        tls.reset(MakeTlsClientContext());
-    }
+    ClientTls tls = UseTlsOfTheRow();
     StartServer();
     RawConnection connection;
     ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
@@ -311,6 +317,27 @@ TEST_P(SlowClientsTest, AnswersPipelinedRequests)
     EXPECT_EQ(1u, CountOccurrences(answers, "HTTP/1.1 201 Created\r\n")) << answers;
     EXPECT_EQ(2u, CountOccurrences(answers, "HTTP/1.1 200 OK\r\n")) << answers;
     EXPECT_EQ(2u, CountOccurrences(answers, "Player\nLibrary\n")) << answers;
+}
+
+// A body that comes at once and then stops: its rate is measured over the
+// last window, not since it began, so the burst buys it no time (averaged
+// from the start, 1 MiB would last 128 s at 8 KiB a second).
+TEST_P(SlowClientsTest, CutsABodyThatBurstsThenStalls)
+{
+    ClientTls tls = UseTlsOfTheRow();
+    StartServer();
+    RawConnection connection;
+    ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
+    const auto start = Clock::now();
+    ASSERT_TRUE(connection.Send("POST /bugreport/report/ HTTP/1.1\r\nHost: a\r\nContent-Length: 4194304\r\n\r\n" +
+                                std::string(1 << 20, 'e')));
+    std::string answer;
+    while (Clock::now() - start < std::chrono::seconds(30) && connection.Receive(answer, 100) != 0) {
+    }
+    EXPECT_LT(Clock::now() - start,
+              std::chrono::seconds(m_limits.bodyGraceSeconds + m_limits.bodyWindowSeconds + 3));
+    EXPECT_EQ("", answer);
+    EXPECT_NE(std::string::npos, ReadFile(m_log).find("body slower than 8192 bytes a second")) << ReadFile(m_log);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SlowClientsTest,
