@@ -148,7 +148,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
         if (!IsInAddressBlocks(ip, m_limits.trustedProxies) && !AdmitConnection(address)) {
             static const char kAnswer[] =
                 "HTTP/1.1 503 Service Unavailable\r\n"
-                "Content-Type: text/plain\r\n"
+                "Content-Type: text/plain; charset=utf-8\r\n"
+                "X-Content-Type-Options: nosniff\r\n"
                 "Content-Length: 39\r\n"
                 "Retry-After: 10\r\n"
                 "Connection: close\r\n"
