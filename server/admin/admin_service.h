@@ -10,10 +10,13 @@
 #include <string>
 
 #include "server/admin/admin_auth.h"
-#include "server/admin/index_queue.h"
+#include "server/base/batch_queue.h"
+#include "server/crash/crash_service.h"
 #include "server/store/admin_store.h"
 #include "server/store/report_store.h"
 
+// The largest form body: release binaries are uploaded through a form.
+const size_t kLargestAdminForm = 64 * 1024 * 1024;
 const int64_t kSessionIdleSeconds = 8 * 3600;
 const int64_t kSessionLifetimeSeconds = 7 * 86400;  // from the log-in, used or not
 const int kLoginFailuresAllowed = 5;  // per address and per name from one address ...
@@ -28,11 +31,15 @@ extern const char kSessionCookie[];
 extern const char kLoginCookie[];
 extern const char kAdminContentSecurityPolicy[];
 
+// Reports just stored, on their way to the maintainers' list.
+typedef BatchQueue<IndexedReport> IndexQueue;
+
 struct AdminService
 {
     std::string dataDir;
     std::unique_ptr<AdminStore> store;
     ReportStore* reports = nullptr;  // report pages and downloads read through it
+    CrashService* crashes = nullptr;  // the crash pages read through it; null: none
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
     int64_t sessionLifetimeSeconds = kSessionLifetimeSeconds;

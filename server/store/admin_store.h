@@ -99,13 +99,6 @@ std::vector<std::string> SplitSearchText(const std::string& text);
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report);
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const CrashReport& report);
 
-enum class StoreAnswer
-{
-    Done,
-    NotFound,  // no such user, session or report; an existing name for AddUser
-    Failed
-};
-
 class AdminStore
 {
 public:

@@ -66,6 +66,13 @@ struct ReportSummary
     std::string description1Start;  // the first bytes of the first description (of a crash: the comment)
 };
 
+enum class StoreAnswer
+{
+    Done,
+    NotFound,  // no such user, session, report or group; an existing name for AddUser
+    Failed
+};
+
 enum class LoadResult
 {
     Found,

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // The report list reads this index, not the report tables: their rows carry
 // the attachments (and zstd frames where the texts are long), and a page of
 // 50 lines must not walk them. The server fills it from each decoded report
@@ -52,19 +51,6 @@ const char kCreateAdminSchema[] =
 // report's words, so it is made again and refilled from the reports.
 const char kFindContentlessSearch[] =
     "SELECT count(*) FROM sqlite_master WHERE name = 'admin_search' AND sql LIKE '%content=''''%'";
-
-void BindText(sqlite3_stmt* statement, int index, const std::string& text)
-{
-    sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-}
-
-std::string ColumnText(sqlite3_stmt* statement, int column)
-{
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    const int size = sqlite3_column_bytes(statement, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
-                           : std::string();
-}
 
 // Words as FTS5 strings, each also matching as a prefix: what a reporter
 // typed never reaches FTS5 as query syntax.
@@ -515,17 +501,10 @@ std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std
     // store: the triggers name them.
     if (!OpenSqliteReportStore(dataDir, true, error))
         return nullptr;
-    const std::string path = dataDir + "/" + kDatabaseFileName;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteDatabase db(raw);
-    if (rc != SQLITE_OK) {
-        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(db.get(), 10000);
-    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
-        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
+    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
         return nullptr;
     std::string ignored;
     SqliteStatement contentless = PrepareSqlite(db.get(), kFindContentlessSearch, error);

@@ -1,8 +1,10 @@
 #include "server/store/store_factory.h"
 
 #include "server/store/postgres_admin_store.h"
+#include "server/store/postgres_crash_store.h"
 #include "server/store/postgres_report_store.h"
 #include "server/store/sqlite_admin_store.h"
+#include "server/store/sqlite_crash_store.h"
 #include "server/store/sqlite_report_store.h"
 
 bool IsPostgresUrl(const std::string& url)
@@ -26,4 +28,10 @@ std::unique_ptr<AdminStore> OpenAdminStore(const std::string& dataDir, const std
                                            std::string& error)
 {
     return databaseUrl.empty() ? OpenSqliteAdminStore(dataDir, error) : OpenPostgresAdminStore(databaseUrl, error);
+}
+
+std::unique_ptr<CrashStore> OpenCrashStore(const std::string& dataDir, const std::string& databaseUrl,
+                                           std::string& error)
+{
+    return databaseUrl.empty() ? OpenSqliteCrashStore(dataDir, error) : OpenPostgresCrashStore(databaseUrl, error);
 }

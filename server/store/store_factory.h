@@ -6,6 +6,7 @@
 #include <string>
 
 #include "server/store/admin_store.h"
+#include "server/store/crash_store.h"
 #include "server/store/report_store.h"
 
 // Opens the store: PostgreSQL when databaseUrl is given (postgresql:// or
@@ -21,4 +22,8 @@ bool IsPostgresUrl(const std::string& url);
 // The store beside the reports: PostgreSQL when databaseUrl is given, else
 // dataDir/reports.db.
 std::unique_ptr<AdminStore> OpenAdminStore(const std::string& dataDir, const std::string& databaseUrl,
+                                           std::string& error);
+
+// The crash tables beside the reports, likewise.
+std::unique_ptr<CrashStore> OpenCrashStore(const std::string& dataDir, const std::string& databaseUrl,
                                            std::string& error);

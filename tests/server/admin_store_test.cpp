@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "server/admin/admin_pages.h"
-#include "server/admin/index_queue.h"
+#include "server/admin/admin_service.h"
 #include "server/store/admin_store.h"
 #include "server/store/postgres_admin_store.h"
 #include "server/store/report_store.h"
