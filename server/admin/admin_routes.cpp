@@ -459,6 +459,13 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
             service.queue->Flush();
             return httplib::Server::HandlerResponse::Unhandled;
         }
+        // Without a session only the log-in form has a body: the large
+        // limit is for maintainers' uploads, not for whoever connects.
+        if (IsOpenPath(req.path) && (req.get_header_value<uint64_t>("Content-Length") > kLargestOpenForm ||
+                                     req.has_header("Transfer-Encoding"))) {
+            AnswerText(res, 413, "refused: a form over " + std::to_string(kLargestOpenForm) + " bytes");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (IsOpenPath(req.path))
             return httplib::Server::HandlerResponse::Unhandled;
         res.set_redirect("/login", 303);

@@ -17,6 +17,7 @@
 
 // The largest form body: release binaries are uploaded through a form.
 const size_t kLargestAdminForm = 64 * 1024 * 1024;
+const uint64_t kLargestOpenForm = 64 * 1024;  // the log-in form's, without a session
 const int64_t kSessionIdleSeconds = 8 * 3600;
 const int64_t kSessionLifetimeSeconds = 7 * 86400;  // from the log-in, used or not
 const int kLoginFailuresAllowed = 5;  // per address and per name from one address ...
