@@ -73,7 +73,7 @@ const char kReportTemplate[] = R"HTML(<h1>Report {{id}}{{#crash}} (crash){{/cras
 {{#folded}}<details><summary>{{label}} ({{size}})</summary><pre>{{text}}</pre>{{#cut}}<p class="cut">The first {{cut}} shown: <a href="{{href}}" download>download the whole file</a>.</p>{{/cut}}</details>
 {{/folded}}
 <h2>Files</h2><ul class="files">{{#files}}<li>{{label}}: {{#download}}<a href="{{href}}" download>{{name}}</a>{{/download}}{{^download}}{{name}}{{/download}} ({{size}})</li>{{/files}}</ul>
-{{#analysis}}<h2>Crash</h2><p>Group: <a href="/crashes/{{group}}">{{signature}}</a></p><pre class="crash">{{text}}</pre>
+{{#analysis}}<h2>Crash</h2><p>Group: <a href="/crashes/{{group}}">{{signature}}</a></p><pre class="crash">{{text}}</pre>{{#cut}}<p class="cut">The first {{cut}} shown; <code>show</code> prints it whole.</p>{{/cut}}
 {{/analysis}}{{#log}}<h2>Log{{#cut}}, last {{shown}} of {{total}} lines{{/cut}}</h2><p><a href="{{href}}" download>Download the whole log</a></p>
 <ol class="log" start="{{first}}">{{#lines}}<li>{{.}}</li>{{/lines}}</ol>{{/log}}
 <h2>Triage</h2>
@@ -477,7 +477,9 @@ std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& s
         data crash;
         crash.set("group", std::to_string(analysis.groupId));
         crash.set("signature", MakeDisplayText(analysis.signature));
-        crash.set("text", MakeDisplayText(analysis.text));
+        crash.set("text", MakeDisplayText(CutForPage(analysis.text, kTextShown)));
+        if (analysis.text.size() > kTextShown)
+            crash.set("cut", "64 KiB of " + std::to_string(analysis.text.size()) + " bytes");
         page.set("analysis", crash);
     }
     SetTriage(page, frame, triage, audit);
