@@ -108,6 +108,18 @@ int RunServe(const CommandLine& line)
         PrintError(error);
         return 1;
     }
+    // Passwords and session cookies would cross the network in the clear.
+    const bool adminInClear = !line.noAdmin && line.tlsCert.empty() && !IsLoopbackHost(line.adminListen.host);
+    if (adminInClear && !line.adminInsecure) {
+        PrintError("the maintainers' interface would listen on " +
+                   FormatHostPort(line.adminListen.host, line.adminListen.port) +
+                   " without TLS: give --tls-cert and --tls-key, or --admin-insecure");
+        return 1;
+    }
+    if (adminInClear)
+        std::fprintf(stderr, "brevora-report-server: warning: the maintainers' interface listens on %s without TLS "
+                             "(--admin-insecure): passwords and sessions cross the network in the clear\n",
+                     FormatHostPort(line.adminListen.host, line.adminListen.port).c_str());
     if (!CreateFolders(line.dataDir, error)) {
         PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
         return 1;
@@ -165,6 +177,7 @@ int RunServe(const CommandLine& line)
     AdminService admin;
     admin.log = stderr;
     admin.secureCookies = !line.tlsCert.empty();
+    admin.sessionLifetimeSeconds = line.sessionLifetimeSeconds;
     std::unique_ptr<httplib::Server> adminServer;
     int adminPort = 0;
     if (!line.noAdmin) {
