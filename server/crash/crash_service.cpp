@@ -93,7 +93,9 @@ CrashAnalysis DescribeMissingDump(const std::string& why)
     return analysis;
 }
 
-bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, const CrashWork& work,
+// The analysis of one report; false with error when it cannot be made,
+// true with reportId 0 when the report is gone.
+bool AnalyseOne(ReportStore& reports, BinaryShelf& shelf, const CrashWork& work, CrashAnalysis& analysis,
                 std::string& error)
 {
     const int64_t id = work.id;
@@ -101,13 +103,12 @@ bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, c
     if (!work.stored) {
         const LoadResult loaded = reports.LoadCrashReport(id, loadedReport, error);
         if (loaded == LoadResult::NotFound)
-            return true;  // a bug report's id, or removed meanwhile
+            return true;  // a bug report's id, or removed meanwhile: nothing to save
         if (loaded == LoadResult::Failed)
             return false;
     }
     const StoredCrashReport& stored = work.stored ? *work.stored : loadedReport;
     const ReportFile& dumpFile = stored.report.dump;
-    CrashAnalysis analysis;
     const Minidump dump = ReadMinidump(ViewBytes(dumpFile.content));
     if (dumpFile.state != FileState::Content || dumpFile.content.empty()) {
         analysis = DescribeMissingDump("the report carries no dump");
@@ -126,7 +127,25 @@ bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, c
     }
     analysis.reportId = id;
     analysis.receivedUtc = stored.origin.receivedUtc;
-    return crashes.SaveAnalysis(analysis, error);
+    return true;
+}
+
+// Analyses works and saves them together; false at the first that cannot
+// be made or saved, naming its report.
+bool ProcessBatch(ReportStore& reports, CrashStore& crashes, const std::vector<CrashWork>& works, std::string& error)
+{
+    BinaryShelf shelf(crashes);
+    std::vector<CrashAnalysis> analyses;
+    for (const CrashWork& work : works) {
+        CrashAnalysis analysis;
+        if (!AnalyseOne(reports, shelf, work, analysis, error)) {
+            error = "crash report " + std::to_string(work.id) + ": " + error;
+            return false;
+        }
+        if (analysis.reportId != 0)
+            analyses.push_back(std::move(analysis));
+    }
+    return crashes.SaveAnalyses(analyses, error);
 }
 
 }  // namespace
@@ -134,12 +153,14 @@ bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, c
 bool ProcessCrashReports(ReportStore& reports, CrashStore& crashes, const std::vector<int64_t>& ids,
                          std::string& error)
 {
-    BinaryShelf shelf(crashes);
-    for (int64_t id : ids) {
-        if (!ProcessOne(reports, crashes, shelf, CrashWork{id, nullptr}, error)) {
-            error = "crash report " + std::to_string(id) + ": " + error;
+    // In batches: memory for one batch's texts, one write lock each.
+    const size_t kBatch = 200;
+    for (size_t at = 0; at < ids.size(); at += kBatch) {
+        std::vector<CrashWork> works;
+        for (size_t i = at; i < ids.size() && i < at + kBatch; ++i)
+            works.push_back(CrashWork{ids[i], nullptr});
+        if (!ProcessBatch(reports, crashes, works, error))
             return false;
-        }
     }
     return true;
 }
@@ -154,15 +175,16 @@ bool OpenCrashService(CrashService& service, const std::string& dataDir, const s
         return false;
     service.queue.reset(new BatchQueue<CrashWork>(
         [&service](const std::vector<CrashWork>& batch) {
-            // One report at a time, so that a bad one holds up no other.
-            BinaryShelf shelf(*service.store);
+            std::string failure;
+            if (ProcessBatch(*service.reports, *service.store, batch, failure) || service.log == nullptr)
+                return;
+            // A report whose dump cannot be processed holds up no other.
             for (const CrashWork& work : batch) {
-                std::string failure;
-                if (!ProcessOne(*service.reports, *service.store, shelf, work, failure) && service.log != nullptr) {
-                    std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
-                                 static_cast<long long>(work.id), EscapeControlBytes(failure, false).c_str());
-                    std::fflush(service.log);
-                }
+                if (batch.size() > 1 && ProcessBatch(*service.reports, *service.store, {work}, failure))
+                    continue;
+                std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
+                             static_cast<long long>(work.id), EscapeControlBytes(failure, false).c_str());
+                std::fflush(service.log);
             }
         },
         kCrashGathering));

@@ -77,18 +77,22 @@ class PostgresCrashStore : public CrashStore
 public:
     PostgresCrashStore(const std::string& url, PostgresConnection first) : m_pool(url, std::move(first)) {}
 
-    bool SaveAnalysis(const CrashAnalysis& analysis, std::string& error) override
+    // One transaction each: row locks keep other servers' saves going.
+    bool SaveAnalyses(const std::vector<CrashAnalysis>& analyses, std::string& error) override
     {
         PostgresConnection connection = m_pool.Take(error);
         if (!connection)
             return false;
-        bool done = ExecutePostgres(connection.get(), "BEGIN", error) &&
-                    SaveInTransaction(connection.get(), analysis, error) &&
-                    ExecutePostgres(connection.get(), "COMMIT", error);
-        if (!done) {
-            std::string ignored;
-            ExecutePostgres(connection.get(), "ROLLBACK", ignored);
-            error = "cannot store the crash's analysis: " + error;
+        bool done = true;
+        for (size_t i = 0; done && i < analyses.size(); ++i) {
+            done = ExecutePostgres(connection.get(), "BEGIN", error) &&
+                   SaveInTransaction(connection.get(), analyses[i], error) &&
+                   ExecutePostgres(connection.get(), "COMMIT", error);
+            if (!done) {
+                std::string ignored;
+                ExecutePostgres(connection.get(), "ROLLBACK", ignored);
+                error = "cannot store the crash's analysis: " + error;
+            }
         }
         m_pool.GiveBack(std::move(connection));
         return done;

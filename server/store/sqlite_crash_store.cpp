@@ -91,13 +91,16 @@ class SqliteCrashStore : public CrashStore
 public:
     explicit SqliteCrashStore(SqliteDatabase db) : m_db(std::move(db)) {}
 
-    bool SaveAnalysis(const CrashAnalysis& analysis, std::string& error) override
+    bool SaveAnalyses(const std::vector<CrashAnalysis>& analyses, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         sqlite3* db = m_db.get();
         if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
             return false;
-        const bool done = SaveInTransaction(db, analysis, error) && ExecuteSqlite(db, "COMMIT", error);
+        bool done = true;
+        for (size_t i = 0; done && i < analyses.size(); ++i)
+            done = SaveInTransaction(db, analyses[i], error);
+        done = done && ExecuteSqlite(db, "COMMIT", error);
         if (!done) {
             std::string ignored;
             ExecuteSqlite(db, "ROLLBACK", ignored);
