@@ -25,8 +25,10 @@ int64_t GetEpochSeconds()
     return static_cast<int64_t>(time(nullptr));
 }
 
-void SetSecurityHeaders(httplib::Response& res)
+void SetSecurityHeaders(httplib::Response& res, bool tls)
 {
+    if (tls)
+        ReplaceHeader(res, "Strict-Transport-Security", "max-age=31536000");
     ReplaceHeader(res, "Content-Security-Policy", kAdminContentSecurityPolicy);
     ReplaceHeader(res, "X-Frame-Options", "DENY");
     ReplaceHeader(res, "X-Content-Type-Options", "nosniff");

@@ -24,7 +24,7 @@ struct RequestSession
 extern thread_local RequestSession g_current;
 
 int64_t GetEpochSeconds();
-void SetSecurityHeaders(httplib::Response& res);
+void SetSecurityHeaders(httplib::Response& res, bool tls);
 std::string ReadCookie(const httplib::Request& req, const std::string& name);
 // HttpOnly and SameSite=Strict, Secure under TLS; expire: removes it.
 std::string MakeCookie(const AdminService& service, const std::string& name, const std::string& value,

@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cmath>
+#include <condition_variable>
 
 #include "server/net/rate_limiter.h"
 
@@ -95,23 +96,49 @@ int LoginThrottle::CountRecent(const std::string& key, double now, double& oldes
     return static_cast<int>(times.size());
 }
 
-bool LoginThrottle::IsThrottled(const std::string& name, const std::string& address, double now, int& retryAfter)
+LoginVerdict LoginThrottle::Begin(const std::string& name, const std::string& address, double now)
 {
+    const std::string addressKey = GetAddressKey(address);
     std::lock_guard<std::mutex> lock(m_mutex);
-    bool throttled = false;
-    retryAfter = 0;
-    for (const std::string& key : {"n:" + name, "a:" + GetAddressKey(address)}) {
+    LoginVerdict verdict;
+    for (const std::string& key : {"a:" + addressKey, "p:" + addressKey + "\n" + name}) {
         double oldest = now;
         if (CountRecent(key, now, oldest) >= m_maxFailures) {
-            throttled = true;
             const int wait = static_cast<int>(std::ceil(oldest + m_windowSeconds - now));
-            retryAfter = std::max(retryAfter, std::max(wait, 1));
+            verdict.retryAfter = std::max(verdict.retryAfter, std::max(wait, 1));
         }
     }
-    return throttled;
+    if (verdict.retryAfter > 0)
+        return verdict;
+    // Half a second once the name has had its failures, doubling with each
+    // one more, up to 8 seconds.
+    double oldest = now;
+    const int excess = CountRecent("n:" + name, now, oldest) - m_maxFailures;
+    if (excess >= 0)
+        verdict.delaySeconds = std::min(8.0, 0.5 * std::pow(2.0, std::min(excess, 4)));
+    verdict.allowed = true;
+    Record("a:" + addressKey, now, static_cast<size_t>(m_maxFailures));
+    Record("p:" + addressKey + "\n" + name, now, static_cast<size_t>(m_maxFailures));
+    Record("n:" + name, now, static_cast<size_t>(m_maxFailures) + 5);
+    return verdict;
 }
 
-void LoginThrottle::Record(const std::string& key, double now)
+void LoginThrottle::Forgive(const std::string& name, const std::string& address)
+{
+    const std::string addressKey = GetAddressKey(address);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const std::string& key : {"a:" + addressKey, "p:" + addressKey + "\n" + name, "n:" + name}) {
+        auto found = m_failures.find(key);
+        if (found == m_failures.end())
+            continue;
+        if (!found->second.empty())
+            found->second.pop_back();
+        if (found->second.empty())
+            m_failures.erase(found);
+    }
+}
+
+void LoginThrottle::Record(const std::string& key, double now, size_t keep)
 {
     if (m_failures.size() >= m_maxKeys && m_failures.find(key) == m_failures.end()) {
         // Full: drop the keys whose windows have passed, else the oldest key.
@@ -126,13 +153,45 @@ void LoginThrottle::Record(const std::string& key, double now)
     }
     std::deque<double>& times = m_failures[key];
     times.push_back(now);
-    while (static_cast<int>(times.size()) > m_maxFailures)
+    while (times.size() > keep)
         times.pop_front();
 }
 
-void LoginThrottle::RecordFailure(const std::string& name, const std::string& address, double now)
+namespace {
+
+// Log-ins waiting for a slot beyond these are refused at once: each holds
+// a worker while it waits.
+const int kMaxHashWaiters = 32;
+
+std::mutex g_slotMutex;
+std::condition_variable g_slotFreed;
+int g_slotsInUse = 0;
+int g_slotWaiters = 0;
+
+}  // namespace
+
+PasswordHashSlot::~PasswordHashSlot()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Record("n:" + name, now);
-    Record("a:" + GetAddressKey(address), now);
+    if (!m_held)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_slotMutex);
+        --g_slotsInUse;
+    }
+    g_slotFreed.notify_one();
+}
+
+bool PasswordHashSlot::Acquire(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> lock(g_slotMutex);
+    if (m_held)
+        return true;
+    if (g_slotsInUse >= kPasswordHashSlots && g_slotWaiters >= kMaxHashWaiters)
+        return false;
+    ++g_slotWaiters;
+    m_held = g_slotFreed.wait_for(lock, wait, [] { return g_slotsInUse < kPasswordHashSlots; });
+    --g_slotWaiters;
+    if (m_held)
+        ++g_slotsInUse;
+    return m_held;
 }

@@ -68,12 +68,12 @@ const char kListTemplate[] = R"HTML(<h1>Reports</h1>
 const char kReportTemplate[] = R"HTML(<h1>Report {{id}}{{#crash}} (crash){{/crash}}</h1>
 <dl><dt>Received (UTC)</dt><dd>{{time}}</dd><dt>From</dt><dd>{{peer}}</dd><dt>User agent</dt><dd>{{agent}}</dd>
 {{#email}}<dt>E-mail</dt><dd>{{email}}</dd>{{/email}}{{#component}}<dt>Component</dt><dd class="component">{{component}}</dd>{{/component}}<dt>Status</dt><dd class="status">{{status}}</dd></dl>
-{{#texts}}<h2>{{label}}</h2><div class="text">{{text}}</div>
+{{#texts}}<h2>{{label}}</h2><div class="text">{{text}}</div>{{#cut}}<p class="cut">The first {{cut}} shown; <code>show</code> prints it whole.</p>{{/cut}}
 {{/texts}}
-{{#folded}}<details><summary>{{label}} ({{size}})</summary><pre>{{text}}</pre></details>
+{{#folded}}<details><summary>{{label}} ({{size}})</summary><pre>{{text}}</pre>{{#cut}}<p class="cut">The first {{cut}} shown: <a href="{{href}}" download>download the whole file</a>.</p>{{/cut}}</details>
 {{/folded}}
 <h2>Files</h2><ul class="files">{{#files}}<li>{{label}}: {{#download}}<a href="{{href}}" download>{{name}}</a>{{/download}}{{^download}}{{name}}{{/download}} ({{size}})</li>{{/files}}</ul>
-{{#analysis}}<h2>Crash</h2><p>Group: <a href="/crashes/{{group}}">{{signature}}</a></p><pre class="crash">{{text}}</pre>
+{{#analysis}}<h2>Crash</h2><p>Group: <a href="/crashes/{{group}}">{{signature}}</a></p><pre class="crash">{{text}}</pre>{{#cut}}<p class="cut">The first {{cut}} shown; <code>show</code> prints it whole.</p>{{/cut}}
 {{/analysis}}{{#log}}<h2>Log{{#cut}}, last {{shown}} of {{total}} lines{{/cut}}</h2><p><a href="{{href}}" download>Download the whole log</a></p>
 <ol class="log" start="{{first}}">{{#lines}}<li>{{.}}</li>{{/lines}}</ol>{{/log}}
 <h2>Triage</h2>
@@ -151,20 +151,42 @@ std::string FormatStatus(const std::string& status, int64_t duplicateOf)
     return status == "duplicate" && duplicateOf > 0 ? "duplicate of #" + std::to_string(duplicateOf) : status;
 }
 
+// A page shows at most this much of any one text or file, and of each
+// log line: a page must not grow with the upload.
+const size_t kTextShown = 64 * 1024;
+const size_t kLogLineShown = 1024;
+
+// The first limit bytes of bytes, ended where a UTF-8 character begins.
+std::string CutForPage(const std::string& bytes, size_t limit)
+{
+    if (bytes.size() <= limit)
+        return bytes;
+    size_t end = limit;
+    for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xc0) == 0x80; ++back)
+        --end;
+    return bytes.substr(0, end);
+}
+
 data MakeText(const std::string& label, const std::string& bytes)
 {
     data text;
     text.set("label", label);
-    text.set("text", MakeDisplayText(bytes));
+    text.set("text", MakeDisplayText(CutForPage(bytes, kTextShown)));
+    if (bytes.size() > kTextShown)
+        text.set("cut", "64 KiB of " + std::to_string(bytes.size()) + " bytes");
     return text;
 }
 
-data MakeFolded(const std::string& label, const ReportFile& file)
+data MakeFolded(int64_t id, const std::string& label, const std::string& slot, const ReportFile& file)
 {
     data folded;
     folded.set("label", label);
     folded.set("size", DescribeAttachment(file));
-    folded.set("text", MakeDisplayText(file.content));
+    folded.set("text", MakeDisplayText(CutForPage(file.content, kTextShown)));
+    if (file.content.size() > kTextShown) {
+        folded.set("cut", "64 KiB");
+        folded.set("href", "/reports/" + std::to_string(id) + "/files/" + slot);
+    }
     return folded;
 }
 
@@ -197,7 +219,7 @@ data MakeLogTail(int64_t id, const ReportFile& log)
     tail.set("cut", data(first > 1));
     data list(data::type::list);
     for (const std::string& line : lines)
-        list.push_back(data(MakeDisplayText(line)));
+        list.push_back(data(MakeDisplayText(CutForPage(line, kLogLineShown)) + (line.size() > kLogLineShown ? " [...]" : "")));
     tail.set("lines", list);
     return tail;
 }
@@ -340,7 +362,8 @@ std::string MakeSafeFileName(const std::string& name, const std::string& fallbac
         if (safe.size() < 100)
             safe += plain ? c : '_';
     }
-    while (!safe.empty() && safe[0] == '.')
+    // Nor hidden, nor read as an option by the tools a maintainer runs on it.
+    while (!safe.empty() && (safe[0] == '.' || safe[0] == '-'))
         safe.erase(0, 1);
     if (safe.find_first_not_of("._") == std::string::npos)
         return fallback;
@@ -417,7 +440,7 @@ std::string RenderBugReport(const PageFrame& frame, const StoredReport& stored, 
     texts.push_back(MakeText("System information", report.systemInfo));
     page.set("texts", texts);
     data folded(data::type::list);
-    folded.push_back(MakeFolded("Diagnostic report", report.attachment));
+    folded.push_back(MakeFolded(stored.id, "Diagnostic report", "attachment", report.attachment));
     page.set("folded", folded);
     data files(data::type::list);
     files.push_back(MakeFileLine(stored.id, "Diagnostic report", "attachment", report.attachment));
@@ -441,7 +464,7 @@ std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& s
     texts.push_back(MakeText("Comment", report.comment));
     page.set("texts", texts);
     data folded(data::type::list);
-    folded.push_back(MakeFolded("Configuration", report.conf));
+    folded.push_back(MakeFolded(stored.id, "Configuration", "conf", report.conf));
     page.set("folded", folded);
     data files(data::type::list);
     files.push_back(MakeFileLine(stored.id, "Dump", "dump", report.dump));
@@ -454,7 +477,9 @@ std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& s
         data crash;
         crash.set("group", std::to_string(analysis.groupId));
         crash.set("signature", MakeDisplayText(analysis.signature));
-        crash.set("text", MakeDisplayText(analysis.text));
+        crash.set("text", MakeDisplayText(CutForPage(analysis.text, kTextShown)));
+        if (analysis.text.size() > kTextShown)
+            crash.set("cut", "64 KiB of " + std::to_string(analysis.text.size()) + " bytes");
         page.set("analysis", crash);
     }
     SetTriage(page, frame, triage, audit);

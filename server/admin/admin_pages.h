@@ -59,5 +59,5 @@ std::vector<std::string> TakeLastLines(const std::string& text, size_t count, si
 
 // A file name that is safe in a Content-Disposition header and on any
 // disk: letters, digits, '.', '-' and '_', at most 100, never starting
-// with a dot; fallback when nothing is left.
+// with a dot or a dash; fallback when nothing is left.
 std::string MakeSafeFileName(const std::string& name, const std::string& fallback);

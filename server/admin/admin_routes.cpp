@@ -7,12 +7,14 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "server/admin/admin_answers.h"
 #include "server/admin/admin_pages.h"
 #include "server/admin/alert_routes.h"
 #include "server/admin/crash_routes.h"
 #include "server/admin/publish_routes.h"
+#include "server/base/decimal_text.h"
 #include "server/base/file_io.h"
 #include "server/base/log_text.h"
 #include "server/net/listen_address.h"
@@ -28,13 +30,22 @@ const int64_t kReportsPerPage = 50;
 bool ResumeSession(AdminService& service, const httplib::Request& req)
 {
     g_current = RequestSession();
+    // The token carries its log-in time; the store knows it by the digest
+    // of both, so the time cannot be changed without losing the session.
     const std::string token = ReadCookie(req, kSessionCookie);
-    if (token.size() != 64)
+    uint64_t loggedIn = 0;
+    if (token.size() < 66 || token[64] != '-' || !ParseDecimalDigits(token.substr(65), 19, loggedIn))
         return false;
     std::string error;
     const std::string digest = DigestToken(token);
+    const int64_t now = GetEpochSeconds();
+    if (now - static_cast<int64_t>(loggedIn) > service.sessionLifetimeSeconds) {
+        if (!service.store->EndSession(digest, error) && service.log != nullptr)
+            std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
+        return false;
+    }
     const StoreAnswer answer =
-        service.store->ResumeSession(digest, GetEpochSeconds(), service.sessionIdleSeconds, g_current.session, error);
+        service.store->ResumeSession(digest, now, service.sessionIdleSeconds, g_current.session, error);
     if (answer == StoreAnswer::Failed && service.log != nullptr)
         std::fprintf(service.log, "brevora-report-server: admin: %s\n", error.c_str());
     if (answer != StoreAnswer::Done)
@@ -76,28 +87,39 @@ void LogIn(AdminService& service, const httplib::Request& req, httplib::Response
     }
     const std::string name = req.get_param_value("name");
     const std::string password = req.get_param_value("password");
-    const double now = GetSteadySeconds();
-    int retryAfter = 0;
-    if (service.throttle.IsThrottled(name, req.remote_addr, now, retryAfter)) {
-        res.set_header("Retry-After", std::to_string(retryAfter));
+    const LoginVerdict verdict = service.throttle.Begin(name, req.remote_addr, GetSteadySeconds());
+    if (!verdict.allowed) {
+        res.set_header("Retry-After", std::to_string(verdict.retryAfter));
         ServeLoginPage(service, req, res, 429,
-                       "Too many failed log-ins; try again in " + std::to_string(retryAfter) + " seconds.");
+                       "Too many failed log-ins; try again in " + std::to_string(verdict.retryAfter) + " seconds.");
+        return;
+    }
+    // A name others are guessing at is slowed for everyone, refused to no one.
+    if (verdict.delaySeconds > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(verdict.delaySeconds));
+    PasswordHashSlot slot;
+    if (!slot.Acquire(kPasswordHashWait)) {
+        service.throttle.Forgive(name, req.remote_addr);
+        res.set_header("Retry-After", "5");
+        AnswerText(res, 503, "busy checking other log-ins; try again in a few seconds");
         return;
     }
     std::string hash;
     std::string error;
     const StoreAnswer found = service.store->FindPasswordHash(name, hash, error);
     if (found == StoreAnswer::Failed) {
+        service.throttle.Forgive(name, req.remote_addr);
         AnswerText(res, 500, error);
         return;
     }
     // An unknown name is verified against a decoy: same answer, same time.
+    // The failure was counted when the attempt began.
     if (!VerifyPassword(password, found == StoreAnswer::Done ? hash : std::string())) {
-        service.throttle.RecordFailure(name, req.remote_addr, now);
         ServeLoginPage(service, req, res, 401, "Wrong name or password.");
         return;
     }
-    const std::string token = MakeRandomToken();
+    service.throttle.Forgive(name, req.remote_addr);
+    const std::string token = MakeRandomToken() + "-" + std::to_string(GetEpochSeconds());
     AdminSession session;
     session.user = name;
     session.csrfToken = MakeRandomToken();
@@ -399,13 +421,18 @@ void StoreTriage(AdminService& service, const httplib::Request& req, httplib::Re
 
 void WriteAdminLogLine(AdminService& service, const httplib::Request& req, const httplib::Response& res)
 {
+    // The session is this request's only: the next on this thread must not
+    // inherit it, should it never reach the pre-routing handler.
+    const RequestSession current = g_current;
+    g_current = RequestSession();
     if (service.log == nullptr)
         return;
-    const std::string line = FormatUtcNow() + " admin " + FormatHostPort(req.remote_addr, req.remote_port) + " " +
-                             EscapeControlBytes(req.method, false) + " " + EscapeControlBytes(req.path, false) +
-                             " " + std::to_string(res.status) + " out=" + std::to_string(res.body.size()) +
-                             (g_current.valid ? " user=" + EscapeControlBytes(g_current.session.user, false) : "") +
-                             "\n";
+    // httplib logs a request it could not parse before it knows the peer.
+    const std::string peer = req.remote_addr.empty() ? "-" : FormatHostPort(req.remote_addr, req.remote_port);
+    const std::string line = FormatUtcNow() + " admin " + peer + " " + EscapeControlBytes(req.method, false) + " " +
+                             EscapeControlBytes(req.path, false) + " " + std::to_string(res.status) +
+                             " out=" + std::to_string(res.body.size()) +
+                             (current.valid ? " user=" + EscapeControlBytes(current.session.user, false) : "") + "\n";
     std::fwrite(line.data(), 1, line.size(), service.log);
     std::fflush(service.log);
 }
@@ -433,12 +460,21 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
             service.queue->Flush();
             return httplib::Server::HandlerResponse::Unhandled;
         }
+        // Without a session only the log-in form has a body: the large
+        // limit is for maintainers' uploads, not for whoever connects.
+        if (IsOpenPath(req.path) && (req.get_header_value<uint64_t>("Content-Length") > kLargestOpenForm ||
+                                     req.has_header("Transfer-Encoding"))) {
+            AnswerText(res, 413, "refused: a form over " + std::to_string(kLargestOpenForm) + " bytes");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (IsOpenPath(req.path))
             return httplib::Server::HandlerResponse::Unhandled;
         res.set_redirect("/login", 303);
         return httplib::Server::HandlerResponse::Handled;
     });
-    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) { SetSecurityHeaders(res); });
+    server.set_post_routing_handler([&service](const httplib::Request&, httplib::Response& res) {
+        SetSecurityHeaders(res, service.secureCookies);
+    });
 
     server.Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "max-age=3600");
@@ -469,14 +505,14 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
     InstallCrashRoutes(server, service);
     InstallAlertRoutes(server, service);
 
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    server.set_error_handler([&service](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())
             AnswerText(res, res.status, res.status == 404 ? "not found" : "refused");
-        SetSecurityHeaders(res);
+        SetSecurityHeaders(res, service.secureCookies);
     });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    server.set_exception_handler([&service](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         AnswerText(res, 500, "internal error");
-        SetSecurityHeaders(res);
+        SetSecurityHeaders(res, service.secureCookies);
     });
     server.set_logger(
         [&service](const httplib::Request& req, const httplib::Response& res) { WriteAdminLogLine(service, req, res); });

@@ -18,9 +18,13 @@
 
 // The largest form body: release binaries are uploaded through a form.
 const size_t kLargestAdminForm = 64 * 1024 * 1024;
+const uint64_t kLargestOpenForm = 64 * 1024;  // the log-in form's, without a session
 const int64_t kSessionIdleSeconds = 8 * 3600;
-const int kLoginFailuresAllowed = 5;  // per account and per address ...
+const int64_t kSessionLifetimeSeconds = 7 * 86400;  // from the log-in, used or not
+const int kLoginFailuresAllowed = 5;  // per address and per name from one address ...
 const double kLoginFailureWindow = 60;  // ... in this many seconds
+// How long a log-in waits for one of the password hash slots.
+const std::chrono::seconds kPasswordHashWait(10);
 // How long reports just stored gather before they go on the list together
 // (a page flushes them at once).
 const std::chrono::milliseconds kIndexGathering(250);
@@ -41,6 +45,7 @@ struct AdminService
     AlertStore* alerts = nullptr;     // the Alerts page's rules and deliveries; null: no page
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
+    int64_t sessionLifetimeSeconds = kSessionLifetimeSeconds;
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};
     std::mutex publishMutex;  // one publisher at a time
     FILE* log = nullptr;      // one line per request; nullptr: none

@@ -126,15 +126,18 @@ void AddBinaries(AdminService& service, const httplib::Request& req, httplib::Re
     const auto parts = req.files.equal_range("binary");
     for (auto part = parts.first; part != parts.second; ++part) {
         const httplib::MultipartFormData& file = part->second;
-        std::vector<int64_t> reprocessed;
+        std::vector<int64_t> affected;
         std::string error;
-        if (!AddReleaseBinary(*service.crashes->reports, *service.crashes->store, file.filename, file.content,
-                              reprocessed, error)) {
+        if (!AddReleaseBinary(*service.crashes->store, file.filename, file.content, affected, error)) {
             ServeBinaries(service, res, 400, MakeDisplayText(error));
             return;
         }
-        message += MakeDisplayText(file.filename) + ": stored, " + std::to_string(reprocessed.size()) +
-                   " crash reports processed again. ";
+        // Processed by the crash thread, not while the browser waits: a
+        // release may be in thousands of reports.
+        for (int64_t id : affected)
+            QueueCrashReport(*service.crashes, id);
+        message += MakeDisplayText(file.filename) + ": stored; " + std::to_string(affected.size()) +
+                   " crash reports to be processed again. ";
     }
     ServeBinaries(service, res, 200, message.empty() ? "No file was sent." : message);
 }

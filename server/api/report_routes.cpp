@@ -27,6 +27,9 @@ struct RequestStats
     size_t received = 0;
 };
 
+// Every answer here is text; nosniff keeps a browser from reading it as more.
+const char kTextType[] = "text/plain; charset=utf-8";
+
 thread_local RequestStats g_requestStats;  // one per worker thread
 
 void StartRequestStats()
@@ -39,7 +42,7 @@ void StartRequestStats()
 void Refuse(httplib::Response& res, int status, const std::string& reason)
 {
     res.status = status;
-    res.set_content(reason + "\n", "text/plain");
+    res.set_content(reason + "\n", kTextType);
 }
 
 // Answers and makes the client open a new connection: its body, if any, was
@@ -115,7 +118,7 @@ void ServeDataFile(const ReportService& service, const char* fileName, httplib::
     switch (ReadWholeFile(service.dataDir + "/" + fileName, bytes, error)) {
     case ReadResult::Read:
         res.status = 200;
-        res.set_content(bytes, "text/plain");
+        res.set_content(bytes, kTextType);
         return;
     case ReadResult::Missing:
         Refuse(res, 404, std::string(fileName) + " is not in the data folder");
@@ -201,7 +204,7 @@ ReportOrigin DescribeOrigin(const httplib::Request& req)
 void AnswerStored(httplib::Response& res, int64_t id)
 {
     res.status = 201;
-    res.set_content(std::to_string(id) + "\n", "text/plain");
+    res.set_content(std::to_string(id) + "\n", kTextType);
 }
 
 // Gives back the room an upload reserved under the floor, on every path.
@@ -410,6 +413,8 @@ void InstallReportRoutes(httplib::Server& server, ReportService& service)
         if (res.body.empty())
             Refuse(res, res.status, DescribeStatus(res.status));
     });
+    server.set_post_routing_handler(
+        [](const httplib::Request&, httplib::Response& res) { res.set_header("X-Content-Type-Options", "nosniff"); });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
         std::string what = "unknown exception";
         try {

@@ -36,7 +36,8 @@ const char kServeUsage[] =
     "Usage: brevora-report-server serve --data DIR [--database URL] [--listen ADDR:PORT] [--max-body BYTES]\n"
     "                                  [--max-crash-body BYTES] [--fail-uploads]\n"
     "                                  [--tls-cert FILE --tls-key FILE] [LIMITS]\n"
-    "                                  [--admin-listen ADDR:PORT | --no-admin]\n"
+    "                                  [--admin-listen ADDR:PORT [--admin-insecure] | --no-admin]\n"
+    "                                  [--session-lifetime HOURS] [--trusted-proxy ADDR[/BITS]]...\n"
     "\n"
     "Receives bug reports and crash reports over HTTP (HTTPS with --tls-cert) and stores\n"
     "them in DIR/reports.db, or with --database in PostgreSQL.\n"
@@ -66,7 +67,17 @@ const char kServeUsage[] =
     "                      HTTPS too with --tls-cert; its accounts, sessions and triage are\n"
     "                      kept beside the reports, in DIR/reports.db or with --database in\n"
     "                      PostgreSQL; accounts: see 'user --help')\n"
+    "  --admin-insecure    let the interface listen on an address other than loopback\n"
+    "                      without TLS (its passwords and sessions then cross the network\n"
+    "                      in the clear)\n"
+    "  --session-lifetime HOURS\n"
+    "                      an interface session ends this long after its log-in, used or\n"
+    "                      not (default 168, 7 days)\n"
     "  --no-admin          no maintainers' web interface\n"
+    "  --trusted-proxy ADDR[/BITS]\n"
+    "                      a reverse proxy in front (repeatable): for its connections the\n"
+    "                      client is the rightmost address of X-Forwarded-For (or the\n"
+    "                      for= of Forwarded) that is not itself a trusted proxy\n"
     "\n"
     "Alerts (rules: see 'alert --help'):\n"
     "  --public-url URL    the maintainers' interface as the alerts link to it\n"
@@ -79,6 +90,8 @@ const char kServeUsage[] =
     "\n"
     "Limits (per client address; see docs/server.md):\n"
     "  --header-timeout SECONDS        request line and headers within (default 10)\n"
+    "  --max-header-lines N            header lines in one request (default 100)\n"
+    "  --max-header-size BYTES         a request's whole head (default 16384)\n"
     "  --body-min-rate BYTES           slowest body accepted, bytes a second, K or M\n"
     "                                  allowed, 0 for none (default 8K)\n"
     "  --body-rate-window SECONDS      averaged over (default 10)\n"
@@ -327,6 +340,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     CLI::Option* maxCrashBodyOption = nullptr;
     CLI::Option* tlsCertOption = nullptr;
     CLI::Option* tlsKeyOption = nullptr;
+    std::vector<std::string> trustedProxies;
+    std::string sessionLifetime;
+    CLI::Option* sessionLifetimeOption = nullptr;
     for (const CommandName& entry : kCommands) {
         CLI::App* sub = app.add_subcommand(entry.name);
         AddHelpFlag(*sub);
@@ -350,6 +366,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             adminListenOption =
                 sub->add_option("--admin-listen", adminListen)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
             sub->add_flag("--no-admin", line.noAdmin)->disable_flag_override();
+            sub->add_flag("--admin-insecure", line.adminInsecure)->disable_flag_override();
+            sessionLifetimeOption = sub->add_option("--session-lifetime", sessionLifetime)
+                                        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            sub->add_option("--trusted-proxy", trustedProxies);
             for (const char* const* name = kLimitOptionNames; *name != nullptr; ++name) {
                 limitOptions[*name] = sub->add_option(*name, limitValues[*name])
                                           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -441,6 +461,23 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         if (line.command == Command::Serve && limitOptions[*name]->count() > 0 &&
             !ParseLimitOption(*name, limitValues[*name], line.limits, error))
             return false;
+    }
+
+    for (const std::string& text : trustedProxies) {
+        AddressBlock block;
+        if (!ParseAddressBlock(text, block, error)) {
+            error = "--trusted-proxy: " + error;
+            return false;
+        }
+        line.limits.trustedProxies.push_back(block);
+    }
+    uint64_t hours = 0;
+    if (line.command == Command::Serve && sessionLifetimeOption->count() > 0) {
+        if (!ParseDecimalDigits(sessionLifetime, 6, hours) || hours == 0 || hours > 24 * 366) {
+            error = "bad --session-lifetime '" + sessionLifetime + "': expected hours from 1 to 8784";
+            return false;
+        }
+        line.sessionLifetimeSeconds = static_cast<int64_t>(hours) * 3600;
     }
 
     // serve reads the queries' answers from the data folder, even with --database.

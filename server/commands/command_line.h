@@ -78,6 +78,8 @@ struct CommandLine
     ListenAddress adminListen;  // serve: the maintainers' listener
     bool adminListenGiven = false;  // serve: --admin-listen given, not defaulted
     bool noAdmin = false;       // serve: no maintainers' listener
+    bool adminInsecure = false; // serve: the interface without TLS on a non-loopback address
+    int64_t sessionLifetimeSeconds = 7 * 86400;  // serve: an interface session's whole life
     UserAction userAction = UserAction::List;
     std::string userName;       // user add, user remove
     CrashAction crashAction = CrashAction::Groups;

@@ -101,7 +101,8 @@ int RunBinary(const CommandLine& line, FILE* out)
         std::string content;
         std::vector<int64_t> reprocessed;
         if (ReadWholeFile(file, content, error) != ReadResult::Read ||
-            !AddReleaseBinary(*reports, *crashes, file, content, reprocessed, error)) {
+            !AddReleaseBinary(*crashes, file, content, reprocessed, error) ||
+            !ProcessCrashReports(*reports, *crashes, reprocessed, error)) {
             PrintError(error.empty() ? "cannot read '" + file + "'" : error);
             return 1;
         }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <vector>
 
+#include "server/admin/admin_pages.h"
 #include "server/base/file_io.h"
 #include "server/commands/commands.h"
 #include "server/store/report_store.h"
@@ -65,15 +66,16 @@ struct ExportedFile
     const std::string* bytes;
 };
 
-// The files with content, under names that cannot overwrite report.txt or
-// each other.
+// The files with content, under names safe on any disk and in a shell,
+// that cannot overwrite report.txt or each other (report.txt keeps the
+// names as sent).
 void AddExportedFiles(const ReportFile* const* files, const char* const* fields, size_t count,
                       std::vector<ExportedFile>& outputs)
 {
     for (size_t i = 0; i < count; ++i) {
         if (files[i]->state != FileState::Content)
             continue;
-        std::string name = files[i]->name;
+        std::string name = MakeSafeFileName(files[i]->name, std::string(fields[i]) + ".bin");
         for (const ExportedFile& taken : outputs) {
             if (taken.name == name)
                 name = std::string(fields[i]) + "-" + name;

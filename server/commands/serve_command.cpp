@@ -109,6 +109,18 @@ int RunServe(const CommandLine& line)
         PrintError(error);
         return 1;
     }
+    // Passwords and session cookies would cross the network in the clear.
+    const bool adminInClear = !line.noAdmin && line.tlsCert.empty() && !IsLoopbackHost(line.adminListen.host);
+    if (adminInClear && !line.adminInsecure) {
+        PrintError("the maintainers' interface would listen on " +
+                   FormatHostPort(line.adminListen.host, line.adminListen.port) +
+                   " without TLS: give --tls-cert and --tls-key, or --admin-insecure");
+        return 1;
+    }
+    if (adminInClear)
+        std::fprintf(stderr, "brevora-report-server: warning: the maintainers' interface listens on %s without TLS "
+                             "(--admin-insecure): passwords and sessions cross the network in the clear\n",
+                     FormatHostPort(line.adminListen.host, line.adminListen.port).c_str());
     if (!CreateFolders(line.dataDir, error)) {
         PrintError("cannot create the data folder '" + line.dataDir + "': " + error);
         return 1;
@@ -126,9 +138,8 @@ int RunServe(const CommandLine& line)
         return 1;
     }
 
-    // Blocked before any thread starts (the crash and alert threads too),
-    // so every thread inherits the mask and only the waiter below ever
-    // sees these signals.
+    // Blocked before any thread starts, so httplib's workers inherit the mask
+    // and only the waiter below ever sees these signals.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -154,10 +165,9 @@ int RunServe(const CommandLine& line)
         PrintError(error);
         return 1;
     }
-    service.onCrashStored = [&crashes](int64_t id, const ReportOrigin&, const CrashReport&) {
-        crashes.queue->Add(id);
+    service.onCrashStored = [&crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
+        QueueCrashReport(crashes, id, origin, report);
     };
-
 
     const unsigned long openFiles = RaiseOpenFileLimit();
     std::unique_ptr<httplib::Server> server = MakeServer(line, service);
@@ -177,6 +187,7 @@ int RunServe(const CommandLine& line)
     AdminService admin;
     admin.log = stderr;
     admin.secureCookies = !line.tlsCert.empty();
+    admin.sessionLifetimeSeconds = line.sessionLifetimeSeconds;
     std::unique_ptr<httplib::Server> adminServer;
     int adminPort = 0;
     if (!line.noAdmin) {
@@ -190,7 +201,7 @@ int RunServe(const CommandLine& line)
         };
         service.onCrashStored = [&admin, &crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
             IndexStoredReport(admin, id, origin, report);
-            crashes.queue->Add(id);
+            QueueCrashReport(crashes, id, origin, report);
         };
         admin.crashes = &crashes;
         admin.alerts = alerts.store.get();

@@ -16,6 +16,9 @@ namespace {
 // Reports stored together are processed together: a burst of one crash
 // reads the same binaries once.
 const std::chrono::milliseconds kCrashGathering(100);
+// Dumps up to this size are copied for the thread as they arrive; larger
+// ones are read back from the store.
+const size_t kLargestCopiedDump = 8 * 1024 * 1024;
 
 std::string LowerCase(std::string text)
 {
@@ -90,16 +93,22 @@ CrashAnalysis DescribeMissingDump(const std::string& why)
     return analysis;
 }
 
-bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, int64_t id, std::string& error)
+// The analysis of one report; false with error when it cannot be made,
+// true with reportId 0 when the report is gone.
+bool AnalyseOne(ReportStore& reports, BinaryShelf& shelf, const CrashWork& work, CrashAnalysis& analysis,
+                std::string& error)
 {
-    StoredCrashReport stored;
-    const LoadResult loaded = reports.LoadCrashReport(id, stored, error);
-    if (loaded == LoadResult::NotFound)
-        return true;  // a bug report's id, or removed meanwhile
-    if (loaded == LoadResult::Failed)
-        return false;
+    const int64_t id = work.id;
+    StoredCrashReport loadedReport;
+    if (!work.stored) {
+        const LoadResult loaded = reports.LoadCrashReport(id, loadedReport, error);
+        if (loaded == LoadResult::NotFound)
+            return true;  // a bug report's id, or removed meanwhile: nothing to save
+        if (loaded == LoadResult::Failed)
+            return false;
+    }
+    const StoredCrashReport& stored = work.stored ? *work.stored : loadedReport;
     const ReportFile& dumpFile = stored.report.dump;
-    CrashAnalysis analysis;
     const Minidump dump = ReadMinidump(ViewBytes(dumpFile.content));
     if (dumpFile.state != FileState::Content || dumpFile.content.empty()) {
         analysis = DescribeMissingDump("the report carries no dump");
@@ -118,7 +127,25 @@ bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, i
     }
     analysis.reportId = id;
     analysis.receivedUtc = stored.origin.receivedUtc;
-    return crashes.SaveAnalysis(analysis, error);
+    return true;
+}
+
+// Analyses works and saves them together; false at the first that cannot
+// be made or saved, naming its report.
+bool ProcessBatch(ReportStore& reports, CrashStore& crashes, const std::vector<CrashWork>& works, std::string& error)
+{
+    BinaryShelf shelf(crashes);
+    std::vector<CrashAnalysis> analyses;
+    for (const CrashWork& work : works) {
+        CrashAnalysis analysis;
+        if (!AnalyseOne(reports, shelf, work, analysis, error)) {
+            error = "crash report " + std::to_string(work.id) + ": " + error;
+            return false;
+        }
+        if (analysis.reportId != 0)
+            analyses.push_back(std::move(analysis));
+    }
+    return crashes.SaveAnalyses(analyses, error);
 }
 
 }  // namespace
@@ -126,12 +153,14 @@ bool ProcessOne(ReportStore& reports, CrashStore& crashes, BinaryShelf& shelf, i
 bool ProcessCrashReports(ReportStore& reports, CrashStore& crashes, const std::vector<int64_t>& ids,
                          std::string& error)
 {
-    BinaryShelf shelf(crashes);
-    for (int64_t id : ids) {
-        if (!ProcessOne(reports, crashes, shelf, id, error)) {
-            error = "crash report " + std::to_string(id) + ": " + error;
+    // In batches: memory for one batch's texts, one write lock each.
+    const size_t kBatch = 200;
+    for (size_t at = 0; at < ids.size(); at += kBatch) {
+        std::vector<CrashWork> works;
+        for (size_t i = at; i < ids.size() && i < at + kBatch; ++i)
+            works.push_back(CrashWork{ids[i], nullptr});
+        if (!ProcessBatch(reports, crashes, works, error))
             return false;
-        }
     }
     return true;
 }
@@ -144,23 +173,42 @@ bool OpenCrashService(CrashService& service, const std::string& dataDir, const s
     std::vector<int64_t> waiting;
     if (!service.store || !service.store->FindCrashReports(false, waiting, error))
         return false;
-    service.queue.reset(new BatchQueue<int64_t>(
-        [&service](const std::vector<int64_t>& batch) {
-            // One report at a time, so that a bad one holds up no other.
-            BinaryShelf shelf(*service.store);
-            for (int64_t id : batch) {
-                std::string failure;
-                if (!ProcessOne(*service.reports, *service.store, shelf, id, failure) && service.log != nullptr) {
-                    std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
-                                 static_cast<long long>(id), EscapeControlBytes(failure, false).c_str());
-                    std::fflush(service.log);
-                }
+    service.queue.reset(new BatchQueue<CrashWork>(
+        [&service](const std::vector<CrashWork>& batch) {
+            std::string failure;
+            if (ProcessBatch(*service.reports, *service.store, batch, failure) || service.log == nullptr)
+                return;
+            // A report whose dump cannot be processed holds up no other.
+            for (const CrashWork& work : batch) {
+                if (batch.size() > 1 && ProcessBatch(*service.reports, *service.store, {work}, failure))
+                    continue;
+                std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
+                             static_cast<long long>(work.id), EscapeControlBytes(failure, false).c_str());
+                std::fflush(service.log);
             }
         },
         kCrashGathering));
     for (int64_t id : waiting)
-        service.queue->Add(id);
+        QueueCrashReport(service, id);
     return true;
+}
+
+void QueueCrashReport(CrashService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report)
+{
+    if (report.dump.content.size() > kLargestCopiedDump) {
+        QueueCrashReport(service, id);
+        return;
+    }
+    std::shared_ptr<StoredCrashReport> stored(new StoredCrashReport);
+    stored->id = id;
+    stored->origin = origin;
+    stored->report.dump = report.dump;
+    service.queue->Add(CrashWork{id, stored});
+}
+
+void QueueCrashReport(CrashService& service, int64_t id)
+{
+    service.queue->Add(CrashWork{id, nullptr});
 }
 
 bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key, std::string& error)
@@ -177,8 +225,8 @@ bool ReadBinaryKey(const std::string& fileName, const std::string& content, Bina
     return true;
 }
 
-bool AddReleaseBinary(ReportStore& reports, CrashStore& crashes, const std::string& fileName,
-                      const std::string& content, std::vector<int64_t>& reprocessed, std::string& error)
+bool AddReleaseBinary(CrashStore& crashes, const std::string& fileName, const std::string& content,
+                      std::vector<int64_t>& affected, std::string& error)
 {
     StoredBinary binary;
     if (!ReadBinaryKey(fileName, content, binary.key, error))
@@ -186,7 +234,5 @@ bool AddReleaseBinary(ReportStore& reports, CrashStore& crashes, const std::stri
     binary.fileName = fileName;
     binary.size = content.size();
     binary.addedUtc = FormatUtcNow();
-    return crashes.AddBinary(binary, content, error) &&
-           crashes.FindReportsWithModule(binary.key, reprocessed, error) &&
-           ProcessCrashReports(reports, crashes, reprocessed, error);
+    return crashes.AddBinary(binary, content, error) && crashes.FindReportsWithModule(binary.key, affected, error);
 }

@@ -14,6 +14,14 @@
 #include "server/store/crash_store.h"
 #include "server/store/report_store.h"
 
+// A report to process: its dump, version and time when it has just been
+// stored (no need to read it back and unpack it), or only its id.
+struct CrashWork
+{
+    int64_t id = 0;
+    std::shared_ptr<const StoredCrashReport> stored;  // null: read from the store
+};
+
 struct CrashService
 {
     ReportStore* reports = nullptr;  // the dumps are read through it
@@ -21,7 +29,7 @@ struct CrashService
     FILE* log = nullptr;  // a line per report that could not be processed; nullptr: none
     // Reports waiting to be processed; last, so that it is emptied while
     // the stores are still open.
-    std::unique_ptr<BatchQueue<int64_t>> queue;
+    std::unique_ptr<BatchQueue<CrashWork>> queue;
 };
 
 // Opens the crash store beside the reports (reports must outlive the
@@ -29,6 +37,12 @@ struct CrashService
 // that has no analysis yet.
 bool OpenCrashService(CrashService& service, const std::string& dataDir, const std::string& databaseUrl,
                       ReportStore& reports, std::string& error);
+
+// Hands a report just stored to the thread, with what processing needs of
+// it; a dump too large to copy on the upload's way is read back instead.
+void QueueCrashReport(CrashService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report);
+// Hands a stored report to the thread, to be read back.
+void QueueCrashReport(CrashService& service, int64_t id);
 
 // Processes these reports now, on the caller's thread; a report removed
 // meanwhile is passed over. False with error at the first that fails.
@@ -38,7 +52,7 @@ bool ProcessCrashReports(ReportStore& reports, CrashStore& crashes, const std::v
 // A release executable or DLL: its key as dumps name it, from its headers.
 bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key, std::string& error);
 
-// Stores a release binary under its key and processes again every report
-// whose dump lists that module (their ids in reprocessed).
-bool AddReleaseBinary(ReportStore& reports, CrashStore& crashes, const std::string& fileName,
-                      const std::string& content, std::vector<int64_t>& reprocessed, std::string& error);
+// Stores a release binary under its key; affected gets the reports whose
+// dumps list that module, to be processed again.
+bool AddReleaseBinary(CrashStore& crashes, const std::string& fileName, const std::string& content,
+                      std::vector<int64_t>& affected, std::string& error);

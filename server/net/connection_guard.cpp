@@ -21,6 +21,10 @@ namespace {
 // Requests waiting in the kernel for accept(); httplib asks for 5.
 const int kAcceptBacklog = 1024;
 
+// How long a connection closed with the client's bytes unread drains them
+// so that its last answer is not lost to a reset.
+const std::chrono::milliseconds kLingerTime(2000);
+
 thread_local GuardedStream* g_stream = nullptr;  // the worker's connection
 
 void WriteRefusal(RefusalLog* log, const std::string& ip, int port, const std::string& reason)
@@ -128,6 +132,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
     else
         transport.reset(new PlainTransport(sock));
     bool served = false;
+    bool linger = false;
     {
         GuardedStream stream(sock, *transport, m_limits, read_timeout_sec_, write_timeout_sec_, svr_sock_,
                              m_stopEvent);
@@ -138,10 +143,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
 
         // Admitted by address before any handshake: a refused client costs
         // no TLS work, and over TLS it gets no answer it could read.
-        if (!AdmitConnection(address)) {
+        // A trusted proxy carries many clients' connections; their own
+        // limits apply to each request instead.
+        if (!IsInAddressBlocks(ip, m_limits.trustedProxies) && !AdmitConnection(address)) {
             static const char kAnswer[] =
                 "HTTP/1.1 503 Service Unavailable\r\n"
-                "Content-Type: text/plain\r\n"
+                "Content-Type: text/plain; charset=utf-8\r\n"
+                "X-Content-Type-Options: nosniff\r\n"
                 "Content-Length: 39\r\n"
                 "Retry-After: 10\r\n"
                 "Connection: close\r\n"
@@ -162,20 +170,41 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
                         break;
                     stream.StartHead();
                 }
+                HeadVerdict head;
+                if (!stream.ReadHead(head))
+                    break;
+                // httplib would read such a body to its end only to drop it.
+                if (head.status == 0 && head.contentLength > payload_max_length_) {
+                    head.status = 413;
+                    head.reason = "body of " + std::to_string(head.contentLength) + " bytes is over the limit of " +
+                                  std::to_string(payload_max_length_) + " bytes";
+                }
+                if (head.status != 0) {
+                    stream.RefuseRequest(head.status, head.reason);
+                    WriteRefusal(m_log, ip, port, std::to_string(head.status) + " " + head.reason);
+                    break;
+                }
+                stream.SetBodyLimit(payload_max_length_);
+                stream.SetClientAddress(
+                    FindForwardedClient(ip, head.forwardedFor, head.forwarded, m_limits.trustedProxies));
                 bool closed = false;
                 served = process_request(stream, left == 1, closed, nullptr);
                 stream.ReleaseHeldAnswer(std::chrono::seconds(m_limits.rateRefusalDelaySeconds));
-                if (!stream.CutOffReason().empty() || !served || closed)
+                if (!stream.CutOffReason().empty() || !served || closed || stream.ClosesAfterAnswer())
                     break;
             }
+            linger = stream.CutOffReason().empty() && stream.EndsWithUnreadBytes();
             if (!stream.CutOffReason().empty())
                 WriteRefusal(m_log, ip, port, "connection closed: " + stream.CutOffReason());
             g_stream = nullptr;
-            ReleaseConnection(address);
+            if (!IsInAddressBlocks(ip, m_limits.trustedProxies))
+                ReleaseConnection(address);
         }
         stream.Flush();
     }
     transport.reset();  // its close_notify before the socket goes
+    if (linger)
+        DrainBeforeClose(sock, kLingerTime);
     shutdown(sock, SHUT_RDWR);
     close(sock);
     return served;

@@ -31,6 +31,87 @@ GuardedStream::GuardedStream(socket_t sock, Transport& transport, const ServeLim
       m_listener(listener),
       m_stopEvent(stopEvent)
 {
+    m_headLimits.maxLines = static_cast<size_t>(std::max(1, limits.headLines));
+    m_headLimits.maxBytes = static_cast<size_t>(std::max(1024, limits.headBytes));
+    // Room for the longest head whole, and a byte to see it is too long.
+    m_buffer.resize(std::max<size_t>(16384, m_headLimits.maxBytes + 1));
+}
+
+bool GuardedStream::ReadHead(HeadVerdict& verdict)
+{
+    for (;;) {
+        verdict = ScanRequestHead(m_buffer.data() + m_readPos, m_readEnd - m_readPos, m_headLimits);
+        if (verdict.status != kHeadIncomplete)
+            break;
+        if (m_readPos > 0) {
+            std::copy(m_buffer.begin() + static_cast<long>(m_readPos), m_buffer.begin() + static_cast<long>(m_readEnd),
+                      m_buffer.begin());
+            m_readEnd -= m_readPos;
+            m_readPos = 0;
+        }
+        const ssize_t n = Receive(m_buffer.data() + m_readEnd, m_buffer.size() - m_readEnd);
+        if (n <= 0)
+            return false;
+        m_readEnd += static_cast<size_t>(n);
+    }
+    if (verdict.status != 0)
+        return true;
+    m_readPos += verdict.skipped;
+    m_headLeft = verdict.length;
+    m_framing = verdict.framing;
+    m_bodyLeft = verdict.contentLength;
+    m_chunks = ChunkScanner();
+    m_answerHeadPending = true;
+    m_answerHead.clear();
+    return true;
+}
+
+void GuardedStream::RefuseRequest(int status, const std::string& reason)
+{
+    const std::string body = reason + "\n";
+    const std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + DescribeHeadStatus(status) +
+                               "\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                               "X-Content-Type-Options: nosniff\r\nContent-Length: " +
+                               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    m_answerHeadPending = false;
+    m_closeAfter = true;
+    Put(answer.data(), answer.size());
+}
+
+bool GuardedStream::EndsWithUnreadBytes() const
+{
+    return m_closeAfter && (!IsMessageRead() || m_readPos < m_readEnd || m_transport.HasBuffered());
+}
+
+bool GuardedStream::IsMessageRead() const
+{
+    if (m_headLeft > 0)
+        return false;
+    switch (m_framing) {
+    case BodyFraming::None:
+        return true;
+    case BodyFraming::Length:
+        return m_bodyLeft == 0;
+    case BodyFraming::Chunked:
+        return m_chunks.Done();
+    }
+    return true;
+}
+
+size_t GuardedStream::Admit(const char* data, size_t size)
+{
+    size_t given = std::min(size, m_headLeft);
+    m_headLeft -= given;
+    if (given == size || m_headLeft > 0)
+        return given;
+    if (m_framing == BodyFraming::Length) {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(m_bodyLeft, size - given));
+        m_bodyLeft -= take;
+        given += take;
+    } else if (m_framing == BodyFraming::Chunked) {
+        given += m_chunks.Scan(data + given, size - given);
+    }
+    return given;
 }
 
 void GuardedStream::StartHead()
@@ -101,25 +182,66 @@ bool GuardedStream::is_writable() const
 
 ssize_t GuardedStream::read(char* ptr, size_t size)
 {
-    if (m_readPos == m_readEnd && !Fill())
+    // Nothing past the request's end: httplib must not take the next
+    // request's bytes for this one's body.
+    if (IsMessageRead())
+        return 0;
+    if (m_chunks.Failed() || m_chunks.DataBytes() > m_bodyLimit || (m_readPos == m_readEnd && !Fill()))
         return m_cutOff.empty() && m_peerClosed ? 0 : -1;
-    const size_t n = std::min(size, m_readEnd - m_readPos);
-    std::copy(m_buffer + m_readPos, m_buffer + m_readPos + n, ptr);
+    const size_t n = Admit(m_buffer.data() + m_readPos, std::min(size, m_readEnd - m_readPos));
+    if (n == 0)
+        return -1;  // the chunks' framing broke
+    std::copy(m_buffer.data() + m_readPos, m_buffer.data() + m_readPos + n, ptr);
     m_readPos += n;
     return static_cast<ssize_t>(n);
 }
 
 ssize_t GuardedStream::ReadLarge(char* ptr, size_t size)
 {
-    if (m_readPos < m_readEnd || size < sizeof m_buffer)
+    if (m_readPos < m_readEnd || size < m_buffer.size() || m_headLeft > 0 || m_framing != BodyFraming::Length)
         return read(ptr, size);
-    return Receive(ptr, size);
+    if (m_bodyLeft == 0)
+        return 0;
+    const ssize_t n = Receive(ptr, static_cast<size_t>(std::min<uint64_t>(size, m_bodyLeft)));
+    if (n > 0)
+        m_bodyLeft -= static_cast<uint64_t>(n);
+    return n;
 }
 
 ssize_t GuardedStream::write(const char* ptr, size_t size)
 {
     if (!m_cutOff.empty())
         return -1;
+    if (!m_answerHeadPending)
+        return Put(ptr, size);
+    m_answerHead.append(ptr, size);
+    const size_t end = m_answerHead.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return static_cast<ssize_t>(size);
+    const std::string rest = m_answerHead.substr(end + 4);
+    m_answerHead.resize(end + 4);
+    PutAnswerHead(m_answerHead);
+    m_answerHead.clear();
+    if (!rest.empty() && write(rest.data(), rest.size()) < 0)
+        return -1;
+    return static_cast<ssize_t>(size);
+}
+
+void GuardedStream::PutAnswerHead(const std::string& head)
+{
+    // "100 Continue" comes before the answer itself.
+    if (head.compare(0, 10, "HTTP/1.1 1") == 0) {
+        Put(head.data(), head.size());
+        return;
+    }
+    m_answerHeadPending = false;
+    m_closeAfter = m_closeAfter || !IsMessageRead() || SaysConnectionClose(head);
+    const std::string sent = m_closeAfter ? MakeAnswerHeadClose(head) : head;
+    Put(sent.data(), sent.size());
+}
+
+ssize_t GuardedStream::Put(const char* ptr, size_t size)
+{
     if (m_outLength + size <= sizeof m_out) {
         std::copy(ptr, ptr + size, m_out + m_outLength);
         m_outLength += size;
@@ -128,7 +250,7 @@ ssize_t GuardedStream::write(const char* ptr, size_t size)
     if (!Flush())
         return -1;
     if (size <= sizeof m_out)
-        return write(ptr, size);
+        return Put(ptr, size);
     return SendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
 }
 
@@ -139,8 +261,20 @@ bool GuardedStream::Flush()
     return length == 0 || SendAll(m_out, length);
 }
 
+void GuardedStream::SetClientAddress(const std::string& ip)
+{
+    if (m_remotePort < 0)
+        ReadAddress(true, m_remoteIp, m_remotePort);
+    m_clientIp = ip == m_remoteIp ? std::string() : ip;
+}
+
 void GuardedStream::get_remote_ip_and_port(std::string& ip, int& port) const
 {
+    if (!m_clientIp.empty()) {
+        ip = m_clientIp;
+        port = 0;
+        return;
+    }
     if (m_remotePort < 0)
         ReadAddress(true, m_remoteIp, m_remotePort);
     ip = m_remoteIp;
@@ -201,7 +335,7 @@ bool GuardedStream::WaitFor(short events, Clock::time_point end)
 bool GuardedStream::Fill()
 {
     m_readPos = m_readEnd = 0;
-    const ssize_t n = Receive(m_buffer, sizeof m_buffer);
+    const ssize_t n = Receive(m_buffer.data(), m_buffer.size());
     if (n <= 0)
         return false;
     m_readEnd = static_cast<size_t>(n);

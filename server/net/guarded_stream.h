@@ -9,13 +9,19 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
+#include "server/net/request_head.h"
 #include "server/net/serve_limits.h"
 #include "server/net/transports.h"
 
 typedef std::chrono::steady_clock Clock;
 
 // One connection's bytes, read with the head deadline and the body rate.
+// Each request's head is read and checked whole before httplib parses it,
+// and httplib is given no byte past the end of that request's body; the
+// answer's head is made to close the connection whenever the body was not
+// read to its end.
 class GuardedStream : public httplib::Stream
 {
 public:
@@ -30,6 +36,26 @@ public:
     // The transport's opening (the TLS handshake) by the head's deadline;
     // false when it failed or was cut off.
     bool Open();
+
+    // Reads the next request's head whole and checks it: false when no
+    // request came (the client closed, or the guard cut it off). A head
+    // refused (verdict.status not 0) is for RefuseRequest to answer.
+    bool ReadHead(HeadVerdict& verdict);
+
+    // Answers the current request with status and reason, unread, and
+    // marks the connection to close after it.
+    void RefuseRequest(int status, const std::string& reason);
+
+    // A chunked body's reads fail once over bodyLimit bytes of data.
+    void SetBodyLimit(uint64_t bodyLimit) { m_bodyLimit = bodyLimit; }
+
+    // True once the current request's answer said, or was made to say,
+    // that the connection closes after it.
+    bool ClosesAfterAnswer() const { return m_closeAfter; }
+
+    // True when the connection ends with bytes of the client's still
+    // unread: closing now would reset it (see DrainBeforeClose).
+    bool EndsWithUnreadBytes() const;
 
     // Waits up to timeout for the next request of a kept-alive connection;
     // one already read (pipelined, or held by TLS) needs no wait.
@@ -63,7 +89,12 @@ public:
     // Sends what write gathered; false when it could not all go.
     bool Flush();
 
-    // Asked for by every request; read from the socket once.
+    // The client of the requests from now on, when a trusted proxy names
+    // one; empty: the peer itself. Its port is not known: 0.
+    void SetClientAddress(const std::string& ip);
+
+    // The client's address (the peer's unless set above); the peer's own
+    // is read from the socket once.
     void get_remote_ip_and_port(std::string& ip, int& port) const override;
 
     void get_local_ip_and_port(std::string& ip, int& port) const override;
@@ -97,6 +128,20 @@ private:
 
     void ReadAddress(bool remote, std::string& ip, int& port) const;
 
+    // True when the current request has been read to its end.
+    bool IsMessageRead() const;
+
+    // How many of the size bytes at data belong to the current request
+    // (counted as given); 0 once it has ended or its framing broke.
+    size_t Admit(const char* data, size_t size);
+
+    // Gathers bytes to send.
+    ssize_t Put(const char* ptr, size_t size);
+
+    // An answer's head, complete: made to close the connection when it
+    // must, then gathered.
+    void PutAnswerHead(const std::string& head);
+
     socket_t m_sock;
     Transport& m_transport;
     const ServeLimits& m_limits;
@@ -105,12 +150,13 @@ private:
     const std::atomic<socket_t>& m_listener;
     int m_stopEvent;
 
+    std::string m_clientIp;
     mutable std::string m_remoteIp;
     mutable int m_remotePort = -1;
     mutable std::string m_localIp;
     mutable int m_localPort = -1;
 
-    char m_buffer[16384];
+    std::vector<char> m_buffer;
     char m_out[16384];
     size_t m_outLength = 0;
     size_t m_readPos = 0;
@@ -126,4 +172,15 @@ private:
     std::deque<Sample> m_samples;
     std::string m_cutOff;
     bool m_holdAnswer = false;
+
+    // The current request, as ReadHead found it.
+    HeadLimits m_headLimits;
+    size_t m_headLeft = 0;      // bytes of its head httplib has yet to take
+    BodyFraming m_framing = BodyFraming::None;
+    uint64_t m_bodyLeft = 0;    // with a Content-Length
+    ChunkScanner m_chunks;
+    uint64_t m_bodyLimit = UINT64_MAX;
+    bool m_closeAfter = false;
+    bool m_answerHeadPending = false;  // its final answer's head not yet written
+    std::string m_answerHead;          // the part of it written so far
 };

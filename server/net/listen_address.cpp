@@ -57,3 +57,8 @@ std::string FormatHostPort(const std::string& host, int port)
         return "[" + host + "]:" + std::to_string(port);
     return host + ":" + std::to_string(port);
 }
+
+bool IsLoopbackHost(const std::string& host)
+{
+    return host == "::1" || host.compare(0, 4, "127.") == 0;
+}

@@ -16,5 +16,8 @@ const char kDefaultAdminListenAddress[] = "127.0.0.1:8081";
 // Accepts "127.0.0.1:8080", "0.0.0.0:80", "[::1]:8080", port 0 to 65535.
 bool ParseListenAddress(const std::string& text, ListenAddress& address, std::string& error);
 
+// True for 127.0.0.0/8 and ::1: only this machine can connect.
+bool IsLoopbackHost(const std::string& host);
+
 // "127.0.0.1:8080" or "[::1]:8080": how addresses and peers are shown.
 std::string FormatHostPort(const std::string& host, int port);

@@ -58,6 +58,8 @@ struct CountOption
 
 const CountOption kCountOptions[] = {
     {"--header-timeout", &ServeLimits::headerSeconds, 1, 3600, "seconds from 1 to 3600"},
+    {"--max-header-lines", &ServeLimits::headLines, 1, 10000, "a count from 1 to 10000"},
+    {"--max-header-size", &ServeLimits::headBytes, 1024, 1 << 20, "bytes from 1024 to 1048576"},
     {"--body-grace", &ServeLimits::bodyGraceSeconds, 0, 3600, "seconds from 0 to 3600"},
     {"--body-rate-window", &ServeLimits::bodyWindowSeconds, 1, 3600, "seconds from 1 to 3600"},
     {"--max-connections-per-address", &ServeLimits::connectionsPerAddress, 0, 100000,
@@ -69,7 +71,7 @@ const CountOption kCountOptions[] = {
 }  // namespace
 
 const char* const kLimitOptionNames[] = {
-    "--header-timeout", "--body-min-rate", "--body-grace", "--body-rate-window", "--max-connections-per-address",
+    "--header-timeout", "--max-header-lines", "--max-header-size", "--body-min-rate", "--body-grace", "--body-rate-window", "--max-connections-per-address",
     "--max-connections", "--rate-limit", "--query-rate-limit", "--rate-refusal-delay", "--min-free", nullptr};
 
 bool IsLimitOption(const std::string& name)

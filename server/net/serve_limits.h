@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "server/net/trusted_proxy.h"
+
 // count requests per seconds, as a bucket that refills steadily.
 struct RateRule
 {
@@ -23,6 +25,8 @@ const char kDefaultQueryRate[] = "60/min,1000/day";
 struct ServeLimits
 {
     int headerSeconds = 10;          // request line and headers, from their first byte
+    int headLines = 100;             // header lines in one request
+    int headBytes = 16 * 1024;       // a request's whole head
     int bodyGraceSeconds = 10;       // no rate asked of a body before this
     uint64_t bodyMinRate = 8 * 1024; // bytes a second, over the window
     int bodyWindowSeconds = 10;
@@ -37,6 +41,9 @@ struct ServeLimits
     uint64_t minFreeBytes = 0;
     double minFreePercent = 0;
     bool diskFloorOff = false;
+    // Reverse proxies whose X-Forwarded-For or Forwarded name the client;
+    // the per-address connection cap does not apply to them.
+    std::vector<AddressBlock> trustedProxies;
 };
 
 // ServeLimits with the rate defaults filled in.

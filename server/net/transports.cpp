@@ -99,3 +99,21 @@ void MakeNonBlocking(socket_t sock)
     if (flags >= 0)
         fcntl(sock, F_SETFL, flags | O_NONBLOCK);
 }
+
+void DrainBeforeClose(socket_t sock, std::chrono::milliseconds lingerTime)
+{
+    shutdown(sock, SHUT_WR);
+    const auto end = std::chrono::steady_clock::now() + lingerTime;
+    char dropped[16384];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return;
+        pollfd p = {sock, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000))) <= 0)
+            return;
+        const ssize_t n = recv(sock, dropped, sizeof dropped, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return;
+    }
+}

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+
 // A transport that cannot go on until its socket is ready.
 const ssize_t kWouldBlock = -2;
 
@@ -69,3 +71,9 @@ private:
 };
 
 void MakeNonBlocking(socket_t sock);
+
+// Ends the sending side of sock, then reads and drops what the peer still
+// sends until it closes, stays silent for a second or for at most
+// lingerTime: a close with bytes unread would reset the connection, and
+// the peer could lose the last answer before reading it.
+void DrainBeforeClose(socket_t sock, std::chrono::milliseconds lingerTime);

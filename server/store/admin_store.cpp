@@ -61,7 +61,13 @@ bool AdminStore::IndexMissingReports(ReportStore& reports, bool everyReport, std
 
 std::vector<std::string> SplitSearchText(const std::string& text)
 {
-    const char* const kSpaces = " \t\n\r";
+    // Control bytes separate words too: a NUL must not reach a query.
+    static const std::string kSpaces = [] {
+        std::string bytes(" \x7f");
+        for (char c = 0; c < 0x20; ++c)
+            bytes += c;
+        return bytes;
+    }();
     std::vector<std::string> pieces;
     size_t start = text.find_first_not_of(kSpaces);
     while (start != std::string::npos) {

@@ -82,7 +82,10 @@ public:
     // updating the counts. A report of a group marked fixed that comes
     // from a version newer than the fix reopens it as a regression. A
     // report removed meanwhile is left alone (true).
-    virtual bool SaveAnalysis(const CrashAnalysis& analysis, std::string& error) = 0;
+    bool SaveAnalysis(const CrashAnalysis& analysis, std::string& error) { return SaveAnalyses({analysis}, error); }
+    // The same for several: on SQLite in one transaction, all or none, so
+    // that a batch takes the database's one write lock once.
+    virtual bool SaveAnalyses(const std::vector<CrashAnalysis>& analyses, std::string& error) = 0;
     virtual LoadResult LoadAnalysis(int64_t reportId, CrashAnalysis& analysis, std::string& error) = 0;
 
     // The groups with reports in the query's period, most reports first.

@@ -112,7 +112,7 @@ public:
     bool AddRule(AlertRule& rule, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("INSERT INTO alert_rules (events, components, webhook_url, secret, email, added_utc)"
+        if (!m_pool.Run("INSERT INTO alert_rules (events, components, webhook_url, secret, email, added_utc)"
                  " VALUES ($1::text, $2::bytea, $3::bytea, $4::bytea, $5::bytea, $6::text) RETURNING id",
                  PostgresParams()
                      .AddBytes(JoinAlertList(rule.events))
@@ -131,7 +131,7 @@ public:
     {
         // One statement: the rule and its undelivered events go together.
         PostgresResult result;
-        if (!Run("WITH gone AS (DELETE FROM alert_rules WHERE id = $1::bigint RETURNING id),"
+        if (!m_pool.Run("WITH gone AS (DELETE FROM alert_rules WHERE id = $1::bigint RETURNING id),"
                  " outbox AS (DELETE FROM alert_outbox WHERE rule_id IN (SELECT id FROM gone))"
                  " SELECT count(*) FROM gone",
                  PostgresParams().AddInt64(id), result, error))
@@ -142,7 +142,7 @@ public:
     bool ListRules(std::vector<AlertRule>& rules, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT id, events, components, webhook_url, secret, email, added_utc FROM alert_rules ORDER BY id",
+        if (!m_pool.Run("SELECT id, events, components, webhook_url, secret, email, added_utc FROM alert_rules ORDER BY id",
                  PostgresParams(), result, error))
             return false;
         rules.assign(static_cast<size_t>(PQntuples(result.get())), AlertRule());
@@ -172,7 +172,7 @@ public:
         // SKIP LOCKED: a row another server is claiming right now is left
         // to it rather than waited for.
         PostgresResult result;
-        if (!Run((std::string("WITH o AS (UPDATE alert_outbox SET claimed_by = $1::text,"
+        if (!m_pool.Run((std::string("WITH o AS (UPDATE alert_outbox SET claimed_by = $1::text,"
                               " claimed_until = $2::bigint + $3::bigint WHERE id IN (SELECT id FROM alert_outbox"
                               " WHERE status = 'pending' AND next_attempt <= $2::bigint AND claimed_until <= $2::bigint"
                               " ORDER BY id LIMIT $4::bigint FOR UPDATE SKIP LOCKED) RETURNING *) ") +
@@ -189,7 +189,7 @@ public:
                         const std::string& lastError, const std::string& doneUtc, std::string& error) override
     {
         PostgresResult result;
-        return Run("UPDATE alert_outbox SET status = $3::text, attempts = attempts + 1, next_attempt = $4::bigint,"
+        return m_pool.Run("UPDATE alert_outbox SET status = $3::text, attempts = attempts + 1, next_attempt = $4::bigint,"
                    " claimed_by = '', claimed_until = 0, last_error = $5::bytea, done_utc = $6::text"
                    " WHERE id = $1::bigint AND claimed_by = $2::text",
                    PostgresParams()
@@ -205,7 +205,7 @@ public:
     bool ListDeliveries(int limit, std::vector<AlertDelivery>& deliveries, std::string& error) override
     {
         PostgresResult result;
-        if (!Run((std::string(kDeliveryColumns) +
+        if (!m_pool.Run((std::string(kDeliveryColumns) +
                   "FROM alert_outbox o JOIN alert_rules r ON r.id = o.rule_id ORDER BY o.id DESC LIMIT $1::bigint")
                      .c_str(),
                  PostgresParams().AddInt64(limit), result, error))
@@ -215,16 +215,6 @@ public:
     }
 
 private:
-    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error)
-    {
-        PostgresConnection connection = m_pool.Take(error);
-        if (!connection)
-            return false;
-        const bool done = RunPostgres(connection.get(), sql, params, result, error);
-        m_pool.GiveBack(std::move(connection));
-        return done;
-    }
-
     PostgresPool m_pool;
 };
 

@@ -149,3 +149,13 @@ bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& para
     error = DescribePostgresFailure(connection, result, "query failed");
     return false;
 }
+
+bool PostgresPool::Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error)
+{
+    PostgresConnection connection = Take(error);
+    if (!connection)
+        return false;
+    const bool done = RunPostgres(connection.get(), sql, params, result, error);
+    GiveBack(std::move(connection));
+    return done;
+}

@@ -51,8 +51,8 @@ private:
     std::vector<int> m_formats;
 };
 
-// Runs sql with params on connection, the result in binary; false with
-// error (the server's message) on failure.
+// One statement with binary parameters and results; on failure error is
+// the server's message.
 bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
                  std::string& error);
 
@@ -64,6 +64,8 @@ public:
     PostgresPool(const std::string& url, PostgresConnection first);
 
     PostgresConnection Take(std::string& error);
+    // RunPostgres on a connection of the pool.
+    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error);
     // A broken connection, or one left inside a transaction, is dropped.
     void GiveBack(PostgresConnection connection);
 

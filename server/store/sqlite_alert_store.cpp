@@ -299,18 +299,11 @@ std::unique_ptr<AlertStore> OpenSqliteAlertStore(const std::string& dataDir, std
 {
     if (!OpenSqliteReportStore(dataDir, true, error))
         return nullptr;
-    const std::string path = dataDir + "/" + kDatabaseFileName;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteDatabase db(raw);
-    if (rc != SQLITE_OK) {
-        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(db.get(), 10000);
     std::string ignored;
-    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
-        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !CreateSqliteAlertTables(db.get(), error) ||
+    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !CreateSqliteAlertTables(db.get(), error) ||
         !ExecuteSqlite(db.get(), "COMMIT", error)) {
         ExecuteSqlite(db.get(), "ROLLBACK", ignored);
         return nullptr;

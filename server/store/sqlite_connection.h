@@ -33,6 +33,11 @@ SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& 
 void BindText(sqlite3_stmt* statement, int index, const std::string& text);
 std::string ColumnText(sqlite3_stmt* statement, int column);
 
+// reports.db in dataDir, opened for a store beside the reports once their
+// own store has made it: read-write, waiting out other writers, commits
+// synced. Null with error when it cannot be opened.
+SqliteDatabase OpenSqliteReportsFile(const std::string& dataDir, std::string& error);
+
 // Runs sql with bind applied, handing each row to row; false with error
 // when anything fails.
 template <typename Bind, typename Row>

@@ -29,7 +29,7 @@ const char kCreateCrashSchema[] =
     " report_id INTEGER PRIMARY KEY, group_id INTEGER NOT NULL, received_utc TEXT NOT NULL,"
     " version TEXT NOT NULL, reason TEXT NOT NULL, text TEXT NOT NULL, modules TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS crash_analyses_by_group ON crash_analyses (group_id, report_id);"
-    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc);"
+    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc, group_id);"
     "CREATE TABLE IF NOT EXISTS crash_modules ("
     " module_key TEXT NOT NULL, report_id INTEGER NOT NULL, PRIMARY KEY (module_key, report_id)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS crash_group_days ("
@@ -67,13 +67,16 @@ class SqliteCrashStore : public CrashStore
 public:
     explicit SqliteCrashStore(SqliteDatabase db) : m_db(std::move(db)) {}
 
-    bool SaveAnalysis(const CrashAnalysis& analysis, std::string& error) override
+    bool SaveAnalyses(const std::vector<CrashAnalysis>& analyses, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         sqlite3* db = m_db.get();
         if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
             return false;
-        const bool done = SaveInTransaction(db, analysis, error) && ExecuteSqlite(db, "COMMIT", error);
+        bool done = true;
+        for (size_t i = 0; done && i < analyses.size(); ++i)
+            done = SaveInTransaction(db, analyses[i], error);
+        done = done && ExecuteSqlite(db, "COMMIT", error);
         if (!done) {
             std::string ignored;
             ExecuteSqlite(db, "ROLLBACK", ignored);
@@ -121,8 +124,10 @@ public:
             sql = "SELECT group_id, count FROM crash_group_versions WHERE version = ?2 AND count > 0"
                   " ORDER BY count DESC, group_id DESC LIMIT ?3";
         else
-            sql = "SELECT group_id, count(*) AS n FROM crash_analyses WHERE version = ?2 AND received_utc >= ?1"
-                  " GROUP BY group_id ORDER BY n DESC, group_id DESC LIMIT ?3";
+            // Named: with statistics SQLite would rather walk the whole table
+            // in group order than the period's rows of one version.
+            sql = "SELECT group_id, count(*) AS n FROM crash_analyses INDEXED BY crash_analyses_by_version"
+                  " WHERE version = ?2 AND received_utc >= ?1 GROUP BY group_id ORDER BY n DESC, group_id DESC LIMIT ?3";
         if (!QuerySqliteRows(
                 db, sql,
                 [&](sqlite3_stmt* s) {
@@ -458,17 +463,14 @@ std::unique_ptr<CrashStore> OpenSqliteCrashStore(const std::string& dataDir, std
     // store: the trigger names them.
     if (!OpenSqliteReportStore(dataDir, true, error))
         return nullptr;
-    const std::string path = dataDir + "/" + kDatabaseFileName;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteDatabase db(raw);
-    if (rc != SQLITE_OK) {
-        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(db.get(), 10000);
+    // Its commits need not wait for the disk: an analysis lost to a power
+    // cut, with its counts (one transaction), is made again at the next
+    // start from its report.
     std::string ignored;
-    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
+    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = NORMAL", error) ||
         !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
         !CreateSqliteAlertTables(db.get(), error) ||
         !ExecuteSqlite(db.get(), "COMMIT", error)) {

@@ -6,6 +6,10 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -88,7 +92,7 @@ protected:
         };
         m_reports.onCrashStored = [this](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
             IndexStoredReport(m_admin, id, origin, report);
-            m_crashes.queue->Add(id);
+            QueueCrashReport(m_crashes, id, origin, report);
         };
         AddAccount("alice");
         AddAccount("bob");
@@ -200,7 +204,9 @@ TEST_F(AdminServerTest, AnswersLogInsAlikeForUnknownNamesAndWrongPasswords)
     EXPECT_EQ(303, right.status);
     EXPECT_EQ("/", right.Header("Location"));
     const std::string session = FindCookie(right.headers, kSessionCookie);
-    EXPECT_EQ(std::string(kSessionCookie).size() + 1 + 64, session.size());
+    // 256 random bits and the log-in time.
+    EXPECT_EQ(std::string(kSessionCookie) + "=", session.substr(0, std::string(kSessionCookie).size() + 1));
+    EXPECT_EQ("-", session.substr(std::string(kSessionCookie).size() + 1 + 64, 1)) << session;
     bool flagged = false;
     for (auto it = right.headers.lower_bound("Set-Cookie"); it != right.headers.upper_bound("Set-Cookie"); ++it) {
         if (it->second.compare(0, session.size(), session) == 0)
@@ -237,7 +243,8 @@ TEST_F(AdminServerTest, ThrottlesFailedLogInsPerAccountAndPerAddress)
     EXPECT_FALSE(throttled.Header("Retry-After").empty());
     EXPECT_EQ(429, TryLogIn("bob", kPassword).status);
 
-    // From another address: the account is still throttled, another is not.
+    // From another address neither is: another's failures slow a name's
+    // log-ins, but can never lock its maintainer out.
     const Page form = Get("/login");
     const std::string loginCookie = FindCookie(form.headers, kLoginCookie);
     const std::string token = FindBetween(form.body, "name=\"csrf\" value=\"", "\"");
@@ -248,8 +255,53 @@ TEST_F(AdminServerTest, ThrottlesFailedLogInsPerAccountAndPerAddress)
             "POST /login HTTP/1.1\r\nHost: x\r\nConnection: close\r\nCookie: " + loginCookie +
                 "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                 std::to_string(body.size()) + "\r\n\r\n" + body);
-        EXPECT_EQ(std::string(name) == "alice" ? 429 : 303, answer.status) << name;
+        EXPECT_EQ(303, answer.status) << name;
     }
+}
+
+// Sixteen wrong passwords at once from one address: the check and the
+// count are one step, so exactly the allowed number is tried.
+TEST_F(AdminServerTest, CountsParallelFailedLogInsExactly)
+{
+    const Page form = Get("/login");
+    const std::string loginCookie = FindCookie(form.headers, kLoginCookie);
+    const std::string token = FindBetween(form.body, "name=\"csrf\" value=\"", "\"");
+    std::vector<std::thread> tries;
+    std::vector<int> statuses(16);
+    for (size_t i = 0; i < statuses.size(); ++i) {
+        tries.emplace_back([&, i] {
+            statuses[i] = Post("/login", {{"csrf", token}, {"name", "alice"}, {"password", "guess"}}, loginCookie).status;
+        });
+    }
+    for (std::thread& t : tries)
+        t.join();
+    EXPECT_EQ(kLoginFailuresAllowed, std::count(statuses.begin(), statuses.end(), 401));
+    EXPECT_EQ(16 - kLoginFailuresAllowed, std::count(statuses.begin(), statuses.end(), 429));
+}
+
+TEST(PasswordHashSlot, LetsAtMostTwoHashAtOnceAndTheOthersWait)
+{
+    std::atomic<int> inside(0);
+    std::atomic<int> peak(0);
+    std::atomic<int> served(0);
+    std::vector<std::thread> logIns;
+    for (int i = 0; i < 8; ++i) {
+        logIns.emplace_back([&] {
+            PasswordHashSlot slot;
+            if (!slot.Acquire(std::chrono::seconds(10)))
+                return;
+            const int now = ++inside;
+            for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            --inside;
+            ++served;
+        });
+    }
+    for (std::thread& t : logIns)
+        t.join();
+    EXPECT_EQ(8, served.load());
+    EXPECT_EQ(kPasswordHashSlots, peak.load());
 }
 
 TEST_F(AdminServerTest, EndsSessionsOnLogOutAndRefusesThemAfter)
@@ -268,6 +320,27 @@ TEST_F(AdminServerTest, EndsSessionsOnLogOutAndRefusesThemAfter)
     std::string error;
     ASSERT_EQ(StoreAnswer::Done, m_admin.store->RemoveUser("bob", error)) << error;
     EXPECT_EQ(303, Get("/", bob.cookie).status);
+}
+
+// Through the routes, with limits of a second: a session ends once idle
+// too long, and once too old however busy.
+TEST_F(AdminServerTest, EndsSessionsIdleOrOldThroughThePages)
+{
+    const struct
+    {
+        const char* name;
+        int64_t idleSeconds;
+        int64_t lifetimeSeconds;
+    } rows[] = {{"idle", 1, 3600}, {"old", 3600, 1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_admin.sessionIdleSeconds = row.idleSeconds;
+        m_admin.sessionLifetimeSeconds = row.lifetimeSeconds;
+        const Browser browser = LogIn("alice");
+        EXPECT_EQ(200, Get("/reports", browser.cookie).status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        EXPECT_EQ(303, Get("/reports", browser.cookie).status);
+    }
 }
 
 TEST_F(AdminServerTest, RedirectsEveryPageToTheLogInWithoutASession)
@@ -338,6 +411,8 @@ TEST_F(AdminServerTest, RefusesStateChangesWithoutTheSessionsCsrfToken)
     const Page form = Get("/login");
     const std::string token = FindBetween(form.body, "name=\"csrf\" value=\"", "\"");
     EXPECT_EQ(403, Post("/login", {{"csrf", token}, {"name", "alice"}, {"password", kPassword}}).status);
+    // Neither token nor cookie: an empty token is never equal to an empty one.
+    EXPECT_EQ(403, Post("/login", {{"name", "alice"}, {"password", kPassword}}).status);
 }
 
 TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
@@ -375,6 +450,13 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
             << part;
     EXPECT_NE(std::string::npos, report.find("it&apos;s"));
     EXPECT_NE(std::string::npos, report.find("<dd class=\"component\">&lt;b&gt;Tools&lt;/b&gt;&quot;&apos;</dd>"));
+    // The overview names the component in its legend and its bar's title.
+    const std::string overview = Get("/", browser.cookie).body;
+    EXPECT_EQ(std::string::npos, overview.find("<b>Tools")) << overview;
+    const std::string escaped = "&lt;b&gt;Tools&lt;/b&gt;&quot;&apos;";
+    const size_t first = overview.find(escaped);
+    EXPECT_NE(std::string::npos, first) << overview;
+    EXPECT_NE(std::string::npos, overview.find(escaped, first + 1)) << overview;
 
     // The list shows the component, filters by it, and offers the
     // published ones, escaped too.
@@ -387,6 +469,31 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
         << list;
     const std::string other = Get("/reports?component=Player", browser.cookie).body;
     EXPECT_EQ(std::string::npos, other.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
+}
+
+// 22 MiB of file and 1 MiB of text (a body near 30 MB): the page shows
+// the first 64 KiB of each and links the whole file.
+TEST_F(AdminServerTest, KeepsAReportPageSmallWhateverTheUpload)
+{
+    const std::string big(22 << 20, 'x');
+    ReportInput input;
+    input.description1 = std::string(1 << 20, 'd');
+    input.dxdiag = MakePresentFile(big);
+    const int64_t bug = Upload(input);
+    httplib::Client client("127.0.0.1", m_reportPort);
+    const httplib::Result crash =
+        client.Post("/bugreport/crash/", EncodeCrashReport(std::string(1 << 20, 'c'), "MDMP", "log", big), kFormType);
+    ASSERT_TRUE(crash);
+    ASSERT_EQ(201, crash->status) << crash->body;
+    const Browser browser = LogIn("alice");
+    for (const std::string& id : {std::to_string(bug), std::to_string(std::stoll(crash->body))}) {
+        SCOPED_TRACE(id);
+        const Page page = Get("/reports/" + id, browser.cookie);
+        EXPECT_EQ(200, page.status);
+        EXPECT_LT(page.body.size(), 1u << 20);
+        EXPECT_NE(std::string::npos, page.body.find("The first 64 KiB of 1048576 bytes shown"));
+        EXPECT_NE(std::string::npos, page.body.find("The first 64 KiB shown: <a href=\"/reports/" + id + "/files/"));
+    }
 }
 
 TEST_F(AdminServerTest, ServesFilesAsDownloadsUnderSafeNames)
@@ -439,13 +546,49 @@ TEST_F(AdminServerTest, SendsTheSecurityHeadersWithEveryPage)
                                             "/reports/999999", "/nothing"};
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
+        m_admin.secureCookies = false;
+        EXPECT_EQ("", Get(path, browser.cookie).Header("Strict-Transport-Security"));
+        // Under TLS, browsers are told to come back over it only.
+        m_admin.secureCookies = true;
         const Page page = Get(path, browser.cookie);
+        EXPECT_EQ("max-age=31536000", page.Header("Strict-Transport-Security"));
         EXPECT_NE(0, page.status);
         EXPECT_EQ(kAdminContentSecurityPolicy, page.Header("Content-Security-Policy"));
         EXPECT_NE(std::string::npos, page.Header("Content-Security-Policy").find("frame-ancestors 'none'"));
         EXPECT_EQ("no-store", page.Header("Cache-Control"));
         EXPECT_EQ("nosniff", page.Header("X-Content-Type-Options"));
     }
+}
+
+// A logged-in request, then on the same connection (so the same worker) one
+// httplib cannot parse: its line names neither the user nor a stale peer.
+TEST_F(AdminServerTest, LogsAnUnparsedRequestWithoutTheLastUser)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> log(std::tmpfile(), std::fclose);
+    ASSERT_TRUE(log);
+    m_admin.log = log.get();
+    const Browser browser = LogIn("alice");
+    RawConnection connection;
+    ASSERT_TRUE(connection.Open(nullptr, m_adminPort));
+    ASSERT_TRUE(connection.Send("GET /reports HTTP/1.1\r\nHost: x\r\nCookie: " + browser.cookie + "\r\n\r\n" +
+                                "GET /reports HTTP/1.1\r\nHost: x\r\nX-Long: " + std::string(9000, 'a') + "\r\n\r\n"));
+    std::string answers;
+    while (connection.Receive(answers, 2000) > 0) {
+    }
+    // httplib logs after it answers: wait for the line.
+    std::string lines;
+    for (int i = 0; i < 500 && lines.find(" admin - ") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lines.assign(4096, '\0');
+        std::rewind(log.get());
+        lines.resize(std::fread(&lines[0], 1, lines.size(), log.get()));
+    }
+    m_admin.log = nullptr;
+    EXPECT_NE(std::string::npos, lines.find(" GET /reports 200 out=")) << lines;
+    EXPECT_NE(std::string::npos, lines.find(" user=alice\n")) << lines;
+    const size_t refused = lines.find(" admin - ");
+    ASSERT_NE(std::string::npos, refused) << lines;
+    EXPECT_EQ(std::string::npos, lines.find("user=", refused)) << lines;
 }
 
 TEST_F(AdminServerTest, RecordsTriageWithItsAuditList)
@@ -626,7 +769,7 @@ TEST_F(AdminServerTest, FilesCrashReportsIntoGroupsShownOnTheCrashPages)
         "/binaries", cookie,
         httplib::MultipartFormDataItems{{"csrf", browser.csrf, "", ""}, {"binary", binary, "brevora.exe", ""}});
     ASSERT_TRUE(added);
-    EXPECT_NE(std::string::npos, added->body.find("2 crash reports processed again")) << added->body;
+    EXPECT_NE(std::string::npos, added->body.find("2 crash reports to be processed again")) << added->body;
     list = Get("/crashes?days=all", browser.cookie).body;
     const std::string named = FindBetween(list, "<a href=\"/crashes/", "</a>");
     EXPECT_NE(std::string::npos, named.find("!")) << list;

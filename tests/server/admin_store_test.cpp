@@ -134,6 +134,22 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
               reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua"}, crash, "", d, error));
     ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
     ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"fixed", 0, "done"}, "ann", "t", error)) << error;
+    ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"duplicate", a, "same"}, "bo", "u", error)) << error;
+    ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"fixed", 0, "done"}, "ann", "v", error)) << error;
+    Triage triageB;
+    std::vector<AuditEntry> auditB;
+    ASSERT_EQ(StoreAnswer::Done, store->LoadTriage(b, triageB, auditB, error)) << error;
+    ASSERT_EQ(3u, auditB.size());
+    const char* const whoWhen[][4] = {{"ann", "t", "fixed", "done"}, {"bo", "u", "duplicate", "same"},
+                                      {"ann", "v", "fixed", "done"}};
+    for (size_t i = 0; i < auditB.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(whoWhen[i][0], auditB[i].user);
+        EXPECT_EQ(whoWhen[i][1], auditB[i].atUtc);
+        EXPECT_EQ(whoWhen[i][2], auditB[i].triage.status);
+        EXPECT_EQ(whoWhen[i][3], auditB[i].triage.note);
+    }
+    EXPECT_EQ(a, auditB[1].triage.duplicateOf);
 
     const struct
     {
@@ -157,6 +173,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
         {"NoPhraseFromEmailIntoText", {"", "", "", "", "com-steps"}, {}},
         {"Phrase", {"", "", "", "", "crash-on"}, {a}},
         {"SignsOnly", {"", "", "", "", "( *"}, {}},
+        {"ControlBytesSplitWords", {"", "", "", "", std::string("stutters\0sound\x01", 15)}, {b}},
         {"SignsBesideAWord", {"", "", "", "", "( stutters"}, {b}},
         {"QuotesAreText", {"", "", "", "", "\"hangs"}, {c}},
         {"SyntaxIsText", {"", "", "", "", "NOT OR ( *"}, {}},
@@ -334,6 +351,8 @@ TEST(AdminPages, MakesSenderBytesSafeToShowAndToName)
         {"C:\\Users\\me\\dxdiag.txt", "dxdiag.txt"},
         {"a\"b;c\r\nd.txt", "a_b_c__d.txt"},
         {".hidden", "hidden"},
+        {"-rf", "rf"},
+        {"$(id).log", "__id_.log"},
         {"...", "fallback.bin"},
         {"", "fallback.bin"},
         {"\xc3\xa9t\xc3\xa9.log", "__t__.log"},

@@ -192,8 +192,10 @@ bool RunBench(const BenchRun& run, double& rate)
         std::vector<std::string> args = {"--data", folder.Path() + "/" + std::to_string(i), "--listen", "127.0.0.1:0",
                                          "--rate-limit", "off"};
         // This server as it runs by default, indexing each report for the
-        // maintainers' interface (which the earlier one did not have).
-        if (run.serverPath.empty()) {
+        // maintainers' interface (which the earlier one did not have; the
+        // earlier one of a crash comparison, from before crash processing,
+        // has it too).
+        if (run.serverPath.empty() || !run.crashDump.empty()) {
             args.push_back("--admin-listen");
             args.push_back("127.0.0.1:0");
         }

@@ -155,6 +155,13 @@ TEST(ServerCommandLine, FailsWithOneLineAndAnExitStatus)
         {"PruneWithoutDatabase", {"prune", "--data", folder.Path(), "--older-than", "1"}, 1, "no report database in"},
         {"ForgetWithoutAddress", {"forget", "--data", folder.Path()}, 2, "forget needs --email ADDRESS"},
         {"ForgetWithId", {"forget", "--data", folder.Path(), "--email", "a@b.c", "1"}, 2, "unexpected argument '1'"},
+        {"InterfaceInTheClearOffLoopback", {"serve", "--data", data, "--admin-listen", "0.0.0.0:0"}, 1,
+         "the maintainers' interface would listen on 0.0.0.0:0 without TLS"},
+        {"TrustedProxyBadPrefix", {"serve", "--data", data, "--trusted-proxy", "10.0.0.0/33"}, 2,
+         "--trusted-proxy: bad prefix length in '10.0.0.0/33'"},
+        {"TrustedProxyName", {"serve", "--data", data, "--trusted-proxy", "proxy.local"}, 2, "bad address 'proxy.local'"},
+        {"SessionLifetimeZero", {"serve", "--data", data, "--session-lifetime", "0"}, 2, "bad --session-lifetime '0'"},
+        {"NoHeaderLines", {"serve", "--data", data, "--max-header-lines", "0"}, 2, "bad --max-header-lines '0'"},
         {"TlsCertMissing", serveTls("none.pem", "server.key"), 1,
          "cannot read the TLS certificate '" + tls + "/none.pem': No such file or directory"},
         {"TlsKeyMissing", serveTls("server.pem", "none.key"), 1,
@@ -256,6 +263,7 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     second.email = "";
     second.description1 = "\x1b[2JSecond report\r\nmore";
     second.dxdiag.kind = FileInput::Missing;
+    second.logName = "-rf $(id).log";
 
     ServerProcess server;
     ASSERT_TRUE(server.Start(Join(store.ServeArgs(), {"--listen", "127.0.0.1:0"}))) << server.Stderr();
@@ -299,7 +307,7 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     EXPECT_NE(std::string::npos, show.out.find("Component:    (none)\n")) << "sent without one: " << show.out;
     EXPECT_NE(std::string::npos, show.out.find("Attachment:   user_info.txt, no content (the file was empty or missing"))
         << show.out;
-    EXPECT_NE(std::string::npos, show.out.find("Log:          brevora_log.txt, 10 bytes\n")) << show.out;
+    EXPECT_NE(std::string::npos, show.out.find("Log:          -rf $(id).log, 10 bytes\n")) << show.out;
     EXPECT_NE(std::string::npos, show.out.find("\\x1B[2JSecond report\nmore\n")) << show.out;
     EXPECT_EQ(std::string::npos, show.out.find('\x1b')) << "a control byte reached the terminal";
 
@@ -314,6 +322,12 @@ TEST_P(StoreCommandTest, ServesThenListsShowsAndExports)
     EXPECT_NE(std::string::npos, text.find("Component:    Library\\x0D\n")) << text;
     EXPECT_NE(std::string::npos, text.find(firstSection + "\n")) << text;
     EXPECT_EQ(std::string::npos, text.find("Element=")) << "the component's line is not part of the section";
+
+    // Exported under a name safe in a shell; report.txt keeps the one sent.
+    ProgramResult exportedSecond = RunServer(Join({"export"}, Join(store.ReadArgs(), {"2", out + "2"})));
+    EXPECT_EQ(0, exportedSecond.exitStatus) << exportedSecond.err;
+    EXPECT_EQ(second.log.bytes, ReadFile(out + "2/rf___id_.log"));
+    EXPECT_NE(std::string::npos, ReadFile(out + "2/report.txt").find("-rf $(id).log")) << exportedSecond.out;
 
     ProgramResult unknown = RunServer(Join({"show"}, Join(store.ReadArgs(), {"3"})));
     EXPECT_EQ(1, unknown.exitStatus);

@@ -367,7 +367,8 @@ TEST_P(ReportServerTest, ServesTheQueryFilesByteForByteOr404)
                 ExchangeRaw(m_port, std::string("GET ") + file[1] + " HTTP/1.1\r\nHost: x\r\n\r\n");
             ASSERT_TRUE(response.received);
             EXPECT_EQ(200, response.status);
-            EXPECT_EQ("text/plain", response.headers["content-type"]);
+            EXPECT_EQ("text/plain; charset=utf-8", response.headers["content-type"]);
+            EXPECT_EQ("nosniff", response.headers["x-content-type-options"]);
             EXPECT_EQ(row.bytes, response.body);
         }
     }

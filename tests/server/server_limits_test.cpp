@@ -177,7 +177,23 @@ void PrintTo(const SlowRow& row, std::ostream* os)
     *os << row.name;
 }
 
-class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInterface<SlowRow> {};
+typedef std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ClientTls;
+
+class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInterface<SlowRow>
+{
+protected:
+    // For a TLS row: the server's certificate made, and a client context.
+    ClientTls UseTlsOfTheRow()
+    {
+        ClientTls tls(nullptr, SSL_CTX_free);
+        if (GetParam().tls) {
+            m_tlsFolder = MakeTestCertificates(m_folder);
+            EXPECT_FALSE(m_tlsFolder.empty());
+            tls.reset(MakeTlsClientContext());
+        }
+        return tls;
+    }
+};
 
 // 300 connections from one address: a third trickling their heads, a third
 // their bodies far below the minimum rate, one byte per socket every
@@ -186,13 +202,8 @@ class SlowClientsTest : public LimitsServerTest, public ::testing::WithParamInte
 TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
 {
     const SlowRow& row = GetParam();
-    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
-    if (row.tls) {
-        m_tlsFolder = MakeTestCertificates(m_folder);
-        ASSERT_FALSE(m_tlsFolder.empty());
-        tls.reset(MakeTlsClientContext());
-        ASSERT_TRUE(tls);
-    }
+    ClientTls tls = UseTlsOfTheRow();
+    ASSERT_TRUE(tls || !row.tls);
     StartServer();
     const int kSlow = 300;
     struct Slow
@@ -289,12 +300,7 @@ TEST_P(SlowClientsTest, NeitherHoldTheServerNorStayOpen)
 // are answered without new bytes arriving.
 TEST_P(SlowClientsTest, AnswersPipelinedRequests)
 {
-    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> tls(nullptr, SSL_CTX_free);
-    if (GetParam().tls) {
-        m_tlsFolder = MakeTestCertificates(m_folder);
-        ASSERT_FALSE(m_tlsFolder.empty());
-        tls.reset(MakeTlsClientContext());
-    }
+    ClientTls tls = UseTlsOfTheRow();
     StartServer();
     RawConnection connection;
     ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
@@ -311,6 +317,27 @@ TEST_P(SlowClientsTest, AnswersPipelinedRequests)
     EXPECT_EQ(1u, CountOccurrences(answers, "HTTP/1.1 201 Created\r\n")) << answers;
     EXPECT_EQ(2u, CountOccurrences(answers, "HTTP/1.1 200 OK\r\n")) << answers;
     EXPECT_EQ(2u, CountOccurrences(answers, "Player\nLibrary\n")) << answers;
+}
+
+// A body that comes at once and then stops: its rate is measured over the
+// last window, not since it began, so the burst buys it no time (averaged
+// from the start, 1 MiB would last 128 s at 8 KiB a second).
+TEST_P(SlowClientsTest, CutsABodyThatBurstsThenStalls)
+{
+    ClientTls tls = UseTlsOfTheRow();
+    StartServer();
+    RawConnection connection;
+    ASSERT_TRUE(connection.Open(kOther, m_port, tls.get()));
+    const auto start = Clock::now();
+    ASSERT_TRUE(connection.Send("POST /bugreport/report/ HTTP/1.1\r\nHost: a\r\nContent-Length: 4194304\r\n\r\n" +
+                                std::string(1 << 20, 'e')));
+    std::string answer;
+    while (Clock::now() - start < std::chrono::seconds(30) && connection.Receive(answer, 100) != 0) {
+    }
+    EXPECT_LT(Clock::now() - start,
+              std::chrono::seconds(m_limits.bodyGraceSeconds + m_limits.bodyWindowSeconds + 3));
+    EXPECT_EQ("", answer);
+    EXPECT_NE(std::string::npos, ReadFile(m_log).find("body slower than 8192 bytes a second")) << ReadFile(m_log);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SlowClientsTest,
@@ -376,6 +403,49 @@ INSTANTIATE_TEST_SUITE_P(Rows, RateLimitTest,
                       RateRow{"UploadsPerDay", "10/min,2/day", "60/min", true, 2, 43199},
                       RateRow{"QueriesPerMinute", "10/min", "5/min,1000/day", false, 5, 11}),
     [](const ::testing::TestParamInfo<RateRow>& info) { return std::string(info.param.name); });
+
+// Uploads limited to one a minute per client, behind a proxy on 127.0.0.1
+// and a second one on 10.0.0.0/8: each step is one upload, in order.
+TEST_F(LimitsServerTest, GivesEachClientBehindATrustedProxyItsOwnLimit)
+{
+    std::string error;
+    ASSERT_TRUE(ParseRateLimit("1/min", m_limits.uploadRate, error)) << error;
+    m_limits.rateRefusalDelaySeconds = 0;
+    for (const char* block : {"127.0.0.1/32", "10.0.0.0/8"}) {
+        m_limits.trustedProxies.emplace_back();
+        ASSERT_TRUE(ParseAddressBlock(block, m_limits.trustedProxies.back(), error)) << error;
+    }
+    StartServer();
+    const struct
+    {
+        const char* name;
+        const char* peer;
+        const char* forwarded;  // header lines
+        int status;
+    } steps[] = {
+        {"ClientBehindTheProxy", "127.0.0.1", "X-Forwarded-For: 203.0.113.7\r\n", 201},
+        {"AnotherClient", "127.0.0.1", "X-Forwarded-For: 203.0.113.8\r\n", 201},
+        {"FirstAgainBehindAForgedHop", "127.0.0.1", "X-Forwarded-For: 198.51.100.1, 203.0.113.7\r\n", 429},
+        {"ThroughTwoProxies", "127.0.0.1", "X-Forwarded-For: 203.0.113.9, 10.1.2.3\r\n", 201},
+        {"SameClientDirect", "127.0.0.1", "X-Forwarded-For: 203.0.113.9\r\n", 429},
+        {"SplitOverTwoLines", "127.0.0.1", "X-Forwarded-For: 203.0.113.9\r\nX-Forwarded-For: 10.0.0.1\r\n", 429},
+        {"ForwardedFor", "127.0.0.1", "Forwarded: for=\"[2001:db8::1]:4711\";proto=https\r\n", 201},
+        {"SameIpv6Slash64", "127.0.0.1", "X-Forwarded-For: 2001:db8::2\r\n", 429},
+        {"OtherIpv6Slash64", "127.0.0.1", "X-Forwarded-For: 2001:db8:0:1::2\r\n", 201},
+        {"UntrustedPeerForges", kOther, "X-Forwarded-For: 203.0.113.20\r\n", 201},
+        {"UntrustedPeerForgesAnother", kOther, "X-Forwarded-For: 203.0.113.21\r\n", 429},
+        {"ProxyWithoutHeader", "127.0.0.1", "", 201},
+    };
+    const std::string body = MakeBody(2000);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        std::string request = MakeUploadRequest(body);
+        request.insert(request.find("\r\n") + 2, step.forwarded);
+        EXPECT_EQ(step.status, ExchangeRawFrom(step.peer, m_port, request).status);
+    }
+    // The log names the client, not the proxy.
+    EXPECT_NE(std::string::npos, ReadFile(m_log).find("203.0.113.8"));
+}
 
 // A data folder on a small file system of its own (tmpfs, which needs root
 // as CI has). Without it, the floor is set above the real free space.
