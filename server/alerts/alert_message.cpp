@@ -4,39 +4,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "server/base/utf8_text.h"
 
-// Whether a well-formed UTF-8 sequence starts at bytes[i]; its length.
-size_t MeasureUtf8(const std::string& bytes, size_t i)
-{
-    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    size_t length = 0;
-    unsigned int lowest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        lowest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        lowest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > bytes.size())
-        return 0;
-    unsigned int code = lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
+namespace {
 
 // A text for one line of a mail header or a chat message: no control
 // bytes (a signature comes from a dump), at most limit bytes.
@@ -49,6 +19,18 @@ std::string MakeOneLineText(const std::string& text, size_t limit)
             break;
         }
         line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+    }
+    return line;
+}
+
+// A header's text: one line, ASCII (a name in another script would need
+// an encoded word; a question mark says something was there).
+std::string MakeHeaderText(const std::string& text)
+{
+    std::string line = MakeOneLineText(text, 200);
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            c = '?';
     }
     return line;
 }
@@ -101,7 +83,7 @@ std::string EscapeJsonText(const std::string& bytes)
         } else if (c < 0x80) {
             out += static_cast<char>(c);
         } else {
-            const size_t length = MeasureUtf8(bytes, i);
+            const size_t length = MeasureUtf8Sequence(bytes, i);
             if (length == 0) {
                 out += "\xEF\xBF\xBD";
                 ++i;
@@ -204,8 +186,8 @@ std::string WriteAlertMail(const AlertDelivery& delivery, const std::string& pub
     }
     text += "Report: " + std::to_string(delivery.reportId) + " " + MakeReportUrl(publicUrl, delivery.reportId) +
             "\r\nReceived: " + delivery.createdUtc + "\r\n";
-    return "Date: " + dateRfc5322 + "\r\nFrom: " + MakeOneLineText(from, 200) + "\r\nTo: " +
-           MakeOneLineText(to, 200) + "\r\nSubject: " + MakeOneLineText(subject, 200) +
+    return "Date: " + dateRfc5322 + "\r\nFrom: " + MakeHeaderText(from) + "\r\nTo: " + MakeHeaderText(to) +
+           "\r\nSubject: " + MakeHeaderText(subject) +
            "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" +
            text;
 }

@@ -86,6 +86,9 @@ protected:
         ASSERT_TRUE(OpenAdminService(m_admin, m_folder.Path(), "", *m_reports.store, error)) << error;
         ASSERT_TRUE(OpenCrashService(m_crashes, m_folder.Path(), "", *m_reports.store, error)) << error;
         m_admin.crashes = &m_crashes;
+        m_alerts = OpenAlertStore(m_folder.Path(), "", error);
+        ASSERT_TRUE(m_alerts) << error;
+        m_admin.alerts = m_alerts.get();
         // As serve links them.
         m_reports.onStored = [this](int64_t id, const ReportOrigin& origin, const Report& report) {
             IndexStoredReport(m_admin, id, origin, report);
@@ -189,6 +192,7 @@ protected:
     TempFolder m_folder;
     ReportService m_reports;
     CrashService m_crashes;
+    std::unique_ptr<AlertStore> m_alerts;
     AdminService m_admin;
     httplib::Server m_reportServer;
     httplib::Server m_adminServer;
@@ -388,6 +392,7 @@ TEST_F(AdminServerTest, RefusesStateChangesWithoutTheSessionsCsrfToken)
         {"/publish", {{"components", "X\n"}, {"version", "9"}, {"update_address", ""}}},
         {"/crashes/1/status", {{"status", "ignored"}}},
         {"/binaries", {}},
+        {"/alerts", {{"email", "a@example.org"}, {"on", "spike"}}},
     };
     for (const auto& request : requests) {
         for (const std::string& token : {std::string(), std::string(64, '0'), other.csrf}) {
@@ -777,3 +782,25 @@ TEST_F(AdminServerTest, FilesCrashReportsIntoGroupsShownOnTheCrashPages)
 }
 
 }  // namespace
+
+TEST_F(AdminServerTest, AddsListsAndRemovesAlertRules)
+{
+    const Browser browser = LogIn("alice");
+    const httplib::Params rule = {{"csrf", browser.csrf}, {"on", "new-group"}, {"on", "spike"},
+                                  {"webhook", "https://hooks.example/<b>"}, {"secret", "k"}};
+    EXPECT_EQ(303, Post("/alerts", rule, browser.cookie).status);
+    const Page listed = Get("/alerts", browser.cookie);
+    EXPECT_NE(std::string::npos, listed.body.find("<td>new-group, spike</td><td>any</td>"
+                                                  "<td>https://hooks.example/&lt;b&gt; (signed)</td>"));
+    // Refused, with the reason on the page: no destination, two, an unknown event.
+    const httplib::Params refused[] = {
+        {{"csrf", browser.csrf}, {"on", "spike"}},
+        {{"csrf", browser.csrf}, {"on", "spike"}, {"email", "a@example.org"}, {"webhook", "https://h.example/"}},
+        {{"csrf", browser.csrf}, {"on", "crash"}, {"email", "a@example.org"}},
+    };
+    for (const httplib::Params& form : refused)
+        EXPECT_EQ(400, Post("/alerts", form, browser.cookie).status);
+    EXPECT_EQ(303, Post("/alerts/1/remove", {{"csrf", browser.csrf}}, browser.cookie).status);
+    EXPECT_EQ(404, Post("/alerts/1/remove", {{"csrf", browser.csrf}}, browser.cookie).status);
+    EXPECT_NE(std::string::npos, Get("/alerts", browser.cookie).body.find("No rule yet."));
+}
