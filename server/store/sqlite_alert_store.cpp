@@ -178,6 +178,17 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         sqlite3* db = m_db.get();
         deliveries.clear();
+        // Looked at every second: the write lock, which the uploads wait
+        // for too, only when something is due.
+        bool due = false;
+        if (!QuerySqliteRows(
+                db,
+                "SELECT 1 FROM alert_outbox WHERE status = 'pending' AND next_attempt <= ?1 AND claimed_until <= ?1"
+                " LIMIT 1",
+                [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, now); }, [&](sqlite3_stmt*) { due = true; }, error))
+            return false;
+        if (!due)
+            return true;
         // The write lock taken first: no other server reads the same rows
         // as free in between.
         if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
