@@ -65,6 +65,12 @@ bool SendDueAlerts(AlertService& service)
         return false;
     }
     for (const AlertDelivery& delivery : deliveries) {
+        {
+            // What is left of the batch waits for its claim to run out.
+            std::lock_guard<std::mutex> lock(service.mutex);
+            if (service.stopping)
+                break;
+        }
         std::string why;
         DeliveryOutcome outcome = DeliveryOutcome::Sent;
         const int64_t sentAt = static_cast<int64_t>(time(nullptr));
