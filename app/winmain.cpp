@@ -7,6 +7,7 @@
 #include "app/cmdline.h"
 #include "app/startup.h"
 #include "bugreport/bugreport_dialog.h"
+#include "bugreport/report_origin.h"
 #include "bugreport/wait_dialog.h"
 #include "crash/crash_dialog.h"
 #include "res/resource.h"
@@ -33,6 +34,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         g_sendParams.dumpPath = cmdLine[1];
         g_sendParams.logPath = cmdLine[2];
         g_sendParams.confPath = cmdLine[3];
+        ReadInstalledVersion();
+        g_sendParams.version = ToUtf8(g_szInstalledVersion);
         DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_CRASH), NULL, CrashDlgProc, 0);
         // Closed while the mail program's window is still open: the sending
         // thread still reads g_sendParams, so end the process here, before

@@ -8,6 +8,7 @@
 #include "crash/email.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
+#include "win32/upload_key.h"
 
 SendParams g_sendParams = {};
 StringMap g_crashFields;
@@ -86,7 +87,8 @@ DWORD WINAPI SendThreadProc(LPVOID parameter)
         // the user discarded stays unsent: that was the user's choice.
         const ULONG result = email.SendMail();
         if (result != SUCCESS_SUCCESS && result != MAPI_USER_ABORT)
-            p->unsent = !PostCrashReport(p->fields[kCommentsKey], p->dumpPath, p->logPath, p->confPath);
+            p->unsent = !PostCrashReport(p->fields[kCommentsKey], p->version, p->dumpPath, p->logPath, p->confPath,
+                                         MakeUploadKey());
         PostMessageW(p->hDlg, WM_APP, 1, 0);
     }
     return 0;

@@ -15,6 +15,7 @@ struct SendParams
     std::string dumpPath;
     std::string confPath;
     std::string logPath;
+    std::string version;  // the installed Brevora's, UTF-8; empty when none
     StringMap fields;
     // Set by the sending thread before it ends: neither the mail nor the
     // upload delivered the report (a mail the user discarded counts as

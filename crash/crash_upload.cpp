@@ -8,6 +8,7 @@
 #include "report_format/crash_body.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
+#include "win32/upload_key.h"
 
 static const WCHAR kCrashPath[] = L"/bugreport/crash/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
@@ -53,8 +54,8 @@ static bool WriteToRequest(void* request, const char* bytes, size_t length)
     return true;
 }
 
-bool PostCrashReport(const std::string& comment, const std::string& dumpPath, const std::string& logPath,
-                     const std::string& confPath)
+bool PostCrashReport(const std::string& comment, const std::string& version, const std::string& dumpPath,
+                     const std::string& logPath, const std::string& confPath, const std::wstring& key)
 {
     ScopedHandle files[CRASH_FILE_COUNT];
     CrashFileSource sources[CRASH_FILE_COUNT];
@@ -66,7 +67,7 @@ bool PostCrashReport(const std::string& comment, const std::string& dumpPath, co
     // The whole length is known before a byte is read, so the body streams
     // out block by block and a large dump is never held in memory.
     CrashBodyPlan plan;
-    if (!PlanCrashBody(comment, sources, ReadCrashFile, kCrashBodyLimit, plan))
+    if (!PlanCrashBody(comment, version, sources, ReadCrashFile, kCrashBodyLimit, plan))
         return false;
 
     ReportServerConnection server;
@@ -79,15 +80,22 @@ bool PostCrashReport(const std::string& comment, const std::string& dumpPath, co
     if (!HttpAddRequestHeadersW(request.Get(), kContentTypeHeader, static_cast<DWORD>(wcslen(kContentTypeHeader)),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
         return false;
+    const std::wstring keyHeader = FormatUploadKeyHeader(key);
+    if (!keyHeader.empty() && !HttpAddRequestHeadersW(request.Get(), keyHeader.c_str(),
+                                                      static_cast<DWORD>(keyHeader.size()), HTTP_ADDREQ_FLAG_ADD))
+        return false;
 
     INTERNET_BUFFERSW buffers = {};
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = static_cast<DWORD>(plan.length);  // at most kCrashBodyLimit
     if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
         return false;
-    if (!WriteCrashBody(plan, sources, ReadCrashFile, WriteToRequest, request.Get()))
+    // A file that shrank since the plan cannot give the length announced:
+    // the request is dropped, never finished short.
+    if (!WriteCrashBody(plan, sources, ReadCrashFile, WriteToRequest, request.Get()) ||
+        !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
+        AbandonRequest(request);
         return false;
-    if (!HttpEndRequestW(request.Get(), NULL, 0, 0))
-        return false;
+    }
     return IsAnsweredWithSuccess(request.Get());
 }

@@ -29,16 +29,24 @@ struct Report
     std::string description1;  // steps to reproduce
     std::string description2;  // what happened
     std::string description3;  // what should have happened
-    std::string systemInfo;    // description4, without the component's line
+    std::string systemInfo;    // description4, without the lines that end it
     std::string component;     // "Element=" line at the end of description4; older reporters send none
+    // "Version=" and "CodePage=" lines after the component's: the installed
+    // Brevora and the ANSI code page of the texts. Older reporters send
+    // neither (originLines false, both empty).
+    bool originLines = false;
+    std::string version;
+    std::string codePage;      // the line's bytes as sent, normally decimal digits
     ReportFile attachment;     // the diagnostic report
     ReportFile attachmentLog;  // the application log
 };
 
 // Parses and decodes a whole body. Record 5 ends with the chosen component
 // as a line "Element=<name>" (the name's bytes as sent, a trailing CR
-// included), which goes into component; a body without it gives an empty one. On refusal, reason is one line saying
-// which record is wrong and how; report is then unspecified.
+// included), which goes into component; a body without it gives an empty
+// one. After it may come "Version=" and "CodePage=", both or neither. On
+// refusal, reason is one line saying which record is wrong and how; report
+// is then unspecified.
 bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason);
 
 // The decoded payloads of one crash report: the comment in UTF-8 and the
@@ -46,6 +54,8 @@ bool ParseReportBody(const char* body, size_t size, Report& report, std::string&
 struct CrashReport
 {
     std::string comment;
+    bool withVersion = false;  // the body had the version record (older reporters' had not)
+    std::string version;       // the installed Brevora, UTF-8
     ReportFile dump;
     ReportFile log;
     ReportFile conf;

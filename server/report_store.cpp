@@ -9,7 +9,7 @@ const char kDatabaseFileName[] = "reports.db";
 const char* const kStoredFieldNames[] = {
     "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
     "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
-    "attachment_log_state", "raw_body", "component",
+    "attachment_log_state", "raw_body", "component", "version", "code_page",
 };
 const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
 static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_COLUMN_COUNT,
@@ -18,7 +18,7 @@ static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_C
 const char* const kStoredCrashFieldNames[] = {
     "received_utc", "peer", "user_agent", "comment", "attachment_dump_name", "attachment_dump",
     "attachment_dump_state", "attachment_log_name", "attachment_log", "attachment_log_state",
-    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body",
+    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body", "version",
 };
 const size_t kStoredCrashFieldCount = sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0];
 static_assert(sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0] == CRASH_COLUMN_COUNT,
@@ -53,7 +53,7 @@ std::vector<std::string> ListStoredFields(const StoredReport& stored)
         stored.origin.receivedUtc, stored.origin.peer, stored.origin.userAgent, r.email, r.description1,
         r.description2, r.description3, r.systemInfo, r.attachment.name, r.attachment.content,
         NameFileState(r.attachment.state), r.attachmentLog.name, r.attachmentLog.content,
-        NameFileState(r.attachmentLog.state), stored.rawBody, r.component,
+        NameFileState(r.attachmentLog.state), stored.rawBody, r.component, r.version, r.codePage,
     };
 }
 
@@ -63,7 +63,7 @@ std::vector<std::string> ListStoredFields(const StoredCrashReport& stored)
     return {
         stored.origin.receivedUtc, stored.origin.peer, stored.origin.userAgent, r.comment, r.dump.name,
         r.dump.content, NameFileState(r.dump.state), r.log.name, r.log.content, NameFileState(r.log.state),
-        r.conf.name, r.conf.content, NameFileState(r.conf.state), stored.rawBody,
+        r.conf.name, r.conf.content, NameFileState(r.conf.state), stored.rawBody, r.version,
     };
 }
 

@@ -1,6 +1,41 @@
 #include "server/report_text.h"
 
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 namespace {
+
+const char kDefaultCodePage[] = "CP1252";
+
+// glibc's name of a Windows code page.
+std::string NameCodePage(const std::string& codePage)
+{
+    if (codePage.empty() || codePage.size() > 5 || codePage.find_first_not_of("0123456789") != std::string::npos)
+        return kDefaultCodePage;
+    if (codePage == "65001")
+        return "UTF-8";
+    return "CP" + std::to_string(std::strtoul(codePage.c_str(), nullptr, 10));
+}
+
+class ScopedIconv
+{
+public:
+    explicit ScopedIconv(iconv_t cd) : m_cd(cd) {}
+    ~ScopedIconv()
+    {
+        if (IsOpen())
+            iconv_close(m_cd);
+    }
+    ScopedIconv(const ScopedIconv&) = delete;
+    ScopedIconv& operator=(const ScopedIconv&) = delete;
+    bool IsOpen() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    iconv_t Get() const { return m_cd; }
+
+private:
+    iconv_t m_cd;
+};
 
 std::string EscapeByte(unsigned char c)
 {
@@ -16,13 +51,36 @@ std::string ShowText(const std::string& text, bool raw)
     return raw ? text : EscapeControlBytes(text, true);
 }
 
-void AppendSection(std::string& out, const char* title, const std::string& text, bool raw)
+// Converted text for a terminal: C0 and C1 controls (and DEL) as \xNN, the
+// rest of the UTF-8 as it is; LF and TAB kept, the CR of a CR LF dropped.
+std::string EscapeControlCharacters(const std::string& utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
+            out += EscapeByte(next);
+            ++i;
+        } else if (c < 0x80) {
+            out += EscapeControlBytes(std::string(1, static_cast<char>(c)), true);
+            if (c == '\r' && next == '\n')
+                out.resize(out.size() - 4);  // CR LF: the LF alone ends the line
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void AppendSection(std::string& out, const char* title, const std::string& shown)
 {
     out += "\n--- ";
     out += title;
     out += " ---\n";
-    out += ShowText(text, raw);
-    if (!text.empty() && text.back() != '\n')
+    out += shown;
+    if (!shown.empty() && shown.back() != '\n')
         out += '\n';
 }
 
@@ -43,6 +101,36 @@ std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks)
         } else {
             out += static_cast<char>(c);
         }
+    }
+    return out;
+}
+
+std::string ConvertFromCodePage(const std::string& bytes, const std::string& codePage)
+{
+    ScopedIconv cd(iconv_open("UTF-8", NameCodePage(codePage).c_str()));
+    if (!cd.IsOpen()) {
+        // A code page glibc does not know: the texts' most likely one.
+        ScopedIconv fallback(iconv_open("UTF-8", kDefaultCodePage));
+        return fallback.IsOpen() ? ConvertFromCodePage(bytes, kDefaultCodePage) : bytes;
+    }
+    std::string out;
+    char block[4096];
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char* to = block;
+        size_t toLeft = sizeof block;
+        const size_t done = iconv(cd.Get(), &in, &inLeft, &to, &toLeft);
+        const int failure = errno;
+        out.append(block, static_cast<size_t>(to - block));
+        if (done != static_cast<size_t>(-1) || failure == E2BIG)
+            continue;
+        // EILSEQ, or EINVAL for a sequence cut short at the end: that byte
+        // as \xNN, and on with the next.
+        out += EscapeByte(static_cast<unsigned char>(*in));
+        ++in;
+        --inLeft;
+        iconv(cd.Get(), nullptr, nullptr, nullptr, nullptr);
     }
     return out;
 }
@@ -93,18 +181,24 @@ std::string DescribeFileLine(const ReportFile& file)
 std::string FormatReport(const StoredReport& stored, bool raw)
 {
     const Report& r = stored.report;
+    // The texts as typed: from the sender's code page (raw: its bytes).
+    const auto typed = [&](const std::string& bytes, bool keepBytes) {
+        return keepBytes ? bytes : EscapeControlCharacters(ConvertFromCodePage(bytes, r.codePage));
+    };
     std::string out;
     out += "Report:       " + std::to_string(stored.id) + "\n";
     AppendOrigin(out, stored.origin);
-    out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : ShowText(r.email, false)) + "\n";
-    out += "Component:    " + (r.component.empty() ? std::string("(none)") : ShowText(r.component, false)) + "\n";
+    out += "Version:      " + (r.version.empty() ? std::string("(none)") : typed(GetFirstLine(r.version), false)) + "\n";
+    out += "Code page:    " + (r.codePage.empty() ? std::string("(none: Windows-1252 taken)") : ShowText(r.codePage, false)) + "\n";
+    out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : typed(r.email, false)) + "\n";
+    out += "Component:    " + (r.component.empty() ? std::string("(none)") : typed(r.component, false)) + "\n";
     out += "Attachment:   " + DescribeFileLine(r.attachment);
     out += "Log:          " + DescribeFileLine(r.attachmentLog);
     out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
-    AppendSection(out, "Steps to reproduce (description1)", r.description1, raw);
-    AppendSection(out, "What happened (description2)", r.description2, raw);
-    AppendSection(out, "What should have happened (description3)", r.description3, raw);
-    AppendSection(out, "System information (description4)", r.systemInfo, raw);
+    AppendSection(out, "Steps to reproduce (description1)", typed(r.description1, raw));
+    AppendSection(out, "What happened (description2)", typed(r.description2, raw));
+    AppendSection(out, "What should have happened (description3)", typed(r.description3, raw));
+    AppendSection(out, "System information (description4)", typed(r.systemInfo, raw));
     return out;
 }
 
@@ -114,10 +208,11 @@ std::string FormatCrashReport(const StoredCrashReport& stored, bool raw)
     std::string out;
     out += "Crash report: " + std::to_string(stored.id) + "\n";
     AppendOrigin(out, stored.origin);
+    out += "Version:      " + (r.version.empty() ? std::string("(none)") : EscapeControlCharacters(r.version)) + "\n";
     out += "Dump:         " + DescribeFileLine(r.dump);
     out += "Log:          " + DescribeFileLine(r.log);
     out += "Settings:     " + DescribeFileLine(r.conf);
     out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
-    AppendSection(out, "Comment (UTF-8)", r.comment, raw);
+    AppendSection(out, "Comment (UTF-8)", ShowText(r.comment, raw));
     return out;
 }

@@ -25,7 +25,7 @@ bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnect
     SetInternetTimeouts(internet.Get(), timeouts);
 
     ScopedInternetHandle connection(InternetConnectW(internet.Get(), BREVORA_REPORT_SERVER_HOST,
-                                                     BREVORA_REPORT_SERVER_PORT, NULL, NULL,
+                                                     BREVORA_REPORT_SERVER_PORT, L"", L"",
                                                      INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection.IsValid())
         return false;
@@ -43,6 +43,12 @@ HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WC
 {
     LPCWSTR acceptTypes[] = { L"*/*", NULL };
     return HttpOpenRequestW(server.connection.Get(), verb, path, NULL, NULL, acceptTypes, flags | kSchemeFlags, 0);
+}
+
+void AbandonRequest(ScopedInternetHandle& request)
+{
+    InternetCloseHandle(request.Release());
+    InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
 }
 
 bool IsAnsweredWithSuccess(HINTERNET request)
