@@ -128,7 +128,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     CrashReport crash;
     crash.comment = "crashed while saving" + kPadding;
     ASSERT_EQ(InsertResult::Stored,
-              reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua"}, crash, "", d, error));
+              reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua", ""}, crash, "", d, error));
     ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
     ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"fixed", 0, "done"}, "ann", "t", error)) << error;
 

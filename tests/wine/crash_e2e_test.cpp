@@ -379,7 +379,11 @@ struct DeliveryCase
     bool warned;                // the warning box before the dialog ends
 };
 
-class CrashDelivery : public CrashModeTest, public ::testing::WithParamInterface<DeliveryCase> {};
+class CrashDelivery : public CrashModeTest, public ::testing::WithParamInterface<DeliveryCase>
+{
+protected:
+    void TearDown() override { RemoveBrevoraKey(); }
+};
 
 std::string MakeDumpBytes()
 {
@@ -426,6 +430,7 @@ TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
     const std::wstring log = CreateCrashFile(L"app.log", logBytes);
     const std::wstring conf = CreateCrashFile(L"app.conf", confBytes);
 
+    SetInstalledVersion(L"3.0.2 \u03b2");
     UserDriver driver;
     HWND dialog = StartCrashDialog(driver, dump, log, conf, c.mapiResult != NULL ? c.mapiResult : L"SUCCESS_SUCCESS");
     ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
@@ -470,6 +475,7 @@ TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
     EXPECT_EQ("content", f["attachment_conf_state"]);
     EXPECT_EQ(confBytes, f["attachment_conf"]);
     EXPECT_EQ("Brevora Bug Reporter", f["user_agent"]);
+    EXPECT_EQ(Utf8(L"3.0.2 \u03b2"), f["version"]);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -175,6 +175,15 @@ std::string DescribeEntries(const ProfileEntries& entries)
     return text + " ]";
 }
 
+ProfileEntries FormRun::BugReportSection() const
+{
+    ProfileEntries entries = Section(L"Bug Report");
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const ProfileEntries::value_type& entry) { return entry.first == L"Version"; }),
+                  entries.end());
+    return entries;
+}
+
 ::testing::AssertionResult WaitForBugReportSection(const FormRun& run, const ProfileEntries& expected,
                                                    DWORD timeoutMs)
 {

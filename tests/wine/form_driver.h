@@ -35,7 +35,9 @@ public:
 
     // The [Bug Report] / any section of the profile, as on disk now.
     ProfileEntries Section(const wchar_t* section) const;
-    ProfileEntries BugReportSection() const { return Section(L"Bug Report"); }
+    // [Bug Report] without "Version", which start-up's version fills once
+    // (ReadBugReportValue reads it).
+    ProfileEntries BugReportSection() const;
 
     // Clicks into a description, types text and waits until it shows.
     ::testing::AssertionResult Describe(int id, const std::wstring& typed, const std::wstring& shown);

@@ -292,6 +292,23 @@ std::string ReadSlowLinkLog()
     return ReadFileBytes(WindowsPath(WorkPath("slow-link.log")));
 }
 
+bool ShowReport(int id, std::string& shown, std::string& error)
+{
+    static unsigned s_shows = 0;
+    const std::string out = EnvironmentValue("BREVORA_E2E_WORK") + "/show-" + std::to_string(++s_shows);
+    const std::string command = Quoted(EnvironmentValue("BREVORA_E2E_SERVER")) + " show --data " +
+                                Quoted(EnvironmentValue("BREVORA_E2E_SERVER_DATA")) + " " + std::to_string(id) +
+                                " > " + Quoted(out);
+    int status = 0;
+    if (!RunUnixShell(command, status, error) || status != 0)
+        return false;
+    if (!ReadFileBytes(WindowsPath(out), shown)) {
+        error = "cannot read " + out;
+        return false;
+    }
+    return true;
+}
+
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error)
 {
     reports.clear();

@@ -37,6 +37,9 @@ std::string ReadSlowLinkLog();
 // Every stored report, in the order of their ids.
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error);
 
+// What the server's show prints of report id, as the maintainers read it.
+bool ShowReport(int id, std::string& shown, std::string& error);
+
 // Runs a command line of /bin/sh (Wine starts Unix programs, but gives no
 // handle to wait on) and waits for its end; status receives its exit status.
 bool RunUnixShell(const std::string& script, int& status, std::string& error, unsigned long timeoutMs = 60000);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/wine/startup_support.h"
 
 std::wstring AppLogPath()
 {
@@ -172,4 +173,39 @@ std::vector<StoredReport> StoredReports()
     std::string error;
     EXPECT_TRUE(ReadStoredReports(reports, error)) << error;
     return reports;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, NULL, NULL);
+    return bytes;
+}
+
+InstalledVersion::InstalledVersion(const std::wstring& version)
+{
+    SetInstalledVersion(version);
+}
+
+InstalledVersion::~InstalledVersion()
+{
+    RemoveBrevoraKey();
+}
+
+std::wstring ReadBugReportValue(const FormRun& run, const std::wstring& key)
+{
+    for (const auto& entry : run.Section(L"Bug Report")) {
+        if (entry.first == key)
+            return entry.second;
+    }
+    return std::wstring();
+}
+
+std::string ShowStoredReport(int id)
+{
+    std::string shown, error;
+    EXPECT_TRUE(ShowReport(id, shown, error)) << error;
+    return shown;
 }
