@@ -9,7 +9,10 @@ FormRun::FormRun(const std::wstring& purpose) : m_temp(purpose), m_form(NULL) {}
 
 HWND FormRun::Start(const EnvironmentChanges& extra)
 {
-    RemoveBrevoraKey();
+    if (m_installedVersion.empty())
+        RemoveBrevoraKey();
+    else
+        SetInstalledVersion(m_installedVersion);
     EnvironmentChanges env = ReporterEnvironment(m_temp.Path());
     env.insert(env.end(), extra.begin(), extra.end());
     if (!m_driver.Start(ReporterPath(), L"", env))

@@ -22,6 +22,10 @@ public:
     FormRun(const FormRun&) = delete;
     FormRun& operator=(const FormRun&) = delete;
 
+    // The registry's installed version for Start (none by default); the
+    // server must then publish the same latest version, or the update offer
+    // comes first.
+    void UseInstalledVersion(const std::wstring& version) { m_installedVersion = version; }
     // Starts the reporter and waits for the form; NULL when it does not come.
     HWND Start(const EnvironmentChanges& extra = EnvironmentChanges());
 
@@ -51,6 +55,7 @@ private:
     ScratchFolder m_temp;
     UserDriver m_driver;
     HWND m_form;
+    std::wstring m_installedVersion;
 };
 
 // A mouse click into the control, as the user gives it the focus.

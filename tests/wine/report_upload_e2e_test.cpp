@@ -34,6 +34,7 @@ protected:
     {
         std::string error;
         EXPECT_TRUE(StopReportServer(error)) << error;
+        RemoveBrevoraKey();
     }
 
     // Starts the form and adds a known entry to the system information.
@@ -61,10 +62,11 @@ protected:
 
 TEST_F(ReportUpload, WholeReportArrivesFieldByField)
 {
-    InstalledVersion version(L"2.4.1");
+    ServeFile("latest_version.txt", "2.4.1\nhttp://example.org/\n");
     const std::string logBytes = "2026-01-05 10:00:00 player: started\r\n2026-01-05 10:00:07 player: froze\r\n";
     AppLog log(logBytes);
     FormRun run(L"upload-whole");
+    run.UseInstalledVersion(L"2.4.1");
     HWND form = StartForm(run);
     ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
 

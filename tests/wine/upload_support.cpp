@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "res/resource.h"
-#include "tests/wine/startup_support.h"
 
 std::wstring AppLogPath()
 {
@@ -182,16 +181,6 @@ std::string Utf8(const std::wstring& text)
     if (size > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, NULL, NULL);
     return bytes;
-}
-
-InstalledVersion::InstalledVersion(const std::wstring& version)
-{
-    SetInstalledVersion(version);
-}
-
-InstalledVersion::~InstalledVersion()
-{
-    RemoveBrevoraKey();
 }
 
 std::wstring ReadBugReportValue(const FormRun& run, const std::wstring& key)

@@ -31,15 +31,6 @@ public:
 std::string Ansi(const std::wstring& text);
 std::string Utf8(const std::wstring& text);
 
-// The installed version in the registry while it lives; none after.
-struct InstalledVersion
-{
-    explicit InstalledVersion(const std::wstring& version);
-    ~InstalledVersion();
-    InstalledVersion(const InstalledVersion&) = delete;
-    InstalledVersion& operator=(const InstalledVersion&) = delete;
-};
-
 // A value of the profile's [Bug Report], "" when the key is missing.
 std::wstring ReadBugReportValue(const FormRun& run, const std::wstring& key);
 
