@@ -1,6 +1,7 @@
 // Entry point: splits the command line and runs the dialogs of the chosen mode.
 #include <windows.h>
 #include <commctrl.h>
+#include <wininet.h>
 
 #include <cstdlib>
 
@@ -10,6 +11,7 @@
 #include "bugreport/report_origin.h"
 #include "bugreport/wait_dialog.h"
 #include "crash/crash_dialog.h"
+#include "crash/kept_reports_sender.h"
 #include "res/resource.h"
 
 // Exactly three arguments after the program path select crash mode.
@@ -36,6 +38,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         g_sendParams.confPath = cmdLine[3];
         ReadInstalledVersion();
         g_sendParams.version = ToUtf8(g_szInstalledVersion);
+        // Reports an earlier crash could not send go now, if the line is up;
+        // otherwise at a later start.
+        DWORD flags = 0;
+        if (InternetGetConnectedState(&flags, 0))
+            StartSendingKeptReports();
         DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_CRASH), NULL, CrashDlgProc, 0);
         // Closed while the mail program's window is still open: the sending
         // thread still reads g_sendParams, so end the process here, before
@@ -45,7 +52,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return kExitSuccess;
     }
 
-    if (!RunOnlineCheck() || !RunVersionCheck())
+    if (!RunOnlineCheck())
+        return kExitSuccess;
+    StartSendingKeptReports();
+    if (!RunVersionCheck())
         return kExitSuccess;
     if (!CreateTempFiles())
         return kExitTempFilesFailed;

@@ -51,11 +51,17 @@ void AbandonRequest(ScopedInternetHandle& request)
     InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
 }
 
-bool IsAnsweredWithSuccess(HINTERNET request)
+DWORD ReadStatusCode(HINTERNET request)
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
-        return false;
+        return 0;
+    return status;
+}
+
+bool IsAnsweredWithSuccess(HINTERNET request)
+{
+    const DWORD status = ReadStatusCode(request);
     return status >= 200 && status < 300;
 }

@@ -49,3 +49,6 @@ void AbandonRequest(ScopedInternetHandle& request);
 // True when the request was answered with a 2xx status: an error page (404,
 // 500, a proxy's page) is no answer.
 bool IsAnsweredWithSuccess(HINTERNET request);
+
+// The answer's status code, 0 when there is none.
+DWORD ReadStatusCode(HINTERNET request);
