@@ -15,10 +15,6 @@ enum CrashUploadResult
     CRASH_UPLOAD_FAILED     // off line, no server, any other answer: may pass
 };
 
-// Makes a crash body and hands it to write piece by piece. False when a
-// piece could not be made or write refused it.
-typedef bool (*MakeCrashBodyFn)(void* context, WriteBodyFn write, void* sink);
-
 // Posts a body of length bytes, made by make, with the report's upload key
 // (none when empty). A body that fails mid-way drops its request.
 CrashUploadResult PostCrashBody(uint64_t length, const std::wstring& key, MakeCrashBodyFn make, void* context);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crash/crash_upload.h"
+#include "report_format/crash_body.h"
 
 // "%LOCALAPPDATA%\Brevora\Unsent crash reports", made when create is true;
 // the empty text when there is no such folder.

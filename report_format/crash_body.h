@@ -56,6 +56,11 @@ typedef bool (*ReadCrashFileFn)(void* handle, uint64_t offset, char* buffer, uin
 // Takes the next bytes of the body. False stops the writing.
 typedef bool (*WriteBodyFn)(void* sink, const char* bytes, size_t length);
 
+// Makes a whole crash body (from a plan, or from a kept copy) and hands it
+// to write piece by piece. False when a piece could not be made or write
+// refused it.
+typedef bool (*MakeCrashBodyFn)(void* context, WriteBodyFn write, void* sink);
+
 // One file as the platform found it; a null handle is a missing file.
 struct CrashFileSource
 {

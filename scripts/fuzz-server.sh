@@ -20,9 +20,9 @@ clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$root" \
     "$root/server/fuzz/report_parser_fuzzer.cpp" \
-    "$root/server/report_parser.cpp" \
-    "$root/server/report_body.cpp" \
-    "$root/server/base64_decode.cpp" \
+    "$root/server/report/report_parser.cpp" \
+    "$root/server/report/report_body.cpp" \
+    "$root/server/report/base64_decode.cpp" \
     "$root/report_format/base64.cpp" \
     "$root/report_format/crash_body.cpp" \
     "$root/report_format/record_format.cpp" \

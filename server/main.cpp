@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "server/command_line.h"
-#include "server/commands.h"
+#include "server/commands/command_line.h"
+#include "server/commands/commands.h"
 
 int main(int argc, char** argv)
 {

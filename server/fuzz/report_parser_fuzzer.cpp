@@ -14,8 +14,8 @@
 #include "report_format/base64.h"
 #include "report_format/crash_body.h"
 #include "report_format/record_format.h"
-#include "server/report_body.h"
-#include "server/report_parser.h"
+#include "server/report/report_body.h"
+#include "server/report/report_parser.h"
 
 namespace {
 

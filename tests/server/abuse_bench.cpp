@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/connection_guard.h"
+#include "server/net/connection_guard.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"

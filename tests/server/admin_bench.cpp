@@ -18,10 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "server/admin_routes.h"
-#include "server/report_columns.h"
-#include "server/report_store.h"
-#include "server/sqlite_handles.h"
+#include "server/admin/admin_routes.h"
+#include "server/store/report_columns.h"
+#include "server/store/report_store.h"
+#include "server/store/sqlite_handles.h"
+#include "server/store/store_factory.h"
+#include "server/store/stored_fields.h"
 #include "tests/server/temp_folder.h"
 
 namespace {

@@ -11,11 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "server/admin_routes.h"
-#include "server/command_line.h"
-#include "server/file_io.h"
-#include "server/report_routes.h"
-#include "server/report_store.h"
+#include "server/admin/admin_routes.h"
+#include "server/api/report_routes.h"
+#include "server/base/file_io.h"
+#include "server/commands/command_line.h"
+#include "server/store/report_store.h"
+#include "server/store/store_factory.h"
 #include "tests/server/in_process_server.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"

@@ -11,11 +11,14 @@
 #include <thread>
 #include <vector>
 
-#include "server/admin_pages.h"
-#include "server/admin_store.h"
-#include "server/index_queue.h"
-#include "server/report_store.h"
-#include "server/sqlite_handles.h"
+#include "server/admin/admin_pages.h"
+#include "server/admin/admin_service.h"
+#include "server/store/admin_store.h"
+#include "server/store/postgres_admin_store.h"
+#include "server/store/report_store.h"
+#include "server/store/sqlite_admin_store.h"
+#include "server/store/sqlite_handles.h"
+#include "server/store/store_factory.h"
 #include "tests/server/temp_folder.h"
 #include "tests/server/test_postgres.h"
 

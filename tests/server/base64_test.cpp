@@ -8,7 +8,7 @@
 #include <string>
 
 #include "report_format/base64.h"
-#include "server/base64_decode.h"
+#include "server/report/base64_decode.h"
 #include "tests/server/report_factory.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "server/command_line.h"
-#include "server/listen_address.h"
+#include "server/commands/command_line.h"
+#include "server/net/listen_address.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "report_format/crash_body.h"
-#include "server/report_body.h"
-#include "server/report_parser.h"
+#include "server/report/report_body.h"
+#include "server/report/report_parser.h"
 
 namespace {
 
@@ -145,24 +145,25 @@ std::vector<CrashBodyCase> MakeCases()
     const std::string comment = "Gr\xC3\xBC\xC3\x9F" "e\r\nit froze";
     std::vector<CrashBodyCase> cases = {
         {"AllWholeNulBytesIncluded", comment, {Present(dump), Present(log), Present(conf)}, {dump, log, conf},
-         kDefaultLimit},
-        {"MissingFiles", "", {}, {"", "", ""}, kDefaultLimit},
-        {"EmptyFiles", "x", {Present(""), Present(""), Present("")}, {"", "", ""}, kDefaultLimit},
+         kDefaultLimit, false, ""},
+        {"MissingFiles", "", {}, {"", "", ""}, kDefaultLimit, false, ""},
+        {"EmptyFiles", "x", {Present(""), Present(""), Present("")}, {"", "", ""}, kDefaultLimit, false, ""},
         // The log's newest whole lines; one more line would not fit.
         {"LogCutToNewestLines", comment, {Present(dump), Present(log), Present(conf)},
-         {dump, MakeLines(17, 20), conf}, 40},
+         {dump, MakeLines(17, 20), conf}, 40, false, ""},
         {"LogCutAtItsLastLine", comment, {Present(dump), Present(log), Present(conf)},
-         {dump, MakeLines(20, 20), conf}, 0},
+         {dump, MakeLines(20, 20), conf}, 0, false, ""},
         // A log without a line break has no whole line to keep.
         {"LogOfOneLongLineLeftOut", comment, {Present(dump), Present(std::string(5000, 'a')), Present(conf)},
-         {dump, "", conf}, 6000},
+         {dump, "", conf}, 6000, false, ""},
         {"ConfCutWhenNoLogFits", comment, {Present(dump), Present(log), Present(conf)},
-         {dump, "", MakeLines(24, 26)}, 40},
+         {dump, "", MakeLines(24, 26)}, 40, false, ""},
         // The dump does not fit even beside nothing of the others: left out,
         // and then the log and the configuration fit whole.
-        {"DumpLeftOutOthersWhole", comment, {Present(dump), Present(log), Present(conf)}, {"", log, conf}, 100},
+        {"DumpLeftOutOthersWhole", comment, {Present(dump), Present(log), Present(conf)}, {"", log, conf}, 100,
+         false, ""},
         {"DumpLeftOutLogCut", comment, {Present(dump), Present(MakeLines(1, 200)), Present(conf)},
-         {"", MakeLines(150, 200), conf}, 40},
+         {"", MakeLines(150, 200), conf}, 40, false, ""},
         {"WithVersion", comment, {Present(dump), Present(log), Present(conf)}, {dump, log, conf}, kDefaultLimit,
          true, "2.1.0"},
         {"WithEmptyVersion", "", {}, {"", "", ""}, kDefaultLimit, true, ""},

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/command_line.h"
+#include "server/commands/command_line.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "report_format/record_format.h"
-#include "server/report_parser.h"
+#include "server/report/report_parser.h"
 #include "tests/server/report_factory.h"
 
 namespace {

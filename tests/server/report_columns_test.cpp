@@ -6,7 +6,8 @@
 #include <string>
 
 #include "report_format/section_text.h"
-#include "server/report_columns.h"
+#include "server/report/report_parser.h"
+#include "server/store/report_columns.h"
 #include "tests/server/report_factory.h"
 
 namespace {

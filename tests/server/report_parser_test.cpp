@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "server/report_body.h"
-#include "server/report_parser.h"
+#include "server/report/report_body.h"
+#include "server/report/report_parser.h"
 #include "tests/server/malformed_bodies.h"
 #include "tests/server/report_factory.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "server/report_text.h"
+#include "server/base/code_page_text.h"
 
 namespace {
 

@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "report_format/section_text.h"
-#include "server/postgres_handles.h"
-#include "server/report_body.h"
-#include "server/report_columns.h"
-#include "server/report_parser.h"
+#include "server/report/report_body.h"
+#include "server/report/report_parser.h"
+#include "server/store/postgres_handles.h"
+#include "server/store/report_columns.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"

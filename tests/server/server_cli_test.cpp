@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "server/compression.h"
-#include "server/postgres_handles.h"
+#include "server/store/compression.h"
+#include "server/store/postgres_handles.h"
 #include <sqlite3.h>
 
-#include "server/sqlite_handles.h"
+#include "server/store/sqlite_handles.h"
 #include "tests/server/report_factory.h"
 #include "tests/server/server_process.h"
 #include "tests/server/temp_folder.h"

@@ -14,10 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "server/command_line.h"
-#include "server/report_routes.h"
-#include "server/report_store.h"
-#include "server/sqlite_handles.h"
+#include "server/api/report_routes.h"
+#include "server/commands/command_line.h"
+#include "server/store/report_store.h"
+#include "server/store/sqlite_handles.h"
+#include "server/store/store_factory.h"
+#include "server/store/stored_fields.h"
 #include "tests/server/in_process_server.h"
 #include "tests/server/malformed_bodies.h"
 #include "tests/server/raw_http.h"

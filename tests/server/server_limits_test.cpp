@@ -17,13 +17,14 @@
 #include <thread>
 #include <vector>
 
-#include "server/connection_guard.h"
-#include "server/disk_floor.h"
-#include "server/rate_limiter.h"
-#include "server/refusal_log.h"
-#include "server/report_routes.h"
-#include "server/report_store.h"
-#include "server/sqlite_handles.h"
+#include "server/api/report_routes.h"
+#include "server/net/connection_guard.h"
+#include "server/net/disk_floor.h"
+#include "server/net/rate_limiter.h"
+#include "server/net/refusal_log.h"
+#include "server/store/report_store.h"
+#include "server/store/sqlite_handles.h"
+#include "server/store/store_factory.h"
 #include "tests/server/in_process_server.h"
 #include "tests/server/raw_http.h"
 #include "tests/server/report_factory.h"

@@ -11,7 +11,7 @@
 #include "report_format/file_payload.h"
 #include "report_format/record_format.h"
 #include "report_format/upload_body.h"
-#include "server/report_parser.h"
+#include "server/report/report_parser.h"
 #include "tests/server/report_factory.h"
 
 namespace {

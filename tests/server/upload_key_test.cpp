@@ -7,7 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "server/report_store.h"
+#include "server/store/report_store.h"
+#include "server/store/store_factory.h"
 #include "tests/server/temp_folder.h"
 #include "tests/server/test_postgres.h"
 

@@ -1,0 +1,16 @@
+// Text for log lines and terminals: the time stamp, control bytes made
+// harmless, and the first line of a text.
+#pragma once
+
+#include <string>
+
+// "2024-05-01T12:34:56.789Z" for now.
+std::string FormatUtcNow();
+
+// Replaces control bytes (and DEL and 0x80-0x9F, which some terminals obey)
+// by \xNN so that a report cannot drive the terminal; keepLineBreaks keeps
+// LF and TAB, and drops the CR of a CR LF.
+std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks);
+
+// The bytes before the first CR or LF.
+std::string GetFirstLine(const std::string& text);

@@ -1,9 +1,0 @@
-// The shared store: a PostgreSQL database that several servers use at once.
-#pragma once
-
-#include <memory>
-#include <string>
-
-#include "server/report_store.h"
-
-std::unique_ptr<ReportStore> OpenPostgresStore(const std::string& url, bool create, std::string& error);

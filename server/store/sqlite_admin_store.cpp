@@ -1,0 +1,527 @@
+// The maintainers' interface's tables in reports.db, beside the reports
+// they describe.
+#include "server/store/sqlite_admin_store.h"
+
+#include <mutex>
+#include <utility>
+
+#include "server/store/sqlite_connection.h"
+#include "server/store/sqlite_handles.h"
+#include "server/store/sqlite_report_store.h"
+
+namespace {
+
+// The report list reads this index, not the report tables: their rows carry
+// the attachments (and zstd frames where the texts are long), and a page of
+// 50 lines must not walk them. The server fills it from each decoded report
+// as it is stored; removing a report removes its rows here through the
+// triggers, whichever process removes it.
+const char kCreateAdminSchema[] =
+    "CREATE TABLE IF NOT EXISTS admin_users ("
+    " name TEXT PRIMARY KEY, hash TEXT NOT NULL, created_utc TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS admin_sessions ("
+    " token_digest TEXT PRIMARY KEY, user TEXT NOT NULL, csrf TEXT NOT NULL, last_used INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS admin_reports ("
+    " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, received_utc TEXT NOT NULL,"
+    " component TEXT NOT NULL DEFAULT '', email TEXT NOT NULL, what TEXT NOT NULL,"
+    " status TEXT NOT NULL DEFAULT 'new', duplicate_of INTEGER NOT NULL DEFAULT 0, note TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS admin_reports_by_status ON admin_reports (status, id);"
+    "CREATE INDEX IF NOT EXISTS admin_reports_by_component ON admin_reports (component, id);"
+    "CREATE INDEX IF NOT EXISTS admin_reports_by_time ON admin_reports (received_utc, component);"
+    "CREATE TABLE IF NOT EXISTS admin_audit ("
+    " seq INTEGER PRIMARY KEY, report_id INTEGER NOT NULL, at_utc TEXT NOT NULL, user TEXT NOT NULL,"
+    " status TEXT NOT NULL, duplicate_of INTEGER NOT NULL, note TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS admin_audit_by_report ON admin_audit (report_id, seq);"
+    // Keeps its own copy of the texts: the report tables may hold them as
+    // zstd frames, and this SQLite (3.40) cannot delete from a contentless
+    // index.
+    "CREATE VIRTUAL TABLE IF NOT EXISTS admin_search USING fts5("
+    " email, descriptions, tokenize='unicode61 remove_diacritics 2');"
+    // The first interface's triggers indexed the stored columns themselves.
+    "DROP TRIGGER IF EXISTS admin_index_bug_report;"
+    "DROP TRIGGER IF EXISTS admin_index_crash_report;"
+    "CREATE TRIGGER IF NOT EXISTS admin_forget_bug_report AFTER DELETE ON reports BEGIN"
+    " DELETE FROM admin_reports WHERE id = old.id; DELETE FROM admin_search WHERE rowid = old.id;"
+    " DELETE FROM admin_audit WHERE report_id = old.id; END;"
+    "CREATE TRIGGER IF NOT EXISTS admin_forget_crash_report AFTER DELETE ON crash_reports BEGIN"
+    " DELETE FROM admin_reports WHERE id = old.id; DELETE FROM admin_search WHERE rowid = old.id;"
+    " DELETE FROM admin_audit WHERE report_id = old.id; END;";
+
+// The first interface's search index was contentless: it cannot forget a
+// report's words, so it is made again and refilled from the reports.
+const char kFindContentlessSearch[] =
+    "SELECT count(*) FROM sqlite_master WHERE name = 'admin_search' AND sql LIKE '%content=''''%'";
+
+// Words as FTS5 strings, each also matching as a prefix: what a reporter
+// typed never reaches FTS5 as query syntax.
+std::string MakeMatchQuery(const std::string& text)
+{
+    std::string query;
+    for (const std::string& piece : SplitSearchText(text)) {
+        std::string word;
+        for (char c : piece)
+            word += c == '"' ? std::string("\"\"") : std::string(1, c);
+        query += (query.empty() ? "\"" : " \"") + word + "\"*";
+    }
+    return query;
+}
+
+class SqliteAdminStore : public AdminStore
+{
+public:
+    explicit SqliteAdminStore(SqliteDatabase db) : m_db(std::move(db)) {}
+
+    StoreAnswer AddUser(const std::string& name, const std::string& hash, const std::string& createdUtc,
+                        std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(),
+                                    "INSERT OR IGNORE INTO admin_users (name, hash, created_utc) VALUES (?1, ?2, ?3)",
+                                    error);
+        if (!s)
+            return StoreAnswer::Failed;
+        BindText(s.get(), 1, name);
+        BindText(s.get(), 2, hash);
+        BindText(s.get(), 3, createdUtc);
+        if (sqlite3_step(s.get()) != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot add the user");
+            return StoreAnswer::Failed;
+        }
+        return sqlite3_changes(m_db.get()) == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
+    }
+
+    StoreAnswer RemoveUser(const std::string& name, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
+            return StoreAnswer::Failed;
+        SqliteStatement user = PrepareSqlite(m_db.get(), "DELETE FROM admin_users WHERE name = ?1", error);
+        SqliteStatement sessions = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE user = ?1", error);
+        bool done = user && sessions;
+        int removed = 0;
+        if (done) {
+            BindText(user.get(), 1, name);
+            BindText(sessions.get(), 1, name);
+            done = sqlite3_step(user.get()) == SQLITE_DONE;
+            removed = sqlite3_changes(m_db.get());
+            done = done && sqlite3_step(sessions.get()) == SQLITE_DONE;
+        }
+        if (!done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
+            if (done)
+                error = DescribeSqliteError(m_db.get(), "cannot remove the user");
+            std::string ignored;
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
+            return StoreAnswer::Failed;
+        }
+        return removed == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
+    }
+
+    bool ListUsers(std::vector<AdminUser>& users, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(), "SELECT name, created_utc FROM admin_users ORDER BY name", error);
+        if (!s)
+            return false;
+        users.clear();
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            users.push_back(AdminUser{ColumnText(s.get(), 0), ColumnText(s.get(), 1)});
+        if (rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot list the users");
+            return false;
+        }
+        return true;
+    }
+
+    StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(), "SELECT hash FROM admin_users WHERE name = ?1", error);
+        if (!s)
+            return StoreAnswer::Failed;
+        BindText(s.get(), 1, name);
+        const int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE)
+            return StoreAnswer::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeSqliteError(m_db.get(), "cannot read the user");
+            return StoreAnswer::Failed;
+        }
+        hash = ColumnText(s.get(), 0);
+        return StoreAnswer::Done;
+    }
+
+    bool CreateSession(const std::string& tokenDigest, const AdminSession& session, int64_t now,
+                       std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Sessions idle for a day have long ended: forget them here.
+        SqliteStatement prune = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE last_used < ?1", error);
+        SqliteStatement s = PrepareSqlite(m_db.get(),
+                                    "INSERT INTO admin_sessions (token_digest, user, csrf, last_used)"
+                                    " VALUES (?1, ?2, ?3, ?4)",
+                                    error);
+        if (!prune || !s)
+            return false;
+        sqlite3_bind_int64(prune.get(), 1, now - 86400);
+        BindText(s.get(), 1, tokenDigest);
+        BindText(s.get(), 2, session.user);
+        BindText(s.get(), 3, session.csrfToken);
+        sqlite3_bind_int64(s.get(), 4, now);
+        if (sqlite3_step(prune.get()) != SQLITE_DONE || sqlite3_step(s.get()) != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot store the session");
+            return false;
+        }
+        return true;
+    }
+
+    StoreAnswer ResumeSession(const std::string& tokenDigest, int64_t now, int64_t idleSeconds,
+                              AdminSession& session, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(),
+                                    "SELECT s.user, s.csrf, s.last_used FROM admin_sessions s"
+                                    " JOIN admin_users u ON u.name = s.user WHERE s.token_digest = ?1",
+                                    error);
+        if (!s)
+            return StoreAnswer::Failed;
+        BindText(s.get(), 1, tokenDigest);
+        const int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE)
+            return StoreAnswer::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeSqliteError(m_db.get(), "cannot read the session");
+            return StoreAnswer::Failed;
+        }
+        session.user = ColumnText(s.get(), 0);
+        session.csrfToken = ColumnText(s.get(), 1);
+        const int64_t lastUsed = sqlite3_column_int64(s.get(), 2);
+        s.reset();
+        const bool ended = now - lastUsed > idleSeconds;
+        // A write per page would cost a synced commit each: a minute's
+        // precision is plenty for an idle limit of hours.
+        if (!ended && now - lastUsed < 60)
+            return StoreAnswer::Done;
+        SqliteStatement update = PrepareSqlite(m_db.get(),
+                                         ended ? "DELETE FROM admin_sessions WHERE token_digest = ?1"
+                                               : "UPDATE admin_sessions SET last_used = ?2 WHERE token_digest = ?1",
+                                         error);
+        if (!update)
+            return StoreAnswer::Failed;
+        BindText(update.get(), 1, tokenDigest);
+        if (!ended)
+            sqlite3_bind_int64(update.get(), 2, now);
+        if (sqlite3_step(update.get()) != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot update the session");
+            return StoreAnswer::Failed;
+        }
+        return ended ? StoreAnswer::NotFound : StoreAnswer::Done;
+    }
+
+    bool EndSession(const std::string& tokenDigest, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE token_digest = ?1", error);
+        if (!s)
+            return false;
+        BindText(s.get(), 1, tokenDigest);
+        if (sqlite3_step(s.get()) != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot end the session");
+            return false;
+        }
+        return true;
+    }
+
+    StoreAnswer SetTriage(int64_t id, const Triage& triage, const std::string& user, const std::string& atUtc,
+                          std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
+            return StoreAnswer::Failed;
+        SqliteStatement update = PrepareSqlite(m_db.get(),
+                                         "UPDATE admin_reports SET status = ?2, duplicate_of = ?3, note = ?4"
+                                         " WHERE id = ?1",
+                                         error);
+        SqliteStatement audit = PrepareSqlite(m_db.get(),
+                                        "INSERT INTO admin_audit (report_id, at_utc, user, status, duplicate_of, note)"
+                                        " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                        error);
+        StoreAnswer answer = StoreAnswer::Failed;
+        if (update && audit) {
+            sqlite3_bind_int64(update.get(), 1, id);
+            BindText(update.get(), 2, triage.status);
+            sqlite3_bind_int64(update.get(), 3, triage.duplicateOf);
+            BindText(update.get(), 4, triage.note);
+            sqlite3_bind_int64(audit.get(), 1, id);
+            BindText(audit.get(), 2, atUtc);
+            BindText(audit.get(), 3, user);
+            BindText(audit.get(), 4, triage.status);
+            sqlite3_bind_int64(audit.get(), 5, triage.duplicateOf);
+            BindText(audit.get(), 6, triage.note);
+            if (sqlite3_step(update.get()) != SQLITE_DONE)
+                error = DescribeSqliteError(m_db.get(), "cannot store the triage");
+            else if (sqlite3_changes(m_db.get()) == 0)
+                answer = StoreAnswer::NotFound;
+            else if (sqlite3_step(audit.get()) != SQLITE_DONE)
+                error = DescribeSqliteError(m_db.get(), "cannot store the audit line");
+            else
+                answer = StoreAnswer::Done;
+        }
+        if (answer != StoreAnswer::Done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
+            std::string ignored;
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
+            return answer == StoreAnswer::NotFound ? answer : StoreAnswer::Failed;
+        }
+        return StoreAnswer::Done;
+    }
+
+    StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s =
+            PrepareSqlite(m_db.get(), "SELECT status, duplicate_of, note FROM admin_reports WHERE id = ?1", error);
+        SqliteStatement lines = PrepareSqlite(m_db.get(),
+                                        "SELECT at_utc, user, status, duplicate_of, note FROM admin_audit"
+                                        " WHERE report_id = ?1 ORDER BY seq",
+                                        error);
+        if (!s || !lines)
+            return StoreAnswer::Failed;
+        sqlite3_bind_int64(s.get(), 1, id);
+        int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE)
+            return StoreAnswer::NotFound;
+        if (rc != SQLITE_ROW) {
+            error = DescribeSqliteError(m_db.get(), "cannot read the triage");
+            return StoreAnswer::Failed;
+        }
+        triage.status = ColumnText(s.get(), 0);
+        triage.duplicateOf = sqlite3_column_int64(s.get(), 1);
+        triage.note = ColumnText(s.get(), 2);
+        audit.clear();
+        sqlite3_bind_int64(lines.get(), 1, id);
+        while ((rc = sqlite3_step(lines.get())) == SQLITE_ROW) {
+            AuditEntry entry;
+            entry.atUtc = ColumnText(lines.get(), 0);
+            entry.user = ColumnText(lines.get(), 1);
+            entry.triage.status = ColumnText(lines.get(), 2);
+            entry.triage.duplicateOf = sqlite3_column_int64(lines.get(), 3);
+            entry.triage.note = ColumnText(lines.get(), 4);
+            audit.push_back(entry);
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot read the audit list");
+            return StoreAnswer::Failed;
+        }
+        return StoreAnswer::Done;
+    }
+
+    bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
+                         bool& more, std::string& error) override
+    {
+        const std::string match = MakeMatchQuery(filter.text);
+        // With words, the search index leads in id order, newest first, so
+        // that a page stops after its lines instead of collecting every match.
+        std::string sql = match.empty()
+                              ? "SELECT id, kind, received_utc, component, email, what, status FROM admin_reports WHERE 1"
+                              : "SELECT r.id, r.kind, r.received_utc, r.component, r.email, r.what, r.status"
+                                " FROM admin_search s JOIN admin_reports r ON r.id = s.rowid"
+                                " WHERE admin_search MATCH ?5";
+        if (!filter.component.empty())
+            sql += " AND component = ?1";
+        if (!filter.status.empty())
+            sql += " AND status = ?2";
+        if (!filter.fromDate.empty())
+            sql += " AND received_utc >= ?3";
+        // "2024-05-01U" sorts after every time of that day ("2024-05-01T...").
+        if (!filter.toDate.empty())
+            sql += " AND received_utc < ?4 || 'U'";
+        sql += match.empty() ? " ORDER BY id DESC LIMIT ?6 OFFSET ?7" : " ORDER BY s.rowid DESC LIMIT ?6 OFFSET ?7";
+
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(), sql, error);
+        if (!s)
+            return false;
+        BindText(s.get(), 1, filter.component);
+        BindText(s.get(), 2, filter.status);
+        BindText(s.get(), 3, filter.fromDate);
+        BindText(s.get(), 4, filter.toDate);
+        BindText(s.get(), 5, match);
+        sqlite3_bind_int64(s.get(), 6, count + 1);
+        sqlite3_bind_int64(s.get(), 7, offset);
+        lines.clear();
+        more = false;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            if (static_cast<int64_t>(lines.size()) == count) {
+                more = true;
+                continue;
+            }
+            ReportLine line;
+            line.id = sqlite3_column_int64(s.get(), 0);
+            line.kind = sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+            line.receivedUtc = ColumnText(s.get(), 2);
+            line.component = ColumnText(s.get(), 3);
+            line.email = ColumnText(s.get(), 4);
+            line.whatHappened = ColumnText(s.get(), 5);
+            line.status = ColumnText(s.get(), 6);
+            lines.push_back(line);
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot list the reports");
+            return false;
+        }
+        return true;
+    }
+
+    bool CountReportsPerDay(const std::string& fromDate, std::vector<DayCount>& counts, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s = PrepareSqlite(m_db.get(),
+                                    "SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
+                                    " WHERE received_utc >= ?1 GROUP BY 1, 2 ORDER BY 1, 2",
+                                    error);
+        if (!s)
+            return false;
+        BindText(s.get(), 1, fromDate);
+        counts.clear();
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            counts.push_back(DayCount{ColumnText(s.get(), 0), ColumnText(s.get(), 1), sqlite3_column_int64(s.get(), 2)});
+        if (rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot count the reports");
+            return false;
+        }
+        return true;
+    }
+
+    bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SqliteStatement s =
+            PrepareSqlite(m_db.get(), "SELECT status, count(*) FROM admin_reports GROUP BY status", error);
+        if (!s)
+            return false;
+        counts.clear();
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+            counts.push_back(StatusCount{ColumnText(s.get(), 0), sqlite3_column_int64(s.get(), 1)});
+        if (rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot count the statuses");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    // Adds each report (indexed ones keep their line) in one transaction.
+    bool IndexReports(const std::vector<IndexedReport>& batch, std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Lines are made again from the reports at every start, so their
+        // commit need not wait for the disk: it would hold the database's
+        // one write lock through a sync while uploads wait to commit.
+        SyncCommits sync(m_db.get(), "NORMAL");
+        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
+            return false;
+        SqliteStatement line = PrepareSqlite(m_db.get(),
+                                       "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
+                                       " what) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                       error);
+        // Not there yet: also a report whose line outlived a search index
+        // made again.
+        SqliteStatement search = PrepareSqlite(m_db.get(),
+                                         "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
+                                         " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
+                                         error);
+        bool done = line && search;
+        for (size_t i = 0; done && i < batch.size(); ++i) {
+            const IndexedReport& report = batch[i];
+            sqlite3_bind_int64(line.get(), 1, report.id);
+            sqlite3_bind_int(line.get(), 2, report.kind == ReportKind::Crash ? 1 : 0);
+            BindText(line.get(), 3, report.receivedUtc);
+            BindText(line.get(), 4, report.component);
+            BindText(line.get(), 5, report.email);
+            BindText(line.get(), 6, report.whatHappened);
+            sqlite3_bind_int64(search.get(), 1, report.id);
+            BindText(search.get(), 2, report.email);
+            BindText(search.get(), 3, report.searchText);
+            done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(search.get()) == SQLITE_DONE;
+            if (!done)
+                error = DescribeSqliteError(m_db.get(), "cannot index report " + std::to_string(report.id));
+            sqlite3_reset(line.get());
+            sqlite3_reset(search.get());
+        }
+        line.reset();
+        search.reset();
+        if (!done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
+            std::string ignored;
+            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
+            return false;
+        }
+        return true;
+    }
+
+    bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& missing,
+                            std::string& error) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const char* sql =
+            everyReport
+                ? "SELECT id, 0 FROM reports WHERE id NOT IN (SELECT id FROM admin_reports)"
+                  " OR id NOT IN (SELECT rowid FROM admin_search)"
+                  " UNION ALL SELECT id, 1 FROM crash_reports WHERE id NOT IN (SELECT id FROM admin_reports)"
+                  " OR id NOT IN (SELECT rowid FROM admin_search) ORDER BY 1"
+                : "SELECT id, 0 FROM reports WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports)"
+                  " UNION ALL SELECT id, 1 FROM crash_reports"
+                  " WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports) ORDER BY 1";
+        SqliteStatement s = PrepareSqlite(m_db.get(), sql, error);
+        if (!s)
+            return false;
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+            missing.push_back(std::make_pair(sqlite3_column_int64(s.get(), 0),
+                                             sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug));
+        }
+        if (rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot find the reports to index");
+            return false;
+        }
+        return true;
+    }
+
+    SqliteDatabase m_db;
+    std::mutex m_mutex;  // one statement at a time on the connection
+};
+
+}  // namespace
+
+std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error)
+{
+    // The report tables first, made or brought up to date by their own
+    // store: the triggers name them.
+    if (!OpenSqliteReportStore(dataDir, true, error))
+        return nullptr;
+    const std::string path = dataDir + "/" + kDatabaseFileName;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteDatabase db(raw);
+    if (rc != SQLITE_OK) {
+        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db.get(), 10000);
+    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
+        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
+        return nullptr;
+    std::string ignored;
+    SqliteStatement contentless = PrepareSqlite(db.get(), kFindContentlessSearch, error);
+    const bool remake = contentless && sqlite3_step(contentless.get()) == SQLITE_ROW &&
+                        sqlite3_column_int(contentless.get(), 0) == 1;
+    contentless.reset();
+    if ((remake && !ExecuteSqlite(db.get(), "DROP TABLE admin_search", error)) ||
+        !ExecuteSqlite(db.get(), kCreateAdminSchema, error) || !ExecuteSqlite(db.get(), "COMMIT", error)) {
+        ExecuteSqlite(db.get(), "ROLLBACK", ignored);
+        return nullptr;
+    }
+    return std::unique_ptr<AdminStore>(new SqliteAdminStore(std::move(db)));
+}

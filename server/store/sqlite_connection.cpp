@@ -1,0 +1,52 @@
+#include "server/store/sqlite_connection.h"
+
+std::string DescribeSqliteError(sqlite3* db, const std::string& what)
+{
+    return what + ": " + sqlite3_errmsg(db);
+}
+
+bool ExecuteSqlite(sqlite3* db, const std::string& sql, std::string& error)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
+        return true;
+    error = sql.substr(0, 40) + "...: " + (message != nullptr ? message : "failed");
+    sqlite3_free(message);
+    return false;
+}
+
+SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& error)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        error = DescribeSqliteError(db, "cannot prepare a query");
+        sqlite3_finalize(statement);
+        return SqliteStatement();
+    }
+    return SqliteStatement(statement);
+}
+
+SyncCommits::SyncCommits(sqlite3* db, const char* level) : m_db(db)
+{
+    std::string ignored;
+    ExecuteSqlite(m_db, std::string("PRAGMA synchronous = ") + level, ignored);
+}
+
+SyncCommits::~SyncCommits()
+{
+    std::string ignored;
+    ExecuteSqlite(m_db, "PRAGMA synchronous = FULL", ignored);
+}
+
+void BindText(sqlite3_stmt* statement, int index, const std::string& text)
+{
+    sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column)
+{
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
+                           : std::string();
+}
