@@ -39,15 +39,6 @@ private:
     iconv_t m_cd;
 };
 
-std::string EscapeByte(unsigned char c)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string escaped = "\\x";
-    escaped += hex[c >> 4];
-    escaped += hex[c & 0x0F];
-    return escaped;
-}
-
 }  // namespace
 
 std::string ConvertFromCodePage(const std::string& bytes, const std::string& codePage)

@@ -426,11 +426,18 @@ private:
         const int rc = sqlite3_step(s);
         sqlite3_reset(s);
         sqlite3_clear_bindings(s);
+        return ReadInsertStep(rc, "cannot store the upload key", error);
+    }
+
+    // An insert's step as a result. A full disk rolls the insert back whole:
+    // nothing half-written.
+    InsertResult ReadInsertStep(int rc, const char* what, std::string& error)
+    {
         if (rc == SQLITE_DONE)
             return InsertResult::Stored;
         if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
             return InsertResult::Full;
-        error = DescribeSqliteError(m_db.get(), "cannot store the upload key");
+        error = DescribeSqliteError(m_db.get(), what);
         return InsertResult::Failed;
     }
 
@@ -468,13 +475,7 @@ private:
         const int rc = bound ? sqlite3_step(s) : SQLITE_ERROR;
         sqlite3_reset(s);
         sqlite3_clear_bindings(s);
-        if (rc == SQLITE_DONE)
-            return InsertResult::Stored;
-        // A full disk rolls the insert back whole: nothing half-written.
-        if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
-            return InsertResult::Full;
-        error = DescribeSqliteError(m_db.get(), bound ? "cannot store the report" : "cannot bind the report");
-        return InsertResult::Failed;
+        return ReadInsertStep(rc, bound ? "cannot store the report" : "cannot bind the report", error);
     }
 
     LoadResult LoadRow(const TableShape& table, int64_t id, PackedRow& packed, std::string& error)

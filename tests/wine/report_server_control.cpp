@@ -272,14 +272,15 @@ bool StartReportServer(const std::string& options, std::string& error)
     return StartServerOn(BREVORA_REPORT_SERVER_PORT, options, error);
 }
 
-bool SlowDownReportServer(long bytesPerSecond, std::string& error)
+bool SlowDownReportServer(long bytesPerSecond, std::string& error, bool loseFirstAnswer)
 {
     const int port = BREVORA_REPORT_SERVER_PORT;
     if (!StartServerOn(port + 1, "", error))
         return false;
     const std::string command = "/usr/bin/python3 " + Quoted(EnvironmentValue("BREVORA_E2E_SLOW_LINK")) + " " +
                                 std::to_string(port) + " " + std::to_string(port + 1) + " " +
-                                std::to_string(bytesPerSecond) + " " + Quoted(WorkPath("slow-link.log"));
+                                std::to_string(bytesPerSecond) + " " + Quoted(WorkPath("slow-link.log")) +
+                                (loseFirstAnswer ? " --lose-first-answer" : "");
     if (!StartProcess(kSlowLink, command, port, error)) {
         error = "the slow line: " + error;
         return false;

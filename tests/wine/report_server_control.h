@@ -30,7 +30,9 @@ bool StopReportServer(std::string& error);
 // reporter and the server: the server moves to the next port, the line
 // (slow_link.py) takes the reporter's; StartReportServer and StopReportServer
 // take it away again.
-bool SlowDownReportServer(long bytesPerSecond, std::string& error);
+// With loseFirstAnswer, the line passes the first request on whole and then
+// resets the reporter's connection instead of passing on the answer.
+bool SlowDownReportServer(long bytesPerSecond, std::string& error, bool loseFirstAnswer = false);
 // The slow line's log: "open" and "closed N" per connection.
 std::string ReadSlowLinkLog();
 

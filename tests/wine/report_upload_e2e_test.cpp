@@ -383,4 +383,29 @@ TEST_F(ReportUpload, CancelDuringAShortUploadThenSendStoresOnce)
     EXPECT_EQ(1u, StoredReports().size());
 }
 
+// The server stored the report, but its 201 never came back: Retry sends the
+// same report again, and it stays one.
+TEST_F(ReportUpload, RetryAfterALostAnswerStoresOnce)
+{
+    AppLog log("one line\n");
+    std::string error;
+    ASSERT_TRUE(SlowDownReportServer(1L << 30, error, true)) << error;
+    FormRun run(L"upload-lost-answer");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+    UserDriver& driver = run.Driver();
+
+    HWND box = run.SendAndWaitForBox();
+    ASSERT_TRUE(IsFailureBox(driver, box, form));
+    EXPECT_NE(std::string::npos, ReadSlowLinkLog().find("answer lost"));
+    ASSERT_EQ(1u, StoredReports().size()) << "the first try was stored";
+    ASSERT_TRUE(driver.Click(box, IDRETRY));
+    ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
+    HWND thanks = driver.WaitForMessageBox(kReporterCaption, kWindowTimeoutMs);
+    EXPECT_TRUE(IsThanksBox(driver, thanks));
+    AcknowledgeThanks(driver, thanks);
+    EXPECT_EQ(1u, StoredReports().size());
+}
+
 }  // namespace
