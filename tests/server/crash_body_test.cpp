@@ -102,7 +102,7 @@ struct CrashBodyCase
     std::string kept[CRASH_FILE_COUNT];  // what arrives; empty: the placeholder
     long slack;                          // limit: the body of exactly the kept parts plus this
     bool withVersion = false;            // the version record, as the reporter sends it now
-    std::string version;
+    std::string version = std::string();
 };
 
 class CrashBodyRoundTrip : public ::testing::TestWithParam<CrashBodyCase> {};
@@ -145,25 +145,24 @@ std::vector<CrashBodyCase> MakeCases()
     const std::string comment = "Gr\xC3\xBC\xC3\x9F" "e\r\nit froze";
     std::vector<CrashBodyCase> cases = {
         {"AllWholeNulBytesIncluded", comment, {Present(dump), Present(log), Present(conf)}, {dump, log, conf},
-         kDefaultLimit, false, ""},
-        {"MissingFiles", "", {}, {"", "", ""}, kDefaultLimit, false, ""},
-        {"EmptyFiles", "x", {Present(""), Present(""), Present("")}, {"", "", ""}, kDefaultLimit, false, ""},
+         kDefaultLimit},
+        {"MissingFiles", "", {}, {"", "", ""}, kDefaultLimit},
+        {"EmptyFiles", "x", {Present(""), Present(""), Present("")}, {"", "", ""}, kDefaultLimit},
         // The log's newest whole lines; one more line would not fit.
         {"LogCutToNewestLines", comment, {Present(dump), Present(log), Present(conf)},
-         {dump, MakeLines(17, 20), conf}, 40, false, ""},
+         {dump, MakeLines(17, 20), conf}, 40},
         {"LogCutAtItsLastLine", comment, {Present(dump), Present(log), Present(conf)},
-         {dump, MakeLines(20, 20), conf}, 0, false, ""},
+         {dump, MakeLines(20, 20), conf}, 0},
         // A log without a line break has no whole line to keep.
         {"LogOfOneLongLineLeftOut", comment, {Present(dump), Present(std::string(5000, 'a')), Present(conf)},
-         {dump, "", conf}, 6000, false, ""},
+         {dump, "", conf}, 6000},
         {"ConfCutWhenNoLogFits", comment, {Present(dump), Present(log), Present(conf)},
-         {dump, "", MakeLines(24, 26)}, 40, false, ""},
+         {dump, "", MakeLines(24, 26)}, 40},
         // The dump does not fit even beside nothing of the others: left out,
         // and then the log and the configuration fit whole.
-        {"DumpLeftOutOthersWhole", comment, {Present(dump), Present(log), Present(conf)}, {"", log, conf}, 100,
-         false, ""},
+        {"DumpLeftOutOthersWhole", comment, {Present(dump), Present(log), Present(conf)}, {"", log, conf}, 100},
         {"DumpLeftOutLogCut", comment, {Present(dump), Present(MakeLines(1, 200)), Present(conf)},
-         {"", MakeLines(150, 200), conf}, 40, false, ""},
+         {"", MakeLines(150, 200), conf}, 40},
         {"WithVersion", comment, {Present(dump), Present(log), Present(conf)}, {dump, log, conf}, kDefaultLimit,
          true, "2.1.0"},
         {"WithEmptyVersion", "", {}, {"", "", ""}, kDefaultLimit, true, ""},

@@ -145,8 +145,8 @@ struct ComponentCase
     std::string record5;  // the decoded text of description4
     std::string systemInfo;
     std::string component;
-    std::string version;   // with the code page, only after the component's line
-    std::string codePage;
+    std::string version = std::string();  // with the code page, only after the component's line
+    std::string codePage = std::string();
 };
 
 void PrintTo(const ComponentCase& row, std::ostream* os)
@@ -175,23 +175,23 @@ TEST_P(ComponentLineTest, ComesOutOfRecordFive)
 
 INSTANTIATE_TEST_SUITE_P(Rows, ComponentLineTest,
     ::testing::Values(
-        ComponentCase{"AfterTheEntries", "PATH=a\nTEMP=b\nElement=Player", "PATH=a\nTEMP=b", "Player", "", ""},
-        ComponentCase{"TrailingCarriageReturnKept", "PATH=a\nElement=Player\r", "PATH=a", "Player\r", "", ""},
-        ComponentCase{"OnlyTheLine", "Element=Library", "", "Library", "", ""},
-        ComponentCase{"EmptyName", "PATH=a\nElement=", "PATH=a", "", "", ""},
-        ComponentCase{"OlderReporterWithoutTheLine", "PATH=a\nTEMP=b", "PATH=a\nTEMP=b", "", "", ""},
-        ComponentCase{"NotTheLastLine", "Element=Player\nPATH=a", "Element=Player\nPATH=a", "", "", ""},
-        ComponentCase{"KeyInsideAValue", "PATH=a\nPYTHONPATH=Element=x", "PATH=a\nPYTHONPATH=Element=x", "", "", ""},
-        ComponentCase{"OnlyTheLastOfTwo", "PATH=a\nElement=A\nElement=B", "PATH=a\nElement=A", "B", "", ""},
+        ComponentCase{"AfterTheEntries", "PATH=a\nTEMP=b\nElement=Player", "PATH=a\nTEMP=b", "Player"},
+        ComponentCase{"TrailingCarriageReturnKept", "PATH=a\nElement=Player\r", "PATH=a", "Player\r"},
+        ComponentCase{"OnlyTheLine", "Element=Library", "", "Library"},
+        ComponentCase{"EmptyName", "PATH=a\nElement=", "PATH=a", ""},
+        ComponentCase{"OlderReporterWithoutTheLine", "PATH=a\nTEMP=b", "PATH=a\nTEMP=b", ""},
+        ComponentCase{"NotTheLastLine", "Element=Player\nPATH=a", "Element=Player\nPATH=a", ""},
+        ComponentCase{"KeyInsideAValue", "PATH=a\nPYTHONPATH=Element=x", "PATH=a\nPYTHONPATH=Element=x", ""},
+        ComponentCase{"OnlyTheLastOfTwo", "PATH=a\nElement=A\nElement=B", "PATH=a\nElement=A", "B"},
         ComponentCase{"VersionAndCodePage", "PATH=a\nElement=Player\nVersion=2.1.0\nCodePage=1252", "PATH=a",
                       "Player", "2.1.0", "1252"},
         ComponentCase{"NoVersionInTheRegistry", "Element=Player\nVersion=\nCodePage=932", "", "Player", "", "932"},
         ComponentCase{"VersionWithoutCodePageStays", "PATH=a\nElement=Player\nVersion=2",
-                      "PATH=a\nElement=Player\nVersion=2", "", "", ""},
+                      "PATH=a\nElement=Player\nVersion=2", ""},
         ComponentCase{"OriginWithoutComponentStays", "PATH=a\nVersion=2\nCodePage=1252",
-                      "PATH=a\nVersion=2\nCodePage=1252", "", "", ""},
+                      "PATH=a\nVersion=2\nCodePage=1252", ""},
         ComponentCase{"OriginLinesOutOfOrderStay", "Element=P\nCodePage=1252\nVersion=2",
-                      "Element=P\nCodePage=1252\nVersion=2", "", "", ""}),
+                      "Element=P\nCodePage=1252\nVersion=2", ""}),
     [](const ::testing::TestParamInfo<ComponentCase>& info) { return std::string(info.param.name); });
 
 class MalformedBodyTest : public ::testing::TestWithParam<MalformedBody> {};
