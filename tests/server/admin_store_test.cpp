@@ -123,7 +123,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     const int64_t c = StoreBugReport(*reports, "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
-                                     "open the SAVE dialog", "Editor");
+                                     "open the SAVE dialog, Gr\xFC\xDF" "e", "Editor");
     StoredReport storedC;
     ASSERT_EQ(LoadResult::Found, reports->LoadReport(c, storedC, error)) << error;
     ASSERT_TRUE(store->IndexReports({DescribeForIndex(c, storedC.origin, storedC.report)}, error)) << error;
@@ -150,6 +150,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
         {"Word", {"", "", "", "", "stutters"}, {b}},
         {"Prefix", {"", "", "", "", "sav"}, {d, c, a}},
         {"CaseAndOtherDescription", {"", "", "", "", "dialog"}, {c}},
+        {"TypedInTheCodePage", {"", "", "", "", "Gr\xC3\xBC\xC3\x9F" "e"}, {c}},
         {"EveryWord", {"", "", "", "", "crash save"}, {a}},
         {"Email", {"", "", "", "", "example.org"}, {c}},
         {"EmailWords", {"", "", "", "", "cy@EXAMPLE"}, {c}},
