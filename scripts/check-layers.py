@@ -29,10 +29,12 @@ ALLOWED = {
     "server/store": ["server/base", "server/report"],
     "server/net": ["server/base"],
     "server/api": ["server/base", "server/report", "server/store", "server/net", "report_format"],
-    "server/admin": ["server/base", "server/report", "server/store", "server/net"],
+    "server/admin": ["server/base", "server/report", "server/store", "server/net", "server/crash"],
     "server/commands": ["server/base", "server/report", "server/store", "server/net", "server/api",
-                        "server/admin", "report_format"],
-    "server/fuzz": ["server/report", "report_format"],
+                        "server/admin", "server/crash", "report_format"],
+    "server/minidump": [],
+    "server/crash": ["server/base", "server/report", "server/store", "server/minidump"],
+    "server/fuzz": ["server/report", "server/minidump", "report_format"],
 }
 # Built natively for the server, the sanitizers and the fuzzer.
 PORTABLE = ["report_format", "server"]

@@ -13,6 +13,7 @@ packages=(
     libsodium-dev libkainjow-mustache-dev
     chromium nodejs
     locales
+    llvm
 )
 # The browser test's npm: Debian's, unless a Node.js distribution that
 # brings its own is installed (the two conflict).

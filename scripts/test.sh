@@ -81,7 +81,7 @@ count_ctest() {  # count_ctest PRESET-DIR LABEL STATUS: adds a CTest run to the 
 # The report server first: the Windows tests run the native tree's.
 native_ok=0
 step "configure linux-native" quietly cmake --preset linux-native &&
-    step "build the report server" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server &&
+    step "build the report server and minidump_print" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server minidump_print &&
     native_ok=1
 
 # Windows x86-64 tree: the program and its tests under Wine, side by side in

@@ -1,5 +1,6 @@
 // brevora-report-server: receives Brevora bug reports over HTTP, stores them
-// in SQLite or PostgreSQL, and lists, shows, exports and removes them.
+// in SQLite or PostgreSQL, and lists, shows, exports and removes them; reads
+// crash dumps into groups of the same crash.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -36,6 +37,10 @@ int main(int argc, char** argv)
         return RunForget(line, stdout);
     case Command::User:
         return RunUser(line, stdout);
+    case Command::Crash:
+        return RunCrash(line, stdout);
+    case Command::Binary:
+        return RunBinary(line, stdout);
     case Command::None:
         break;
     }

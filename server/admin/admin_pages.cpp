@@ -28,6 +28,7 @@ input,select,textarea,button{font:inherit;padding:.25em .4em}textarea{width:100%
 .login label{margin-bottom:.7em}dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}dt{font-weight:600}
 svg.chart{background:#fff;border:1px solid #dde1e7;max-width:100%}.legend span{display:inline-block;width:.8em;height:.8em;margin:0 .3em 0 1em}
 .wide{flex:1}.pages{margin-top:1em;display:flex;gap:1em}
+pre.crash{font:12px/1.35 monospace}td.trend,td.count{text-align:right;white-space:nowrap}
 .c0{background:#3b6fd4}.c1{background:#e07b39}.c2{background:#3aa55d}.c3{background:#c94f7c}.c4{background:#8a63d2}.c5{background:#2aa1b3}.c6{background:#b5a022}.c7{background:#777}
 )CSS";
 
@@ -36,7 +37,7 @@ namespace {
 const char kLayout[] = R"HTML(<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{{title}} - Brevora reports</title>
 <link rel="stylesheet" href="/style.css"></head><body>
-{{#frame}}<header><strong>Brevora reports</strong><a href="/">Overview</a><a href="/reports">Reports</a><a href="/publish">Publishing</a>
+{{#frame}}<header><strong>Brevora reports</strong><a href="/">Overview</a><a href="/reports">Reports</a><a href="/crashes">Crashes</a><a href="/publish">Publishing</a>
 <span class="user">{{user}}</span><form method="post" action="/logout"><input type="hidden" name="csrf" value="{{csrf}}"><button type="submit">Log out</button></form></header>{{/frame}}
 <main>{{#message}}<p class="message">{{message}}</p>{{/message}}
 {{{content}}}</main></body></html>
@@ -74,7 +75,8 @@ const char kReportTemplate[] = R"HTML(<h1>Report {{id}}{{#crash}} (crash){{/cras
 {{#folded}}<details><summary>{{label}} ({{size}})</summary><pre>{{text}}</pre></details>
 {{/folded}}
 <h2>Files</h2><ul class="files">{{#files}}<li>{{label}}: {{#download}}<a href="{{href}}" download>{{name}}</a>{{/download}}{{^download}}{{name}}{{/download}} ({{size}})</li>{{/files}}</ul>
-{{#log}}<h2>Log{{#cut}}, last {{shown}} of {{total}} lines{{/cut}}</h2><p><a href="{{href}}" download>Download the whole log</a></p>
+{{#analysis}}<h2>Crash</h2><p>Group: <a href="/crashes/{{group}}">{{signature}}</a></p><pre class="crash">{{text}}</pre>
+{{/analysis}}{{#log}}<h2>Log{{#cut}}, last {{shown}} of {{total}} lines{{/cut}}</h2><p><a href="{{href}}" download>Download the whole log</a></p>
 <ol class="log" start="{{first}}">{{#lines}}<li>{{.}}</li>{{/lines}}</ol>{{/log}}
 <h2>Triage</h2>
 <form method="post" action="/reports/{{id}}/triage" class="filters"><input type="hidden" name="csrf" value="{{csrf}}">
@@ -149,14 +151,6 @@ data MakeStatusOptions(const std::string& selected)
 std::string FormatStatus(const std::string& status, int64_t duplicateOf)
 {
     return status == "duplicate" && duplicateOf > 0 ? "duplicate of #" + std::to_string(duplicateOf) : status;
-}
-
-// "2024-05-01T12:34:56.789Z" -> "2024-05-01 12:34:56".
-std::string FormatTime(const std::string& utc)
-{
-    if (utc.size() < 19)
-        return utc;
-    return utc.substr(0, 10) + " " + utc.substr(11, 8);
 }
 
 data MakeText(const std::string& label, const std::string& bytes)
@@ -355,6 +349,18 @@ std::string MakeSafeFileName(const std::string& name, const std::string& fallbac
     return safe;
 }
 
+std::string FormatTime(const std::string& utc)
+{
+    if (utc.size() < 19)
+        return utc;
+    return utc.substr(0, 10) + " " + utc.substr(11, 8);
+}
+
+std::string RenderFramedPage(const std::string& title, const PageFrame& frame, const std::string& content)
+{
+    return RenderPage(title, &frame, content, frame.message);
+}
+
 std::string RenderLoginPage(const std::string& loginToken, const std::string& message)
 {
     data form;
@@ -431,7 +437,7 @@ std::string RenderBugReport(const PageFrame& frame, const StoredReport& stored, 
 }
 
 std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& stored, const Triage& triage,
-                              const std::vector<AuditEntry>& audit)
+                              const std::vector<AuditEntry>& audit, const CrashAnalysis& analysis)
 {
     const CrashReport& report = stored.report;
     data page;
@@ -452,6 +458,13 @@ std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& s
     page.set("files", files);
     if (report.log.state == FileState::Content)
         page.set("log", MakeLogTail(stored.id, report.log));
+    if (analysis.reportId != 0) {
+        data crash;
+        crash.set("group", std::to_string(analysis.groupId));
+        crash.set("signature", MakeDisplayText(analysis.signature));
+        crash.set("text", MakeDisplayText(analysis.text));
+        page.set("analysis", crash);
+    }
     SetTriage(page, frame, triage, audit);
     return RenderPage("Crash report " + std::to_string(stored.id), &frame, RenderTemplate(kReportTemplate, page),
                       frame.message);

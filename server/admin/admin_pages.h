@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server/store/admin_store.h"
+#include "server/store/crash_store.h"
 #include "server/store/report_store.h"
 
 extern const char kAdminStylesheet[];
@@ -20,6 +21,13 @@ struct PageFrame
     std::string message;  // one line above the content; empty: none
 };
 
+// A page of the interface: its header for frame, then content, HTML that a
+// template has escaped.
+std::string RenderFramedPage(const std::string& title, const PageFrame& frame, const std::string& content);
+
+// "2024-05-01T12:34:56.789Z" -> "2024-05-01 12:34:56".
+std::string FormatTime(const std::string& utc);
+
 std::string RenderLoginPage(const std::string& loginToken, const std::string& message);
 
 // lines: one page of the list; components: the published ones, offered
@@ -31,8 +39,9 @@ std::string RenderReportList(const PageFrame& frame, const ReportFilter& filter,
 
 std::string RenderBugReport(const PageFrame& frame, const StoredReport& stored, const Triage& triage,
                             const std::vector<AuditEntry>& audit);
+// analysis: the report's processed dump (reportId 0: not processed yet).
 std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& stored, const Triage& triage,
-                              const std::vector<AuditEntry>& audit);
+                              const std::vector<AuditEntry>& audit, const CrashAnalysis& analysis);
 
 // days: the last 30 days, oldest first, "YYYY-MM-DD".
 std::string RenderOverview(const PageFrame& frame, const std::vector<std::string>& days,

@@ -10,6 +10,7 @@
 
 #include "server/admin/admin_answers.h"
 #include "server/admin/admin_pages.h"
+#include "server/admin/crash_routes.h"
 #include "server/admin/publish_routes.h"
 #include "server/base/file_io.h"
 #include "server/base/log_text.h"
@@ -303,10 +304,16 @@ void ServeReport(AdminService& service, const httplib::Request& req, httplib::Re
         AnswerText(res, 500, error);
         return;
     }
+    CrashAnalysis analysis;
+    if (found == FoundReport::Crash && service.crashes != nullptr) {
+        service.crashes->queue->Flush();
+        if (service.crashes->store->LoadAnalysis(id, analysis, error) == LoadResult::Failed)
+            LogStoreError(service, error);
+    }
     const PageFrame frame = MakeFrame(message);
     AnswerPage(res, status,
                found == FoundReport::Bug ? RenderBugReport(frame, bug, triage, audit)
-                                         : RenderCrashReport(frame, crash, triage, audit));
+                                         : RenderCrashReport(frame, crash, triage, audit, analysis));
 }
 
 void ServeReportFile(AdminService& service, const httplib::Request& req, httplib::Response& res)
@@ -413,8 +420,9 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
-    // Forms only: the largest is the publishing form.
-    server.set_payload_max_length(64 * 1024);
+    // Forms only: the largest is a release binary's upload, read only for a
+    // signed-in maintainer (the session is checked before any body).
+    server.set_payload_max_length(kLargestAdminForm);
 
     // Nothing but the log-in page and its stylesheet without a session.
     // A maintainer's page sees every report answered 201 so far, those
@@ -457,6 +465,7 @@ void InstallAdminRoutes(httplib::Server& server, AdminService& service)
     AddPost(server, R"(/reports/(\d+)/triage)",
             [&service](const httplib::Request& req, httplib::Response& res) { StoreTriage(service, req, res); });
     InstallPublishRoutes(server, service);
+    InstallCrashRoutes(server, service);
 
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty())

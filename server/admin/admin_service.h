@@ -11,9 +11,12 @@
 
 #include "server/admin/admin_auth.h"
 #include "server/base/batch_queue.h"
+#include "server/crash/crash_service.h"
 #include "server/store/admin_store.h"
 #include "server/store/report_store.h"
 
+// The largest form body: release binaries are uploaded through a form.
+const size_t kLargestAdminForm = 64 * 1024 * 1024;
 const int64_t kSessionIdleSeconds = 8 * 3600;
 const int kLoginFailuresAllowed = 5;  // per account and per address ...
 const double kLoginFailureWindow = 60;  // ... in this many seconds
@@ -33,6 +36,7 @@ struct AdminService
     std::string dataDir;
     std::unique_ptr<AdminStore> store;
     ReportStore* reports = nullptr;  // report pages and downloads read through it
+    CrashService* crashes = nullptr;  // the crash pages read through it; null: none
     bool secureCookies = false;  // under TLS
     int64_t sessionIdleSeconds = kSessionIdleSeconds;
     LoginThrottle throttle{kLoginFailuresAllowed, kLoginFailureWindow};

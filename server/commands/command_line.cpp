@@ -26,6 +26,8 @@ const char kProgramUsage[] =
     "  prune    remove the reports older than a number of days\n"
     "  forget   remove every report that carries an e-mail address\n"
     "  user     add, remove or list the accounts of the maintainers' web interface\n"
+    "  crash    list the top crashes, or process crash reports' dumps again\n"
+    "  binary   add or list the release binaries that crash stacks are read with\n"
     "\n"
     "'brevora-report-server COMMAND --help' describes each command.\n";
 
@@ -163,7 +165,7 @@ struct CommandName
 const CommandName kCommands[] = {
     {Command::Serve, "serve"}, {Command::List, "list"},     {Command::Show, "show"},
     {Command::Export, "export"}, {Command::Prune, "prune"}, {Command::Forget, "forget"},
-    {Command::User, "user"}};
+    {Command::User, "user"}, {Command::Crash, "crash"},   {Command::Binary, "binary"}};
 
 // Up to a hundred years.
 bool ParseDays(const std::string& text, int& days)
@@ -350,6 +352,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
                 sub->add_option("--older-than", olderThan)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         } else if (entry.command == Command::Forget) {
             sub->add_option("--email", line.email)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        } else if (entry.command == Command::Crash) {
+            sub->add_flag("--all", line.allReports)->disable_flag_override();
+            sub->add_option("--days", line.periodDays)->check(CLI::Range(0, 36500));
+            sub->add_option("--version", line.version)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            sub->add_option("--limit", line.limit)->check(CLI::Range(int64_t(1), int64_t(100000)));
         }
     }
 
@@ -471,6 +478,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
     if (line.command == Command::User)
         return ParseUserArguments(positionals, line, error);
+    if (line.command == Command::Crash)
+        return ParseCrashArguments(positionals, line, error);
+    if (line.command == Command::Binary)
+        return ParseBinaryArguments(positionals, line, error);
 
     size_t wanted = 0;
     const char* shape = "";
@@ -523,6 +534,10 @@ const char* GetUsage(Command command)
         return kForgetUsage;
     case Command::User:
         return kUserUsage;
+    case Command::Crash:
+        return kCrashUsage;
+    case Command::Binary:
+        return kBinaryUsage;
     case Command::None:
         break;
     }

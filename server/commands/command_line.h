@@ -1,5 +1,5 @@
 // The server's command line: a command (serve, list, show, export, prune,
-// forget, user) and its options.
+// forget, user, crash, binary) and its options.
 #pragma once
 
 #include <cstdint>
@@ -19,13 +19,27 @@ enum class Command
     Export,
     Prune,
     Forget,
-    User
+    User,
+    Crash,
+    Binary
 };
 
 enum class UserAction
 {
     Add,
     Remove,
+    List
+};
+
+enum class CrashAction
+{
+    Groups,
+    Reprocess
+};
+
+enum class BinaryAction
+{
+    Add,
     List
 };
 
@@ -58,12 +72,25 @@ struct CommandLine
     bool noAdmin = false;       // serve: no maintainers' listener
     UserAction userAction = UserAction::List;
     std::string userName;       // user add, user remove
+    CrashAction crashAction = CrashAction::Groups;
+    std::vector<int64_t> ids;   // crash reprocess (none with --all)
+    int periodDays = 0;         // crash groups: the last days, 0 for all time
+    std::string version;        // crash groups: only this Brevora version
+    int64_t limit = 50;         // crash groups
+    BinaryAction binaryAction = BinaryAction::List;
+    std::vector<std::string> files;  // binary add
 };
 
 // Parses the arguments after the program name. On failure error is one
 // line for the user; --help anywhere wins over every other problem but an
 // unknown command.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error);
+
+// The arguments after crash and binary (crash_arguments.cpp).
+bool ParseCrashArguments(const std::vector<std::string>& positionals, CommandLine& line, std::string& error);
+bool ParseBinaryArguments(const std::vector<std::string>& positionals, CommandLine& line, std::string& error);
+extern const char kCrashUsage[];
+extern const char kBinaryUsage[];
 
 // The help text of a command (Command::None: of the program).
 const char* GetUsage(Command command);

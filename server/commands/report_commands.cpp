@@ -197,8 +197,9 @@ int RunShow(const CommandLine& line, FILE* out)
         std::fwrite(body.data(), 1, body.size(), out);
         return 0;
     }
-    const std::string text =
-        loaded.kind == ReportKind::Crash ? FormatCrashReport(loaded.crash, false) : FormatReport(loaded.bug, false);
+    const std::string text = loaded.kind == ReportKind::Crash
+                                 ? FormatCrashReport(loaded.crash, false) + DescribeCrashAnalysis(line, line.id)
+                                 : FormatReport(loaded.bug, false);
     std::fwrite(text.data(), 1, text.size(), out);
     return 0;
 }

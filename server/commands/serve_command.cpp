@@ -18,6 +18,7 @@
 #include "server/api/report_routes.h"
 #include "server/base/file_io.h"
 #include "server/commands/commands.h"
+#include "server/crash/crash_service.h"
 #include "server/net/connection_guard.h"
 #include "server/net/tls_files.h"
 #include "server/store/report_store.h"
@@ -134,6 +135,18 @@ int RunServe(const CommandLine& line)
     // A client that hangs up mid-answer must not end the server.
     signal(SIGPIPE, SIG_IGN);
 
+    // Crash reports are read into their groups by a thread of their own;
+    // those stored while no server ran go first.
+    CrashService crashes;
+    crashes.log = stderr;
+    if (!OpenCrashService(crashes, line.dataDir, line.databaseUrl, *service.store, error)) {
+        PrintError(error);
+        return 1;
+    }
+    service.onCrashStored = [&crashes](int64_t id, const ReportOrigin&, const CrashReport&) {
+        crashes.queue->Add(id);
+    };
+
     const unsigned long openFiles = RaiseOpenFileLimit();
     std::unique_ptr<httplib::Server> server = MakeServer(line, service);
     if (!server)
@@ -163,9 +176,11 @@ int RunServe(const CommandLine& line)
         service.onStored = [&admin](int64_t id, const ReportOrigin& origin, const Report& report) {
             IndexStoredReport(admin, id, origin, report);
         };
-        service.onCrashStored = [&admin](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
+        service.onCrashStored = [&admin, &crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
             IndexStoredReport(admin, id, origin, report);
+            crashes.queue->Add(id);
         };
+        admin.crashes = &crashes;
         adminServer = MakeServer(line, service);
         if (!adminServer)
             return 1;

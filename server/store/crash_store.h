@@ -37,6 +37,7 @@ struct StoredBinary
 struct CrashAnalysis
 {
     int64_t reportId = 0;
+    int64_t groupId = 0;      // filled when loaded
     std::string receivedUtc;  // the report's
     std::string version;      // Brevora's version as the report gave it; empty when unknown
     std::string signature;

@@ -176,7 +176,7 @@ public:
                         std::string& error) override
     {
         PostgresResult result;
-        if (!Run("INSERT INTO admin_users (name, hash, created_utc) VALUES ($1::bytea, $2::text, $3::text)"
+        if (!m_pool.Run("INSERT INTO admin_users (name, hash, created_utc) VALUES ($1::bytea, $2::text, $3::text)"
                  " ON CONFLICT DO NOTHING",
                  PostgresParams().AddBytes(name).AddBytes(hash).AddBytes(createdUtc), result, error)) {
             error = "cannot add the user: " + error;
@@ -189,7 +189,7 @@ public:
     {
         PostgresResult result;
         // One statement: the account and its sessions go together.
-        if (!Run("WITH sessions AS (DELETE FROM admin_sessions WHERE user_name = $1::bytea)"
+        if (!m_pool.Run("WITH sessions AS (DELETE FROM admin_sessions WHERE user_name = $1::bytea)"
                  " DELETE FROM admin_users WHERE name = $1::bytea",
                  PostgresParams().AddBytes(name), result, error)) {
             error = "cannot remove the user: " + error;
@@ -201,7 +201,7 @@ public:
     bool ListUsers(std::vector<AdminUser>& users, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT name, created_utc FROM admin_users ORDER BY name", PostgresParams(), result, error)) {
+        if (!m_pool.Run("SELECT name, created_utc FROM admin_users ORDER BY name", PostgresParams(), result, error)) {
             error = "cannot list the users: " + error;
             return false;
         }
@@ -214,7 +214,7 @@ public:
     StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT hash FROM admin_users WHERE name = $1::bytea", PostgresParams().AddBytes(name), result,
+        if (!m_pool.Run("SELECT hash FROM admin_users WHERE name = $1::bytea", PostgresParams().AddBytes(name), result,
                  error)) {
             error = "cannot read the user: " + error;
             return StoreAnswer::Failed;
@@ -230,7 +230,7 @@ public:
     {
         PostgresResult result;
         // Sessions idle for a day have long ended: forget them here.
-        if (!Run("WITH ended AS (DELETE FROM admin_sessions WHERE last_used < $4::bigint - 86400)"
+        if (!m_pool.Run("WITH ended AS (DELETE FROM admin_sessions WHERE last_used < $4::bigint - 86400)"
                  " INSERT INTO admin_sessions (token_digest, user_name, csrf, last_used)"
                  " VALUES ($1::text, $2::bytea, $3::text, $4::bigint)",
                  PostgresParams()
@@ -249,7 +249,7 @@ public:
                               AdminSession& session, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT s.user_name, s.csrf, s.last_used FROM admin_sessions s"
+        if (!m_pool.Run("SELECT s.user_name, s.csrf, s.last_used FROM admin_sessions s"
                  " JOIN admin_users u ON u.name = s.user_name WHERE s.token_digest = $1::text",
                  PostgresParams().AddBytes(tokenDigest), result, error)) {
             error = "cannot read the session: " + error;
@@ -270,7 +270,7 @@ public:
         if (!ended)
             params.AddInt64(now);
         PostgresResult update;
-        if (!Run(ended ? "DELETE FROM admin_sessions WHERE token_digest = $1::text"
+        if (!m_pool.Run(ended ? "DELETE FROM admin_sessions WHERE token_digest = $1::text"
                        : "UPDATE admin_sessions SET last_used = $2::bigint WHERE token_digest = $1::text",
                  params, update, error)) {
             error = "cannot update the session: " + error;
@@ -282,7 +282,7 @@ public:
     bool EndSession(const std::string& tokenDigest, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("DELETE FROM admin_sessions WHERE token_digest = $1::text", PostgresParams().AddBytes(tokenDigest),
+        if (!m_pool.Run("DELETE FROM admin_sessions WHERE token_digest = $1::text", PostgresParams().AddBytes(tokenDigest),
                  result, error)) {
             error = "cannot end the session: " + error;
             return false;
@@ -295,7 +295,7 @@ public:
     {
         PostgresResult result;
         // One statement: the audit line only for a report that is there.
-        if (!Run("WITH changed AS (UPDATE admin_reports"
+        if (!m_pool.Run("WITH changed AS (UPDATE admin_reports"
                  " SET status = $2::text, duplicate_of = $3::bigint, note = $4::bytea"
                  " WHERE id = $1::bigint RETURNING id)"
                  " INSERT INTO admin_audit (report_id, at_utc, user_name, status, duplicate_of, note)"
@@ -318,9 +318,9 @@ public:
     {
         PostgresResult result;
         PostgresResult lines;
-        if (!Run("SELECT status, duplicate_of, note FROM admin_reports WHERE id = $1::bigint",
+        if (!m_pool.Run("SELECT status, duplicate_of, note FROM admin_reports WHERE id = $1::bigint",
                  PostgresParams().AddInt64(id), result, error) ||
-            !Run("SELECT at_utc, user_name, status, duplicate_of, note FROM admin_audit WHERE report_id = $1::bigint"
+            !m_pool.Run("SELECT at_utc, user_name, status, duplicate_of, note FROM admin_audit WHERE report_id = $1::bigint"
                  " ORDER BY seq",
                  PostgresParams().AddInt64(id), lines, error)) {
             error = "cannot read the triage: " + error;
@@ -362,7 +362,7 @@ public:
         PostgresParams params;
         if (!everyReport)
             params.AddInt64(kLateReportWindow);
-        if (!Run(sql, params, missing, error)) {
+        if (!m_pool.Run(sql, params, missing, error)) {
             error = "cannot find the reports to index: " + error;
             return false;
         }
@@ -404,7 +404,7 @@ public:
         sql += " ORDER BY id DESC LIMIT $1::bigint OFFSET $2::bigint";
 
         PostgresResult result;
-        if (!Run(sql.c_str(), params, result, error)) {
+        if (!m_pool.Run(sql.c_str(), params, result, error)) {
             error = "cannot list the reports: " + error;
             return false;
         }
@@ -430,7 +430,7 @@ public:
     bool CountReportsPerDay(const std::string& fromDate, std::vector<DayCount>& counts, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
+        if (!m_pool.Run("SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
                  " WHERE received_utc >= $1::text GROUP BY 1, 2 ORDER BY 1, 2",
                  PostgresParams().AddBytes(fromDate), result, error)) {
             error = "cannot count the reports: " + error;
@@ -447,7 +447,7 @@ public:
     bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT status, count(*) FROM admin_reports GROUP BY status ORDER BY status", PostgresParams(),
+        if (!m_pool.Run("SELECT status, count(*) FROM admin_reports GROUP BY status ORDER BY status", PostgresParams(),
                  result, error)) {
             error = "cannot count the statuses: " + error;
             return false;
@@ -460,29 +460,6 @@ public:
     }
 
 private:
-    // One statement with binary parameters and results, on a connection of
-    // the pool; error is the server's message.
-    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error)
-    {
-        PostgresConnection connection = m_pool.Take(error);
-        if (!connection)
-            return false;
-        const bool done = RunOn(connection.get(), sql, params, result, error);
-        m_pool.GiveBack(std::move(connection));
-        return done;
-    }
-
-    static bool RunOn(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
-                      std::string& error)
-    {
-        result.reset(PQexecParams(connection, sql, params.Count(), nullptr, params.Values(), params.Lengths(),
-                                  params.Formats(), 1));
-        if (IsPostgresSuccess(result))
-            return true;
-        error = DescribePostgresFailure(connection, result, "query failed");
-        return false;
-    }
-
     // Adds each report in one transaction. A report indexed already (by
     // this server or another) keeps its line; one removed meanwhile gets
     // none.
@@ -495,7 +472,7 @@ private:
         for (size_t i = 0; done && i < batch.size(); ++i) {
             const IndexedReport& report = batch[i];
             PostgresResult result;
-            done = RunOn(connection.get(),
+            done = RunPostgres(connection.get(),
                          "INSERT INTO admin_reports (id, kind, received_utc, component, email, what, words)"
                          " SELECT $1::bigint, $2::bigint, $3::text, $4::bytea, $5::bytea, $6::bytea, $7::text"
                          " WHERE EXISTS (SELECT 1 FROM reports WHERE id = $1::bigint)"

@@ -138,3 +138,24 @@ void PostgresPool::GiveBack(PostgresConnection connection)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_idle.push_back(std::move(connection));
 }
+
+bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
+                 std::string& error)
+{
+    result.reset(PQexecParams(connection, sql, params.Count(), nullptr, params.Values(), params.Lengths(),
+                              params.Formats(), 1));
+    if (IsPostgresSuccess(result))
+        return true;
+    error = DescribePostgresFailure(connection, result, "query failed");
+    return false;
+}
+
+bool PostgresPool::Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error)
+{
+    PostgresConnection connection = Take(error);
+    if (!connection)
+        return false;
+    const bool done = RunPostgres(connection.get(), sql, params, result, error);
+    GiveBack(std::move(connection));
+    return done;
+}

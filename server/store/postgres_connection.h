@@ -51,6 +51,11 @@ private:
     std::vector<int> m_formats;
 };
 
+// One statement with binary parameters and results; on failure error is
+// the server's message.
+bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
+                 std::string& error);
+
 // Connections not in use by any thread; a thread takes one (or a new one)
 // for a statement or a transaction and gives it back.
 class PostgresPool
@@ -59,6 +64,8 @@ public:
     PostgresPool(const std::string& url, PostgresConnection first);
 
     PostgresConnection Take(std::string& error);
+    // RunPostgres on a connection of the pool.
+    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error);
     // A broken connection, or one left inside a transaction, is dropped.
     void GiveBack(PostgresConnection connection);
 

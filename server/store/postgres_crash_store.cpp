@@ -30,7 +30,7 @@ const char kCreateCrashSchema[] =
     " report_id BIGINT PRIMARY KEY, group_id BIGINT NOT NULL, received_utc TEXT COLLATE \"C\" NOT NULL,"
     " version BYTEA NOT NULL, reason BYTEA NOT NULL, text BYTEA NOT NULL, modules BYTEA NOT NULL);"
     "CREATE INDEX IF NOT EXISTS crash_analyses_by_group ON crash_analyses (group_id, report_id);"
-    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc);"
+    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc, group_id);"
     "CREATE TABLE IF NOT EXISTS crash_modules ("
     " module_key BYTEA NOT NULL, report_id BIGINT NOT NULL, PRIMARY KEY (module_key, report_id));"
     "CREATE INDEX IF NOT EXISTS crash_modules_by_report ON crash_modules (report_id);"
@@ -97,7 +97,7 @@ public:
     LoadResult LoadAnalysis(int64_t reportId, CrashAnalysis& analysis, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules"
+        if (!m_pool.Run("SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules, a.group_id"
                  " FROM crash_analyses a JOIN crash_groups g ON g.id = a.group_id WHERE a.report_id = $1::bigint",
                  PostgresParams().AddInt64(reportId), result, error))
             return LoadResult::Failed;
@@ -111,6 +111,7 @@ public:
         analysis.reason = GetPostgresBytes(r, 0, 3);
         analysis.text = GetPostgresBytes(r, 0, 4);
         analysis.modules = SplitModuleKeys(GetPostgresBytes(r, 0, 5));
+        analysis.groupId = GetPostgresInt64(r, 0, 6);
         return LoadResult::Found;
     }
 
@@ -133,7 +134,7 @@ public:
             sql = "SELECT group_id, count(*) AS n FROM crash_analyses WHERE version = $2::bytea"
                   " AND received_utc >= $1::text GROUP BY group_id ORDER BY n DESC, group_id DESC LIMIT $3::bigint";
         PostgresResult result;
-        if (!Run(sql, PostgresParams().AddBytes(since).AddBytes(query.version).AddInt64(query.limit), result, error))
+        if (!m_pool.Run(sql, PostgresParams().AddBytes(since).AddBytes(query.version).AddInt64(query.limit), result, error))
             return false;
         for (int i = 0; i < PQntuples(result.get()); ++i) {
             CrashGroup group;
@@ -148,15 +149,15 @@ public:
         PostgresResult rows;
         PostgresResult previous;
         PostgresResult versions;
-        if (!Run(("SELECT id, signature, count, first_seen, last_seen, status, fixed_version FROM crash_groups"
+        if (!m_pool.Run(("SELECT id, signature, count, first_seen, last_seen, status, fixed_version FROM crash_groups"
                   " WHERE id IN (" + ids + ")")
                      .c_str(),
                  PostgresParams(), rows, error) ||
-            !Run(("SELECT group_id, sum(count)::bigint FROM crash_group_days WHERE day >= $1::text AND day < $2::text"
+            !m_pool.Run(("SELECT group_id, sum(count)::bigint FROM crash_group_days WHERE day >= $1::text AND day < $2::text"
                   " AND group_id IN (" + ids + ") GROUP BY group_id")
                      .c_str(),
                  PostgresParams().AddBytes(previousFrom).AddBytes(since), previous, error) ||
-            !Run(("SELECT group_id, version, count FROM crash_group_versions WHERE count > 0 AND group_id IN (" + ids +
+            !m_pool.Run(("SELECT group_id, version, count FROM crash_group_versions WHERE count > 0 AND group_id IN (" + ids +
                   ") ORDER BY count DESC, version DESC")
                      .c_str(),
                  PostgresParams(), versions, error))
@@ -188,7 +189,7 @@ public:
         PostgresResult versions;
         PostgresResult reports;
         const PostgresParams byId = PostgresParams().AddInt64(id);
-        if (!Run("SELECT signature, count, first_seen, last_seen, status, fixed_version FROM crash_groups"
+        if (!m_pool.Run("SELECT signature, count, first_seen, last_seen, status, fixed_version FROM crash_groups"
                  " WHERE id = $1::bigint",
                  byId, row, error))
             return LoadResult::Failed;
@@ -198,12 +199,12 @@ public:
         group.id = id;
         ReadGroupRow(row.get(), 0, 0, group);
         group.periodCount = group.count;
-        if (!Run("SELECT day, count FROM crash_group_days WHERE group_id = $1::bigint AND count > 0 ORDER BY day", byId,
+        if (!m_pool.Run("SELECT day, count FROM crash_group_days WHERE group_id = $1::bigint AND count > 0 ORDER BY day", byId,
                  dayRows, error) ||
-            !Run("SELECT version, count FROM crash_group_versions WHERE group_id = $1::bigint AND count > 0"
+            !m_pool.Run("SELECT version, count FROM crash_group_versions WHERE group_id = $1::bigint AND count > 0"
                  " ORDER BY count DESC, version DESC",
                  byId, versions, error) ||
-            !Run("SELECT report_id FROM crash_analyses WHERE group_id = $1::bigint ORDER BY report_id DESC"
+            !m_pool.Run("SELECT report_id FROM crash_analyses WHERE group_id = $1::bigint ORDER BY report_id DESC"
                  " LIMIT $2::bigint",
                  PostgresParams().AddInt64(id).AddInt64(reportLimit), reports, error))
             return LoadResult::Failed;
@@ -222,7 +223,7 @@ public:
                                std::string& error) override
     {
         PostgresResult result;
-        if (!Run("UPDATE crash_groups SET status = $2::text, fixed_version = $3::bytea WHERE id = $1::bigint",
+        if (!m_pool.Run("UPDATE crash_groups SET status = $2::text, fixed_version = $3::bytea WHERE id = $1::bigint",
                  PostgresParams().AddInt64(id).AddBytes(status).AddBytes(status == "fixed" ? fixedVersion : ""), result,
                  error))
             return StoreAnswer::Failed;
@@ -232,7 +233,7 @@ public:
     bool AddBinary(const StoredBinary& binary, const std::string& content, std::string& error) override
     {
         PostgresResult result;
-        return Run("INSERT INTO crash_binaries (module, timestamp, image_size, file_name, size, added_utc, content)"
+        return m_pool.Run("INSERT INTO crash_binaries (module, timestamp, image_size, file_name, size, added_utc, content)"
                    " VALUES ($1::bytea, $2::bigint, $3::bigint, $4::bytea, $5::bigint, $6::text, $7::bytea)"
                    " ON CONFLICT (module, timestamp, image_size) DO UPDATE SET file_name = excluded.file_name,"
                    " size = excluded.size, added_utc = excluded.added_utc, content = excluded.content",
@@ -250,7 +251,7 @@ public:
     LoadResult LoadBinary(const BinaryKey& key, std::string& content, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT content FROM crash_binaries WHERE module = $1::bytea AND timestamp = $2::bigint"
+        if (!m_pool.Run("SELECT content FROM crash_binaries WHERE module = $1::bytea AND timestamp = $2::bigint"
                  " AND image_size = $3::bigint",
                  PostgresParams().AddBytes(key.module).AddInt64(key.timestamp).AddInt64(key.imageSize), result,
                  error))
@@ -264,7 +265,7 @@ public:
     bool ListBinaries(std::vector<StoredBinary>& binaries, std::string& error) override
     {
         PostgresResult result;
-        if (!Run("SELECT module, timestamp, image_size, file_name, size, added_utc FROM crash_binaries"
+        if (!m_pool.Run("SELECT module, timestamp, image_size, file_name, size, added_utc FROM crash_binaries"
                  " ORDER BY module, timestamp",
                  PostgresParams(), result, error))
             return false;
@@ -312,7 +313,7 @@ private:
     bool ReadIds(const char* sql, const PostgresParams& params, std::vector<int64_t>& ids, std::string& error)
     {
         PostgresResult result;
-        if (!Run(sql, params, result, error))
+        if (!m_pool.Run(sql, params, result, error))
             return false;
         ids.clear();
         for (int i = 0; i < PQntuples(result.get()); ++i)
@@ -320,47 +321,26 @@ private:
         return true;
     }
 
-    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error)
-    {
-        PostgresConnection connection = m_pool.Take(error);
-        if (!connection)
-            return false;
-        const bool done = RunOn(connection.get(), sql, params, result, error);
-        m_pool.GiveBack(std::move(connection));
-        return done;
-    }
-
-    static bool RunOn(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
-                      std::string& error)
-    {
-        result.reset(PQexecParams(connection, sql, params.Count(), nullptr, params.Values(), params.Lengths(),
-                                  params.Formats(), 1));
-        if (IsPostgresSuccess(result))
-            return true;
-        error = DescribePostgresFailure(connection, result, "query failed");
-        return false;
-    }
-
     static bool SaveInTransaction(PGconn* c, const CrashAnalysis& a, std::string& error)
     {
         PostgresResult result;
         // The report's row lock orders two servers processing one report,
         // and keeps it from being removed until this commits.
-        if (!RunOn(c, "SELECT 1 FROM crash_reports WHERE id = $1::bigint FOR UPDATE",
+        if (!RunPostgres(c, "SELECT 1 FROM crash_reports WHERE id = $1::bigint FOR UPDATE",
                    PostgresParams().AddInt64(a.reportId), result, error))
             return false;
         const bool reportExists = PQntuples(result.get()) == 1;
-        if (!RunOn(c, "DELETE FROM crash_analyses WHERE report_id = $1::bigint", PostgresParams().AddInt64(a.reportId),
+        if (!RunPostgres(c, "DELETE FROM crash_analyses WHERE report_id = $1::bigint", PostgresParams().AddInt64(a.reportId),
                    result, error))
             return false;
         if (!reportExists)
             return true;
         PostgresResult group;
-        if (!RunOn(c,
+        if (!RunPostgres(c,
                    "INSERT INTO crash_groups (signature, first_seen, last_seen) VALUES ($1::bytea, $2::text, $2::text)"
                    " ON CONFLICT (signature) DO NOTHING",
                    PostgresParams().AddBytes(a.signature).AddBytes(a.receivedUtc), result, error) ||
-            !RunOn(c, "SELECT id, status, fixed_version FROM crash_groups WHERE signature = $1::bytea FOR UPDATE",
+            !RunPostgres(c, "SELECT id, status, fixed_version FROM crash_groups WHERE signature = $1::bytea FOR UPDATE",
                    PostgresParams().AddBytes(a.signature), group, error))
             return false;
         if (PQntuples(group.get()) != 1) {
@@ -372,12 +352,12 @@ private:
                                                 a.version)
                                        ? "regression"
                                        : GetPostgresBytes(group.get(), 0, 1);
-        if (!RunOn(c,
+        if (!RunPostgres(c,
                    "UPDATE crash_groups SET count = count + 1, status = $2::text,"
                    " first_seen = LEAST(first_seen, $3::text), last_seen = GREATEST(last_seen, $3::text)"
                    " WHERE id = $1::bigint",
                    PostgresParams().AddInt64(groupId).AddBytes(status).AddBytes(a.receivedUtc), result, error) ||
-            !RunOn(c,
+            !RunPostgres(c,
                    "INSERT INTO crash_analyses (report_id, group_id, received_utc, version, reason, text, modules)"
                    " VALUES ($1::bigint, $2::bigint, $3::text, $4::bytea, $5::bytea, $6::bytea, $7::bytea)",
                    PostgresParams()
@@ -389,17 +369,17 @@ private:
                        .AddBytes(a.text)
                        .AddBytes(JoinModuleKeys(a.modules)),
                    result, error) ||
-            !RunOn(c,
+            !RunPostgres(c,
                    "INSERT INTO crash_group_days (group_id, day, count) VALUES ($1::bigint, $2::text, 1)"
                    " ON CONFLICT (group_id, day) DO UPDATE SET count = crash_group_days.count + 1",
                    PostgresParams().AddInt64(groupId).AddBytes(a.receivedUtc.substr(0, 10)), result, error) ||
-            !RunOn(c,
+            !RunPostgres(c,
                    "INSERT INTO crash_group_versions (group_id, version, count) VALUES ($1::bigint, $2::bytea, 1)"
                    " ON CONFLICT (group_id, version) DO UPDATE SET count = crash_group_versions.count + 1",
                    PostgresParams().AddInt64(groupId).AddBytes(a.version), result, error))
             return false;
         for (const std::string& module : a.modules) {
-            if (!RunOn(c,
+            if (!RunPostgres(c,
                        "INSERT INTO crash_modules (module_key, report_id) VALUES ($1::bytea, $2::bigint)"
                        " ON CONFLICT DO NOTHING",
                        PostgresParams().AddBytes(module).AddInt64(a.reportId), result, error))

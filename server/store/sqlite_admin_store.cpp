@@ -501,17 +501,10 @@ std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std
     // store: the triggers name them.
     if (!OpenSqliteReportStore(dataDir, true, error))
         return nullptr;
-    const std::string path = dataDir + "/" + kDatabaseFileName;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteDatabase db(raw);
-    if (rc != SQLITE_OK) {
-        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(db.get(), 10000);
-    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
-        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
+    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
         return nullptr;
     std::string ignored;
     SqliteStatement contentless = PrepareSqlite(db.get(), kFindContentlessSearch, error);

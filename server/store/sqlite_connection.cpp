@@ -1,5 +1,7 @@
 #include "server/store/sqlite_connection.h"
 
+#include "server/store/report_store.h"
+
 std::string DescribeSqliteError(sqlite3* db, const std::string& what)
 {
     return what + ": " + sqlite3_errmsg(db);
@@ -49,4 +51,20 @@ std::string ColumnText(sqlite3_stmt* statement, int column)
     const int size = sqlite3_column_bytes(statement, column);
     return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
                            : std::string();
+}
+
+SqliteDatabase OpenSqliteReportsFile(const std::string& dataDir, std::string& error)
+{
+    const std::string path = dataDir + "/" + kDatabaseFileName;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteDatabase db(raw);
+    if (rc != SQLITE_OK) {
+        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db.get(), 10000);
+    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error))
+        return nullptr;
+    return db;
 }

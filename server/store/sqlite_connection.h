@@ -32,3 +32,8 @@ SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& 
 // Binds text (or bytes) as it is; reads a column's bytes whole.
 void BindText(sqlite3_stmt* statement, int index, const std::string& text);
 std::string ColumnText(sqlite3_stmt* statement, int column);
+
+// reports.db in dataDir, opened for a store beside the reports once their
+// own store has made it: read-write, waiting out other writers, commits
+// synced. Null with error when it cannot be opened.
+SqliteDatabase OpenSqliteReportsFile(const std::string& dataDir, std::string& error);

@@ -28,7 +28,7 @@ const char kCreateCrashSchema[] =
     " report_id INTEGER PRIMARY KEY, group_id INTEGER NOT NULL, received_utc TEXT NOT NULL,"
     " version TEXT NOT NULL, reason TEXT NOT NULL, text TEXT NOT NULL, modules TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS crash_analyses_by_group ON crash_analyses (group_id, report_id);"
-    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc);"
+    "CREATE INDEX IF NOT EXISTS crash_analyses_by_version ON crash_analyses (version, received_utc, group_id);"
     "CREATE TABLE IF NOT EXISTS crash_modules ("
     " module_key TEXT NOT NULL, report_id INTEGER NOT NULL, PRIMARY KEY (module_key, report_id)) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS crash_group_days ("
@@ -111,7 +111,7 @@ public:
         bool found = false;
         const bool read = QueryRows(
             m_db.get(),
-            "SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules"
+            "SELECT a.received_utc, a.version, g.signature, a.reason, a.text, a.modules, a.group_id"
             " FROM crash_analyses a JOIN crash_groups g ON g.id = a.group_id WHERE a.report_id = ?1",
             [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, reportId); },
             [&](sqlite3_stmt* s) {
@@ -123,6 +123,7 @@ public:
                 analysis.reason = ColumnText(s, 3);
                 analysis.text = ColumnText(s, 4);
                 analysis.modules = SplitModuleKeys(ColumnText(s, 5));
+                analysis.groupId = sqlite3_column_int64(s, 6);
             },
             error);
         return !read ? LoadResult::Failed : found ? LoadResult::Found : LoadResult::NotFound;
@@ -144,8 +145,10 @@ public:
             sql = "SELECT group_id, count FROM crash_group_versions WHERE version = ?2 AND count > 0"
                   " ORDER BY count DESC, group_id DESC LIMIT ?3";
         else
-            sql = "SELECT group_id, count(*) AS n FROM crash_analyses WHERE version = ?2 AND received_utc >= ?1"
-                  " GROUP BY group_id ORDER BY n DESC, group_id DESC LIMIT ?3";
+            // Named: with statistics SQLite would rather walk the whole table
+            // in group order than the period's rows of one version.
+            sql = "SELECT group_id, count(*) AS n FROM crash_analyses INDEXED BY crash_analyses_by_version"
+                  " WHERE version = ?2 AND received_utc >= ?1 GROUP BY group_id ORDER BY n DESC, group_id DESC LIMIT ?3";
         if (!QueryRows(
                 db, sql,
                 [&](sqlite3_stmt* s) {
@@ -473,18 +476,11 @@ std::unique_ptr<CrashStore> OpenSqliteCrashStore(const std::string& dataDir, std
     // store: the trigger names them.
     if (!OpenSqliteReportStore(dataDir, true, error))
         return nullptr;
-    const std::string path = dataDir + "/" + kDatabaseFileName;
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteDatabase db(raw);
-    if (rc != SQLITE_OK) {
-        error = "cannot open '" + path + "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(db.get(), 10000);
     std::string ignored;
-    if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = FULL", error) ||
-        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
+    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
         !ExecuteSqlite(db.get(), "COMMIT", error)) {
         ExecuteSqlite(db.get(), "ROLLBACK", ignored);
         return nullptr;

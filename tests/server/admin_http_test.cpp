@@ -6,6 +6,8 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "server/api/report_routes.h"
 #include "server/base/file_io.h"
 #include "server/commands/command_line.h"
+#include "server/crash/crash_service.h"
 #include "server/store/report_store.h"
 #include "server/store/store_factory.h"
 #include "tests/server/in_process_server.h"
@@ -77,12 +80,15 @@ protected:
         m_reports.store = OpenReportStore(m_folder.Path(), "", true, error);
         ASSERT_TRUE(m_reports.store) << error;
         ASSERT_TRUE(OpenAdminService(m_admin, m_folder.Path(), "", *m_reports.store, error)) << error;
+        ASSERT_TRUE(OpenCrashService(m_crashes, m_folder.Path(), "", *m_reports.store, error)) << error;
+        m_admin.crashes = &m_crashes;
         // As serve links them.
         m_reports.onStored = [this](int64_t id, const ReportOrigin& origin, const Report& report) {
             IndexStoredReport(m_admin, id, origin, report);
         };
         m_reports.onCrashStored = [this](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
             IndexStoredReport(m_admin, id, origin, report);
+            m_crashes.queue->Add(id);
         };
         AddAccount("alice");
         AddAccount("bob");
@@ -167,8 +173,18 @@ protected:
         return result ? std::stoll(result->body) : 0;
     }
 
+    int64_t UploadCrash(const std::string& dump)
+    {
+        httplib::Client client("127.0.0.1", m_reportPort);
+        httplib::Result result =
+            client.Post("/bugreport/crash/", EncodeCrashReport("it crashed", dump, "log\n", "conf\n"), kFormType);
+        EXPECT_EQ(201, result ? result->status : 0);
+        return result ? std::stoll(result->body) : 0;
+    }
+
     TempFolder m_folder;
     ReportService m_reports;
+    CrashService m_crashes;
     AdminService m_admin;
     httplib::Server m_reportServer;
     httplib::Server m_adminServer;
@@ -297,6 +313,8 @@ TEST_F(AdminServerTest, RefusesStateChangesWithoutTheSessionsCsrfToken)
         {"/logout", {}},
         {triage.c_str(), {{"status", "fixed"}, {"note", "n"}}},
         {"/publish", {{"components", "X\n"}, {"version", "9"}, {"update_address", ""}}},
+        {"/crashes/1/status", {{"status", "ignored"}}},
+        {"/binaries", {}},
     };
     for (const auto& request : requests) {
         for (const std::string& token : {std::string(), std::string(64, '0'), other.csrf}) {
@@ -543,6 +561,76 @@ TEST_F(AdminServerTest, KeepsTheTwoListenersApart)
     std::string error;
     ASSERT_TRUE(m_reports.store->ListReports(stored, error)) << error;
     EXPECT_TRUE(stored.empty());
+}
+
+// A dump and the binary of its module, as the fuzzer's seed holds them: a
+// 32-bit length, the dump, the binary.
+void ReadSeedDumpAndBinary(std::string& dump, std::string& binary)
+{
+    std::ifstream in(std::string(BREVORA_SERVER_FIXTURES) + "/../../../server/fuzz/minidump_corpus/x64-crash-with-binary",
+                     std::ios::binary);
+    const std::string seed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(seed.size(), 4u);
+    size_t length = 0;
+    for (int i = 3; i >= 0; --i)
+        length = length << 8 | static_cast<unsigned char>(seed[i]);
+    dump = seed.substr(4, length);
+    binary = seed.substr(4 + length);
+}
+
+TEST_F(AdminServerTest, FilesCrashReportsIntoGroupsShownOnTheCrashPages)
+{
+    std::string dump;
+    std::string binary;
+    ReadSeedDumpAndBinary(dump, binary);
+    const Browser browser = LogIn("alice");
+    const int64_t first = UploadCrash(dump);
+    UploadCrash(dump);
+    UploadCrash("MDMP <script>alert(1)</script>");
+
+    // Two groups: the same dump twice, and the one that is none, escaped.
+    std::string list = Get("/crashes?days=all", browser.cookie).body;
+    const std::string firstGroup = FindBetween(list, "<a href=\"/crashes/", "\"");
+    const std::string bare = FindBetween(list, "<a href=\"/crashes/" + firstGroup + "\">", "</a>");
+    EXPECT_NE(std::string::npos, bare.find(".exe+0x")) << list;
+    EXPECT_NE(std::string::npos, list.find(bare + "</a></td><td class=\"count\">2</td>")) << list;
+    EXPECT_NE(std::string::npos, list.find("(no readable dump)</a></td><td class=\"count\">1</td>")) << list;
+    EXPECT_NE(std::string::npos, Get("/crashes?days=7", browser.cookie).body.find(bare)) << "stored today";
+    EXPECT_EQ(std::string::npos, Get("/crashes?version=9.9", browser.cookie).body.find(bare));
+
+    // The report's page shows its crash and its group.
+    const std::string report = Get("/reports/" + std::to_string(first), browser.cookie).body;
+    EXPECT_NE(std::string::npos, report.find("<h2>Crash</h2><p>Group: <a href=\"/crashes/" + firstGroup + "\">"))
+        << report;
+    EXPECT_NE(std::string::npos, report.find("Reason:     EXCEPTION_")) << report;
+    EXPECT_EQ(std::string::npos, Get("/crashes", browser.cookie).body.find("<script>alert"));
+    for (const Page& page : {Get("/reports/3", browser.cookie), Get("/crashes?days=all", browser.cookie)})
+        EXPECT_EQ(std::string::npos, page.body.find("<script>")) << page.body;
+
+    // The status, then the binary: the group is named by function and
+    // keeps its reports and status.
+    const std::string group = "/crashes/" + firstGroup;
+    EXPECT_EQ(400, Post(group + "/status", {{"csrf", browser.csrf}, {"status", "done"}}, browser.cookie).status);
+    EXPECT_EQ(303, Post(group + "/status", {{"csrf", browser.csrf}, {"status", "fixed"}, {"fixed_version", "1.2"}},
+                        browser.cookie)
+                       .status);
+    EXPECT_NE(std::string::npos, Get(group, browser.cookie).body.find("fixed in 1.2"));
+    httplib::Client client("127.0.0.1", m_adminPort);
+    const httplib::Headers cookie = {{"Cookie", browser.cookie}};
+    httplib::Result wrong = client.Post("/binaries", cookie,
+                                        httplib::MultipartFormDataItems{{"csrf", browser.csrf, "", ""},
+                                                                        {"binary", "not a binary", "x.exe", ""}});
+    ASSERT_TRUE(wrong);
+    EXPECT_EQ(400, wrong->status);
+    httplib::Result added = client.Post(
+        "/binaries", cookie,
+        httplib::MultipartFormDataItems{{"csrf", browser.csrf, "", ""}, {"binary", binary, "brevora.exe", ""}});
+    ASSERT_TRUE(added);
+    EXPECT_NE(std::string::npos, added->body.find("2 crash reports to be processed again")) << added->body;
+    list = Get("/crashes?days=all", browser.cookie).body;
+    const std::string named = FindBetween(list, "<a href=\"/crashes/", "</a>");
+    EXPECT_NE(std::string::npos, named.find("!")) << list;
+    EXPECT_EQ(std::string::npos, list.find(bare)) << list;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // (that check and zstd). Prints figures; asserts nothing.
 //
 //   server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH] [--rounds R] [--no-postgres]
+//                [--crash DUMP]  crash reports carrying DUMP (and the log) instead
 #include <httplib.h>
 #include <signal.h>
 
@@ -18,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -49,6 +52,7 @@ struct BenchRun
     size_t logBytes = 0;
     int requests = 0;
     int clients = 0;
+    std::string crashDump;  // not empty: crash reports carrying this dump instead
 };
 
 // Bytes on disk of the report tables of a PostgreSQL database, their TOAST
@@ -160,11 +164,17 @@ bool TimeStages(size_t logBytes)
 // Prints the run's line; rate gets its reports a second.
 bool RunBench(const BenchRun& run, double& rate)
 {
-    const std::string body = MakeBenchBody(run.logBytes);
+    const bool crash = !run.crashDump.empty();
+    std::mt19937 rng(42);
+    const std::string body = crash ? EncodeCrashReport("it crashed", run.crashDump, MakeLogText(rng, run.logBytes),
+                                                       "[video]\nrenderer=gl\n")
+                                   : MakeBenchBody(run.logBytes);
     // The reporter cuts a log that does not fit its 20 MiB body to its newest part.
     Report sent;
+    CrashReport crashSent;
     std::string reason;
-    if (!ParseReportBody(body.data(), body.size(), sent, reason)) {
+    if (!(crash ? ParseCrashBody(body.data(), body.size(), crashSent, reason)
+                : ParseReportBody(body.data(), body.size(), sent, reason))) {
         std::fprintf(stderr, "server_bench: the report does not parse: %s\n", reason.c_str());
         return false;
     }
@@ -182,8 +192,10 @@ bool RunBench(const BenchRun& run, double& rate)
         std::vector<std::string> args = {"--data", folder.Path() + "/" + std::to_string(i), "--listen", "127.0.0.1:0",
                                          "--rate-limit", "off"};
         // This server as it runs by default, indexing each report for the
-        // maintainers' interface (which the earlier one did not have).
-        if (run.serverPath.empty()) {
+        // maintainers' interface (which the earlier one did not have; the
+        // earlier one of a crash comparison, from before crash processing,
+        // has it too).
+        if (run.serverPath.empty() || !run.crashDump.empty()) {
             args.push_back("--admin-listen");
             args.push_back("127.0.0.1:0");
         }
@@ -220,7 +232,7 @@ bool RunBench(const BenchRun& run, double& rate)
                 // copy it into each request first, costing the CPUs the
                 // server needs.
                 httplib::Result result = client.Post(
-                    "/bugreport/report/", body.size(),
+                    crash ? "/bugreport/crash/" : "/bugreport/report/", body.size(),
                     [&body](size_t offset, size_t length, httplib::DataSink& sink) {
                         return sink.write(body.data() + offset, length);
                     },
@@ -286,12 +298,20 @@ int main(int argc, char** argv)
     int rounds = 1;
     std::vector<int> logMiB;
     std::string before;
+    std::string crashDump;
     bool postgres = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         int value = 0;
         if (arg == "--before" && i + 1 < argc) {
             before = argv[++i];
+        } else if (arg == "--crash" && i + 1 < argc) {
+            std::ifstream in(argv[++i], std::ios::binary);
+            crashDump.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (crashDump.empty()) {
+                std::fprintf(stderr, "server_bench: cannot read the dump %s\n", argv[i]);
+                return 2;
+            }
         } else if (arg == "--no-postgres") {
             postgres = false;
         } else if (i + 1 < argc && ParseCount(argv[i + 1], value) &&
@@ -307,7 +327,7 @@ int main(int argc, char** argv)
                 logMiB.push_back(value);
         } else {
             std::fprintf(stderr, "usage: server_bench [--requests N] [--clients C] [--log-mib M]... [--before PATH]"
-                                 " [--rounds R] [--no-postgres]\n");
+                                 " [--rounds R] [--no-postgres] [--crash DUMP]\n");
             return 2;
         }
     }
@@ -322,7 +342,8 @@ int main(int argc, char** argv)
         run.logBytes = static_cast<size_t>(mib) * 1024 * 1024;
         run.clients = clients;
         run.requests = requests > 0 ? requests : (mib <= 2 ? 200 : 40);
-        ok = TimeStages(run.logBytes) && ok;
+        run.crashDump = crashDump;
+        ok = (!crashDump.empty() || TimeStages(run.logBytes)) && ok;
         // The earlier server and this one in turns: the machine's speed
         // drifts from one minute to the next, so the ratio is taken per
         // round and the median of the rounds given.
