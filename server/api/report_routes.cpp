@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <functional>
 
@@ -191,13 +192,33 @@ bool ReadBody(const ReportService& service, const httplib::Request& req, httplib
     return true;
 }
 
-ReportOrigin DescribeOrigin(const httplib::Request& req)
+// The longest upload key taken; the reporter's are 32 characters.
+const size_t kLongestUploadKey = 128;
+
+// A key of letters, digits, '-' and '_', as clients make them.
+bool IsUploadKey(const std::string& key)
 {
-    ReportOrigin origin;
+    if (key.empty() || key.size() > kLongestUploadKey)
+        return false;
+    for (const char c : key) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            return false;
+    }
+    return true;
+}
+
+// False, with the answer made, when the upload key is malformed.
+bool DescribeOrigin(const httplib::Request& req, httplib::Response& res, ReportOrigin& origin)
+{
     origin.receivedUtc = FormatUtcNow();
     origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
     origin.userAgent = req.get_header_value("User-Agent");
-    return origin;
+    origin.uploadKey = req.get_header_value("Idempotency-Key");
+    if (req.has_header("Idempotency-Key") && !IsUploadKey(origin.uploadKey)) {
+        Refuse(res, 400, "Idempotency-Key: 1 to 128 letters, digits, '-' or '_' expected");
+        return false;
+    }
+    return true;
 }
 
 // The insert has committed: only now may the client forget the report.
@@ -228,9 +249,9 @@ private:
 // Runs insert, under the free-space floor when the store writes to the data
 // folder; answers a failure and returns false.
 bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t bodySize,
-                     const std::function<InsertResult()>& insert, std::string& error)
+                     const std::function<InsertResult()>& insert, InsertResult& stored, std::string& error)
 {
-    InsertResult stored = InsertResult::Failed;
+    stored = InsertResult::Failed;
     if (service.diskFloor && service.store->WritesToDataFolder()) {
         const uint64_t needed = EstimateStoredSize(bodySize);
         {
@@ -249,7 +270,7 @@ bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t body
     } else {
         stored = insert();
     }
-    if (stored == InsertResult::Stored)
+    if (stored == InsertResult::Stored || stored == InsertResult::Repeated)
         return true;
     // A full disk rolls the insert back whole: nothing half-written.
     const bool full = stored == InsertResult::Full;
@@ -271,13 +292,18 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
         return;
     }
 
-    const ReportOrigin origin = DescribeOrigin(req);
+    ReportOrigin origin;
+    if (!DescribeOrigin(req, res, origin))
+        return;
     int64_t id = 0;
     std::string error;
+    InsertResult stored = InsertResult::Failed;
     const auto insert = [&]() { return service.store->InsertReport(origin, report, body, id, error); };
-    if (!StoreUnderFloor(service, res, body.size(), insert, error))
+    if (!StoreUnderFloor(service, res, body.size(), insert, stored, error))
         return;
-    if (service.onStored)
+    // A repeated upload is the report stored before: 201 with its id, and
+    // nothing indexed or announced again.
+    if (service.onStored && stored == InsertResult::Stored)
         service.onStored(id, origin, report);
     AnswerStored(res, id);
 }
@@ -296,13 +322,16 @@ void ReceiveCrashReport(ReportService& service, const httplib::Request& req, htt
         return;
     }
 
-    const ReportOrigin origin = DescribeOrigin(req);
+    ReportOrigin origin;
+    if (!DescribeOrigin(req, res, origin))
+        return;
     int64_t id = 0;
     std::string error;
+    InsertResult stored = InsertResult::Failed;
     const auto insert = [&]() { return service.store->InsertCrashReport(origin, report, body, id, error); };
-    if (!StoreUnderFloor(service, res, body.size(), insert, error))
+    if (!StoreUnderFloor(service, res, body.size(), insert, stored, error))
         return;
-    if (service.onCrashStored)
+    if (service.onCrashStored && stored == InsertResult::Stored)
         service.onCrashStored(id, origin, report);
     AnswerStored(res, id);
 }
