@@ -85,12 +85,16 @@ step "configure linux-native" quietly cmake --preset linux-native &&
     native_ok=1
 
 # Windows x86-64 tree: the program and its tests under Wine, side by side in
-# a pool of prefixes (scripts/wine-run.sh), each made afresh.
+# a pool of prefixes (scripts/wine-run.sh), each made afresh. Their
+# wineservers and displays outlive each test; they end with the run, however
+# it ends.
+wine_pool="$root/build/win64/wine"
+trap 'scripts/wine-stop.sh --pool "$wine_pool"' EXIT
 wine_pid=""
 if step "configure windows-x64" quietly cmake --preset windows-x64 &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
-    scripts/wine-stop.sh --pool build/win64/wine
-    rm -rf build/win64/wine
+    scripts/wine-stop.sh --pool "$wine_pool"
+    rm -rf "$wine_pool"
     # One more than the cores: the tests mostly wait.
     export BREVORA_WINE_SLOTS=$((jobs + 1))
     echo "==> Windows tests (under way; build/win64/ctest.log)"
@@ -145,7 +149,6 @@ if [ -n "$wine_pid" ]; then
     cat build/win64/ctest.log
     echo "==> Windows tests: $(( $(date +%s) - wine_began )) s"
     count_ctest build/win64 wine "$status"
-    scripts/wine-stop.sh --pool build/win64/wine
 fi
 
 echo
