@@ -95,8 +95,9 @@ if step "configure windows-x64" quietly cmake --preset windows-x64 &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
     scripts/wine-stop.sh --pool "$wine_pool"
     rm -rf "$wine_pool"
-    # One more than the cores: the tests mostly wait.
-    export BREVORA_WINE_SLOTS=$((jobs + 1))
+    # Twice the cores, and at least three: most of a Windows test's time is
+    # spent waiting (for windows, timers, time limits, a slowed line).
+    export BREVORA_WINE_SLOTS=$((2 * jobs > 3 ? 2 * jobs : 3))
     echo "==> Windows tests (under way; build/win64/ctest.log)"
     wine_began=$(date +%s)
     # A Windows test that fails is run once more (timing under Wine on a busy

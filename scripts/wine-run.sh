@@ -42,6 +42,11 @@ done
 if [ -n "$pool" ]; then
     mkdir -p "$pool"
     pool="$(cd "$pool" && pwd)"
+    # Listing a test program's tests changes no prefix: any free slot does,
+    # and the prefixes of their own are made later, beside other tests.
+    for arg in "$@"; do
+        [ "$arg" = "--gtest_list_tests" ] && slot=""
+    done
     # Without network namespaces the prefixes share the reporter's port: one
     # program at a time, then.
     if [ -z "${BREVORA_WINE_NETWORK_HELD:-}" ] && ! unshare -n true 2>/dev/null; then
