@@ -78,23 +78,27 @@ count_ctest() {  # count_ctest PRESET-DIR LABEL STATUS: adds a CTest run to the 
     fi
 }
 
+# Windows x86-64 tree: the program and its tests under Wine, side by side in
+# a pool of prefixes (scripts/wine-run.sh), each made afresh. Their
+# wineservers and displays outlive each test; they end with the run, however
+# it ends. The first prefix is made while the trees build.
+wine_pool="$root/build/win64/wine"
+trap 'scripts/wine-stop.sh --pool "$wine_pool"' EXIT
+scripts/wine-stop.sh --pool "$wine_pool"
+rm -rf "$wine_pool"
+scripts/wine-run.sh --prepare --pool "$wine_pool" >/dev/null 2>&1 &
+prepare_pid=$!
+
 # The report server first: the Windows tests run the native tree's.
 native_ok=0
 step "configure linux-native" quietly cmake --preset linux-native &&
     step "build the report server" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server &&
     native_ok=1
 
-# Windows x86-64 tree: the program and its tests under Wine, side by side in
-# a pool of prefixes (scripts/wine-run.sh), each made afresh. Their
-# wineservers and displays outlive each test; they end with the run, however
-# it ends.
-wine_pool="$root/build/win64/wine"
-trap 'scripts/wine-stop.sh --pool "$wine_pool"' EXIT
 wine_pid=""
 if step "configure windows-x64" quietly cmake --preset windows-x64 &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
-    scripts/wine-stop.sh --pool "$wine_pool"
-    rm -rf "$wine_pool"
+    wait "$prepare_pid"
     # Twice the cores, and at least three: most of a Windows test's time is
     # spent waiting (for windows, timers, time limits, a slowed line).
     export BREVORA_WINE_SLOTS=$((2 * jobs > 3 ? 2 * jobs : 3))
