@@ -106,7 +106,10 @@ if step "configure windows-x64" quietly cmake --preset windows-x64 &&
     wine_began=$(date +%s)
     # A Windows test that fails is run once more (timing under Wine on a busy
     # machine); CTest names it in its log, and a second failure fails the run.
-    ctest_in build/win64 --timeout 300 -j "$BREVORA_WINE_SLOTS" --repeat until-pass:2 &
+    # Their end is noted, as the native steps may still run then.
+    rm -f build/win64/ctest.ended
+    { ctest_in build/win64 --timeout 300 -j "$BREVORA_WINE_SLOTS" --repeat until-pass:2; status=$?
+      date +%s >build/win64/ctest.ended; exit "$status"; } &
     wine_pid=$!
 else
     totals_failed=$((totals_failed + 1))
@@ -117,8 +120,10 @@ fi
 if [ "$native_ok" = 1 ] && step "build linux-native" nice cmake --build --preset linux-native -j "$jobs"; then
     echo "==> native tests"
     status=0
+    native_began=$(date +%s)
     nice_ctest=1 ctest_in build/native -j "$jobs" || status=$?
     cat build/native/ctest.log
+    echo "==> native tests: $(( $(date +%s) - native_began )) s"
     count_ctest build/native native "$status"
 else
     totals_failed=$((totals_failed + 1))
@@ -152,7 +157,7 @@ if [ -n "$wine_pid" ]; then
     wait "$wine_pid"
     status=$?
     cat build/win64/ctest.log
-    echo "==> Windows tests: $(( $(date +%s) - wine_began )) s"
+    echo "==> Windows tests: $(( $(cat build/win64/ctest.ended 2>/dev/null || date +%s) - wine_began )) s"
     count_ctest build/win64 wine "$status"
 fi
 
