@@ -136,7 +136,9 @@ start_display() {
             }
             sleep 0.05
         done
-        kill "$pid" 2>/dev/null  # another server took the number first, or it hung
+        # Another server took the number first (this one has ended: under
+        # set -e a failed kill would end the script), or it hung.
+        kill "$pid" 2>/dev/null || true
     done
     return 1
 }
