@@ -278,16 +278,23 @@ bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t body
     return false;
 }
 
-void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
-                   const httplib::ContentReader& reader)
+// One upload of either kind: the body read within limit, parsed, stored
+// under the free-space floor, announced and answered with its id.
+template <typename Kind>
+void ReceiveUpload(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader, uint64_t limit,
+                   bool (*parse)(const char*, size_t, Kind&, std::string&),
+                   InsertResult (ReportStore::*insertInto)(const ReportOrigin&, const Kind&, const std::string&,
+                                                           int64_t&, std::string&),
+                   const std::function<void(int64_t, const ReportOrigin&, const Kind&)>& announce)
 {
     std::string body;
-    if (!ReadBody(service, req, res, reader, service.maxBody, body))
+    if (!ReadBody(service, req, res, reader, limit, body))
         return;
 
-    Report report;
+    Kind report;
     std::string reason;
-    if (!ParseReportBody(body.data(), body.size(), report, reason)) {
+    if (!parse(body.data(), body.size(), report, reason)) {
         Refuse(res, 400, reason);
         return;
     }
@@ -298,42 +305,28 @@ void ReceiveReport(ReportService& service, const httplib::Request& req, httplib:
     int64_t id = 0;
     std::string error;
     InsertResult stored = InsertResult::Failed;
-    const auto insert = [&]() { return service.store->InsertReport(origin, report, body, id, error); };
+    const auto insert = [&]() { return ((*service.store).*insertInto)(origin, report, body, id, error); };
     if (!StoreUnderFloor(service, res, body.size(), insert, stored, error))
         return;
     // A repeated upload is the report stored before: 201 with its id, and
     // nothing indexed or announced again.
-    if (service.onStored && stored == InsertResult::Stored)
-        service.onStored(id, origin, report);
+    if (announce && stored == InsertResult::Stored)
+        announce(id, origin, report);
     AnswerStored(res, id);
+}
+
+void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader)
+{
+    ReceiveUpload<Report>(service, req, res, reader, service.maxBody, ParseReportBody, &ReportStore::InsertReport,
+                          service.onStored);
 }
 
 void ReceiveCrashReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
                         const httplib::ContentReader& reader)
 {
-    std::string body;
-    if (!ReadBody(service, req, res, reader, service.maxCrashBody, body))
-        return;
-
-    CrashReport report;
-    std::string reason;
-    if (!ParseCrashBody(body.data(), body.size(), report, reason)) {
-        Refuse(res, 400, reason);
-        return;
-    }
-
-    ReportOrigin origin;
-    if (!DescribeOrigin(req, res, origin))
-        return;
-    int64_t id = 0;
-    std::string error;
-    InsertResult stored = InsertResult::Failed;
-    const auto insert = [&]() { return service.store->InsertCrashReport(origin, report, body, id, error); };
-    if (!StoreUnderFloor(service, res, body.size(), insert, stored, error))
-        return;
-    if (service.onCrashStored && stored == InsertResult::Stored)
-        service.onCrashStored(id, origin, report);
-    AnswerStored(res, id);
+    ReceiveUpload<CrashReport>(service, req, res, reader, service.maxCrashBody, ParseCrashBody,
+                               &ReportStore::InsertCrashReport, service.onCrashStored);
 }
 
 const char* DescribeStatus(int status)
