@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "bugreport/report_files.h"
+#include "bugreport/report_origin.h"
 #include "win32/fixed_texts.h"
 #include "win32/scoped_handles.h"
 #include "app/update_address.h"
@@ -17,9 +18,8 @@ static const WCHAR kOfflineText[] = L"Connect your computer to internet if you w
 static const WCHAR kUpdateText[] =
     L"You are not using the latest version of Brevora.\nDo you want to update it before reporting a bug?";
 
-// The installed version is read with a size of 260 bytes into a buffer of
-// 260 characters: at most 129 characters and the terminator.
-static const DWORD kInstalledVersionChars = 260;
+// The installed version is read with a size of 260 bytes: at most 129
+// characters and the terminator.
 static const DWORD kInstalledVersionBytes = 260;
 static const DWORD kLatestVersionChars = 2048;
 
@@ -66,18 +66,24 @@ void GetInstalledVersion(WCHAR* buffer, DWORD* size)
         buffer[0] = L'\0';
 }
 
+void ReadInstalledVersion()
+{
+    g_szInstalledVersion[0] = L'\0';
+    DWORD size = kInstalledVersionBytes;
+    GetInstalledVersion(g_szInstalledVersion, &size);
+}
+
 bool RunVersionCheck()
 {
-    std::unique_ptr<WCHAR[]> installed(new WCHAR[kInstalledVersionChars]());
-    DWORD size = kInstalledVersionBytes;
-    GetInstalledVersion(installed.get(), &size);
+    ReadInstalledVersion();
+    const WCHAR* installed = g_szInstalledVersion;
     if (installed[0] == L'\0')
         return true;  // nothing to compare: the server is not asked
 
     std::unique_ptr<WCHAR[]> latest(new WCHAR[kLatestVersionChars]());
     std::unique_ptr<WCHAR[]> url(new WCHAR[kLatestVersionChars]());
     GetLatestVersion(latest.get(), kLatestVersionChars, url.get(), kLatestVersionChars);
-    if (latest[0] == L'\0' || std::wcscmp(installed.get(), latest.get()) == 0)
+    if (latest[0] == L'\0' || std::wcscmp(installed, latest.get()) == 0)
         return true;
 
     if (MessageBoxW(NULL, kUpdateText, kCaption, MB_YESNO | MB_ICONINFORMATION) != IDYES)

@@ -6,8 +6,12 @@
 // Asks until the computer is on line. Returns false when the user cancels.
 bool RunOnlineCheck();
 
-// Compares the installed version with the server's latest and offers the
-// update when they differ. Returns false when the program should end.
+// Reads the installed version into g_szInstalledVersion, the empty text
+// when the registry holds none.
+void ReadInstalledVersion();
+
+// Reads the installed version, compares it with the server's latest and
+// offers the update when they differ. Returns false when the program should end.
 bool RunVersionCheck();
 
 // Reads HKLM "Software\Brevora" "Version" into buffer; size holds the

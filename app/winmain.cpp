@@ -1,14 +1,17 @@
 // Entry point: splits the command line and runs the dialogs of the chosen mode.
 #include <windows.h>
 #include <commctrl.h>
+#include <wininet.h>
 
 #include <cstdlib>
 
 #include "app/cmdline.h"
 #include "app/startup.h"
 #include "bugreport/bugreport_dialog.h"
+#include "bugreport/report_origin.h"
 #include "bugreport/wait_dialog.h"
 #include "crash/crash_dialog.h"
+#include "crash/kept_reports_sender.h"
 #include "res/resource.h"
 
 // Exactly three arguments after the program path select crash mode.
@@ -33,6 +36,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         g_sendParams.dumpPath = cmdLine[1];
         g_sendParams.logPath = cmdLine[2];
         g_sendParams.confPath = cmdLine[3];
+        ReadInstalledVersion();
+        g_sendParams.version = ToUtf8(g_szInstalledVersion);
+        // Reports an earlier crash could not send go now, if the line is up;
+        // otherwise at a later start.
+        DWORD flags = 0;
+        if (InternetGetConnectedState(&flags, 0))
+            StartSendingKeptReports();
         DialogBoxParamW(NULL, MAKEINTRESOURCEW(IDD_CRASH), NULL, CrashDlgProc, 0);
         // Closed while the mail program's window is still open: the sending
         // thread still reads g_sendParams, so end the process here, before
@@ -42,7 +52,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return kExitSuccess;
     }
 
-    if (!RunOnlineCheck() || !RunVersionCheck())
+    if (!RunOnlineCheck())
+        return kExitSuccess;
+    StartSendingKeptReports();
+    if (!RunVersionCheck())
         return kExitSuccess;
     if (!CreateTempFiles())
         return kExitTempFilesFailed;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bugreport/report_files.h"
+#include "bugreport/report_origin.h"
 #include "bugreport/details_dialog.h"
 #include "bugreport/form_examples.h"
 #include "bugreport/report_profile.h"
@@ -76,6 +77,8 @@ static void OnInitDialog(HWND hDlg)
     HWND list = GetDlgItem(hDlg, IDC_ELEMENT);
     SendMessageW(list, CB_SETCURSEL, 0, 0);
     WriteProfileField(list, kProfileKeyElement);
+    // Shown in the details view as it travels in the report.
+    WriteBugReportValue(kProfileKeyVersion, g_szInstalledVersion);
     SetFocus(list);
 
     for (const DescriptionEdit& edit : kDescriptionEdits) {
@@ -140,6 +143,7 @@ static void OnCommand(HWND hDlg, int id, int code)
             OnShowDetails(hDlg);
             break;
         case IDC_ALLOWCONTACT:
+            ForgetReportKey();
             OnContactSwitch(hDlg);
             break;
         case IDC_CANCEL:
@@ -149,6 +153,10 @@ static void OnCommand(HWND hDlg, int id, int code)
         // IDOK (Enter without a default button) and IDCANCEL (Esc) do nothing.
         return;
     }
+
+    // Any change makes the form another report than the one tried before.
+    if (code == EN_CHANGE || code == CBN_SELCHANGE)
+        ForgetReportKey();
 
     const DescriptionEdit* edit = FindDescriptionEdit(id);
     if (code == EN_SETFOCUS && edit != NULL)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bugreport/report_files.h"
+#include "bugreport/report_origin.h"
 #include "win32/scoped_handles.h"
 #include "bugreport/app_log_path.h"
 #include "report_format/upload_body.h"
@@ -31,6 +32,18 @@ static std::string ReadEditText(HWND hDlg, int id)
     const int got = GetWindowTextA(edit, &text[0], length + 1);
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
+}
+
+// The version in the code page of the texts around it.
+static std::string ToAnsi(const WCHAR* text)
+{
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, NULL, 0, NULL, NULL);
+    if (bytes <= 1)
+        return std::string();
+    std::string ansi(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &ansi[0], bytes, NULL, NULL);
+    ansi.resize(static_cast<size_t>(bytes) - 1);
+    return ansi;
 }
 
 // Every entry of [System Information], one per line. Read through the wide
@@ -78,10 +91,12 @@ ReportToSend GatherReport(HWND hDlg)
     report.texts.steps = ReadEditText(hDlg, IDC_STEPS);
     report.texts.happened = ReadEditText(hDlg, IDC_HAPPENED);
     report.texts.shouldHappen = ReadEditText(hDlg, IDC_SHOULDHAPPEN);
-    // The component rides at the end of record 5, so servers that parse the
-    // nine records as they always were still accept the body.
+    // The component, the version and the texts' code page ride at the end of
+    // record 5, so servers that parse the nine records as they always were
+    // still accept the body.
     report.texts.systemInfo = ReadSystemInfoText();
-    AppendComponentLine(report.texts.systemInfo, ReadEditText(hDlg, IDC_ELEMENT), static_cast<size_t>(kFieldTextLimit));
+    const std::string tail = FormatSectionTail(ReadEditText(hDlg, IDC_ELEMENT), ToAnsi(g_szInstalledVersion), GetACP());
+    AppendSectionTail(report.texts.systemInfo, tail, static_cast<size_t>(kFieldTextLimit));
     report.dxdiagPath = g_szDxDiagPath;
     WCHAR logPath[kAppLogPathSize];
     GetAppLogPath(logPath);

@@ -11,6 +11,7 @@
 #include "bugreport/sending_dialog.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
+#include "win32/upload_key.h"
 
 static const WCHAR kThanksText[] = L"Thanks for your bug report.";
 static const WCHAR kFailedText[] =
@@ -31,11 +32,21 @@ static void ClearEmailExample(HWND hDlg)
     DeleteBugReportValue(kProfileKeyEmail);
 }
 
+// The key of the report in the form, made at its first Send and kept for
+// every later try until the form changes.
+static std::wstring g_reportKey;
+
+void ForgetReportKey()
+{
+    g_reportKey.clear();
+}
+
 // A new copy of the form's texts for every try: the thread sends that copy.
 static SendOutcome GatherAndSend(HWND hDlg)
 {
     try {
-        const ReportToSend report = GatherReport(hDlg);
+        ReportToSend report = GatherReport(hDlg);
+        report.key = g_reportKey;
         return RunSendingBox(hDlg, report);
     } catch (const std::bad_alloc&) {
         return SEND_FAILED;
@@ -47,6 +58,8 @@ void SendBugReport(HWND hDlg)
     if (!CheckReportForm(hDlg))
         return;
     ClearEmailExample(hDlg);
+    if (g_reportKey.empty())
+        g_reportKey = MakeUploadKey();
 
     // Thanks only for a report the server has taken; otherwise the report
     // stays in the form for another try.

@@ -8,3 +8,7 @@
 // Accepted report: the thank-you box, then the form ends. Failed upload: the
 // user may try again, or go back to the form with everything kept.
 void SendBugReport(HWND hDlg);
+
+// The form has changed: its next Send is a new report, with a new key. Until
+// then every Send and Retry is another try of the same report.
+void ForgetReportKey();

@@ -21,10 +21,11 @@ namespace {
 // long as it runs, also after a cancelled box has gone.
 struct UploadJob
 {
-    UploadJob(HWND hBox, const ReportToSend& sent) : box(hBox), report(sent), cancelled(false) {}
+    UploadJob(HWND hBox, const ReportToSend& sent) : box(hBox), report(sent), cancelled(false), accepted(false) {}
     const HWND box;
     const ReportToSend report;
     std::atomic<bool> cancelled;
+    std::atomic<bool> accepted;  // the server has answered 2xx
 };
 
 struct ProgressState
@@ -59,6 +60,7 @@ static DWORD WINAPI SendThreadProc(LPVOID parameter)
     UploadJob* job = held->get();
     ProgressState state = { job, 0 };
     const bool accepted = PostBugReport(job->report, ReportProgress, &state);
+    job->accepted = accepted;
     if (!job->cancelled)
         PostMessageW(job->box, WM_SEND_DONE, accepted ? 1 : 0, 0);
     return 0;
@@ -83,8 +85,15 @@ static void OnInitDialog(HWND hDlg, const ReportToSend& report)
 
 static void OnCancel(HWND hDlg)
 {
+    // Too late once the server has the report: that is a sent report, and
+    // the user is thanked for it.
+    if (g_pUploadJob && g_pUploadJob->accepted) {
+        EndDialog(hDlg, SEND_ACCEPTED);
+        return;
+    }
     // The thread sees the flag before its next piece, closes its request
-    // and ends; the form is back at once.
+    // and ends; the form is back at once. A body that went out whole may
+    // still be stored: the next try of the report carries the same key.
     if (g_pUploadJob)
         g_pUploadJob->cancelled = true;
     EndDialog(hDlg, SEND_CANCELLED);

@@ -7,9 +7,10 @@
 
 #include "bugreport/upload_request.h"
 
+// None is 0, which DialogBoxParamW gives when it cannot make the box.
 enum SendOutcome
 {
-    SEND_ACCEPTED,   // the server has the report
+    SEND_ACCEPTED = 1,  // the server has the report
     SEND_FAILED,     // no connection, an error answer, or no memory
     SEND_CANCELLED   // the user pressed Cancel (or closed the box)
 };

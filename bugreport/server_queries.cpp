@@ -11,10 +11,8 @@
 static const WCHAR kComponentsPath[] = L"/bugreport/components/";
 static const WCHAR kLatestVersionPath[] = L"/bugreport/latest_version";
 
-// A server that accepts the connection and never answers would otherwise
-// hold the program before any window appears; past these it counts as
-// unreachable. Long enough for a slow line.
-static const InternetTimeouts kQueryTimeouts = { 15000, 15000, 20000 };
+// Long enough for a slow line.
+InternetTimeouts g_queryTimeouts = { 15000, 15000, 20000 };
 
 static bool ReadInternetChunk(void* source, char* buffer, size_t size, size_t* got)
 {
@@ -38,7 +36,7 @@ static size_t ConvertAnsiToWide(const char* text, size_t length, wchar_t* out, s
 static bool FetchFromServer(const WCHAR* path, char* body)
 {
     ReportServerConnection server;
-    if (!ConnectToReportServer(kQueryTimeouts, server))
+    if (!ConnectToReportServer(g_queryTimeouts, server))
         return false;
 
     // Always the server's current answer: a cached version would hide an update.

@@ -4,8 +4,16 @@
 
 #include <windows.h>
 
+#include "win32/internet_session.h"
+
 // Capacity, in wide units, of the buffer GetComponents fills.
 const DWORD kComponentsSize = 2048;
+
+// The queries' time limits: connect and send 15 s, receive 20 s. A server
+// that accepts the connection and never answers would otherwise hold the
+// program before any window appears; past these it counts as unreachable.
+// A variable so that a test need not wait that long.
+extern InternetTimeouts g_queryTimeouts;
 
 // Fills components (kComponentsSize units) with the server's component
 // names, one per line, or with the empty text.

@@ -22,7 +22,7 @@ static const size_t kDxDiagParametersChars = MAX_PATH;
 
 // The tool may write its report after it has ended: wait up to 100 checks
 // of the report's size, 500 ms apart (some 50 seconds).
-static const int kReportChecks = 100;
+int g_nReportChecks = 100;
 static const DWORD kReportCheckIntervalMs = 500;
 
 DWORD g_dwDxDiagWaitMs = 120000;
@@ -118,7 +118,7 @@ void ImportDxDiagReport(bool waitForReport)
         return;
     }
 
-    DWORD size = waitForReport ? WaitForReportSize(report.Get(), kReportChecks) : GetFileSize(report.Get(), NULL);
+    DWORD size = waitForReport ? WaitForReportSize(report.Get(), g_nReportChecks) : GetFileSize(report.Get(), NULL);
     // The conversion takes an int count; a report of 2 GB or more is not read.
     if (size == 0 || size == INVALID_FILE_SIZE || size > static_cast<DWORD>(INT_MAX))
         return;

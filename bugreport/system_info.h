@@ -9,6 +9,11 @@
 // need not wait that long.
 extern DWORD g_dwDxDiagWaitMs;
 
+// How many times the wait box checks the tool's report for its size, 500 ms
+// apart: 100, so that a report that stays empty is waited for some 50
+// seconds. A variable for the same reason.
+extern int g_nReportChecks;
+
 enum DxDiagRun
 {
     DXDIAG_NOT_STARTED = 0,
@@ -21,7 +26,7 @@ enum DxDiagRun
 DxDiagRun RunDxDiag();
 
 // Copies the diagnostic report, taken as ANSI text, into [DxDiag] "Content".
-// With waitForReport it first waits (at most 100 checks, 500 ms apart) for
+// With waitForReport it first waits (at most g_nReportChecks, 500 ms apart) for
 // the report to become non-empty, as a tool may write it after its end;
 // without, it takes the report as it is.
 void ImportDxDiagReport(bool waitForReport = true);

@@ -8,10 +8,10 @@
 #include "report_format/body_stream.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
+#include "win32/upload_key.h"
 
 static const WCHAR kReportPath[] = L"/bugreport/report/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
-static const DWORD kContentTypeHeaderLength = 47;
 
 // Read-only and sharing everything: Brevora keeps its log open for writing
 // while the user reports, and a missing file must not be created.
@@ -39,16 +39,6 @@ static FileSource MakeFileSource(const ScopedHandle& file)
     const bool measured = file.IsValid() && GetFileSizeEx(file.Get(), &size);
     return FileSource{ file.Get(), measured ? static_cast<uint64_t>(size.QuadPart) : kMissingFileSize,
                        ReadFromHandleAt };
-}
-
-// Ends a request whose body did not go out whole. Its connection must not
-// carry the next request, which the server would take for the rest of this
-// body: Wine keeps such a connection for reuse, so the kept connections are
-// dropped too (on Windows the call only has the settings read again).
-static void AbandonRequest(ScopedInternetHandle& request)
-{
-    InternetCloseHandle(request.Release());
-    InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
 }
 
 namespace {
@@ -96,14 +86,17 @@ static bool StreamReport(const ReportToSend& report, UploadProgressFn progress, 
     if (!request.IsValid())
         return false;
 
-    // The one header of ours; WinINet adds the length from dwBufferTotal.
-    WCHAR header[kContentTypeHeaderLength + 1];
-    wcscpy_s(header, kContentTypeHeader);
+    // Our headers: the type and the report's key; WinINet adds the length
+    // from dwBufferTotal.
+    std::wstring headers = kContentTypeHeader;
+    const std::wstring keyHeader = FormatUploadKeyHeader(report.key);
+    if (!keyHeader.empty())
+        headers += L"\r\n" + keyHeader;
     INTERNET_BUFFERSW buffers = {};
     buffers.dwStructSize = sizeof(buffers);
-    buffers.lpcszHeader = header;
-    buffers.dwHeadersLength = kContentTypeHeaderLength;
-    buffers.dwHeadersTotal = kContentTypeHeaderLength;
+    buffers.lpcszHeader = headers.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
+    buffers.dwHeadersTotal = static_cast<DWORD>(headers.size());
     buffers.dwBufferTotal = static_cast<DWORD>(length);
     if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
         return false;

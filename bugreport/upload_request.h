@@ -16,6 +16,7 @@ struct ReportToSend
     ReportTexts texts;
     std::wstring dxdiagPath;
     std::wstring logPath;
+    std::wstring key;  // the report's upload key, the same on every try
 };
 
 // Told of the bytes sent so far after every piece of the body; returning

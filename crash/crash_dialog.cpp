@@ -8,6 +8,7 @@
 #include "crash/email.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
+#include "win32/upload_key.h"
 
 SendParams g_sendParams = {};
 StringMap g_crashFields;
@@ -21,6 +22,8 @@ static const WCHAR kUnsentText[] =
     L"The crash report could not be sent: no mail program took it, and the report server could not be "
     L"reached.\n\nThe crash dump is in this folder:\n\n";
 static const WCHAR kUnsentAdvice[] = L"\n\nYou can send it to the Brevora developers yourself.";
+static const WCHAR kKeptText[] =
+    L"\n\nA copy of the report is kept, and the Brevora Bug Reporter will send it the next time it starts.";
 
 std::string ToUtf8(const std::wstring& text)
 {
@@ -56,6 +59,7 @@ void OnSendReport(HWND hwnd)
     g_sendParams.hDlg = hwnd;
     g_sendParams.fields = g_crashFields;
     g_sendParams.unsent = false;
+    g_sendParams.kept = false;
 
     // From here on g_sendParams belongs to the sending thread; this thread
     // does not touch it again.
@@ -85,8 +89,12 @@ DWORD WINAPI SendThreadProc(LPVOID parameter)
         // The mail first; when it cannot go out, the report server. A mail
         // the user discarded stays unsent: that was the user's choice.
         const ULONG result = email.SendMail();
-        if (result != SUCCESS_SUCCESS && result != MAPI_USER_ABORT)
-            p->unsent = !PostCrashReport(p->fields[kCommentsKey], p->dumpPath, p->logPath, p->confPath);
+        if (result != SUCCESS_SUCCESS && result != MAPI_USER_ABORT) {
+            const CrashUploadOutcome outcome = PostCrashReport(p->fields[kCommentsKey], p->version, p->dumpPath,
+                                                               p->logPath, p->confPath, MakeUploadKey());
+            p->unsent = !outcome.delivered;
+            p->kept = outcome.kept;
+        }
         PostMessageW(p->hDlg, WM_APP, 1, 0);
     }
     return 0;
@@ -135,7 +143,8 @@ std::wstring GetDumpFolder(const std::string& dumpPath)
 // still reach the developers.
 static void WarnReportUnsent(HWND hwnd)
 {
-    const std::wstring text = kUnsentText + GetDumpFolder(g_sendParams.dumpPath) + kUnsentAdvice;
+    const std::wstring text =
+        kUnsentText + GetDumpFolder(g_sendParams.dumpPath) + kUnsentAdvice + (g_sendParams.kept ? kKeptText : L"");
     MessageBoxW(hwnd, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
 }
 

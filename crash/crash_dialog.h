@@ -15,11 +15,13 @@ struct SendParams
     std::string dumpPath;
     std::string confPath;
     std::string logPath;
+    std::string version;  // the installed Brevora's, UTF-8; empty when none
     StringMap fields;
     // Set by the sending thread before it ends: neither the mail nor the
     // upload delivered the report (a mail the user discarded counts as
-    // delivered: the user chose).
+    // delivered: the user chose); and whether it is kept for the next start.
     bool unsent;
+    bool kept;
 };
 
 extern SendParams g_sendParams;

@@ -5,9 +5,10 @@
 
 #include <cwchar>
 
-#include "report_format/crash_body.h"
+#include "crash/kept_reports.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
+#include "win32/upload_key.h"
 
 static const WCHAR kCrashPath[] = L"/bugreport/crash/";
 static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
@@ -53,9 +54,69 @@ static bool WriteToRequest(void* request, const char* bytes, size_t length)
     return true;
 }
 
-bool PostCrashReport(const std::string& comment, const std::string& dumpPath, const std::string& logPath,
-                     const std::string& confPath)
+// Only a malformed or oversized body is refused for good; everything else
+// (5xx, 429, 507, a proxy's page) may pass by the next start.
+static CrashUploadResult ClassifyAnswer(DWORD status)
 {
+    if (status >= 200 && status < 300)
+        return CRASH_UPLOAD_ACCEPTED;
+    if (status == 400 || status == 413)
+        return CRASH_UPLOAD_REFUSED;
+    return CRASH_UPLOAD_FAILED;
+}
+
+CrashUploadResult PostCrashBody(uint64_t length, const std::wstring& key, MakeCrashBodyFn make, void* context)
+{
+    ReportServerConnection server;
+    if (!ConnectToReportServer(kUploadTimeouts, server))
+        return CRASH_UPLOAD_FAILED;
+    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kCrashPath,
+                                                         INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE));
+    if (!request.IsValid())
+        return CRASH_UPLOAD_FAILED;
+    if (!HttpAddRequestHeadersW(request.Get(), kContentTypeHeader, static_cast<DWORD>(wcslen(kContentTypeHeader)),
+                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
+        return CRASH_UPLOAD_FAILED;
+    const std::wstring keyHeader = FormatUploadKeyHeader(key);
+    if (!keyHeader.empty() && !HttpAddRequestHeadersW(request.Get(), keyHeader.c_str(),
+                                                      static_cast<DWORD>(keyHeader.size()), HTTP_ADDREQ_FLAG_ADD))
+        return CRASH_UPLOAD_FAILED;
+
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.dwBufferTotal = static_cast<DWORD>(length);  // at most kCrashBodyLimit
+    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
+        return CRASH_UPLOAD_FAILED;
+    // A file that shrank since the plan cannot give the length announced:
+    // the request is dropped, never finished short.
+    if (!make(context, WriteToRequest, request.Get()) || !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
+        AbandonRequest(request);
+        return CRASH_UPLOAD_FAILED;
+    }
+    return ClassifyAnswer(ReadStatusCode(request.Get()));
+}
+
+namespace {
+
+struct PlannedBody
+{
+    const CrashBodyPlan* plan;
+    const CrashFileSource* sources;
+};
+
+bool MakePlannedBody(void* context, WriteBodyFn write, void* sink)
+{
+    const PlannedBody* body = static_cast<const PlannedBody*>(context);
+    return WriteCrashBody(*body->plan, body->sources, ReadCrashFile, write, sink);
+}
+
+}  // namespace
+
+CrashUploadOutcome PostCrashReport(const std::string& comment, const std::string& version,
+                                   const std::string& dumpPath, const std::string& logPath,
+                                   const std::string& confPath, const std::wstring& key)
+{
+    CrashUploadOutcome outcome = { false, false };
     ScopedHandle files[CRASH_FILE_COUNT];
     CrashFileSource sources[CRASH_FILE_COUNT];
     const std::string* paths[CRASH_FILE_COUNT] = { &dumpPath, &logPath, &confPath };
@@ -66,28 +127,12 @@ bool PostCrashReport(const std::string& comment, const std::string& dumpPath, co
     // The whole length is known before a byte is read, so the body streams
     // out block by block and a large dump is never held in memory.
     CrashBodyPlan plan;
-    if (!PlanCrashBody(comment, sources, ReadCrashFile, kCrashBodyLimit, plan))
-        return false;
-
-    ReportServerConnection server;
-    if (!ConnectToReportServer(kUploadTimeouts, server))
-        return false;
-    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kCrashPath,
-                                                         INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE));
-    if (!request.IsValid())
-        return false;
-    if (!HttpAddRequestHeadersW(request.Get(), kContentTypeHeader, static_cast<DWORD>(wcslen(kContentTypeHeader)),
-                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
-        return false;
-
-    INTERNET_BUFFERSW buffers = {};
-    buffers.dwStructSize = sizeof(buffers);
-    buffers.dwBufferTotal = static_cast<DWORD>(plan.length);  // at most kCrashBodyLimit
-    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
-        return false;
-    if (!WriteCrashBody(plan, sources, ReadCrashFile, WriteToRequest, request.Get()))
-        return false;
-    if (!HttpEndRequestW(request.Get(), NULL, 0, 0))
-        return false;
-    return IsAnsweredWithSuccess(request.Get());
+    if (!PlanCrashBody(comment, version, sources, ReadCrashFile, kCrashBodyLimit, plan))
+        return outcome;
+    PlannedBody body = { &plan, sources };
+    const CrashUploadResult result = PostCrashBody(plan.length, key, MakePlannedBody, &body);
+    outcome.delivered = result == CRASH_UPLOAD_ACCEPTED;
+    if (result == CRASH_UPLOAD_FAILED)
+        outcome.kept = KeepCrashReport(plan.length, key, MakePlannedBody, &body);
+    return outcome;
 }

@@ -66,7 +66,10 @@ uint64_t GetReportBodyLength(const ReportBodyPlan& plan);
 // Returning false ends the body there (a cancelled or failed send).
 typedef bool (*WriteBodyFn)(void* sink, const char* bytes, size_t length);
 
-const size_t kBodyPieceSize = 65536;
+// Large pieces: under Wine each InternetWriteFile costs far more than the
+// copy of its bytes; yet small enough that on a line of 1 MiB/s the cancel
+// flag is seen within a quarter of a second.
+const size_t kBodyPieceSize = 256 * 1024;
 
 // Makes the body of plan and hands it to write. Returns false when write
 // refused a piece or a file read failed or came short (the file shrank

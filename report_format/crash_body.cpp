@@ -16,6 +16,7 @@ const char* const kCrashRecordKeys[CRASH_RECORD_COUNT] = {
     "attachment_log ",
     "attachment_conf_name ",
     "attachment_conf ",
+    "version ",
 };
 
 const char* const kCrashFileNames[CRASH_FILE_COUNT] = { "brevora.dmp", "brevora.log", "brevora.conf" };
@@ -183,11 +184,17 @@ uint64_t GetCrashFilePayloadLength(uint64_t length)
     return GetPayloadLength(length);
 }
 
-bool PlanCrashBody(const std::string& comment, const CrashFileSource files[CRASH_FILE_COUNT], ReadCrashFileFn read,
-                   uint64_t limit, CrashBodyPlan& plan)
+namespace {
+
+bool PlanBody(const std::string& comment, const std::string* version, const CrashFileSource files[CRASH_FILE_COUNT],
+              ReadCrashFileFn read, uint64_t limit, CrashBodyPlan& plan)
 {
     plan.comment = EncodeBase64(comment);
+    plan.withVersion = version != nullptr;
+    plan.version = plan.withVersion ? EncodeBase64(*version) : std::string();
     uint64_t fixed = GetRecordLength(CRASH_RECORD_COMMENT, plan.comment.size());
+    if (plan.withVersion)
+        fixed += GetRecordLength(CRASH_RECORD_VERSION, plan.version.size());
     uint64_t whole[CRASH_FILE_COUNT];
     for (int i = 0; i < CRASH_FILE_COUNT; ++i) {
         const CrashFile file = static_cast<CrashFile>(i);
@@ -232,10 +239,26 @@ bool PlanCrashBody(const std::string& comment, const CrashFileSource files[CRASH
     return true;
 }
 
+}  // namespace
+
+bool PlanCrashBody(const std::string& comment, const std::string& version,
+                   const CrashFileSource files[CRASH_FILE_COUNT], ReadCrashFileFn read, uint64_t limit,
+                   CrashBodyPlan& plan)
+{
+    return PlanBody(comment, &version, files, read, limit, plan);
+}
+
+bool PlanCrashBody(const std::string& comment, const CrashFileSource files[CRASH_FILE_COUNT], ReadCrashFileFn read,
+                   uint64_t limit, CrashBodyPlan& plan)
+{
+    return PlanBody(comment, nullptr, files, read, limit, plan);
+}
+
 bool WriteCrashBody(const CrashBodyPlan& plan, const CrashFileSource files[CRASH_FILE_COUNT], ReadCrashFileFn read,
                     WriteBodyFn write, void* sink)
 {
-    for (int i = 0; i < CRASH_RECORD_COUNT; ++i) {
+    const int records = plan.withVersion ? CRASH_RECORD_COUNT : CRASH_RECORD_VERSION;
+    for (int i = 0; i < records; ++i) {
         const CrashRecord record = static_cast<CrashRecord>(i);
         const char* key = kCrashRecordKeys[record];
         if (!WriteText(write, sink, key, std::strlen(key)))
@@ -243,6 +266,8 @@ bool WriteCrashBody(const CrashBodyPlan& plan, const CrashFileSource files[CRASH
         bool written = false;
         if (record == CRASH_RECORD_COMMENT) {
             written = WriteText(write, sink, plan.comment.data(), plan.comment.size());
+        } else if (record == CRASH_RECORD_VERSION) {
+            written = WriteText(write, sink, plan.version.data(), plan.version.size());
         } else if ((record - CRASH_RECORD_DUMP_NAME) % 2 == 0) {
             const std::string name = EncodeBase64(kCrashFileNames[(record - CRASH_RECORD_DUMP_NAME) / 2]);
             written = WriteText(write, sink, name.data(), name.size());

@@ -1,7 +1,8 @@
 // The crash report's body, for the upload that stands in when the crash mail
 // cannot go out: seven records framed like a bug report's (key, space,
 // base64 payload, "\n\n"): the comment, then name and payload of the dump,
-// the log and the configuration. The files travel whole, NUL bytes
+// the log and the configuration; then the installed Brevora version as an
+// eighth, which older reporters did not send. The files travel whole, NUL bytes
 // included, wrapped in lines of 100 characters. The body is planned from the
 // files' sizes first, then written out in blocks, so that a dump of any size
 // is never held in memory. Portable: the platform supplies the reads and the
@@ -21,6 +22,7 @@ enum CrashRecord
     CRASH_RECORD_LOG,
     CRASH_RECORD_CONF_NAME,
     CRASH_RECORD_CONF,
+    CRASH_RECORD_VERSION,  // absent from older reporters' bodies
     CRASH_RECORD_COUNT
 };
 
@@ -54,6 +56,11 @@ typedef bool (*ReadCrashFileFn)(void* handle, uint64_t offset, char* buffer, uin
 // Takes the next bytes of the body. False stops the writing.
 typedef bool (*WriteBodyFn)(void* sink, const char* bytes, size_t length);
 
+// Makes a whole crash body (from a plan, or from a kept copy) and hands it
+// to write piece by piece. False when a piece could not be made or write
+// refused it.
+typedef bool (*MakeCrashBodyFn)(void* context, WriteBodyFn write, void* sink);
+
 // One file as the platform found it; a null handle is a missing file.
 struct CrashFileSource
 {
@@ -72,6 +79,8 @@ struct CrashFilePart
 struct CrashBodyPlan
 {
     std::string comment;  // base64 of the comment's bytes
+    bool withVersion;     // the version record is sent
+    std::string version;  // base64 of the version's bytes
     CrashFilePart parts[CRASH_FILE_COUNT];
     uint64_t length;      // bytes of the whole body
 };
@@ -85,6 +94,11 @@ uint64_t GetCrashFilePayloadLength(uint64_t length);
 // whole lines, and when even none of it fits, the configuration cut the same
 // way. Reads only to find where lines start. False when a read fails or the
 // comment alone does not fit.
+bool PlanCrashBody(const std::string& comment, const std::string& version,
+                   const CrashFileSource files[CRASH_FILE_COUNT], ReadCrashFileFn read, uint64_t limit,
+                   CrashBodyPlan& plan);
+
+// The same body without the version record, as older reporters sent it.
 bool PlanCrashBody(const std::string& comment, const CrashFileSource files[CRASH_FILE_COUNT], ReadCrashFileFn read,
                    uint64_t limit, CrashBodyPlan& plan);
 

@@ -23,16 +23,30 @@ size_t JoinSectionEntries(char* block, size_t length)
 
 const char kComponentLineKey[] = "Element=";
 
+const char kVersionLineKey[] = "Version=";
+const char kCodePageLineKey[] = "CodePage=";
+
 void AppendComponentLine(std::string& text, const std::string& component, size_t limit)
 {
-    std::string line = kComponentLineKey + component;
-    if (line.size() >= limit) {
-        text = line.substr(0, limit);
+    AppendSectionTail(text, kComponentLineKey + component, limit);
+}
+
+std::string FormatSectionTail(const std::string& component, const std::string& version, unsigned codePage)
+{
+    const std::string firstLine = version.substr(0, version.find_first_of("\r\n"));
+    return kComponentLineKey + component + "\n" + kVersionLineKey + firstLine + "\n" + kCodePageLineKey +
+           std::to_string(codePage);
+}
+
+void AppendSectionTail(std::string& text, const std::string& tail, size_t limit)
+{
+    if (tail.size() >= limit) {
+        text = tail.substr(0, limit);
         return;
     }
     if (!text.empty()) {
-        text.resize(std::min(text.size(), limit - line.size() - 1));
+        text.resize(std::min(text.size(), limit - tail.size() - 1));
         text += '\n';
     }
-    text += line;
+    text += tail;
 }

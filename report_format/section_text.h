@@ -20,3 +20,16 @@ extern const char kComponentLineKey[];  // "Element="
 // feed when there are entries. The entries are cut when needed so that the
 // whole stays within limit bytes.
 void AppendComponentLine(std::string& text, const std::string& component, size_t limit);
+
+// After the component's line come two more: the installed Brevora version
+// and the ANSI code page the texts were read in, so that the server can
+// show them as typed.
+extern const char kVersionLineKey[];   // "Version="
+extern const char kCodePageLineKey[];  // "CodePage="
+
+// The three lines that end record 5, without a final line feed. A version
+// of several lines keeps its first: the lines must stay three.
+std::string FormatSectionTail(const std::string& component, const std::string& version, unsigned codePage);
+
+// As AppendComponentLine, for a tail made by FormatSectionTail.
+void AppendSectionTail(std::string& text, const std::string& tail, size_t limit);

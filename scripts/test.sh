@@ -78,26 +78,38 @@ count_ctest() {  # count_ctest PRESET-DIR LABEL STATUS: adds a CTest run to the 
     fi
 }
 
+# Windows x86-64 tree: the program and its tests under Wine, side by side in
+# a pool of prefixes (scripts/wine-run.sh), each made afresh. Their
+# wineservers and displays outlive each test; they end with the run, however
+# it ends. The first prefix is made while the trees build.
+wine_pool="$root/build/win64/wine"
+trap 'scripts/wine-stop.sh --pool "$wine_pool"' EXIT
+scripts/wine-stop.sh --pool "$wine_pool"
+rm -rf "$wine_pool"
+scripts/wine-run.sh --prepare --pool "$wine_pool" >/dev/null 2>&1 &
+prepare_pid=$!
+
 # The report server first: the Windows tests run the native tree's.
 native_ok=0
 step "configure linux-native" quietly cmake --preset linux-native &&
     step "build the report server and minidump_print" cmake --build --preset linux-native -j "$jobs" --target brevora-report-server minidump_print &&
     native_ok=1
 
-# Windows x86-64 tree: the program and its tests under Wine, side by side in
-# a pool of prefixes (scripts/wine-run.sh), each made afresh.
 wine_pid=""
 if step "configure windows-x64" quietly cmake --preset windows-x64 &&
    step "build windows-x64" cmake --build --preset windows-x64 -j "$jobs"; then
-    scripts/wine-stop.sh --pool build/win64/wine
-    rm -rf build/win64/wine
-    # One more than the cores: the tests mostly wait.
-    export BREVORA_WINE_SLOTS=$((jobs + 1))
+    wait "$prepare_pid"
+    # Twice the cores, and at least three: most of a Windows test's time is
+    # spent waiting (for windows, timers, time limits, a slowed line).
+    export BREVORA_WINE_SLOTS=$((2 * jobs > 3 ? 2 * jobs : 3))
     echo "==> Windows tests (under way; build/win64/ctest.log)"
     wine_began=$(date +%s)
     # A Windows test that fails is run once more (timing under Wine on a busy
     # machine); CTest names it in its log, and a second failure fails the run.
-    ctest_in build/win64 --timeout 300 -j "$BREVORA_WINE_SLOTS" --repeat until-pass:2 &
+    # Their end is noted, as the native steps may still run then.
+    rm -f build/win64/ctest.ended
+    { ctest_in build/win64 --timeout 300 -j "$BREVORA_WINE_SLOTS" --repeat until-pass:2; status=$?
+      date +%s >build/win64/ctest.ended; exit "$status"; } &
     wine_pid=$!
 else
     totals_failed=$((totals_failed + 1))
@@ -108,8 +120,10 @@ fi
 if [ "$native_ok" = 1 ] && step "build linux-native" nice cmake --build --preset linux-native -j "$jobs"; then
     echo "==> native tests"
     status=0
+    native_began=$(date +%s)
     nice_ctest=1 ctest_in build/native -j "$jobs" || status=$?
     cat build/native/ctest.log
+    echo "==> native tests: $(( $(date +%s) - native_began )) s"
     count_ctest build/native native "$status"
 else
     totals_failed=$((totals_failed + 1))
@@ -143,9 +157,8 @@ if [ -n "$wine_pid" ]; then
     wait "$wine_pid"
     status=$?
     cat build/win64/ctest.log
-    echo "==> Windows tests: $(( $(date +%s) - wine_began )) s"
+    echo "==> Windows tests: $(( $(cat build/win64/ctest.ended 2>/dev/null || date +%s) - wine_began )) s"
     count_ctest build/win64 wine "$status"
-    scripts/wine-stop.sh --pool build/win64/wine
 fi
 
 echo

@@ -3,6 +3,7 @@
 #
 #   wine-run.sh [--state DIR] [--template DIR] [--own-network] PROGRAM.exe [ARGS...]
 #   wine-run.sh --pool DIR [--slot NAME] PROGRAM.exe [ARGS...]
+#   wine-run.sh --prepare [--pool DIR | --state DIR ...]
 #
 # A state folder DIR (default $BREVORA_WINE_STATE, else /tmp/brevora-wine-$UID)
 # holds one prefix and the Xvfb display used when DISPLAY is not set. The
@@ -22,13 +23,17 @@
 # display (always Xvfb: tests read each other's windows on a shared one) and
 # network. --slot NAME runs it in DIR/NAME instead, waiting while another
 # program holds that one: for tests that change the prefix's own files.
+#
+# --prepare runs nothing: it makes the prefix and starts its display and
+# wineserver, for instance while the programs are still being built.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 state="${BREVORA_WINE_STATE:-/tmp/brevora-wine-$(id -u)}"
-pool="" slot="" template="" own_network=0
+pool="" slot="" template="" own_network=0 prepare=()
 while [ $# -gt 0 ]; do
     case "$1" in
+    --prepare) prepare=(--prepare); shift ;;
     --state) state="$2"; shift 2 ;;
     --pool) pool="$2"; shift 2 ;;
     --slot) slot="$2"; shift 2 ;;
@@ -37,20 +42,25 @@ while [ $# -gt 0 ]; do
     *) break ;;
     esac
 done
-[ $# -ge 1 ] || { echo "usage: $0 [--state DIR] [--template DIR] [--own-network] PROGRAM [ARGS...]" >&2; exit 2; }
+[ $# -ge 1 ] || [ ${#prepare[@]} -gt 0 ] || { echo "usage: $0 [--state DIR] [--template DIR] [--own-network] PROGRAM [ARGS...]" >&2; exit 2; }
 
 if [ -n "$pool" ]; then
     mkdir -p "$pool"
     pool="$(cd "$pool" && pwd)"
+    # Listing a test program's tests changes no prefix: any free slot does,
+    # and the prefixes of their own are made later, beside other tests.
+    for arg in "$@"; do
+        [ "$arg" = "--gtest_list_tests" ] && slot=""
+    done
     # Without network namespaces the prefixes share the reporter's port: one
     # program at a time, then.
     if [ -z "${BREVORA_WINE_NETWORK_HELD:-}" ] && ! unshare -n true 2>/dev/null; then
         export BREVORA_WINE_NETWORK_HELD=1
-        exec flock -o "$pool/network.lock" "$0" --pool "$pool" ${slot:+--slot "$slot"} "$@"
+        exec flock -o "$pool/network.lock" "$0" "${prepare[@]}" --pool "$pool" ${slot:+--slot "$slot"} "$@"
     fi
     # flock holds the slot's lock (and keeps it from the program's children)
     # for as long as the program runs.
-    inner=("$0" --template "$pool/template" --own-network)
+    inner=("$0" "${prepare[@]}" --template "$pool/template" --own-network)
     if [ -n "$slot" ]; then
         exec flock -o "$pool/$slot.lock" env -u DISPLAY "${inner[@]}" --state "$pool/$slot" "$@"
     fi
@@ -126,7 +136,9 @@ start_display() {
             }
             sleep 0.05
         done
-        kill "$pid" 2>/dev/null  # another server took the number first, or it hung
+        # Another server took the number first (this one has ended: under
+        # set -e a failed kill would end the script), or it hung.
+        kill "$pid" 2>/dev/null || true
     done
     return 1
 }
@@ -181,6 +193,7 @@ if [ ! -f "$WINEPREFIX/.brevora-unmanaged" ]; then
     touch "$WINEPREFIX/.brevora-unmanaged"
 fi
 exec 9>&-
+[ ${#prepare[@]} -eq 0 ] || exit 0
 
 # Wine's own background processes (services, explorer) start with the first
 # program and outlive it. Were they to inherit our standard output, a caller

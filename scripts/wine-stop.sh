@@ -12,6 +12,8 @@ case "${1:-}" in
 esac
 for state in "${states[@]}"; do
     [ -d "$state/prefix" ] || [ -f "$state/xvfb.pid" ] || continue
+    # Wine takes no relative WINEPREFIX: its wineserver would be left running.
+    state="$(cd "$state" && pwd)"
     pid="$(cat "$state/network.pid" 2>/dev/null || true)"
     enter=()
     [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && enter=(nsenter -t "$pid" -n)

@@ -23,3 +23,4 @@ const WCHAR kProfileKeyHappened[] = L"Happened";
 const WCHAR kProfileKeyShouldHappen[] = L"ShouldHappen";
 const WCHAR kProfileKeyEmail[] = L"Email";
 const WCHAR kProfileKeyAllowContact[] = L"AllowContact";
+const WCHAR kProfileKeyVersion[] = L"Version";

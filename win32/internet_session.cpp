@@ -25,7 +25,7 @@ bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnect
     SetInternetTimeouts(internet.Get(), timeouts);
 
     ScopedInternetHandle connection(InternetConnectW(internet.Get(), BREVORA_REPORT_SERVER_HOST,
-                                                     BREVORA_REPORT_SERVER_PORT, NULL, NULL,
+                                                     BREVORA_REPORT_SERVER_PORT, L"", L"",
                                                      INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection.IsValid())
         return false;
@@ -45,11 +45,23 @@ HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WC
     return HttpOpenRequestW(server.connection.Get(), verb, path, NULL, NULL, acceptTypes, flags | kSchemeFlags, 0);
 }
 
-bool IsAnsweredWithSuccess(HINTERNET request)
+void AbandonRequest(ScopedInternetHandle& request)
+{
+    InternetCloseHandle(request.Release());
+    InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
+}
+
+DWORD ReadStatusCode(HINTERNET request)
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
-        return false;
+        return 0;
+    return status;
+}
+
+bool IsAnsweredWithSuccess(HINTERNET request)
+{
+    const DWORD status = ReadStatusCode(request);
     return status >= 200 && status < 300;
 }

@@ -40,6 +40,15 @@ bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnect
 HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WCHAR* verb, const WCHAR* path,
                                   DWORD flags);
 
+// Ends a request whose body did not go out whole. Its connection must not
+// carry the next request, which the server would take for the rest of this
+// body: Wine keeps such a connection for reuse, so the kept connections are
+// dropped too (on Windows the call only has the settings read again).
+void AbandonRequest(ScopedInternetHandle& request);
+
 // True when the request was answered with a 2xx status: an error page (404,
 // 500, a proxy's page) is no answer.
 bool IsAnsweredWithSuccess(HINTERNET request);
+
+// The answer's status code, 0 when there is none.
+DWORD ReadStatusCode(HINTERNET request);

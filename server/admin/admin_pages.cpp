@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "server/base/code_page_text.h"
 #include "server/base/log_text.h"
 #include "server/base/utf8_text.h"
 #include "server/store/report_text.h"
@@ -68,6 +69,7 @@ const char kListTemplate[] = R"HTML(<h1>Reports</h1>
 
 const char kReportTemplate[] = R"HTML(<h1>Report {{id}}{{#crash}} (crash){{/crash}}</h1>
 <dl><dt>Received (UTC)</dt><dd>{{time}}</dd><dt>From</dt><dd>{{peer}}</dd><dt>User agent</dt><dd>{{agent}}</dd>
+<dt>Version</dt><dd class="version">{{version}}{{^version}}(none){{/version}}</dd>
 {{#email}}<dt>E-mail</dt><dd>{{email}}</dd>{{/email}}{{#component}}<dt>Component</dt><dd class="component">{{component}}</dd>{{/component}}<dt>Status</dt><dd class="status">{{status}}</dd></dl>
 {{#texts}}<h2>{{label}}</h2><div class="text">{{text}}</div>{{#cut}}<p class="cut">The first {{cut}} shown; <code>show</code> prints it whole.</p>{{/cut}}
 {{/texts}}
@@ -397,17 +399,21 @@ std::string RenderBugReport(const PageFrame& frame, const StoredReport& stored, 
                             const std::vector<AuditEntry>& audit)
 {
     const Report& report = stored.report;
+    // The texts as the user typed them, from the code page they came in.
+    const auto typed = [&](const std::string& bytes) { return ConvertFromCodePage(bytes, report.codePage); };
     data page;
     SetOrigin(page, stored.id, stored.origin);
+    if (!report.version.empty())
+        page.set("version", MakeDisplayText(typed(report.version)));
     if (!report.email.empty())
-        page.set("email", MakeDisplayText(report.email));
+        page.set("email", MakeDisplayText(typed(report.email)));
     if (!report.component.empty())
-        page.set("component", MakeDisplayText(report.component));
+        page.set("component", MakeDisplayText(typed(report.component)));
     data texts(data::type::list);
-    texts.push_back(MakeText("Steps to reproduce", report.description1));
-    texts.push_back(MakeText("What happened", report.description2));
-    texts.push_back(MakeText("What should have happened", report.description3));
-    texts.push_back(MakeText("System information", report.systemInfo));
+    texts.push_back(MakeText("Steps to reproduce", typed(report.description1)));
+    texts.push_back(MakeText("What happened", typed(report.description2)));
+    texts.push_back(MakeText("What should have happened", typed(report.description3)));
+    texts.push_back(MakeText("System information", typed(report.systemInfo)));
     page.set("texts", texts);
     data folded(data::type::list);
     folded.push_back(MakeFolded(stored.id, "Diagnostic report", "attachment", report.attachment));
@@ -430,6 +436,8 @@ std::string RenderCrashReport(const PageFrame& frame, const StoredCrashReport& s
     data page;
     SetOrigin(page, stored.id, stored.origin);
     page.set("crash", data(true));
+    if (!report.version.empty())
+        page.set("version", MakeDisplayText(report.version));
     data texts(data::type::list);
     texts.push_back(MakeText("Comment", report.comment));
     page.set("texts", texts);

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <functional>
 
@@ -191,13 +192,33 @@ bool ReadBody(const ReportService& service, const httplib::Request& req, httplib
     return true;
 }
 
-ReportOrigin DescribeOrigin(const httplib::Request& req)
+// The longest upload key taken; the reporter's are 32 characters.
+const size_t kLongestUploadKey = 128;
+
+// A key of letters, digits, '-' and '_', as clients make them.
+bool IsUploadKey(const std::string& key)
 {
-    ReportOrigin origin;
+    if (key.empty() || key.size() > kLongestUploadKey)
+        return false;
+    for (const char c : key) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            return false;
+    }
+    return true;
+}
+
+// False, with the answer made, when the upload key is malformed.
+bool DescribeOrigin(const httplib::Request& req, httplib::Response& res, ReportOrigin& origin)
+{
     origin.receivedUtc = FormatUtcNow();
     origin.peer = FormatHostPort(req.remote_addr, req.remote_port);
     origin.userAgent = req.get_header_value("User-Agent");
-    return origin;
+    origin.uploadKey = req.get_header_value("Idempotency-Key");
+    if (req.has_header("Idempotency-Key") && !IsUploadKey(origin.uploadKey)) {
+        Refuse(res, 400, "Idempotency-Key: 1 to 128 letters, digits, '-' or '_' expected");
+        return false;
+    }
+    return true;
 }
 
 // The insert has committed: only now may the client forget the report.
@@ -228,9 +249,9 @@ private:
 // Runs insert, under the free-space floor when the store writes to the data
 // folder; answers a failure and returns false.
 bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t bodySize,
-                     const std::function<InsertResult()>& insert, std::string& error)
+                     const std::function<InsertResult()>& insert, InsertResult& stored, std::string& error)
 {
-    InsertResult stored = InsertResult::Failed;
+    stored = InsertResult::Failed;
     if (service.diskFloor && service.store->WritesToDataFolder()) {
         const uint64_t needed = EstimateStoredSize(bodySize);
         {
@@ -249,7 +270,7 @@ bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t body
     } else {
         stored = insert();
     }
-    if (stored == InsertResult::Stored)
+    if (stored == InsertResult::Stored || stored == InsertResult::Repeated)
         return true;
     // A full disk rolls the insert back whole: nothing half-written.
     const bool full = stored == InsertResult::Full;
@@ -257,54 +278,55 @@ bool StoreUnderFloor(ReportService& service, httplib::Response& res, size_t body
     return false;
 }
 
-void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
-                   const httplib::ContentReader& reader)
+// One upload of either kind: the body read within limit, parsed, stored
+// under the free-space floor, announced and answered with its id.
+template <typename Kind>
+void ReceiveUpload(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader, uint64_t limit,
+                   bool (*parse)(const char*, size_t, Kind&, std::string&),
+                   InsertResult (ReportStore::*insertInto)(const ReportOrigin&, const Kind&, const std::string&,
+                                                           int64_t&, std::string&),
+                   const std::function<void(int64_t, const ReportOrigin&, const Kind&)>& announce)
 {
     std::string body;
-    if (!ReadBody(service, req, res, reader, service.maxBody, body))
+    if (!ReadBody(service, req, res, reader, limit, body))
         return;
 
-    Report report;
+    Kind report;
     std::string reason;
-    if (!ParseReportBody(body.data(), body.size(), report, reason)) {
+    if (!parse(body.data(), body.size(), report, reason)) {
         Refuse(res, 400, reason);
         return;
     }
 
-    const ReportOrigin origin = DescribeOrigin(req);
+    ReportOrigin origin;
+    if (!DescribeOrigin(req, res, origin))
+        return;
     int64_t id = 0;
     std::string error;
-    const auto insert = [&]() { return service.store->InsertReport(origin, report, body, id, error); };
-    if (!StoreUnderFloor(service, res, body.size(), insert, error))
+    InsertResult stored = InsertResult::Failed;
+    const auto insert = [&]() { return ((*service.store).*insertInto)(origin, report, body, id, error); };
+    if (!StoreUnderFloor(service, res, body.size(), insert, stored, error))
         return;
-    if (service.onStored)
-        service.onStored(id, origin, report);
+    // A repeated upload is the report stored before: 201 with its id, and
+    // nothing indexed or announced again.
+    if (announce && stored == InsertResult::Stored)
+        announce(id, origin, report);
     AnswerStored(res, id);
+}
+
+void ReceiveReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader)
+{
+    ReceiveUpload<Report>(service, req, res, reader, service.maxBody, ParseReportBody, &ReportStore::InsertReport,
+                          service.onStored);
 }
 
 void ReceiveCrashReport(ReportService& service, const httplib::Request& req, httplib::Response& res,
                         const httplib::ContentReader& reader)
 {
-    std::string body;
-    if (!ReadBody(service, req, res, reader, service.maxCrashBody, body))
-        return;
-
-    CrashReport report;
-    std::string reason;
-    if (!ParseCrashBody(body.data(), body.size(), report, reason)) {
-        Refuse(res, 400, reason);
-        return;
-    }
-
-    const ReportOrigin origin = DescribeOrigin(req);
-    int64_t id = 0;
-    std::string error;
-    const auto insert = [&]() { return service.store->InsertCrashReport(origin, report, body, id, error); };
-    if (!StoreUnderFloor(service, res, body.size(), insert, error))
-        return;
-    if (service.onCrashStored)
-        service.onCrashStored(id, origin, report);
-    AnswerStored(res, id);
+    ReceiveUpload<CrashReport>(service, req, res, reader, service.maxCrashBody, ParseCrashBody,
+                               &ReportStore::InsertCrashReport, service.onCrashStored);
 }
 
 const char* DescribeStatus(int status)

@@ -5,8 +5,6 @@
 #include <chrono>
 #include <cstdio>
 
-namespace {
-
 std::string EscapeByte(unsigned char c)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -15,8 +13,6 @@ std::string EscapeByte(unsigned char c)
     escaped += hex[c & 0x0F];
     return escaped;
 }
-
-}  // namespace
 
 std::string FormatUtcNow()
 {

@@ -7,6 +7,9 @@
 // "2024-05-01T12:34:56.789Z" for now.
 std::string FormatUtcNow();
 
+// One byte as the text \xNN.
+std::string EscapeByte(unsigned char c);
+
 // Replaces control bytes (and DEL and 0x80-0x9F, which some terminals obey)
 // by \xNN so that a report cannot drive the terminal; keepLineBreaks keeps
 // LF and TAB, and drops the CR of a CR LF.

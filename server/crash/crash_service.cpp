@@ -127,6 +127,7 @@ bool AnalyseOne(ReportStore& reports, BinaryShelf& shelf, const CrashWork& work,
     }
     analysis.reportId = id;
     analysis.receivedUtc = stored.origin.receivedUtc;
+    analysis.version = stored.report.version;  // the installed Brevora, as the reporter sent it
     return true;
 }
 
@@ -203,6 +204,7 @@ void QueueCrashReport(CrashService& service, int64_t id, const ReportOrigin& ori
     stored->id = id;
     stored->origin = origin;
     stored->report.dump = report.dump;
+    stored->report.version = report.version;
     service.queue->Add(CrashWork{id, stored});
 }
 

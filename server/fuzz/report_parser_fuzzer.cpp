@@ -47,8 +47,11 @@ bool ReencodeCrash(const CrashReport& report, std::string& body)
         sources[i] = {const_cast<std::string*>(&files[i]->content), files[i]->content.size()};
     }
     CrashBodyPlan plan;
-    if (!PlanCrashBody(report.comment, sources, ReadFromString, kCrashBodyLimit, plan) ||
-        !WriteCrashBody(plan, sources, ReadFromString, AppendBytes, &body))
+    const bool planned = report.withVersion ? PlanCrashBody(report.comment, report.version, sources, ReadFromString,
+                                                            kCrashBodyLimit, plan)
+                                            : PlanCrashBody(report.comment, sources, ReadFromString, kCrashBodyLimit,
+                                                            plan);
+    if (!planned || !WriteCrashBody(plan, sources, ReadFromString, AppendBytes, &body))
         __builtin_trap();  // a body the parser took is far below the limit
     return true;
 }

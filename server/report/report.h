@@ -26,8 +26,14 @@ struct Report
     std::string description1;  // steps to reproduce
     std::string description2;  // what happened
     std::string description3;  // what should have happened
-    std::string systemInfo;    // description4, without the component's line
+    std::string systemInfo;    // description4, without the lines that end it
     std::string component;     // "Element=" line at the end of description4; older reporters send none
+    // "Version=" and "CodePage=" lines after the component's: the installed
+    // Brevora and the ANSI code page of the texts. Older reporters send
+    // neither (originLines false, both empty).
+    bool originLines = false;
+    std::string version;
+    std::string codePage;      // the line's bytes as sent, normally decimal digits
     ReportFile attachment;     // the diagnostic report
     ReportFile attachmentLog;  // the application log
 };
@@ -37,6 +43,8 @@ struct Report
 struct CrashReport
 {
     std::string comment;
+    bool withVersion = false;  // the body had the version record (older reporters' had not)
+    std::string version;       // the installed Brevora, UTF-8
     ReportFile dump;
     ReportFile log;
     ReportFile conf;

@@ -92,7 +92,8 @@ bool MatchRecord(const std::string& body, size_t& pos, const char* key, const st
 }
 
 // Record 5 as the reporter sends it: the system information, then the
-// component's line (alone when there is no system information).
+// component's line (alone when there is no system information), and the
+// version's and the code page's when the body had them.
 std::string JoinSystemInfo(const Report& report, bool componentLine)
 {
     std::string text = report.systemInfo;
@@ -100,7 +101,10 @@ std::string JoinSystemInfo(const Report& report, bool componentLine)
         return text;
     if (!text.empty())
         text += '\n';
-    return text + kComponentLineKey + report.component;
+    text += kComponentLineKey + report.component;
+    if (report.originLines)
+        text += "\n" + (kVersionLineKey + report.version) + "\n" + kCodePageLineKey + report.codePage;
+    return text;
 }
 
 }  // namespace
@@ -126,11 +130,13 @@ bool IsReportBodyRebuilt(const Report& report, const std::string& body, bool com
 bool IsCrashBodyRebuilt(const CrashReport& report, const std::string& body)
 {
     const std::string* const texts[] = {&report.comment, &report.dump.name, nullptr, &report.log.name, nullptr,
-                                        &report.conf.name, nullptr};
-    const ReportFile* const files[] = {nullptr, nullptr, &report.dump, nullptr, &report.log, nullptr, &report.conf};
+                                        &report.conf.name, nullptr, &report.version};
+    const ReportFile* const files[] = {nullptr, nullptr, &report.dump, nullptr, &report.log, nullptr, &report.conf,
+                                       nullptr};
     static_assert(sizeof texts / sizeof texts[0] == CRASH_RECORD_COUNT, "one entry per record");
     size_t pos = 0;
-    for (int i = 0; i < CRASH_RECORD_COUNT; ++i) {
+    const int records = report.withVersion ? CRASH_RECORD_COUNT : CRASH_RECORD_VERSION;
+    for (int i = 0; i < records; ++i) {
         const CrashRecord record = static_cast<CrashRecord>(i);
         if (!MatchRecord(body, pos, GetCrashRecordKey(record), texts[i] != nullptr ? *texts[i] : body, files[i]))
             return false;
@@ -161,14 +167,15 @@ std::string RebuildCrashBody(const CrashReport& report)
     const std::string payloads[CRASH_RECORD_COUNT] = {
         EncodeText(report.comment),  EncodeText(report.dump.name), EncodeFile(report.dump),
         EncodeText(report.log.name), EncodeFile(report.log),       EncodeText(report.conf.name),
-        EncodeFile(report.conf),
+        EncodeFile(report.conf),     EncodeText(report.version),
     };
+    const int records = report.withVersion ? CRASH_RECORD_COUNT : CRASH_RECORD_VERSION;
     size_t size = 0;
-    for (int i = 0; i < CRASH_RECORD_COUNT; ++i)
+    for (int i = 0; i < records; ++i)
         size += std::strlen(GetCrashRecordKey(static_cast<CrashRecord>(i))) + payloads[i].size() + 2;
     std::string body;
     body.reserve(size);
-    for (int i = 0; i < CRASH_RECORD_COUNT; ++i) {
+    for (int i = 0; i < records; ++i) {
         body += GetCrashRecordKey(static_cast<CrashRecord>(i));
         body += payloads[i];
         body += "\n\n";  // framed as a bug report's records

@@ -33,6 +33,7 @@ struct BodyLayout
 {
     const RecordSlot* slots;
     int count;
+    int required;  // the records after these may be missing at the body's end
 };
 
 struct Cursor
@@ -294,28 +295,58 @@ bool ReadName(Cursor& c, const std::string& where, std::string& name, std::strin
     return true;
 }
 
-// Moves the last line of record 5 out into component when it is the
-// component's line.
-void SplitComponentLine(Report& report)
+// Takes the last line of text off into value when it starts with key; the
+// text keeps what came before its line feed.
+bool SplitLastLine(std::string& text, const char* key, std::string& value)
 {
-    report.component.clear();
-    const size_t keyLength = std::strlen(kComponentLineKey);
-    std::string& text = report.systemInfo;
+    const size_t keyLength = std::strlen(key);
     const size_t lastBreak = text.rfind('\n');
     const size_t lineStart = lastBreak == std::string::npos ? 0 : lastBreak + 1;
-    if (text.compare(lineStart, keyLength, kComponentLineKey) != 0)
-        return;
-    report.component = text.substr(lineStart + keyLength);
+    if (text.compare(lineStart, keyLength, key) != 0)
+        return false;
+    value = text.substr(lineStart + keyLength);
     text.erase(lastBreak == std::string::npos ? 0 : lastBreak);
+    return true;
 }
 
-bool ParseBody(const char* body, size_t size, const BodyLayout& layout, std::string& reason)
+// Moves the lines that end record 5 out of the system information: the
+// component's alone, or the component's, the version's and the code page's.
+// Anything else stays where it is.
+void SplitSectionTail(Report& report)
+{
+    report.component.clear();
+    report.originLines = false;
+    report.version.clear();
+    report.codePage.clear();
+    std::string text = report.systemInfo;
+    std::string codePage, version, component;
+    if (SplitLastLine(text, kCodePageLineKey, codePage) && SplitLastLine(text, kVersionLineKey, version) &&
+        SplitLastLine(text, kComponentLineKey, component)) {
+        report.systemInfo.swap(text);
+        report.component.swap(component);
+        report.version.swap(version);
+        report.codePage.swap(codePage);
+        report.originLines = true;
+        return;
+    }
+    SplitLastLine(report.systemInfo, kComponentLineKey, report.component);
+}
+
+// Sets parsed to the number of records the body held.
+bool ParseBody(const char* body, size_t size, const BodyLayout& layout, int& parsed, std::string& reason)
 {
     if (body == nullptr)
         body = "";  // memchr and memcmp want a pointer even for no bytes
     Cursor c = {body, size, 0};
 
+    parsed = 0;
     for (int i = 0; i < layout.count; ++i) {
+        // Bytes that do not start an optional record are refused as
+        // bytes after the last record.
+        const char* key = layout.slots[i].key;
+        const size_t keyLength = std::strlen(key);
+        if (i >= layout.required && (c.size - c.pos < keyLength || std::memcmp(c.body + c.pos, key, keyLength) != 0))
+            break;
         if (!ExpectKey(c, layout, i, reason))
             return false;
         const RecordSlot& slot = layout.slots[i];
@@ -334,6 +365,7 @@ bool ParseBody(const char* body, size_t size, const BodyLayout& layout, std::str
         }
         if (!ok)
             return false;
+        parsed = i + 1;
     }
 
     if (c.pos != c.size) {
@@ -359,10 +391,11 @@ bool ParseReportBody(const char* body, size_t size, Report& report, std::string&
         {GetRecordKey(RECORD_ATTACHMENT_LOG_NAME), PayloadKind::Name, &report.attachmentLog.name, nullptr},
         {GetRecordKey(RECORD_ATTACHMENT_LOG), PayloadKind::File, nullptr, &report.attachmentLog},
     };
-    const BodyLayout layout = {slots, REPORT_RECORD_COUNT};
-    if (!ParseBody(body, size, layout, reason))
+    const BodyLayout layout = {slots, REPORT_RECORD_COUNT, REPORT_RECORD_COUNT};
+    int parsed = 0;
+    if (!ParseBody(body, size, layout, parsed, reason))
         return false;
-    SplitComponentLine(report);
+    SplitSectionTail(report);
     return true;
 }
 
@@ -378,6 +411,12 @@ bool ParseCrashBody(const char* body, size_t size, CrashReport& report, std::str
         slots[name] = {GetCrashRecordKey(name), PayloadKind::Name, &files[i]->name, nullptr};
         slots[payload] = {GetCrashRecordKey(payload), PayloadKind::File, nullptr, files[i]};
     }
-    const BodyLayout layout = {slots, CRASH_RECORD_COUNT};
-    return ParseBody(body, size, layout, reason);
+    slots[CRASH_RECORD_VERSION] = {GetCrashRecordKey(CRASH_RECORD_VERSION), PayloadKind::Text, &report.version, nullptr};
+    const BodyLayout layout = {slots, CRASH_RECORD_COUNT, CRASH_RECORD_VERSION};
+    int parsed = 0;
+    report.version.clear();
+    if (!ParseBody(body, size, layout, parsed, reason))
+        return false;
+    report.withVersion = parsed == CRASH_RECORD_COUNT;
+    return true;
 }

@@ -11,8 +11,10 @@
 
 // Parses and decodes a whole body. Record 5 ends with the chosen component
 // as a line "Element=<name>" (the name's bytes as sent, a trailing CR
-// included), which goes into component; a body without it gives an empty one. On refusal, reason is one line saying
-// which record is wrong and how; report is then unspecified.
+// included), which goes into component; a body without it gives an empty
+// one. After it may come "Version=" and "CodePage=", both or neither. On
+// refusal, reason is one line saying which record is wrong and how; report
+// is then unspecified.
 bool ParseReportBody(const char* body, size_t size, Report& report, std::string& reason);
 
 // Parses and decodes a whole crash body, with the same rules and reasons.

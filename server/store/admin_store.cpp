@@ -1,5 +1,7 @@
 #include "server/store/admin_store.h"
 
+#include "server/base/code_page_text.h"
+
 const char* const kTriageStatuses[] = {"new", "triaged", "fixed", "duplicate", "invalid", nullptr};
 
 bool IsTriageStatus(const std::string& status)
@@ -84,10 +86,14 @@ IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Rep
     indexed.id = id;
     indexed.kind = ReportKind::Bug;
     indexed.receivedUtc = origin.receivedUtc;
-    indexed.component = report.component;
-    indexed.email = report.email;
-    indexed.whatHappened = TakeStart(report.description2, kWhatHappenedBytes);
-    indexed.searchText = report.description1 + " " + report.description2 + " " + report.description3;
+    indexed.component = report.component;  // as published, for the filter
+    // The texts as typed, so that a search in UTF-8 finds them and the list
+    // shows them.
+    const auto typed = [&](const std::string& bytes) { return ConvertFromCodePage(bytes, report.codePage); };
+    indexed.email = typed(report.email);
+    indexed.whatHappened = TakeStart(typed(report.description2), kWhatHappenedBytes);
+    indexed.searchText = typed(report.description1) + " " + typed(report.description2) + " " +
+                         typed(report.description3);
     return indexed;
 }
 

@@ -62,6 +62,13 @@ const char* const kMigrations[] = {
     " ALTER COLUMN attachment_log SET STORAGE EXTERNAL,"
     " ALTER COLUMN attachment_conf SET STORAGE EXTERNAL,"
     " ALTER COLUMN raw_body SET STORAGE EXTERNAL",
+    // 5: the version and code page (older rows: none), and the upload keys.
+    "ALTER TABLE reports ADD COLUMN version BYTEA NOT NULL DEFAULT '\\x'::bytea,"
+    " ADD COLUMN code_page BYTEA NOT NULL DEFAULT '\\x'::bytea;"
+    "ALTER TABLE crash_reports ADD COLUMN version BYTEA NOT NULL DEFAULT '\\x'::bytea;"
+    "CREATE TABLE upload_keys (key BYTEA PRIMARY KEY, report_id BIGINT NOT NULL,"
+    " made TIMESTAMPTZ NOT NULL DEFAULT now());"
+    "CREATE INDEX upload_keys_by_age ON upload_keys (made)",
 };
 
 // A crash report's id comes from the sequence behind the bug reports' ids.
@@ -136,7 +143,7 @@ public:
     {
         PackedRow packed;
         PackReport(origin, report, rawBody, packed);
-        return InsertRow(MakeInsert(kBugTable, false), packed, id, error);
+        return InsertRow(MakeInsert(kBugTable, false), packed, origin.uploadKey, id, error);
     }
 
     InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report, const std::string& rawBody,
@@ -144,7 +151,7 @@ public:
     {
         PackedRow packed;
         PackCrashReport(origin, report, rawBody, packed);
-        return InsertRow(MakeInsert(kCrashTable, true), packed, id, error);
+        return InsertRow(MakeInsert(kCrashTable, true), packed, origin.uploadKey, id, error);
     }
 
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
@@ -208,7 +215,73 @@ public:
     }
 
 private:
-    InsertResult InsertRow(const std::string& sql, const PackedRow& packed, int64_t& id, std::string& error)
+    InsertResult InsertRow(const std::string& sql, const PackedRow& packed, const std::string& key, int64_t& id,
+                           std::string& error)
+    {
+        PostgresConnection connection = m_pool.Take(error);
+        if (!connection)
+            return InsertResult::Failed;
+        const InsertResult result = key.empty() ? RunInsert(connection.get(), sql, packed, id, error)
+                                                : InsertKeyed(connection.get(), sql, packed, key, id, error);
+        m_pool.GiveBack(std::move(connection));
+        return result;
+    }
+
+    // One key at a time across every server on the database (an advisory
+    // lock on the key's hash, held to the commit): the first upload of a
+    // key stores its report, the others find it.
+    InsertResult InsertKeyed(PGconn* connection, const std::string& sql, const PackedRow& packed,
+                             const std::string& key, int64_t& id, std::string& error)
+    {
+        const char* values[] = {key.data()};
+        const int lengths[] = {static_cast<int>(key.size())};
+        const int formats[] = {1};
+        const auto run = [&](const char* command, PostgresResult& result) {
+            result.reset(PQexecParams(connection, command, 1, nullptr, values, lengths, formats, 0));
+            if (!IsPostgresSuccess(result)) {
+                error = DescribePostgresFailure(connection, result, "cannot look up the upload key");
+                return false;
+            }
+            return true;
+        };
+        if (!ExecutePostgres(connection, "BEGIN", error))
+            return InsertResult::Failed;
+        PostgresResult locked, forgotten, found;
+        InsertResult result = InsertResult::Failed;
+        if (run("SELECT pg_advisory_xact_lock(hashtextextended('brevora upload key ' || encode($1::bytea, 'hex'), 0))",
+                locked) &&
+            ExecutePostgres(connection, "DELETE FROM upload_keys WHERE made < now() - interval '8 days'", error) &&
+            run("SELECT report_id FROM upload_keys WHERE key = $1::bytea", found)) {
+            if (PQntuples(found.get()) == 1) {
+                id = std::strtoll(PQgetvalue(found.get(), 0, 0), nullptr, 10);
+                result = InsertResult::Repeated;
+            } else {
+                result = RunInsert(connection, sql, packed, id, error);
+                const std::string idText = std::to_string(id);
+                const char* keyValues[] = {key.data(), idText.c_str()};
+                const int keyLengths[] = {static_cast<int>(key.size()), 0};
+                const int keyFormats[] = {1, 0};
+                PostgresResult remembered;
+                if (result == InsertResult::Stored) {
+                    remembered.reset(PQexecParams(connection, "INSERT INTO upload_keys (key, report_id) VALUES ($1, $2)",
+                                                  2, nullptr, keyValues, keyLengths, keyFormats, 0));
+                    if (!IsPostgresSuccess(remembered)) {
+                        error = DescribePostgresFailure(connection, remembered, "cannot store the upload key");
+                        result = InsertResult::Failed;
+                    }
+                }
+            }
+        }
+        if ((result == InsertResult::Stored || result == InsertResult::Repeated) &&
+            ExecutePostgres(connection, "COMMIT", error))
+            return result;
+        std::string ignored;
+        ExecutePostgres(connection, "ROLLBACK", ignored);
+        return result == InsertResult::Full ? InsertResult::Full : InsertResult::Failed;
+    }
+
+    InsertResult RunInsert(PGconn* connection, const std::string& sql, const PackedRow& packed, int64_t& id,
+                           std::string& error)
     {
         const std::string packing = std::to_string(packed.packing);
         const size_t count = packed.values.size() + 1;
@@ -223,21 +296,17 @@ private:
         values[count - 1] = packing.c_str();
         formats[count - 1] = 0;
 
-        PostgresConnection connection = m_pool.Take(error);
-        if (!connection)
-            return InsertResult::Failed;
-        // Autocommit: the statement returns once the row has committed.
-        PostgresResult result(PQexecParams(connection.get(), sql.c_str(), static_cast<int>(count), nullptr,
-                                           values.data(), lengths.data(), formats.data(), 0));
+        // Outside a transaction the statement returns once the row has
+        // committed.
+        PostgresResult result(PQexecParams(connection, sql.c_str(), static_cast<int>(count), nullptr, values.data(),
+                                           lengths.data(), formats.data(), 0));
         if (!IsPostgresSuccess(result) || PQntuples(result.get()) != 1) {
             const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
             const bool full = state != nullptr && std::strcmp(state, "53100") == 0;  // disk_full
-            error = DescribePostgresFailure(connection.get(), result, "cannot store the report");
-            m_pool.GiveBack(std::move(connection));
+            error = DescribePostgresFailure(connection, result, "cannot store the report");
             return full ? InsertResult::Full : InsertResult::Failed;
         }
         id = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
-        m_pool.GiveBack(std::move(connection));
         return InsertResult::Stored;
     }
 

@@ -6,7 +6,7 @@
 const char* const kStoredFieldNames[] = {
     "received_utc", "peer", "user_agent", "email", "description1", "description2", "description3", "system_info",
     "attachment_name", "attachment", "attachment_state", "attachment_log_name", "attachment_log",
-    "attachment_log_state", "raw_body", "component",
+    "attachment_log_state", "raw_body", "component", "version", "code_page",
 };
 const size_t kStoredFieldCount = sizeof kStoredFieldNames / sizeof kStoredFieldNames[0];
 static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_COLUMN_COUNT,
@@ -15,7 +15,7 @@ static_assert(sizeof kStoredFieldNames / sizeof kStoredFieldNames[0] == REPORT_C
 const char* const kStoredCrashFieldNames[] = {
     "received_utc", "peer", "user_agent", "comment", "attachment_dump_name", "attachment_dump",
     "attachment_dump_state", "attachment_log_name", "attachment_log", "attachment_log_state",
-    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body",
+    "attachment_conf_name", "attachment_conf", "attachment_conf_state", "raw_body", "version",
 };
 const size_t kStoredCrashFieldCount = sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0];
 static_assert(sizeof kStoredCrashFieldNames / sizeof kStoredCrashFieldNames[0] == CRASH_COLUMN_COUNT,
@@ -116,6 +116,10 @@ void PackReport(const ReportOrigin& origin, const Report& report, const std::str
     StoreFile(packed, COLUMN_ATTACHMENT_NAME, report.attachment);
     StoreFile(packed, COLUMN_ATTACHMENT_LOG_NAME, report.attachmentLog);
     packed.values[COLUMN_COMPONENT] = report.component;
+    packed.values[COLUMN_VERSION] = report.version;
+    packed.values[COLUMN_CODE_PAGE] = report.codePage;
+    if (report.originLines)
+        packed.packing |= kPackingWithOrigin;
     // A valid body is never empty, so empty means "rebuild it". Kept only
     // when the fields would not give it back exactly.
     if (IsReportBodyRebuilt(report, rawBody, true))
@@ -136,6 +140,9 @@ void PackCrashReport(const ReportOrigin& origin, const CrashReport& report, cons
     StoreFile(packed, CRASH_COLUMN_DUMP_NAME, report.dump);
     StoreFile(packed, CRASH_COLUMN_LOG_NAME, report.log);
     StoreFile(packed, CRASH_COLUMN_CONF_NAME, report.conf);
+    packed.values[CRASH_COLUMN_VERSION] = report.version;
+    if (report.withVersion)
+        packed.packing |= kPackingWithOrigin;
     if (!IsCrashBodyRebuilt(report, rawBody))
         StoreCompressed(packed, CRASH_COLUMN_RAW_BODY, rawBody);
 }
@@ -150,12 +157,14 @@ bool UnpackReport(PackedRow& packed, StoredReport& stored, std::string& error)
     std::string* const targets[REPORT_COLUMN_COUNT] = {
         &stored.origin.receivedUtc, &stored.origin.peer, &stored.origin.userAgent, &r.email, &r.description1,
         &r.description2, &r.description3, &r.systemInfo, &r.attachment.name, &r.attachment.content, nullptr,
-        &r.attachmentLog.name, &r.attachmentLog.content, nullptr, &stored.rawBody, &r.component,
+        &r.attachmentLog.name, &r.attachmentLog.content, nullptr, &stored.rawBody, &r.component, &r.version,
+        &r.codePage,
     };
     if (!UnpackColumns(packed, targets, error))
         return false;
     r.attachment.state = ReadFileState(packed.values[COLUMN_ATTACHMENT_STATE]);
     r.attachmentLog.state = ReadFileState(packed.values[COLUMN_ATTACHMENT_LOG_STATE]);
+    r.originLines = (packed.packing & kPackingWithOrigin) != 0;
     if (stored.rawBody.empty())
         stored.rawBody = RebuildReportBody(r, (packed.packing & kPackingWithoutComponentLine) == 0);
     return true;
@@ -171,13 +180,14 @@ bool UnpackCrashReport(PackedRow& packed, StoredCrashReport& stored, std::string
     std::string* const targets[CRASH_COLUMN_COUNT] = {
         &stored.origin.receivedUtc, &stored.origin.peer, &stored.origin.userAgent, &r.comment, &r.dump.name,
         &r.dump.content, nullptr, &r.log.name, &r.log.content, nullptr, &r.conf.name, &r.conf.content, nullptr,
-        &stored.rawBody,
+        &stored.rawBody, &r.version,
     };
     if (!UnpackColumns(packed, targets, error))
         return false;
     r.dump.state = ReadFileState(packed.values[CRASH_COLUMN_DUMP_STATE]);
     r.log.state = ReadFileState(packed.values[CRASH_COLUMN_LOG_STATE]);
     r.conf.state = ReadFileState(packed.values[CRASH_COLUMN_CONF_STATE]);
+    r.withVersion = (packed.packing & kPackingWithOrigin) != 0;
     if (stored.rawBody.empty())
         stored.rawBody = RebuildCrashBody(r);
     return true;

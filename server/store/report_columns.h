@@ -37,6 +37,8 @@ enum ReportColumn
     COLUMN_ATTACHMENT_LOG_STATE,
     COLUMN_RAW_BODY,
     COLUMN_COMPONENT,
+    COLUMN_VERSION,
+    COLUMN_CODE_PAGE,
     REPORT_COLUMN_COUNT
 };
 
@@ -57,6 +59,7 @@ enum CrashColumn
     CRASH_COLUMN_CONF,
     CRASH_COLUMN_CONF_STATE,
     CRASH_COLUMN_RAW_BODY,
+    CRASH_COLUMN_VERSION,
     CRASH_COLUMN_COUNT
 };
 
@@ -66,6 +69,9 @@ enum CrashColumn
 // Also in the packing of a bug report: its record 5 had no component line
 // (an older reporter's body), for rebuilding it.
 const int64_t kPackingWithoutComponentLine = int64_t{1} << 62;
+// Its record 5 ended with the version's and the code page's lines too (of a
+// crash report: its body had the version record). Older rows have neither.
+const int64_t kPackingWithOrigin = int64_t{1} << 61;
 
 // A table's name and its columns after the id, in a PackedRow's order.
 struct TableShape

@@ -20,8 +20,9 @@ extern const char kDatabaseFileName[];
 // The schema version both stores create and migrate to. 1: the first
 // server's table; 2: crash reports beside it; 3: the component of a bug
 // report; 4: compressed fields (packing) and the raw body kept only when the
-// fields do not rebuild it.
-const int kSchemaVersion = 4;
+// fields do not rebuild it; 5: the version and code page of a report, and
+// the upload keys.
+const int kSchemaVersion = 5;
 
 // Where and how a report arrived.
 struct ReportOrigin
@@ -29,6 +30,9 @@ struct ReportOrigin
     std::string receivedUtc;  // "2024-05-01T12:34:56.789Z"
     std::string peer;         // "127.0.0.1:50312", "[::1]:50312"
     std::string userAgent;
+    // The Idempotency-Key the upload came with, "" for none: every upload
+    // with one key is one report.
+    std::string uploadKey;
 };
 
 enum class ReportKind
@@ -83,6 +87,7 @@ enum class LoadResult
 enum class InsertResult
 {
     Stored,
+    Repeated,  // the upload key named a stored report: id is that one's, nothing was written
     Full,  // no room in the database: nothing of the report was written
     Failed
 };
@@ -105,7 +110,10 @@ public:
     // Stores one report and sets its id, unique across every server sharing
     // the database. Returns Stored only once the report has committed.
     // rawBody is the body the report was parsed from (kept only when its
-    // fields do not give it back), or "" when there was none.
+    // fields do not give it back), or "" when there was none. With an upload
+    // key in origin that an earlier report of either kind was stored with
+    // (remembered for at least 7 days), nothing is stored: Repeated, and id
+    // is the earlier report's.
     virtual InsertResult InsertReport(const ReportOrigin& origin, const Report& report, const std::string& rawBody,
                                       int64_t& id, std::string& error) = 0;
     // The same for a crash report; its id is never one of a bug report.

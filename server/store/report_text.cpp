@@ -1,5 +1,7 @@
-#include "server/base/log_text.h"
 #include "server/store/report_text.h"
+
+#include "server/base/code_page_text.h"
+#include "server/base/log_text.h"
 
 namespace {
 
@@ -8,13 +10,13 @@ std::string ShowText(const std::string& text, bool raw)
     return raw ? text : EscapeControlBytes(text, true);
 }
 
-void AppendSection(std::string& out, const char* title, const std::string& text, bool raw)
+void AppendSection(std::string& out, const char* title, const std::string& shown)
 {
     out += "\n--- ";
     out += title;
     out += " ---\n";
-    out += ShowText(text, raw);
-    if (!text.empty() && text.back() != '\n')
+    out += shown;
+    if (!shown.empty() && shown.back() != '\n')
         out += '\n';
 }
 
@@ -61,18 +63,24 @@ std::string DescribeFileLine(const ReportFile& file)
 std::string FormatReport(const StoredReport& stored, bool raw)
 {
     const Report& r = stored.report;
+    // The texts as typed: from the sender's code page (raw: its bytes).
+    const auto typed = [&](const std::string& bytes, bool keepBytes) {
+        return keepBytes ? bytes : EscapeControlCharacters(ConvertFromCodePage(bytes, r.codePage));
+    };
     std::string out;
     out += "Report:       " + std::to_string(stored.id) + "\n";
     AppendOrigin(out, stored.origin);
-    out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : ShowText(r.email, false)) + "\n";
-    out += "Component:    " + (r.component.empty() ? std::string("(none)") : ShowText(r.component, false)) + "\n";
+    out += "Version:      " + (r.version.empty() ? std::string("(none)") : typed(GetFirstLine(r.version), false)) + "\n";
+    out += "Code page:    " + (r.codePage.empty() ? std::string("(none: Windows-1252 taken)") : ShowText(r.codePage, false)) + "\n";
+    out += "E-mail:       " + (r.email.empty() ? std::string("(none)") : typed(r.email, false)) + "\n";
+    out += "Component:    " + (r.component.empty() ? std::string("(none)") : typed(r.component, false)) + "\n";
     out += "Attachment:   " + DescribeFileLine(r.attachment);
     out += "Log:          " + DescribeFileLine(r.attachmentLog);
     out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
-    AppendSection(out, "Steps to reproduce (description1)", r.description1, raw);
-    AppendSection(out, "What happened (description2)", r.description2, raw);
-    AppendSection(out, "What should have happened (description3)", r.description3, raw);
-    AppendSection(out, "System information (description4)", r.systemInfo, raw);
+    AppendSection(out, "Steps to reproduce (description1)", typed(r.description1, raw));
+    AppendSection(out, "What happened (description2)", typed(r.description2, raw));
+    AppendSection(out, "What should have happened (description3)", typed(r.description3, raw));
+    AppendSection(out, "System information (description4)", typed(r.systemInfo, raw));
     return out;
 }
 
@@ -82,10 +90,11 @@ std::string FormatCrashReport(const StoredCrashReport& stored, bool raw)
     std::string out;
     out += "Crash report: " + std::to_string(stored.id) + "\n";
     AppendOrigin(out, stored.origin);
+    out += "Version:      " + (r.version.empty() ? std::string("(none)") : EscapeControlCharacters(r.version)) + "\n";
     out += "Dump:         " + DescribeFileLine(r.dump);
     out += "Log:          " + DescribeFileLine(r.log);
     out += "Settings:     " + DescribeFileLine(r.conf);
     out += "Raw body:     " + std::to_string(stored.rawBody.size()) + " bytes\n";
-    AppendSection(out, "Comment (UTF-8)", r.comment, raw);
+    AppendSection(out, "Comment (UTF-8)", ShowText(r.comment, raw));
     return out;
 }

@@ -14,6 +14,7 @@ std::string FormatListLine(const ReportSummary& summary);
 std::string DescribeAttachment(const ReportFile& file);
 
 // Every field of a report; raw keeps the sender's bytes (report.txt),
-// otherwise control bytes are escaped for a terminal (show).
+// otherwise the texts are converted from their code page and control
+// characters are escaped for a terminal (show).
 std::string FormatReport(const StoredReport& stored, bool raw);
 std::string FormatCrashReport(const StoredCrashReport& stored, bool raw);

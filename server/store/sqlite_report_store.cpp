@@ -58,6 +58,13 @@ const char* const kMigrations[] = {
     // 4: which columns are zstd frames; older rows keep theirs plain.
     "ALTER TABLE reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE crash_reports ADD COLUMN packing INTEGER NOT NULL DEFAULT 0;",
+    // 5: the version and code page (older rows: none), and the upload keys.
+    "ALTER TABLE reports ADD COLUMN version BLOB NOT NULL DEFAULT x'';"
+    "ALTER TABLE reports ADD COLUMN code_page BLOB NOT NULL DEFAULT x'';"
+    "ALTER TABLE crash_reports ADD COLUMN version BLOB NOT NULL DEFAULT x'';"
+    "CREATE TABLE upload_keys (key BLOB PRIMARY KEY, report_id INTEGER NOT NULL, made_utc TEXT NOT NULL)"
+    " WITHOUT ROWID;"
+    "CREATE INDEX upload_keys_by_age ON upload_keys (made_utc);",
 };
 
 std::string MakeInsert(const TableShape& table, bool withId)
@@ -146,7 +153,7 @@ public:
         // The costly part, compression, before any lock.
         PackedRow packed;
         PackReport(origin, report, rawBody, packed);
-        return CommitWithOthers(packed, false, id, error);
+        return CommitWithOthers(packed, false, origin.uploadKey, id, error);
     }
 
     InsertResult InsertCrashReport(const ReportOrigin& origin, const CrashReport& report, const std::string& rawBody,
@@ -154,7 +161,7 @@ public:
     {
         PackedRow packed;
         PackCrashReport(origin, report, rawBody, packed);
-        return CommitWithOthers(packed, true, id, error);
+        return CommitWithOthers(packed, true, origin.uploadKey, id, error);
     }
 
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
@@ -237,6 +244,8 @@ private:
     {
         const PackedRow* packed;
         bool crash;
+        const std::string* key;  // "" for none
+        bool repeated;           // the key named a stored report
         InsertResult result;
         int64_t id;
         std::string error;
@@ -252,9 +261,10 @@ private:
     // the next commit is already being written, and one sync makes every
     // commit written before it durable. Each caller returns only once its
     // own report is on disk (or has failed).
-    InsertResult CommitWithOthers(const PackedRow& packed, bool crash, int64_t& id, std::string& error)
+    InsertResult CommitWithOthers(const PackedRow& packed, bool crash, const std::string& key, int64_t& id,
+                                  std::string& error)
     {
-        PendingInsert mine = {&packed, crash, InsertResult::Failed, 0, std::string(), false, 0};
+        PendingInsert mine = {&packed, crash, &key, false, InsertResult::Failed, 0, std::string(), false, 0};
         std::unique_lock<std::mutex> lock(m_queueMutex);
         m_queue.push_back(&mine);
         while (!mine.done) {
@@ -299,6 +309,10 @@ private:
         }
         id = mine.id;
         error = mine.error;
+        // Answered only once the earlier report is on disk too: it may have
+        // been in this very commit.
+        if (mine.result == InsertResult::Stored && mine.repeated)
+            return InsertResult::Repeated;
         return mine.result;
     }
 
@@ -340,7 +354,7 @@ private:
         // The commit only writes the log; CommitWithOthers syncs it.
         SyncCommits unsynced(m_db.get(), "NORMAL");
         if (PrepareInserts(error) && ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error)) {
-            result = InsertResult::Stored;
+            result = ForgetOldKeys(error) ? InsertResult::Stored : InsertResult::Failed;
             for (size_t i = 0; i < count && result == InsertResult::Stored; ++i)
                 result = InsertRow(*batch[i], error);
             if (result == InsertResult::Stored && !ExecuteSqlite(m_db.get(), "COMMIT", error))
@@ -363,22 +377,92 @@ private:
     {
         if (!m_insert && !(m_insert = PrepareSqlite(m_db.get(), MakeInsert(kBugTable, false).c_str(), error)))
             return false;
+        if (!m_findKey && !(m_findKey = PrepareSqlite(m_db.get(),
+                                                      "SELECT report_id FROM upload_keys WHERE key = ?1", error)))
+            return false;
+        if (!m_insertKey &&
+            !(m_insertKey = PrepareSqlite(m_db.get(),
+                                          "INSERT INTO upload_keys (key, report_id, made_utc) VALUES (?1, ?2,"
+                                          " strftime('%Y-%m-%dT%H:%M:%fZ', 'now'))",
+                                          error)))
+            return false;
         return m_insertCrash ||
                (m_insertCrash = PrepareSqlite(m_db.get(), MakeInsert(kCrashTable, true).c_str(), error));
+    }
+
+    // Keys are kept 8 days, one more than promised. Inside the caller's
+    // transaction; the index makes it cheap when there is nothing to drop.
+    bool ForgetOldKeys(std::string& error)
+    {
+        return ExecuteSqlite(m_db.get(),
+                             "DELETE FROM upload_keys WHERE made_utc < strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '-8 days')",
+                             error);
+    }
+
+    // The report stored under key, if any. Inside the caller's transaction,
+    // so a report of the same batch counts.
+    bool FindKey(const std::string& key, int64_t& id, bool& found, std::string& error)
+    {
+        sqlite3_stmt* s = m_findKey.get();
+        BindBlob(s, 1, key);
+        const int rc = sqlite3_step(s);
+        found = rc == SQLITE_ROW;
+        if (found)
+            id = sqlite3_column_int64(s, 0);
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            error = DescribeSqliteError(m_db.get(), "cannot look up the upload key");
+            return false;
+        }
+        return true;
+    }
+
+    InsertResult RememberKey(const std::string& key, int64_t id, std::string& error)
+    {
+        sqlite3_stmt* s = m_insertKey.get();
+        BindBlob(s, 1, key);
+        sqlite3_bind_int64(s, 2, id);
+        const int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+        return ReadInsertStep(rc, "cannot store the upload key", error);
+    }
+
+    // An insert's step as a result. A full disk rolls the insert back whole:
+    // nothing half-written.
+    InsertResult ReadInsertStep(int rc, const char* what, std::string& error)
+    {
+        if (rc == SQLITE_DONE)
+            return InsertResult::Stored;
+        if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
+            return InsertResult::Full;
+        error = DescribeSqliteError(m_db.get(), what);
+        return InsertResult::Failed;
     }
 
     // Inside the caller's transaction.
     InsertResult InsertRow(PendingInsert& pending, std::string& error)
     {
-        if (!pending.crash) {
-            const InsertResult result = StepInsert(m_insert.get(), *pending.packed, 1, error);
-            pending.id = sqlite3_last_insert_rowid(m_db.get());
-            return result;
-        }
-        if (!TakeNextId(pending.id, error))
+        const std::string& key = *pending.key;
+        bool found = false;
+        if (!key.empty() && !FindKey(key, pending.id, found, error))
             return InsertResult::Failed;
-        sqlite3_bind_int64(m_insertCrash.get(), 1, pending.id);
-        return StepInsert(m_insertCrash.get(), *pending.packed, 2, error);
+        pending.repeated = found;
+        if (found)
+            return InsertResult::Stored;  // nothing to write; the batch goes on
+
+        InsertResult result = InsertResult::Failed;
+        if (!pending.crash) {
+            result = StepInsert(m_insert.get(), *pending.packed, 1, error);
+            pending.id = sqlite3_last_insert_rowid(m_db.get());
+        } else if (TakeNextId(pending.id, error)) {
+            sqlite3_bind_int64(m_insertCrash.get(), 1, pending.id);
+            result = StepInsert(m_insertCrash.get(), *pending.packed, 2, error);
+        }
+        if (result == InsertResult::Stored && !key.empty())
+            result = RememberKey(key, pending.id, error);
+        return result;
     }
 
     // Binds a packed row from parameter first on, steps and resets. Under
@@ -391,13 +475,7 @@ private:
         const int rc = bound ? sqlite3_step(s) : SQLITE_ERROR;
         sqlite3_reset(s);
         sqlite3_clear_bindings(s);
-        if (rc == SQLITE_DONE)
-            return InsertResult::Stored;
-        // A full disk rolls the insert back whole: nothing half-written.
-        if ((sqlite3_extended_errcode(m_db.get()) & 0xFF) == SQLITE_FULL)
-            return InsertResult::Full;
-        error = DescribeSqliteError(m_db.get(), bound ? "cannot store the report" : "cannot bind the report");
-        return InsertResult::Failed;
+        return ReadInsertStep(rc, bound ? "cannot store the report" : "cannot bind the report", error);
     }
 
     LoadResult LoadRow(const TableShape& table, int64_t id, PackedRow& packed, std::string& error)
@@ -465,6 +543,8 @@ private:
     std::mutex m_mutex;  // one statement on the connection at a time
     SqliteStatement m_insert;
     SqliteStatement m_insertCrash;
+    SqliteStatement m_findKey;
+    SqliteStatement m_insertKey;
     // The reports waiting for the next commit, and whether one is running.
     std::mutex m_queueMutex;
     std::condition_variable m_committed;

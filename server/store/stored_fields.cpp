@@ -9,7 +9,7 @@ std::vector<std::string> ListStoredFields(const StoredReport& stored)
         stored.origin.receivedUtc, stored.origin.peer, stored.origin.userAgent, r.email, r.description1,
         r.description2, r.description3, r.systemInfo, r.attachment.name, r.attachment.content,
         NameFileState(r.attachment.state), r.attachmentLog.name, r.attachmentLog.content,
-        NameFileState(r.attachmentLog.state), stored.rawBody, r.component,
+        NameFileState(r.attachmentLog.state), stored.rawBody, r.component, r.version, r.codePage,
     };
 }
 
@@ -19,7 +19,7 @@ std::vector<std::string> ListStoredFields(const StoredCrashReport& stored)
     return {
         stored.origin.receivedUtc, stored.origin.peer, stored.origin.userAgent, r.comment, r.dump.name,
         r.dump.content, NameFileState(r.dump.state), r.log.name, r.log.content, NameFileState(r.log.state),
-        r.conf.name, r.conf.content, NameFileState(r.conf.state), stored.rawBody,
+        r.conf.name, r.conf.content, NameFileState(r.conf.state), stored.rawBody, r.version,
     };
 }
 

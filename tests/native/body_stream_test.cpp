@@ -157,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, StreamedBody, ::testing::Values(
     StreamRow{ "SeventyFiveBytes", kTexts, Missing(), Holding(std::string(75, '\xFF')), kReportBodySize, "" },
     StreamRow{ "SeventySixBytes", kTexts, Missing(), Holding(std::string(76, '\xFF')), kReportBodySize, "" },
     StreamRow{ "HundredFiftyOneBytes", kTexts, Holding(MakeText(151, 1)), Holding(MakeText(150, 2)), kReportBodySize, "" },
-    StreamRow{ "AcrossManyReads", kTexts, Holding(MakeText(40000, 3)), Holding(MakeText(250001, 4)), kReportBodySize, "" },
+    // Reads are 600 KiB: the log takes three, the last one short.
+    StreamRow{ "AcrossManyReads", kTexts, Holding(MakeText(40000, 3)), Holding(MakeText(1300001, 4)), kReportBodySize, "" },
     StreamRow{ "ExactFit", kTexts, Holding(MakeText(3000, 5)), Holding(MakeText(7777, 6)), kExact, "" },
     StreamRow{ "OneByteShortDropsALine", kTexts, Holding(MakeText(3000, 5)), Holding(MakeText(7777, 6)), kExact - 1, "" },
     StreamRow{ "OnlyTheLastLineFits", kTexts, Missing(), Holding(MakeText(150, 6)), kExact - 101, "" },
@@ -171,6 +172,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, StreamedBody, ::testing::Values(
                Holding(std::string(300000, '\0') + MakeText(100000, 11)), 16384,
                std::string(300000, 'z') + MakeText(100000, 11) }),
     [](const ::testing::TestParamInfo<StreamRow>& info) { return std::string(info.param.name); });
+
+// A log whose body takes four pieces.
+const size_t kStopLogSize = 3 * kBodyPieceSize;
 
 struct StopRow
 {
@@ -189,7 +193,7 @@ class StreamedBodyStop : public ::testing::TestWithParam<StopRow> {};
 TEST_P(StreamedBodyStop, EndsAtOnce)
 {
     FakeFile dxdiag = Missing();
-    FakeFile log = Holding(MakeText(600000, 12));
+    FakeFile log = Holding(MakeText(kStopLogSize, 12));
     ReportBodyPlan plan;
     ASSERT_TRUE(PlanReportBody(kTexts, SourceOf(dxdiag), SourceOf(log), plan));
     log.bytes.resize(GetParam().shrinkLogTo);
@@ -201,7 +205,7 @@ TEST_P(StreamedBodyStop, EndsAtOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StreamedBodyStop, ::testing::Values(
-    StopRow{ "SinkRefusesTheThirdPiece", 2, 600000 },
+    StopRow{ "SinkRefusesTheThirdPiece", 2, kStopLogSize },
     StopRow{ "FileShrankSincePlanned", SIZE_MAX, 300000 }),
     [](const ::testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
 

@@ -79,3 +79,32 @@ INSTANTIATE_TEST_SUITE_P(Rows, AppendComponentLineTest,
     [](const ::testing::TestParamInfo<ComponentRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+struct TailRow
+{
+    const char* name;
+    std::string component;
+    std::string version;
+    unsigned codePage;
+    std::string tail;
+};
+
+void PrintTo(const TailRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class FormatSectionTailTest : public ::testing::TestWithParam<TailRow> {};
+
+TEST_P(FormatSectionTailTest, GivesThreeLines)
+{
+    EXPECT_EQ(GetParam().tail, FormatSectionTail(GetParam().component, GetParam().version, GetParam().codePage));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FormatSectionTailTest,
+    ::testing::Values(
+        TailRow{"AllThree", "Player", "2.1.0", 1252, "Element=Player\nVersion=2.1.0\nCodePage=1252"},
+        TailRow{"NoVersionInTheRegistry", "Player", "", 932, "Element=Player\nVersion=\nCodePage=932"},
+        TailRow{"VersionOfSeveralLinesKeepsItsFirst", "P", "2.1\r\nbeta", 1252, "Element=P\nVersion=2.1\nCodePage=1252"},
+        TailRow{"ComponentCarriageReturnStays", "P\r", "2", 65001, "Element=P\r\nVersion=2\nCodePage=65001"}),
+    [](const ::testing::TestParamInfo<TailRow>& info) { return std::string(info.param.name); });

@@ -123,7 +123,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     const int64_t c = StoreBugReport(*reports, "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
-                                     "open the SAVE dialog", "Editor");
+                                     "open the SAVE dialog, Gr\xFC\xDF" "e", "Editor");
     StoredReport storedC;
     ASSERT_EQ(LoadResult::Found, reports->LoadReport(c, storedC, error)) << error;
     ASSERT_TRUE(store->IndexReports({DescribeForIndex(c, storedC.origin, storedC.report)}, error)) << error;
@@ -131,7 +131,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     CrashReport crash;
     crash.comment = "crashed while saving" + kPadding;
     ASSERT_EQ(InsertResult::Stored,
-              reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua"}, crash, "", d, error));
+              reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua", ""}, crash, "", d, error));
     ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
     ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"fixed", 0, "done"}, "ann", "t", error)) << error;
     ASSERT_EQ(StoreAnswer::Done, store->SetTriage(b, Triage{"duplicate", a, "same"}, "bo", "u", error)) << error;
@@ -166,6 +166,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
         {"Word", {"", "", "", "", "stutters"}, {b}},
         {"Prefix", {"", "", "", "", "sav"}, {d, c, a}},
         {"CaseAndOtherDescription", {"", "", "", "", "dialog"}, {c}},
+        {"TypedInTheCodePage", {"", "", "", "", "Gr\xC3\xBC\xC3\x9F" "e"}, {c}},
         {"EveryWord", {"", "", "", "", "crash save"}, {a}},
         {"Email", {"", "", "", "", "example.org"}, {c}},
         {"EmailWords", {"", "", "", "", "cy@EXAMPLE"}, {c}},

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "report_format/crash_body.h"
+#include "server/report/report_body.h"
 #include "server/report/report_parser.h"
 
 namespace {
@@ -44,26 +45,29 @@ bool AppendToString(void* sink, const char* bytes, size_t length)
     return true;
 }
 
-bool EncodeCrash(const std::string& comment, MemoryFile (&files)[CRASH_FILE_COUNT], uint64_t limit,
-                 std::string& body, CrashBodyPlan& plan)
+// version: null for a body without the version record.
+bool EncodeCrash(const std::string& comment, const std::string* version, MemoryFile (&files)[CRASH_FILE_COUNT],
+                 uint64_t limit, std::string& body, CrashBodyPlan& plan)
 {
     CrashFileSource sources[CRASH_FILE_COUNT];
     for (int i = 0; i < CRASH_FILE_COUNT; ++i)
         sources[i] = {files[i].present ? &files[i] : nullptr, files[i].bytes.size()};
     body.clear();
-    return PlanCrashBody(comment, sources, ReadMemory, limit, plan) &&
-           WriteCrashBody(plan, sources, ReadMemory, AppendToString, &body);
+    const bool planned = version != nullptr ? PlanCrashBody(comment, *version, sources, ReadMemory, limit, plan)
+                                            : PlanCrashBody(comment, sources, ReadMemory, limit, plan);
+    return planned && WriteCrashBody(plan, sources, ReadMemory, AppendToString, &body);
 }
 
 // The length of the body that carries exactly these parts, whole.
-uint64_t GetBodyLength(const std::string& comment, const std::string (&parts)[CRASH_FILE_COUNT])
+uint64_t GetBodyLength(const std::string& comment, const std::string* version,
+                       const std::string (&parts)[CRASH_FILE_COUNT])
 {
     MemoryFile files[CRASH_FILE_COUNT];
     for (int i = 0; i < CRASH_FILE_COUNT; ++i)
         files[i] = Present(parts[i]);
     std::string body;
     CrashBodyPlan plan;
-    EXPECT_TRUE(EncodeCrash(comment, files, kCrashBodyLimit, body, plan));
+    EXPECT_TRUE(EncodeCrash(comment, version, files, kCrashBodyLimit, body, plan));
     return body.size();
 }
 
@@ -97,6 +101,8 @@ struct CrashBodyCase
     MemoryFile files[CRASH_FILE_COUNT];  // dump, log, configuration as found
     std::string kept[CRASH_FILE_COUNT];  // what arrives; empty: the placeholder
     long slack;                          // limit: the body of exactly the kept parts plus this
+    bool withVersion = false;            // the version record, as the reporter sends it now
+    std::string version = std::string();
 };
 
 class CrashBodyRoundTrip : public ::testing::TestWithParam<CrashBodyCase> {};
@@ -104,10 +110,12 @@ class CrashBodyRoundTrip : public ::testing::TestWithParam<CrashBodyCase> {};
 TEST_P(CrashBodyRoundTrip, ParserReadsBackWhatTheLimitLets)
 {
     CrashBodyCase c = GetParam();
-    const uint64_t limit = c.slack == kDefaultLimit ? kCrashBodyLimit : GetBodyLength(c.comment, c.kept) + c.slack;
+    const std::string* version = c.withVersion ? &c.version : nullptr;
+    const uint64_t limit =
+        c.slack == kDefaultLimit ? kCrashBodyLimit : GetBodyLength(c.comment, version, c.kept) + c.slack;
     std::string body;
     CrashBodyPlan plan;
-    ASSERT_TRUE(EncodeCrash(c.comment, c.files, limit, body, plan));
+    ASSERT_TRUE(EncodeCrash(c.comment, version, c.files, limit, body, plan));
     EXPECT_EQ(plan.length, body.size()) << "the announced length";
     EXPECT_LE(body.size(), limit);
 
@@ -115,6 +123,9 @@ TEST_P(CrashBodyRoundTrip, ParserReadsBackWhatTheLimitLets)
     std::string reason;
     ASSERT_TRUE(ParseCrashBody(body.data(), body.size(), report, reason)) << reason;
     EXPECT_EQ(c.comment, report.comment);
+    EXPECT_EQ(c.withVersion, report.withVersion);
+    EXPECT_EQ(c.version, report.version);
+    EXPECT_EQ(body, RebuildCrashBody(report));
     const ReportFile* files[CRASH_FILE_COUNT] = {&report.dump, &report.log, &report.conf};
     const char* names[CRASH_FILE_COUNT] = {"brevora.dmp", "brevora.log", "brevora.conf"};
     for (int i = 0; i < CRASH_FILE_COUNT; ++i) {
@@ -152,6 +163,12 @@ std::vector<CrashBodyCase> MakeCases()
         {"DumpLeftOutOthersWhole", comment, {Present(dump), Present(log), Present(conf)}, {"", log, conf}, 100},
         {"DumpLeftOutLogCut", comment, {Present(dump), Present(MakeLines(1, 200)), Present(conf)},
          {"", MakeLines(150, 200), conf}, 40},
+        {"WithVersion", comment, {Present(dump), Present(log), Present(conf)}, {dump, log, conf}, kDefaultLimit,
+         true, "2.1.0"},
+        {"WithEmptyVersion", "", {}, {"", "", ""}, kDefaultLimit, true, ""},
+        // The version's record counts in the limit like the comment's.
+        {"LogCutBesideTheVersion", comment, {Present(dump), Present(log), Present(conf)},
+         {dump, MakeLines(17, 20), conf}, 40, true, "2.1.0"},
     };
     // Block and line boundaries of the streamed files.
     const size_t kBlock = 75 * 4096;
@@ -179,8 +196,8 @@ TEST(CrashBody, FailsWhenTheCommentAloneDoesNotFit)
     CrashBodyPlan plan;
     const std::string comment(300, 'c');
     const std::string none[CRASH_FILE_COUNT];
-    EXPECT_TRUE(EncodeCrash(comment, files, GetBodyLength(comment, none), body, plan));
-    EXPECT_FALSE(EncodeCrash(comment, files, GetBodyLength(comment, none) - 1, body, plan));
+    EXPECT_TRUE(EncodeCrash(comment, nullptr, files, GetBodyLength(comment, nullptr, none), body, plan));
+    EXPECT_FALSE(EncodeCrash(comment, nullptr, files, GetBodyLength(comment, nullptr, none) - 1, body, plan));
 }
 
 TEST(CrashBody, FileThatShrankAfterThePlanFailsTheWrite)
@@ -197,3 +214,23 @@ TEST(CrashBody, FileThatShrankAfterThePlanFailsTheWrite)
 }
 
 }  // namespace
+
+// Brevora may still write its log while the report goes out: the body is
+// the planned one, of the announced length, whatever was added since.
+TEST(CrashBody, FileThatGrewAfterThePlanKeepsThePlannedLength)
+{
+    MemoryFile files[CRASH_FILE_COUNT] = {Present(MakeBytes(1000, 3)), Present("log\n"), Present("conf\n")};
+    CrashFileSource sources[CRASH_FILE_COUNT];
+    for (int i = 0; i < CRASH_FILE_COUNT; ++i)
+        sources[i] = {&files[i], files[i].bytes.size()};
+    CrashBodyPlan plan;
+    ASSERT_TRUE(PlanCrashBody("", "2.1", sources, ReadMemory, kCrashBodyLimit, plan));
+    files[CRASH_FILE_LOG].bytes += "a line written after the plan\n";
+    std::string body;
+    ASSERT_TRUE(WriteCrashBody(plan, sources, ReadMemory, AppendToString, &body));
+    EXPECT_EQ(plan.length, body.size());
+    CrashReport report;
+    std::string reason;
+    ASSERT_TRUE(ParseCrashBody(body.data(), body.size(), report, reason)) << reason;
+    EXPECT_EQ("log\n", report.log.content);
+}

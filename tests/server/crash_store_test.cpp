@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server/base/version_text.h"
+#include "server/crash/crash_service.h"
 #include "server/store/crash_store.h"
 #include "server/store/store_factory.h"
 #include "tests/server/temp_folder.h"
@@ -176,6 +177,22 @@ TEST_P(CrashStoreTest, KeepsBinariesUnderTheirKey)
     ASSERT_TRUE(m_crashes->ListBinaries(listed, error)) << error;
     ASSERT_EQ(1u, listed.size());
     EXPECT_EQ(content.size(), listed[0].size);
+}
+
+// The version a crash report's body carried is the version its analysis
+// is counted under.
+TEST_P(CrashStoreTest, ProcessingFilesAReportUnderItsVersion)
+{
+    CrashReport report;
+    report.withVersion = true;
+    report.version = "2.4.1";
+    int64_t id = 0;
+    std::string error;
+    ASSERT_EQ(InsertResult::Stored, m_reports->InsertCrashReport(ReportOrigin(), report, "", id, error)) << error;
+    ASSERT_TRUE(ProcessCrashReports(*m_reports, *m_crashes, {id}, error)) << error;
+    CrashAnalysis analysis;
+    ASSERT_EQ(LoadResult::Found, m_crashes->LoadAnalysis(id, analysis, error)) << error;
+    EXPECT_EQ("2.4.1", analysis.version);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStores, CrashStoreTest, ::testing::ValuesIn(kBothStores),

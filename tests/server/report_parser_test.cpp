@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "server/report/report_body.h"
 #include "server/report/report_parser.h"
 #include "tests/server/malformed_bodies.h"
 #include "tests/server/report_factory.h"
@@ -144,6 +145,8 @@ struct ComponentCase
     std::string record5;  // the decoded text of description4
     std::string systemInfo;
     std::string component;
+    std::string version = std::string();  // with the code page, only after the component's line
+    std::string codePage = std::string();
 };
 
 void PrintTo(const ComponentCase& row, std::ostream* os)
@@ -164,6 +167,10 @@ TEST_P(ComponentLineTest, ComesOutOfRecordFive)
     ASSERT_TRUE(ParseReportBody(body.data(), body.size(), report, reason)) << reason;
     EXPECT_EQ(GetParam().systemInfo, report.systemInfo);
     EXPECT_EQ(GetParam().component, report.component);
+    EXPECT_EQ(GetParam().version, report.version);
+    EXPECT_EQ(GetParam().codePage, report.codePage);
+    // Stored without the body, the fields give it back.
+    EXPECT_TRUE(RebuildReportBody(report, true) == body || RebuildReportBody(report, false) == body);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ComponentLineTest,
@@ -175,7 +182,16 @@ INSTANTIATE_TEST_SUITE_P(Rows, ComponentLineTest,
         ComponentCase{"OlderReporterWithoutTheLine", "PATH=a\nTEMP=b", "PATH=a\nTEMP=b", ""},
         ComponentCase{"NotTheLastLine", "Element=Player\nPATH=a", "Element=Player\nPATH=a", ""},
         ComponentCase{"KeyInsideAValue", "PATH=a\nPYTHONPATH=Element=x", "PATH=a\nPYTHONPATH=Element=x", ""},
-        ComponentCase{"OnlyTheLastOfTwo", "PATH=a\nElement=A\nElement=B", "PATH=a\nElement=A", "B"}),
+        ComponentCase{"OnlyTheLastOfTwo", "PATH=a\nElement=A\nElement=B", "PATH=a\nElement=A", "B"},
+        ComponentCase{"VersionAndCodePage", "PATH=a\nElement=Player\nVersion=2.1.0\nCodePage=1252", "PATH=a",
+                      "Player", "2.1.0", "1252"},
+        ComponentCase{"NoVersionInTheRegistry", "Element=Player\nVersion=\nCodePage=932", "", "Player", "", "932"},
+        ComponentCase{"VersionWithoutCodePageStays", "PATH=a\nElement=Player\nVersion=2",
+                      "PATH=a\nElement=Player\nVersion=2", ""},
+        ComponentCase{"OriginWithoutComponentStays", "PATH=a\nVersion=2\nCodePage=1252",
+                      "PATH=a\nVersion=2\nCodePage=1252", ""},
+        ComponentCase{"OriginLinesOutOfOrderStay", "Element=P\nCodePage=1252\nVersion=2",
+                      "Element=P\nCodePage=1252\nVersion=2", ""}),
     [](const ::testing::TestParamInfo<ComponentCase>& info) { return std::string(info.param.name); });
 
 class MalformedBodyTest : public ::testing::TestWithParam<MalformedBody> {};

@@ -111,6 +111,11 @@ TEST_F(BugReportForm, StartsWithTheExamplesReadOnlyAndTheProfileHoldingElementAn
     EXPECT_EQ(BST_UNCHECKED, SendMessageW(GetDlgItem(form, IDC_ALLOWCONTACT), BM_GETCHECK, 0, 0));
     EXPECT_EQ(IDC_ELEMENT, FocusedControlId(form));
     EXPECT_TRUE(WaitForBugReportSection(run, { { L"Element", L"Player" }, { L"Email", kEmailExample } }));
+    // The version travels with the report, so the details view shows it: none
+    // in this prefix's registry.
+    EXPECT_TRUE(run.Section(L"Bug Report") ==
+                ProfileEntries({ { L"Element", L"Player" }, { L"Version", L"" }, { L"Email", kEmailExample } }))
+        << DescribeEntries(run.Section(L"Bug Report"));
     ExpectEndsByCancel(run);
 }
 
@@ -315,7 +320,7 @@ TEST_P(EditSequence, LeavesTheProfileAndTheDetailsViewExact)
         ASSERT_TRUE(RunEditStep(run, step));
 
     // [Bug Report] is the last section; nothing may follow its three entries.
-    const std::wstring section = L"[Bug Report]\r\nElement=Player\r\nEmail=" + kEmailExample + L"\r\nSteps=" +
+    const std::wstring section = L"[Bug Report]\r\nElement=Player\r\nVersion=\r\nEmail=" + kEmailExample + L"\r\nSteps=" +
                                  row.steps_value + L"\r\n";
     std::wstring profile;
     for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(50)) {

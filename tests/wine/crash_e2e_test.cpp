@@ -8,6 +8,7 @@
 // mapi32.dll instead of its own, or none when the folder has none.
 #include <windows.h>
 #include <mapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,45 @@ std::string Ansi(const std::wstring& text)
     return out;
 }
 
+// Where the reporter keeps crash reports it could not send.
+std::wstring KeptReportsFolder()
+{
+    WCHAR base[MAX_PATH] = L"";
+    SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base);
+    return std::wstring(base) + L"\\Brevora\\Unsent crash reports";
+}
+
+std::vector<std::wstring> ListKeptReports()
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((KeptReportsFolder() + L"\\*.crash").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// Waits for a condition that the reporter's background thread brings about.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs)
+{
+    for (const DWORD start = GetTickCount(); !condition(); Sleep(50)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+    }
+    return true;
+}
+
+// The prefix is shared with other tests: none of them may find a kept report.
+void ClearKeptReports()
+{
+    for (const std::wstring& name : ListKeptReports())
+        DeleteFileW((KeptReportsFolder() + L"\\" + name).c_str());
+}
 
 // A folder holding the reporter and the stand-in mapi32.dll next to it, as a
 // user's mail program would be found, plus the crash files of one test.
@@ -55,6 +95,7 @@ protected:
 
     void SetUp() override
     {
+        ClearKeptReports();
         m_reporter = m_folder.Path() + L"\\brevora-bugreporter.exe";
         ASSERT_TRUE(CopyFileW(ReporterPath().c_str(), m_reporter.c_str(), FALSE));
         ASSERT_TRUE(CopyFileW((GetExeDir() + L"mapi-full\\mapi32.dll").c_str(), MailLibraryPath().c_str(), FALSE));
@@ -66,6 +107,8 @@ protected:
             ASSERT_TRUE(StartReportServer("", error)) << error;
         }
     }
+
+    void TearDown() override { ClearKeptReports(); }
 
     std::wstring FilePath(const wchar_t* name) const { return m_folder.Path() + L"\\" + name; }
     std::wstring MailLibraryPath() const { return m_folder.Path() + L"\\mapi32.dll"; }
@@ -377,9 +420,18 @@ struct DeliveryCase
     size_t mails;               // calls of MAPISendMail
     bool stored;                // the server holds the report
     bool warned;                // the warning box before the dialog ends
+    bool kept;                  // ... and a copy kept, which the next start delivers
 };
 
-class CrashDelivery : public CrashModeTest, public ::testing::WithParamInterface<DeliveryCase> {};
+class CrashDelivery : public CrashModeTest, public ::testing::WithParamInterface<DeliveryCase>
+{
+protected:
+    void TearDown() override
+    {
+        RemoveBrevoraKey();
+        CrashModeTest::TearDown();
+    }
+};
 
 std::string MakeDumpBytes()
 {
@@ -426,6 +478,7 @@ TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
     const std::wstring log = CreateCrashFile(L"app.log", logBytes);
     const std::wstring conf = CreateCrashFile(L"app.conf", confBytes);
 
+    SetInstalledVersion(L"3.0.2 \u03b2");
     UserDriver driver;
     HWND dialog = StartCrashDialog(driver, dump, log, conf, c.mapiResult != NULL ? c.mapiResult : L"SUCCESS_SUCCESS");
     ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
@@ -439,6 +492,7 @@ TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
         EXPECT_EQ(dialog, GetWindow(box, GW_OWNER)) << "owned by the crash dialog";
         const std::wstring text = driver.Read(box).messageText;
         EXPECT_NE(std::wstring::npos, text.find(L"\n" + m_folder.Path() + L"\n")) << Narrow(text);
+        EXPECT_EQ(c.kept, text.find(L"A copy of the report is kept") != std::wstring::npos) << Narrow(text);
         EXPECT_TRUE(IsWindow(dialog)) << "the dialog waits for the box";
         ASSERT_TRUE(driver.Click(box, IDOK));
     }
@@ -448,13 +502,27 @@ TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
     // The crash dialog, and the warning only when both ways failed.
     EXPECT_EQ(c.warned ? 2u : 1u, driver.ShownWindows().size()) << driver.Report();
     EXPECT_EQ(c.mails, ReadMapiRecord(m_record).sends.size());
-    if (!c.serverUp)
+    EXPECT_EQ(c.kept ? 1u : 0u, ListKeptReports().size());
+    if (c.kept) {
+        // The next start, the server back: the copy goes, once and unseen,
+        // as it was made (Brevora has written on since).
+        ASSERT_TRUE(WriteFileBytes(log, "rewritten since"));
+        ASSERT_TRUE(StartReportServer("", error)) << error;
+        UserDriver next;
+        HWND again = StartCrashDialog(next, dump, log, conf);
+        ASSERT_NE(static_cast<HWND>(NULL), again) << next.Report();
+        EXPECT_TRUE(WaitUntil([] { return ListKeptReports().empty(); }, 30000)) << "the kept report stays";
+        ASSERT_TRUE(next.Click(again, IDC_DONTSEND));
+        ExpectEndsWithStatusZero(next);
+        EXPECT_EQ(1u, next.ShownWindows().size()) << next.Report();
+    } else if (!c.serverUp) {
         return;
+    }
 
     std::vector<StoredReport> reports;
     ASSERT_TRUE(ReadStoredReports(reports, error)) << error;
-    ASSERT_EQ(c.stored ? 1u : 0u, reports.size());
-    if (!c.stored)
+    ASSERT_EQ(c.stored || c.kept ? 1u : 0u, reports.size());
+    if (reports.empty())
         return;
     std::map<std::string, std::string>& f = reports[0].fields;
     EXPECT_EQ("crash", f["kind"]);
@@ -470,18 +538,38 @@ TEST_P(CrashDelivery, MailFirstThenTheServerAndTheUserWarnedOnlyWhenBothFail)
     EXPECT_EQ("content", f["attachment_conf_state"]);
     EXPECT_EQ(confBytes, f["attachment_conf"]);
     EXPECT_EQ("Brevora Bug Reporter", f["user_agent"]);
+    EXPECT_EQ(Utf8(L"3.0.2 \u03b2"), f["version"]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, CrashDelivery,
     ::testing::Values(
-        DeliveryCase{ "MailSent", L"SUCCESS_SUCCESS", true, false, 1, false, false },
-        DeliveryCase{ "MailDiscardedByTheUser", L"MAPI_USER_ABORT", true, false, 1, false, false },
-        DeliveryCase{ "MailFailedUploaded", L"MAPI_E_FAILURE", true, false, 1, true, false },
-        DeliveryCase{ "NoMailLibraryUploaded", NULL, true, false, 0, true, false },
-        DeliveryCase{ "MailFailedServerDown", L"MAPI_E_FAILURE", false, false, 1, false, true },
-        DeliveryCase{ "NoMailLibraryServerDown", NULL, false, false, 0, false, true },
-        DeliveryCase{ "DumpOverTheLimitLeftOut", L"MAPI_E_FAILURE", true, true, 1, true, false }),
+        DeliveryCase{ "MailSent", L"SUCCESS_SUCCESS", true, false, 1, false, false, false },
+        DeliveryCase{ "MailDiscardedByTheUser", L"MAPI_USER_ABORT", true, false, 1, false, false, false },
+        DeliveryCase{ "MailFailedUploaded", L"MAPI_E_FAILURE", true, false, 1, true, false, false },
+        DeliveryCase{ "NoMailLibraryUploaded", NULL, true, false, 0, true, false, false },
+        DeliveryCase{ "MailFailedServerDown", L"MAPI_E_FAILURE", false, false, 1, false, true, true },
+        DeliveryCase{ "NoMailLibraryServerDown", NULL, false, false, 0, false, true, true },
+        DeliveryCase{ "DumpOverTheLimitLeftOut", L"MAPI_E_FAILURE", true, true, 1, true, false, false }),
     [](const ::testing::TestParamInfo<DeliveryCase>& info) { return std::string(info.param.name); });
+
+// A kept body the server refuses as malformed will never pass: it goes.
+TEST_F(CrashModeTest, KeptReportRefusedAsMalformedIsDropped)
+{
+    ASSERT_TRUE(HaveReportServer()) << "run through with_report_server.sh";
+    SHCreateDirectoryExW(NULL, KeptReportsFolder().c_str(), NULL);
+    ASSERT_TRUE(WriteFileBytes(KeptReportsFolder() + L"\\20260101T000000000Z-0123abcd.crash", "not a crash body"));
+    const std::wstring file = CreateCrashFile(L"app.log");
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, file, file, file);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    EXPECT_TRUE(WaitUntil([] { return ListKeptReports().empty(); }, 30000)) << "the refused report stays";
+    ASSERT_TRUE(driver.Click(dialog, IDC_DONTSEND));
+    ExpectEndsWithStatusZero(driver);
+    std::vector<StoredReport> reports;
+    std::string error;
+    ASSERT_TRUE(ReadStoredReports(reports, error)) << error;
+    EXPECT_TRUE(reports.empty());
+}
 
 }  // namespace

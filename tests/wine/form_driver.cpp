@@ -9,7 +9,10 @@ FormRun::FormRun(const std::wstring& purpose) : m_temp(purpose), m_form(NULL) {}
 
 HWND FormRun::Start(const EnvironmentChanges& extra)
 {
-    RemoveBrevoraKey();
+    if (m_installedVersion.empty())
+        RemoveBrevoraKey();
+    else
+        SetInstalledVersion(m_installedVersion);
     EnvironmentChanges env = ReporterEnvironment(m_temp.Path());
     env.insert(env.end(), extra.begin(), extra.end());
     if (!m_driver.Start(ReporterPath(), L"", env))
@@ -173,6 +176,15 @@ std::string DescribeEntries(const ProfileEntries& entries)
     for (const auto& entry : entries)
         text += " " + Narrow(entry.first) + "='" + Narrow(entry.second) + "'";
     return text + " ]";
+}
+
+ProfileEntries FormRun::BugReportSection() const
+{
+    ProfileEntries entries = Section(L"Bug Report");
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const ProfileEntries::value_type& entry) { return entry.first == L"Version"; }),
+                  entries.end());
+    return entries;
 }
 
 ::testing::AssertionResult WaitForBugReportSection(const FormRun& run, const ProfileEntries& expected,

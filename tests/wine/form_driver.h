@@ -22,6 +22,10 @@ public:
     FormRun(const FormRun&) = delete;
     FormRun& operator=(const FormRun&) = delete;
 
+    // The registry's installed version for Start (none by default); the
+    // server must then publish the same latest version, or the update offer
+    // comes first.
+    void UseInstalledVersion(const std::wstring& version) { m_installedVersion = version; }
     // Starts the reporter and waits for the form; NULL when it does not come.
     HWND Start(const EnvironmentChanges& extra = EnvironmentChanges());
 
@@ -35,7 +39,9 @@ public:
 
     // The [Bug Report] / any section of the profile, as on disk now.
     ProfileEntries Section(const wchar_t* section) const;
-    ProfileEntries BugReportSection() const { return Section(L"Bug Report"); }
+    // [Bug Report] without "Version", which start-up's version fills once
+    // (ReadBugReportValue reads it).
+    ProfileEntries BugReportSection() const;
 
     // Clicks into a description, types text and waits until it shows.
     ::testing::AssertionResult Describe(int id, const std::wstring& typed, const std::wstring& shown);
@@ -49,6 +55,7 @@ private:
     ScratchFolder m_temp;
     UserDriver m_driver;
     HWND m_form;
+    std::wstring m_installedVersion;
 };
 
 // A mouse click into the control, as the user gives it the focus.

@@ -17,6 +17,13 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 run="$root/scripts/wine-run.sh"
 stop="$root/scripts/wine-stop.sh"
 
+# A listing of the tests needs no network namespace: it runs in the pool
+# that holds the template, without a prefix, display and server to set up.
+for arg in "$@"; do
+    [ "$arg" = "--gtest_list_tests" ] && [ "$1" = --template ] &&
+        exec "$run" --pool "$(dirname "$2")" "${@:3}"
+done
+
 body='
     run="$1" stop="$2" state="$3"
     shift 3

@@ -272,14 +272,15 @@ bool StartReportServer(const std::string& options, std::string& error)
     return StartServerOn(BREVORA_REPORT_SERVER_PORT, options, error);
 }
 
-bool SlowDownReportServer(long bytesPerSecond, std::string& error)
+bool SlowDownReportServer(long bytesPerSecond, std::string& error, bool loseFirstAnswer)
 {
     const int port = BREVORA_REPORT_SERVER_PORT;
     if (!StartServerOn(port + 1, "", error))
         return false;
     const std::string command = "/usr/bin/python3 " + Quoted(EnvironmentValue("BREVORA_E2E_SLOW_LINK")) + " " +
                                 std::to_string(port) + " " + std::to_string(port + 1) + " " +
-                                std::to_string(bytesPerSecond) + " " + Quoted(WorkPath("slow-link.log"));
+                                std::to_string(bytesPerSecond) + " " + Quoted(WorkPath("slow-link.log")) +
+                                (loseFirstAnswer ? " --lose-first-answer" : "");
     if (!StartProcess(kSlowLink, command, port, error)) {
         error = "the slow line: " + error;
         return false;
@@ -290,6 +291,23 @@ bool SlowDownReportServer(long bytesPerSecond, std::string& error)
 std::string ReadSlowLinkLog()
 {
     return ReadFileBytes(WindowsPath(WorkPath("slow-link.log")));
+}
+
+bool ShowReport(int id, std::string& shown, std::string& error)
+{
+    static unsigned s_shows = 0;
+    const std::string out = EnvironmentValue("BREVORA_E2E_WORK") + "/show-" + std::to_string(++s_shows);
+    const std::string command = Quoted(EnvironmentValue("BREVORA_E2E_SERVER")) + " show --data " +
+                                Quoted(EnvironmentValue("BREVORA_E2E_SERVER_DATA")) + " " + std::to_string(id) +
+                                " > " + Quoted(out);
+    int status = 0;
+    if (!RunUnixShell(command, status, error) || status != 0)
+        return false;
+    if (!ReadFileBytes(WindowsPath(out), shown)) {
+        error = "cannot read " + out;
+        return false;
+    }
+    return true;
 }
 
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error)

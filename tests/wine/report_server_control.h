@@ -30,12 +30,17 @@ bool StopReportServer(std::string& error);
 // reporter and the server: the server moves to the next port, the line
 // (slow_link.py) takes the reporter's; StartReportServer and StopReportServer
 // take it away again.
-bool SlowDownReportServer(long bytesPerSecond, std::string& error);
+// With loseFirstAnswer, the line passes the first request on whole and then
+// resets the reporter's connection instead of passing on the answer.
+bool SlowDownReportServer(long bytesPerSecond, std::string& error, bool loseFirstAnswer = false);
 // The slow line's log: "open" and "closed N" per connection.
 std::string ReadSlowLinkLog();
 
 // Every stored report, in the order of their ids.
 bool ReadStoredReports(std::vector<StoredReport>& reports, std::string& error);
+
+// What the server's show prints of report id, as the maintainers read it.
+bool ShowReport(int id, std::string& shown, std::string& error);
 
 // Runs a command line of /bin/sh (Wine starts Unix programs, but gives no
 // handle to wait on) and waits for its end; status receives its exit status.

@@ -34,6 +34,7 @@ protected:
     {
         std::string error;
         EXPECT_TRUE(StopReportServer(error)) << error;
+        RemoveBrevoraKey();
     }
 
     // Starts the form and adds a known entry to the system information.
@@ -61,9 +62,11 @@ protected:
 
 TEST_F(ReportUpload, WholeReportArrivesFieldByField)
 {
+    ServeFile("latest_version.txt", "2.4.1\nhttp://example.org/\n");
     const std::string logBytes = "2026-01-05 10:00:00 player: started\r\n2026-01-05 10:00:07 player: froze\r\n";
     AppLog log(logBytes);
     FormRun run(L"upload-whole");
+    run.UseInstalledVersion(L"2.4.1");
     HWND form = StartForm(run);
     ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
 
@@ -72,6 +75,7 @@ TEST_F(ReportUpload, WholeReportArrivesFieldByField)
     const std::wstring shouldHappen = L"All songs of the stick listed \u00e0 la J\u00f6rg";
     const std::wstring email = L"j\u00f6rg@example.org";
     ASSERT_TRUE(FillForm(run, steps, happened, shouldHappen, email));
+    EXPECT_EQ(L"2.4.1", ReadBugReportValue(run, L"Version")) << "the version in the details view";
 
     HWND box = run.SendAndWaitForBox();
     EXPECT_TRUE(IsThanksBox(run.Driver(), box));
@@ -92,6 +96,13 @@ TEST_F(ReportUpload, WholeReportArrivesFieldByField)
     EXPECT_NE(std::string::npos, f["system_info"].find("\nBREVORA_TEST=entry after the environment"))
         << "every entry, one per line: " << f["system_info"];
     EXPECT_EQ("Player", f["component"]) << "the component the form showed";
+    EXPECT_EQ("2.4.1", f["version"]);
+    EXPECT_EQ(std::to_string(GetACP()), f["code_page"]);
+    // The maintainers read the texts as typed, whatever the code page.
+    const std::string shown = ShowStoredReport(reports[0].id);
+    EXPECT_NE(std::string::npos, shown.find(Utf8(L"clicked \u201Cadd\u201D beside E:/"))) << shown;
+    EXPECT_NE(std::string::npos, shown.find(Utf8(shouldHappen))) << shown;
+    EXPECT_NE(std::string::npos, shown.find("Version:      2.4.1\n")) << shown;
     EXPECT_EQ("user_info.txt", f["attachment_name"]);
     if (dxdiag.empty()) {
         EXPECT_EQ("placeholder", f["attachment_state"]);
@@ -128,7 +139,8 @@ TEST_F(ReportUpload, BodyOnTheWireByteForByte)
         "description1 " + SystemBase64("one") + "\n\n"
         "description2 " + SystemBase64("two") + "\n\n"
         "description3 " + SystemBase64("three") + "\n\n"
-        "description4 " + SystemBase64(systemInfo + "\nElement=Library") + "\n\n"
+        "description4 " + SystemBase64(systemInfo + "\nElement=Library\nVersion=\nCodePage=" +
+                                       std::to_string(GetACP())) + "\n\n"
         "attachment_name " + SystemBase64("user_info.txt") + "\n\n"
         "attachment WFhY\n\n\n"
         "attachment_log_name " + SystemBase64("brevora_log.txt") + "\n\n"
@@ -340,6 +352,60 @@ TEST_F(ReportUpload, SlowLineShowsTheProgressBoxAndCancelEndsTheRequestKeepingTh
     std::vector<StoredReport> reports = StoredReports();
     ASSERT_EQ(1u, reports.size());
     EXPECT_TRUE(reports[0].fields["attachment_log"] == logBytes);
+}
+
+// A body of one piece is out before Cancel can stop it, and the server
+// stores it; the Send that follows is the same report, not a second one.
+TEST_F(ReportUpload, CancelDuringAShortUploadThenSendStoresOnce)
+{
+    AppLog log("one line\n");
+    std::string error;
+    ASSERT_TRUE(SlowDownReportServer(2048, error)) << error;
+    FormRun run(L"upload-cancel-short");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+    ASSERT_TRUE(DeleteFileW(run.DxDiagPath().c_str()));  // a body of a few KiB
+    UserDriver& driver = run.Driver();
+
+    ASSERT_TRUE(driver.Click(form, IDC_SEND));
+    HWND box = driver.WaitForDialog(kReporterCaption, IDC_SEND_PROGRESS, kWindowTimeoutMs);
+    ASSERT_NE(static_cast<HWND>(NULL), box) << driver.Report();
+    ASSERT_TRUE(driver.Click(box, IDCANCEL));
+    ASSERT_TRUE(driver.WaitForWindowGone(box, 1000));
+    std::vector<StoredReport> reports;
+    ASSERT_TRUE(WaitUntil([&] { return !(reports = StoredReports()).empty(); }, 30000))
+        << "the body on its way before Cancel never arrived";
+
+    HWND thanks = run.SendAndWaitForBox(60000);
+    EXPECT_TRUE(IsThanksBox(driver, thanks));
+    AcknowledgeThanks(driver, thanks);
+    EXPECT_EQ(1u, StoredReports().size());
+}
+
+// The server stored the report, but its 201 never came back: Retry sends the
+// same report again, and it stays one.
+TEST_F(ReportUpload, RetryAfterALostAnswerStoresOnce)
+{
+    AppLog log("one line\n");
+    std::string error;
+    ASSERT_TRUE(SlowDownReportServer(1L << 30, error, true)) << error;
+    FormRun run(L"upload-lost-answer");
+    HWND form = StartForm(run);
+    ASSERT_NE(static_cast<HWND>(NULL), form) << run.Driver().Report();
+    ASSERT_TRUE(FillForm(run, L"s", L"h", L"x", L"me@example.org"));
+    UserDriver& driver = run.Driver();
+
+    HWND box = run.SendAndWaitForBox();
+    ASSERT_TRUE(IsFailureBox(driver, box, form));
+    EXPECT_NE(std::string::npos, ReadSlowLinkLog().find("answer lost"));
+    ASSERT_EQ(1u, StoredReports().size()) << "the first try was stored";
+    ASSERT_TRUE(driver.Click(box, IDRETRY));
+    ASSERT_TRUE(driver.WaitForWindowGone(box, 5000));
+    HWND thanks = driver.WaitForMessageBox(kReporterCaption, kWindowTimeoutMs);
+    EXPECT_TRUE(IsThanksBox(driver, thanks));
+    AcknowledgeThanks(driver, thanks);
+    EXPECT_EQ(1u, StoredReports().size());
 }
 
 }  // namespace

@@ -173,3 +173,28 @@ std::vector<StoredReport> StoredReports()
     EXPECT_TRUE(ReadStoredReports(reports, error)) << error;
     return reports;
 }
+
+std::string Utf8(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0, NULL, NULL);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, NULL, NULL);
+    return bytes;
+}
+
+std::wstring ReadBugReportValue(const FormRun& run, const std::wstring& key)
+{
+    for (const auto& entry : run.Section(L"Bug Report")) {
+        if (entry.first == key)
+            return entry.second;
+    }
+    return std::wstring();
+}
+
+std::string ShowStoredReport(int id)
+{
+    std::string shown, error;
+    EXPECT_TRUE(ShowReport(id, shown, error)) << error;
+    return shown;
+}

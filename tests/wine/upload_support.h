@@ -29,6 +29,10 @@ public:
 };
 
 std::string Ansi(const std::wstring& text);
+std::string Utf8(const std::wstring& text);
+
+// A value of the profile's [Bug Report], "" when the key is missing.
+std::wstring ReadBugReportValue(const FormRun& run, const std::wstring& key);
 
 // RFC 4648 base64 by the system's own encoder, not the reporter's.
 std::string SystemBase64(const std::string& bytes);
@@ -54,3 +58,6 @@ void AcknowledgeThanks(UserDriver& driver, HWND box);
 
 // The stored reports, failing the test when they cannot be read.
 std::vector<StoredReport> StoredReports();
+
+// show's output for a stored report, failing the test when it cannot be had.
+std::string ShowStoredReport(int id);

@@ -1,0 +1,3 @@
+#include "bugreport/report_origin.h"
+
+WCHAR g_szInstalledVersion[kInstalledVersionChars];
