@@ -121,6 +121,12 @@ if [ "$native_ok" = 1 ] && step "build linux-native" nice cmake --build --preset
     echo "==> native tests"
     status=0
     native_began=$(date +%s)
+    # One PostgreSQL cluster for every test process (each makes databases of
+    # its own in it), not an initdb per test.
+    if pg_dir="$(scripts/test-postgres.sh start)"; then
+        export BREVORA_TEST_POSTGRES_DIR="$pg_dir"
+        trap 'scripts/wine-stop.sh --pool "$wine_pool"; scripts/test-postgres.sh stop "$pg_dir"' EXIT
+    fi
     nice_ctest=1 ctest_in build/native -j "$jobs" || status=$?
     cat build/native/ctest.log
     echo "==> native tests: $(( $(date +%s) - native_began )) s"

@@ -83,9 +83,9 @@ bool StartCluster(Cluster& cluster)
                       "pg_ctl start", cluster.error);
 }
 
-std::string MakeUrl(const Cluster& cluster, const std::string& database)
+std::string MakeUrl(const std::string& folder, const std::string& database)
 {
-    return "postgresql:///" + database + "?host=" + cluster.folder + "&user=postgres";
+    return "postgresql:///" + database + "?host=" + folder + "&user=postgres";
 }
 
 }  // namespace
@@ -95,17 +95,26 @@ std::string MakeTestDatabase(std::string& error)
     static Cluster s_cluster;
     static std::once_flag s_started;
     static std::atomic<int> s_next(0);
-    std::call_once(s_started, [] {
-        if (!StartCluster(s_cluster))
-            s_cluster.Remove();
-    });
-    if (s_cluster.folder.empty()) {
+    // A cluster that the test run started for all its processes
+    // (scripts/test-postgres.sh), or else one of this process's own.
+    const char* shared = getenv("BREVORA_TEST_POSTGRES_DIR");
+    std::string folder = shared != nullptr && !g_durable ? shared : "";
+    if (folder.empty()) {
+        std::call_once(s_started, [] {
+            if (!StartCluster(s_cluster))
+                s_cluster.Remove();
+        });
+        folder = s_cluster.folder;
+    }
+    if (folder.empty()) {
         error = s_cluster.error;
         return "";
     }
 
-    const std::string name = "reports_" + std::to_string(++s_next);
-    PGconn* connection = PQconnectdb(MakeUrl(s_cluster, "postgres").c_str());
+    // Named after the process: in a shared cluster, other test processes
+    // make theirs beside it.
+    const std::string name = "reports_" + std::to_string(getpid()) + "_" + std::to_string(++s_next);
+    PGconn* connection = PQconnectdb(MakeUrl(folder, "postgres").c_str());
     PGresult* result = PQstatus(connection) == CONNECTION_OK
                            ? PQexec(connection, ("CREATE DATABASE " + name).c_str())
                            : nullptr;
@@ -114,7 +123,7 @@ std::string MakeTestDatabase(std::string& error)
         error = std::string("cannot make a test database: ") + PQerrorMessage(connection);
     PQclear(result);
     PQfinish(connection);
-    return made ? MakeUrl(s_cluster, name) : "";
+    return made ? MakeUrl(folder, name) : "";
 }
 
 void UseDurableTestCluster()
