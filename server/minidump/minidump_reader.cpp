@@ -444,9 +444,12 @@ Minidump ReadMinidump(ByteView file)
         ReadUnloadedModules(dump, known[kUnloadedModuleListStream].data, textBudget);
 
     // Thread stacks usually appear in the memory list too.
-    std::sort(dump.memory.begin(), dump.memory.end(), [](const MemoryRange& a, const MemoryRange& b) {
+    // Writers list the ranges in order: sorted only when they are not.
+    const auto byAddress = [](const MemoryRange& a, const MemoryRange& b) {
         return a.address != b.address ? a.address < b.address : a.size > b.size;
-    });
+    };
+    if (!std::is_sorted(dump.memory.begin(), dump.memory.end(), byAddress))
+        std::sort(dump.memory.begin(), dump.memory.end(), byAddress);
     dump.memory.erase(std::unique(dump.memory.begin(), dump.memory.end(),
                                   [](const MemoryRange& a, const MemoryRange& b) {
                                       return a.address == b.address && a.size == b.size;
