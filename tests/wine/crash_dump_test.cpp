@@ -146,6 +146,48 @@ std::vector<std::string> WaitForGroups(size_t reports)
     return groups;
 }
 
+// The test's webhook receiver and SMTP sink (alert_sink.py), stopped when
+// the test ends however it ends.
+class AlertSink
+{
+public:
+    static const int kHookPort = 18301;
+    static const int kSmtpPort = 18302;
+
+    AlertSink()
+    {
+        const std::string work = std::getenv("BREVORA_E2E_WORK");
+        std::string sink = std::getenv("BREVORA_E2E_SLOW_LINK");
+        sink = sink.substr(0, sink.rfind('/')) + "/alert_sink.py";
+        int status = 0;
+        std::string error;
+        RunUnixShell("/usr/bin/python3 '" + sink + "' " + std::to_string(kHookPort) + " " + std::to_string(kSmtpPort) +
+                         " '" + work + "' >/dev/null 2>&1 </dev/null & echo $! > '" + work + "/sink.pid'",
+                     status, error);
+    }
+    ~AlertSink()
+    {
+        int status = 0;
+        std::string error;
+        RunUnixShell("kill $(cat '" + std::string(std::getenv("BREVORA_E2E_WORK")) + "/sink.pid')", status, error);
+    }
+
+    // What arrived: the webhooks' bodies a line each, the mails each ended
+    // by a line "-- end".
+    static std::string Read(const char* name)
+    {
+        return ReadFileBytes(ToWindowsPath(std::string(std::getenv("BREVORA_E2E_WORK")) + "/" + name));
+    }
+    static size_t Count(const char* name, const std::string& end)
+    {
+        const std::string text = Read(name);
+        size_t count = 0;
+        for (size_t at = text.find(end); at != std::string::npos; at = text.find(end, at + end.size()))
+            ++count;
+        return count;
+    }
+};
+
 // Lines of list: the reports stored.
 size_t CountStoredReports()
 {
@@ -177,8 +219,15 @@ void SendThroughTheReporter(const std::wstring& folder, const std::wstring& dump
 TEST(CrashDump, ReportedCrashesAreGroupedAndNamedOnceTheBinaryIsGiven)
 {
     ASSERT_TRUE(HaveReportServer());
+    // Each new crash also goes to the maintainers: a webhook and a mail.
+    AlertSink sink;
+    ASSERT_NE("", RunServerCommand("alert add --webhook http://127.0.0.1:" + std::to_string(AlertSink::kHookPort) +
+                                   "/hook --on new-group"));
+    ASSERT_NE("", RunServerCommand("alert add --email maintainers@example.org --on new-group"));
+    const std::string options = "--public-url http://maintainers.example/ --smtp smtp://127.0.0.1:" +
+                                std::to_string(AlertSink::kSmtpPort) + " --smtp-from alerts@example.org";
     std::string error;
-    ASSERT_TRUE(StartReportServer("", error)) << error;
+    ASSERT_TRUE(StartReportServer(options, error)) << error;
     ScratchFolder folder(L"crash-groups");
     ASSERT_TRUE(CopyFileW(ReporterPath().c_str(), (folder.Path() + L"\\brevora-bugreporter.exe").c_str(), FALSE));
     const std::wstring log = folder.Path() + L"\\app.log";
@@ -197,6 +246,25 @@ TEST(CrashDump, ReportedCrashesAreGroupedAndNamedOnceTheBinaryIsGiven)
     ASSERT_EQ(2u, groups.size()) << RunServerCommand("list");
     EXPECT_EQ(0u, groups[0].find("2 EXCEPTION_ACCESS_VIOLATION_READ crash_maker.exe+0x")) << groups[0];
     EXPECT_EQ(0u, groups[1].find("1 EXCEPTION_INT_DIVIDE_BY_ZERO crash_maker.exe+0x")) << groups[1];
+
+    // One webhook and one mail for each new group, naming it and linking to
+    // its page; none more after a restart.
+    for (int i = 0; i < 100 && (AlertSink::Count("webhooks", "\n") < 2 || AlertSink::Count("mails", "-- end\n") < 2);
+         ++i)
+        Sleep(200);
+    ASSERT_TRUE(StopReportServer(error)) << error;
+    ASSERT_TRUE(StartReportServer(options, error)) << error;
+    Sleep(3000);
+    const std::string hooks = AlertSink::Read("webhooks");
+    EXPECT_EQ(2u, AlertSink::Count("webhooks", "\n")) << hooks;
+    EXPECT_EQ(2u, AlertSink::Count("mails", "-- end\n")) << AlertSink::Read("mails");
+    for (const std::string& group : groups) {
+        const std::string signature = group.substr(group.find(' ') + 1);
+        EXPECT_NE(std::string::npos, hooks.find("\"event\":\"new-group\",\"text\":\"New crash: " + signature)) << hooks;
+        EXPECT_NE(std::string::npos, AlertSink::Read("mails").find(signature)) << AlertSink::Read("mails");
+    }
+    EXPECT_NE(std::string::npos, hooks.find("\"group_url\":\"http://maintainers.example/crashes/1\"")) << hooks;
+    EXPECT_NE(std::string::npos, AlertSink::Read("mails").find("http://maintainers.example/crashes/2")) << AlertSink::Read("mails");
 
     // With it: processed again, named by function, still two groups.
     const std::wstring binary = GetBuiltFile(L"crash_maker.exe");
