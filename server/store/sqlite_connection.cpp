@@ -68,3 +68,18 @@ SqliteDatabase OpenSqliteReportsFile(const std::string& dataDir, std::string& er
         return nullptr;
     return db;
 }
+
+sqlite3_stmt* SqliteStatementCache::Get(const char* sql, std::string& error)
+{
+    SqliteStatement& kept = m_statements[sql];
+    if (!kept) {
+        kept = PrepareSqlite(m_db, sql, error);
+        if (!kept) {
+            m_statements.erase(sql);
+            return nullptr;
+        }
+    }
+    sqlite3_reset(kept.get());
+    sqlite3_clear_bindings(kept.get());
+    return kept.get();
+}

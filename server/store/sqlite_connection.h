@@ -2,6 +2,7 @@
 // on their connections, with errors as one line.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "server/store/sqlite_handles.h"
@@ -61,4 +62,46 @@ template <typename Bind>
 bool RunSqliteStatement(sqlite3* db, const char* sql, Bind bind, std::string& error)
 {
     return QuerySqliteRows(db, sql, bind, [](sqlite3_stmt*) {}, error);
+}
+
+// Statements of one connection kept prepared from one call to the next,
+// for a store that runs the same few for every report; used under the
+// store's lock. Keyed by the text's address: for literals only.
+class SqliteStatementCache
+{
+public:
+    explicit SqliteStatementCache(sqlite3* db) : m_db(db) {}
+
+    sqlite3* Database() const { return m_db; }
+    // The statement of sql, reset and unbound; null with error.
+    sqlite3_stmt* Get(const char* sql, std::string& error);
+
+private:
+    sqlite3* m_db;
+    std::map<const char*, SqliteStatement> m_statements;
+};
+
+// QuerySqliteRows and RunSqliteStatement on a kept statement.
+template <typename Bind, typename Row>
+bool QuerySqliteRows(SqliteStatementCache& cache, const char* sql, Bind bind, Row row, std::string& error)
+{
+    sqlite3_stmt* s = cache.Get(sql, error);
+    if (s == nullptr)
+        return false;
+    bind(s);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        row(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) {
+        error = DescribeSqliteError(cache.Database(), "query failed");
+        return false;
+    }
+    return true;
+}
+
+template <typename Bind>
+bool RunSqliteStatement(SqliteStatementCache& cache, const char* sql, Bind bind, std::string& error)
+{
+    return QuerySqliteRows(cache, sql, bind, [](sqlite3_stmt*) {}, error);
 }

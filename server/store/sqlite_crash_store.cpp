@@ -75,7 +75,7 @@ public:
             return false;
         bool done = true;
         for (size_t i = 0; done && i < analyses.size(); ++i)
-            done = SaveInTransaction(db, analyses[i], error);
+            done = SaveInTransaction(analyses[i], error);
         done = done && ExecuteSqlite(db, "COMMIT", error);
         if (!done) {
             std::string ignored;
@@ -342,15 +342,17 @@ private:
             error);
     }
 
-    static bool SaveInTransaction(sqlite3* db, const CrashAnalysis& a, std::string& error)
+    bool SaveInTransaction(const CrashAnalysis& a, std::string& error)
     {
+        sqlite3* db = m_db.get();
+        SqliteStatementCache& cached = m_statements;
         bool reportExists = false;
         if (!QuerySqliteRows(
-                db, "SELECT 1 FROM crash_reports WHERE id = ?1",
+                cached, "SELECT 1 FROM crash_reports WHERE id = ?1",
                 [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, a.reportId); },
                 [&](sqlite3_stmt*) { reportExists = true; }, error) ||
             !RunSqliteStatement(
-                db, "DELETE FROM crash_analyses WHERE report_id = ?1",
+                cached, "DELETE FROM crash_analyses WHERE report_id = ?1",
                 [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, a.reportId); }, error))
             return false;
         if (!reportExists)
@@ -361,7 +363,7 @@ private:
         std::string status;
         std::string fixedVersion;
         if (!RunSqliteStatement(
-                db,
+                cached,
                 "INSERT INTO crash_groups (signature, first_seen, last_seen) VALUES (?1, ?2, ?2)"
                 " ON CONFLICT (signature) DO NOTHING",
                 [&](sqlite3_stmt* s) {
@@ -372,7 +374,7 @@ private:
             return false;
         alert.newGroup = sqlite3_changes(db) == 1;
         if (!QuerySqliteRows(
-                db, "SELECT id, status, fixed_version, count, first_seen FROM crash_groups WHERE signature = ?1",
+                cached, "SELECT id, status, fixed_version, count, first_seen FROM crash_groups WHERE signature = ?1",
                 [&](sqlite3_stmt* s) { BindText(s, 1, a.signature); },
                 [&](sqlite3_stmt* s) {
                     groupId = sqlite3_column_int64(s, 0);
@@ -389,7 +391,7 @@ private:
         FillAlertFacts(a, groupId, alert);
         const std::string day = a.receivedUtc.substr(0, 10);
         return RunSqliteStatement(
-                   db,
+                   cached,
                    "UPDATE crash_groups SET count = count + 1, status = ?2,"
                    " first_seen = min(first_seen, ?3), last_seen = max(last_seen, ?3) WHERE id = ?1",
                    [&](sqlite3_stmt* s) {
@@ -399,7 +401,7 @@ private:
                    },
                    error) &&
                RunSqliteStatement(
-                   db,
+                   cached,
                    "INSERT INTO crash_analyses (report_id, group_id, received_utc, version, reason, text, modules)"
                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
                    [&](sqlite3_stmt* s) {
@@ -413,7 +415,7 @@ private:
                    },
                    error) &&
                RunSqliteStatement(
-                   db,
+                   cached,
                    "INSERT INTO crash_group_days (group_id, day, count) VALUES (?1, ?2, 1)"
                    " ON CONFLICT (group_id, day) DO UPDATE SET count = count + 1",
                    [&](sqlite3_stmt* s) {
@@ -422,7 +424,7 @@ private:
                    },
                    error) &&
                RunSqliteStatement(
-                   db,
+                   cached,
                    "INSERT INTO crash_group_versions (group_id, version, count) VALUES (?1, ?2, 1)"
                    " ON CONFLICT (group_id, version) DO UPDATE SET count = count + 1",
                    [&](sqlite3_stmt* s) {
@@ -430,20 +432,22 @@ private:
                        BindText(s, 2, a.version);
                    },
                    error) &&
-               SaveModules(db, a, error) && QueueSqliteCrashAlert(db, alert, error);
+               SaveModules(a, error) && QueueSqliteCrashAlert(db, alert, error);
     }
 
-    static bool SaveModules(sqlite3* db, const CrashAnalysis& a, std::string& error)
+    bool SaveModules(const CrashAnalysis& a, std::string& error)
     {
-        SqliteStatement s =
-            PrepareSqlite(db, "INSERT OR IGNORE INTO crash_modules (module_key, report_id) VALUES (?1, ?2)", error);
-        if (!s)
-            return false;
+        sqlite3* db = m_db.get();
         for (const std::string& module : a.modules) {
-            sqlite3_reset(s.get());
-            BindText(s.get(), 1, module);
-            sqlite3_bind_int64(s.get(), 2, a.reportId);
-            if (sqlite3_step(s.get()) != SQLITE_DONE) {
+            sqlite3_stmt* s = m_statements.Get(
+                "INSERT OR IGNORE INTO crash_modules (module_key, report_id) VALUES (?1, ?2)", error);
+            if (s == nullptr)
+                return false;
+            BindText(s, 1, module);
+            sqlite3_bind_int64(s, 2, a.reportId);
+            const int rc = sqlite3_step(s);
+            sqlite3_reset(s);
+            if (rc != SQLITE_DONE) {
                 error = DescribeSqliteError(db, "cannot store the crash's modules");
                 return false;
             }
@@ -452,6 +456,7 @@ private:
     }
 
     SqliteDatabase m_db;
+    SqliteStatementCache m_statements{m_db.get()};  // after m_db: closed before it
     std::mutex m_mutex;
 };
 
