@@ -1,5 +1,9 @@
 #include "server/crash/crash_service.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -16,9 +20,17 @@ namespace {
 // Reports stored together are processed together: a burst of one crash
 // reads the same binaries once.
 const std::chrono::milliseconds kCrashGathering(100);
-// Dumps up to this size are copied for the thread as they arrive; larger
-// ones are read back from the store.
+// Dumps up to this size are copied for the thread as they arrive, up to
+// the total below; the others are read back from the store.
 const size_t kLargestCopiedDump = 8 * 1024 * 1024;
+const uint64_t kMostCopiedBytes = 64 * 1024 * 1024;
+
+// The thread is background work: under a flood of uploads the uploads go
+// first, and the reports wait (their 201 never waits for them).
+void LowerThisThreadsPriority()
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+}
 
 std::string LowerCase(std::string text)
 {
@@ -176,16 +188,23 @@ bool OpenCrashService(CrashService& service, const std::string& dataDir, const s
         return false;
     service.queue.reset(new BatchQueue<CrashWork>(
         [&service](const std::vector<CrashWork>& batch) {
+            static thread_local bool lowered = false;
+            if (!lowered) {
+                LowerThisThreadsPriority();
+                lowered = true;
+            }
             std::string failure;
-            if (ProcessBatch(*service.reports, *service.store, batch, failure) || service.log == nullptr)
-                return;
-            // A report whose dump cannot be processed holds up no other.
+            const bool done = ProcessBatch(*service.reports, *service.store, batch, failure);
             for (const CrashWork& work : batch) {
-                if (batch.size() > 1 && ProcessBatch(*service.reports, *service.store, {work}, failure))
-                    continue;
-                std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
-                             static_cast<long long>(work.id), EscapeControlBytes(failure, false).c_str());
-                std::fflush(service.log);
+                // A report whose dump cannot be processed holds up no other.
+                if (!done && (batch.size() == 1 || !ProcessBatch(*service.reports, *service.store, {work}, failure)) &&
+                    service.log != nullptr) {
+                    std::fprintf(service.log, "%s crash report %lld not processed: %s\n", FormatUtcNow().c_str(),
+                                 static_cast<long long>(work.id), EscapeControlBytes(failure, false).c_str());
+                    std::fflush(service.log);
+                }
+                if (work.stored)
+                    service.copiedBytes -= work.stored->report.dump.content.size();
             }
         },
         kCrashGathering));
@@ -196,10 +215,12 @@ bool OpenCrashService(CrashService& service, const std::string& dataDir, const s
 
 void QueueCrashReport(CrashService& service, int64_t id, const ReportOrigin& origin, const CrashReport& report)
 {
-    if (report.dump.content.size() > kLargestCopiedDump) {
+    const uint64_t size = report.dump.content.size();
+    if (size > kLargestCopiedDump || service.copiedBytes + size > kMostCopiedBytes) {
         QueueCrashReport(service, id);
         return;
     }
+    service.copiedBytes += size;
     std::shared_ptr<StoredCrashReport> stored(new StoredCrashReport);
     stored->id = id;
     stored->origin = origin;

@@ -4,6 +4,7 @@
 // its own does it, off the upload's way to its 201.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -27,6 +28,9 @@ struct CrashService
     ReportStore* reports = nullptr;  // the dumps are read through it
     std::unique_ptr<CrashStore> store;
     FILE* log = nullptr;  // a line per report that could not be processed; nullptr: none
+    // Bytes of dumps copied for reports still waiting: bounded, so that a
+    // backlog under a flood of uploads costs no memory beyond it.
+    std::atomic<uint64_t> copiedBytes{0};
     // Reports waiting to be processed; last, so that it is emptied while
     // the stores are still open.
     std::unique_ptr<BatchQueue<CrashWork>> queue;
