@@ -131,18 +131,18 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         sqlite3* db = m_db.get();
         auto bindId = [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, id); };
-        if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
-            return StoreAnswer::Failed;
         int removed = 0;
-        const bool done = RunSqliteStatement(db, "DELETE FROM alert_rules WHERE id = ?1", bindId, error) &&
-                          (removed = sqlite3_changes(db), true) &&
-                          RunSqliteStatement(db, "DELETE FROM alert_outbox WHERE rule_id = ?1", bindId, error) &&
-                          ExecuteSqlite(db, "COMMIT", error);
-        if (!done) {
-            std::string ignored;
-            ExecuteSqlite(db, "ROLLBACK", ignored);
+        const bool done = RunSqliteTransaction(
+            db,
+            [&]() {
+                if (!RunSqliteStatement(db, "DELETE FROM alert_rules WHERE id = ?1", bindId, error))
+                    return false;
+                removed = sqlite3_changes(db);
+                return RunSqliteStatement(db, "DELETE FROM alert_outbox WHERE rule_id = ?1", bindId, error);
+            },
+            error);
+        if (!done)
             return StoreAnswer::Failed;
-        }
         return removed == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
     }
 
@@ -191,34 +191,35 @@ public:
             return true;
         // The write lock taken first: no other server reads the same rows
         // as free in between.
-        if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
-            return false;
-        bool done = QuerySqliteRows(
+        const bool claimed = RunSqliteTransaction(
             db,
-            (std::string(kDeliveryColumns) +
-             "WHERE o.status = 'pending' AND o.next_attempt <= ?1 AND o.claimed_until <= ?1 ORDER BY o.id LIMIT ?2")
-                .c_str(),
-            [&](sqlite3_stmt* s) {
-                sqlite3_bind_int64(s, 1, now);
-                sqlite3_bind_int(s, 2, limit);
+            [&]() {
+                bool done = QuerySqliteRows(
+                    db,
+                    (std::string(kDeliveryColumns) +
+                     "WHERE o.status = 'pending' AND o.next_attempt <= ?1 AND o.claimed_until <= ?1 ORDER BY o.id LIMIT ?2")
+                        .c_str(),
+                    [&](sqlite3_stmt* s) {
+                        sqlite3_bind_int64(s, 1, now);
+                        sqlite3_bind_int(s, 2, limit);
+                    },
+                    [&](sqlite3_stmt* s) { deliveries.push_back(ReadDelivery(s)); }, error);
+                for (size_t i = 0; done && i < deliveries.size(); ++i) {
+                    done = RunSqliteStatement(
+                        db, "UPDATE alert_outbox SET claimed_by = ?2, claimed_until = ?3 WHERE id = ?1",
+                        [&](sqlite3_stmt* s) {
+                            sqlite3_bind_int64(s, 1, deliveries[i].id);
+                            BindText(s, 2, owner);
+                            sqlite3_bind_int64(s, 3, now + leaseSeconds);
+                        },
+                        error);
+                }
+                return done;
             },
-            [&](sqlite3_stmt* s) { deliveries.push_back(ReadDelivery(s)); }, error);
-        for (size_t i = 0; done && i < deliveries.size(); ++i) {
-            done = RunSqliteStatement(
-                db, "UPDATE alert_outbox SET claimed_by = ?2, claimed_until = ?3 WHERE id = ?1",
-                [&](sqlite3_stmt* s) {
-                    sqlite3_bind_int64(s, 1, deliveries[i].id);
-                    BindText(s, 2, owner);
-                    sqlite3_bind_int64(s, 3, now + leaseSeconds);
-                },
-                error);
-        }
-        if (done && ExecuteSqlite(db, "COMMIT", error))
-            return true;
-        std::string ignored;
-        ExecuteSqlite(db, "ROLLBACK", ignored);
-        deliveries.clear();
-        return false;
+            error);
+        if (!claimed)
+            deliveries.clear();
+        return claimed;
     }
 
     bool FinishDelivery(int64_t id, const std::string& owner, DeliveryOutcome outcome, int64_t nextAttempt,
@@ -313,10 +314,7 @@ std::unique_ptr<AlertStore> OpenSqliteAlertStore(const std::string& dataDir, std
     SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
     if (!db)
         return nullptr;
-    std::string ignored;
-    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !CreateSqliteAlertTables(db.get(), error) ||
-        !ExecuteSqlite(db.get(), "COMMIT", error)) {
-        ExecuteSqlite(db.get(), "ROLLBACK", ignored);
+    if (!RunSqliteTransaction(db.get(), [&]() { return CreateSqliteAlertTables(db.get(), error); }, error)) {
         return nullptr;
     }
     return std::unique_ptr<AlertStore>(new SqliteAlertStore(std::move(db)));

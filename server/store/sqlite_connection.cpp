@@ -83,3 +83,14 @@ sqlite3_stmt* SqliteStatementCache::Get(const char* sql, std::string& error)
     sqlite3_clear_bindings(kept.get());
     return kept.get();
 }
+
+bool RunSqliteTransaction(sqlite3* db, const std::function<bool()>& work, std::string& error)
+{
+    if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
+        return false;
+    if (work() && ExecuteSqlite(db, "COMMIT", error))
+        return true;
+    std::string ignored;
+    ExecuteSqlite(db, "ROLLBACK", ignored);
+    return false;
+}

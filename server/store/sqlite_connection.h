@@ -2,6 +2,7 @@
 // on their connections, with errors as one line.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -26,6 +27,10 @@ public:
 private:
     sqlite3* m_db;
 };
+
+// Runs work between BEGIN IMMEDIATE and COMMIT (the write lock taken
+// first), rolling back when work or the commit fails.
+bool RunSqliteTransaction(sqlite3* db, const std::function<bool()>& work, std::string& error);
 
 // A prepared statement, or none with error.
 SqliteStatement PrepareSqlite(sqlite3* db, const std::string& sql, std::string& error);

@@ -70,18 +70,16 @@ public:
     bool SaveAnalyses(const std::vector<CrashAnalysis>& analyses, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        sqlite3* db = m_db.get();
-        if (!ExecuteSqlite(db, "BEGIN IMMEDIATE", error))
-            return false;
-        bool done = true;
-        for (size_t i = 0; done && i < analyses.size(); ++i)
-            done = SaveInTransaction(analyses[i], error);
-        done = done && ExecuteSqlite(db, "COMMIT", error);
-        if (!done) {
-            std::string ignored;
-            ExecuteSqlite(db, "ROLLBACK", ignored);
-        }
-        return done;
+        return RunSqliteTransaction(
+            m_db.get(),
+            [&]() {
+                for (const CrashAnalysis& analysis : analyses) {
+                    if (!SaveInTransaction(analysis, error))
+                        return false;
+                }
+                return true;
+            },
+            error);
     }
 
     LoadResult LoadAnalysis(int64_t reportId, CrashAnalysis& analysis, std::string& error) override
@@ -474,13 +472,13 @@ std::unique_ptr<CrashStore> OpenSqliteCrashStore(const std::string& dataDir, std
     // Its commits need not wait for the disk: an analysis lost to a power
     // cut, with its counts (one transaction), is made again at the next
     // start from its report.
-    std::string ignored;
     if (!ExecuteSqlite(db.get(), "PRAGMA synchronous = NORMAL", error) ||
-        !ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error) || !ExecuteSqlite(db.get(), kCreateCrashSchema, error) ||
-        !CreateSqliteAlertTables(db.get(), error) ||
-        !ExecuteSqlite(db.get(), "COMMIT", error)) {
-        ExecuteSqlite(db.get(), "ROLLBACK", ignored);
+        !RunSqliteTransaction(
+            db.get(),
+            [&]() {
+                return ExecuteSqlite(db.get(), kCreateCrashSchema, error) && CreateSqliteAlertTables(db.get(), error);
+            },
+            error))
         return nullptr;
-    }
     return std::unique_ptr<CrashStore>(new SqliteCrashStore(std::move(db)));
 }
