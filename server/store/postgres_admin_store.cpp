@@ -505,18 +505,10 @@ private:
 
 std::unique_ptr<AdminStore> OpenPostgresAdminStore(const std::string& url, std::string& error)
 {
-    // The report tables first, made or brought up to date by their own
-    // store: the triggers name them.
-    if (!OpenPostgresReportStore(url, true, error))
-        return nullptr;
-    PostgresConnection connection = ConnectToPostgres(url, error);
+    PostgresConnection connection = MakeTablesBesideReports(
+        url, kLockSchema, [](PGconn* c, std::string& failure) { return ExecutePostgres(c, kCreateAdminSchema, failure); },
+        "the interface's tables", error);
     if (!connection)
         return nullptr;
-    if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), kLockSchema, error) ||
-        !ExecutePostgres(connection.get(), kCreateAdminSchema, error) ||
-        !ExecutePostgres(connection.get(), "COMMIT", error)) {
-        error = "cannot make the interface's tables: " + error;
-        return nullptr;  // closing the connection rolls them back
-    }
     return std::unique_ptr<AdminStore>(new PostgresAdminStore(url, std::move(connection)));
 }

@@ -281,15 +281,9 @@ bool QueuePostgresCrashAlert(PGconn* c, const CrashAlertFacts& facts, std::strin
 
 std::unique_ptr<AlertStore> OpenPostgresAlertStore(const std::string& url, std::string& error)
 {
-    if (!OpenPostgresReportStore(url, true, error))
-        return nullptr;
-    PostgresConnection connection = ConnectToPostgres(url, error);
+    PostgresConnection connection =
+        MakeTablesBesideReports(url, kLockSchema, CreatePostgresAlertTables, "the alert tables", error);
     if (!connection)
         return nullptr;
-    if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), kLockSchema, error) ||
-        !CreatePostgresAlertTables(connection.get(), error) || !ExecutePostgres(connection.get(), "COMMIT", error)) {
-        error = "cannot make the alert tables: " + error;
-        return nullptr;
-    }
     return std::unique_ptr<AlertStore>(new PostgresAlertStore(url, std::move(connection)));
 }

@@ -408,24 +408,19 @@ private:
 
 std::unique_ptr<CrashStore> OpenPostgresCrashStore(const std::string& url, std::string& error)
 {
-    // The report tables first, made or brought up to date by their own
-    // store: the trigger names them.
-    if (!OpenPostgresReportStore(url, true, error))
-        return nullptr;
-    PostgresConnection connection = ConnectToPostgres(url, error);
+    PostgresConnection connection = MakeTablesBesideReports(
+        url, kLockSchema,
+        [](PGconn* c, std::string& failure) {
+            // Made once: the triggers' statements lock the tables they name,
+            // which would deadlock with another server already saving analyses.
+            PostgresResult made;
+            return RunPostgres(c, "SELECT 1 FROM pg_trigger WHERE tgname = 'crash_forget_reports'", PostgresParams(),
+                               made, failure) &&
+                   (PQntuples(made.get()) == 1 || ExecutePostgres(c, kCreateCrashSchema, failure)) &&
+                   CreatePostgresAlertTables(c, failure);
+        },
+        "the crash tables", error);
     if (!connection)
         return nullptr;
-    // Made once: the triggers' statements lock the tables they name, which
-    // would deadlock with another server already saving analyses.
-    PostgresResult made;
-    if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), kLockSchema, error) ||
-        !RunPostgres(connection.get(), "SELECT 1 FROM pg_trigger WHERE tgname = 'crash_forget_reports'",
-                     PostgresParams(), made, error) ||
-        (PQntuples(made.get()) == 0 && !ExecutePostgres(connection.get(), kCreateCrashSchema, error)) ||
-        !CreatePostgresAlertTables(connection.get(), error) ||
-        !ExecutePostgres(connection.get(), "COMMIT", error)) {
-        error = "cannot make the crash tables: " + error;
-        return nullptr;  // closing the connection rolls them back
-    }
     return std::unique_ptr<CrashStore>(new PostgresCrashStore(url, std::move(connection)));
 }

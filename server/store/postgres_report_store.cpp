@@ -356,3 +356,20 @@ std::unique_ptr<ReportStore> OpenPostgresReportStore(const std::string& url, boo
         return nullptr;  // closing the connection rolls the migration back
     return std::unique_ptr<ReportStore>(new PostgresReportStore(url, std::move(connection)));
 }
+
+PostgresConnection MakeTablesBesideReports(const std::string& url, const char* lock,
+                                           const std::function<bool(PGconn*, std::string&)>& make, const char* what,
+                                           std::string& error)
+{
+    if (!OpenPostgresReportStore(url, true, error))
+        return nullptr;
+    PostgresConnection connection = ConnectToPostgres(url, error);
+    if (!connection)
+        return nullptr;
+    if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), lock, error) ||
+        !make(connection.get(), error) || !ExecutePostgres(connection.get(), "COMMIT", error)) {
+        error = std::string("cannot make ") + what + ": " + error;
+        return nullptr;  // closing the connection rolls them back
+    }
+    return connection;
+}
