@@ -22,6 +22,9 @@
 # block the thread that shows or hides a top-level window (the progress box)
 # for up to 2 s.
 #
+# BREVORA_BENCH_SIZES picks the sizes of part 2 (default "1 8 15 2048s");
+# BREVORA_BENCH_SLOW_LINE=0 leaves out part 3.
+#
 # Trees: build/bench-native (Release, made here) and build/win64 (the
 # windows-x64 preset); BREVORA_BENCH_NATIVE and BREVORA_WIN_BUILD name others.
 set -euo pipefail
@@ -89,6 +92,13 @@ send_once() {
     peak="$(sed -n 's/.*peak_private_bytes=\([0-9]*\).*/\1/p' <<<"$result")"
     slow="$(sed -n 's/.*longest_unresponsive_ms=\([0-9]*\).*/\1/p' <<<"$result")"
     [ -n "$ms" ] || { echo "no upload: $result" >&2; exit 1; }
+    # Click to 201: the server logs each request once its answer is written.
+    local click answered
+    click="$(sed -n 's/.*click_unix_ms=\([0-9]*\).*/\1/p' <<<"$result")"
+    answered="$(grep ' POST /bugreport/report/ 201 ' "$work/server.log" | tail -n 1 | cut -d ' ' -f 1)"
+    to201="$(python3 -c 'import sys, datetime as d
+t = d.datetime.strptime(sys.argv[1], "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=d.timezone.utc)
+print(round(t.timestamp() * 1000) - int(sys.argv[2]))' "$answered" "$click")"
 }
 
 median() { tr ' ' '\n' | sed '/^$/d' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -101,9 +111,11 @@ last_body() {
 
 curl_once() {
     local out
-    # The reporter's one header; no 100-continue round trip, as WinINet sends none.
+    # The reporter's headers, a new report's key included; no 100-continue
+    # round trip, as WinINet sends none.
     out="$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -H 'Expect:' \
-        -H 'Content-Type: application/x-www-form-urlencoded' --data-binary @"$work/body" \
+        -H 'Content-Type: application/x-www-form-urlencoded' -H "Idempotency-Key: $(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')" \
+        --data-binary @"$work/body" \
         "http://127.0.0.1:$port/bugreport/report/")"
     [ "${out%% *}" = 201 ] || { echo "curl got ${out%% *}" >&2; exit 1; }
     awk -v t="${out#* }" 'BEGIN { printf "%.0f", t * 1000 }'
@@ -111,22 +123,24 @@ curl_once() {
 
 echo
 echo "== Send under Wine: click to 201 (thank-you box) vs curl with the same body, medians of $runs runs"
-printf '%-10s %12s %12s %10s %8s %14s %16s\n' "log" "body bytes" "reporter ms" "curl ms" "ratio" "peak private" "peak - body"
-for size in 1 8 15 2048s; do
+printf '%-10s %12s %10s %10s %9s %8s %8s %14s %16s\n' "log" "body bytes" "to 201 ms" "thanks ms" "curl ms" "ratio" "thanks/c" "peak private" "peak - body"
+for size in ${BREVORA_BENCH_SIZES:-1 8 15 2048s}; do
     if [ "$size" = 2048s ]; then write_log 16 2; label="2 GiB sp."; else write_log "$size"; label="$size MiB"; fi
-    all_ms="" all_curl="" all_peak=""
+    all_ms="" all_201="" all_curl="" all_peak=""
     for _ in $(seq "$runs"); do
         send_once
         last_body
-        all_ms="$all_ms $ms" all_peak="$all_peak $peak" all_curl="$all_curl $(curl_once)"
+        all_ms="$all_ms $ms" all_201="$all_201 $to201" all_peak="$all_peak $peak" all_curl="$all_curl $(curl_once)"
     done
     bytes="$(stat -c %s "$work/body")"
-    awk -v label="$label" -v bytes="$bytes" -v ms="$(median <<<"$all_ms")" -v cms="$(median <<<"$all_curl")" \
-        -v peak="$(median <<<"$all_peak")" 'BEGIN {
-        printf "%-10s %12d %12d %10d %8.2f %11.1f MB %13.1f MB\n", label, bytes, ms, cms, ms / (cms > 0 ? cms : 1),
-               peak / 1e6, (peak - bytes) / 1e6 }'
+    awk -v label="$label" -v bytes="$bytes" -v ms="$(median <<<"$all_ms")" -v to201="$(median <<<"$all_201")" \
+        -v cms="$(median <<<"$all_curl")" -v peak="$(median <<<"$all_peak")" 'BEGIN {
+        c = cms > 0 ? cms : 1
+        printf "%-10s %12d %10d %10d %9d %8.2f %8.2f %11.1f MB %13.1f MB\n", label, bytes, to201, ms, cms, to201 / c,
+               ms / c, peak / 1e6, (peak - bytes) / 1e6 }'
 done
 
+[ "${BREVORA_BENCH_SLOW_LINE:-1}" = 1 ] || exit 0
 echo
 echo "== The form's longest unresponsive stretch while a 20 MiB body goes out at 2 MiB/s, $runs runs"
 kill "$server_pid"; wait "$server_pid" 2>/dev/null || true

@@ -6,8 +6,10 @@
 //
 //   upload_bench_driver.exe REPORTER.exe
 //
-// Prints "click_to_thanks_ms=N peak_private_bytes=N longest_unresponsive_ms=N";
-// exit status 1 when the report was not thanked for.
+// Prints "click_to_thanks_ms=N peak_private_bytes=N longest_unresponsive_ms=N
+// click_unix_ms=N" (the click's wall-clock time, which the script sets
+// against the server's log line of the 201); exit status 1 when the report
+// was not thanked for.
 #include <windows.h>
 #include <psapi.h>
 
@@ -85,6 +87,8 @@ int wmain(int argc, wchar_t** argv)
 
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
+    FILETIME clicked;
+    GetSystemTimePreciseAsFileTime(&clicked);
     QueryPerformanceCounter(&start);
     driver.Click(form, IDC_SEND);
     HWND box = NULL;
@@ -101,8 +105,12 @@ int wmain(int argc, wchar_t** argv)
     }
     const double ms = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
     const bool thanked = box != NULL && driver.Read(box).messageText == L"Thanks for your bug report.";
-    std::printf("click_to_thanks_ms=%.0f peak_private_bytes=%llu longest_unresponsive_ms=%.0f\n", ms,
-                static_cast<unsigned long long>(std::max(peak, polled)), longestProbe);
+    // FILETIME counts 100 ns from 1601; the server logs Unix time.
+    const unsigned long long clickUnixMs =
+        ((static_cast<unsigned long long>(clicked.dwHighDateTime) << 32 | clicked.dwLowDateTime) -
+         116444736000000000ULL) / 10000;
+    std::printf("click_to_thanks_ms=%.0f peak_private_bytes=%llu longest_unresponsive_ms=%.0f click_unix_ms=%llu\n",
+                ms, static_cast<unsigned long long>(std::max(peak, polled)), longestProbe, clickUnixMs);
     if (box != NULL)
         driver.Click(box, thanked ? IDOK : IDCANCEL);
     if (!thanked)
