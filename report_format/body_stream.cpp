@@ -82,9 +82,9 @@ static void EndAtFirstNul(const FileSource& file, FilePart& part, std::vector<ch
             part = FilePart{ FILE_PART_NOTHING, 0, 0 };
             return;
         }
-        const void* nul = std::memchr(buffer.data(), '\0', want);
-        if (nul != nullptr) {
-            part.length = done + static_cast<uint64_t>(static_cast<const char*>(nul) - buffer.data());
+        const size_t before = CountBytesBeforeNul(buffer.data(), want);
+        if (before < want) {
+            part.length = done + before;
             return;
         }
         done += want;
@@ -175,6 +175,16 @@ public:
 
     bool Put(const std::string& text) { return Put(text.data(), text.size()); }
 
+    // Room for size bytes written in place, or null when the piece has less
+    // left; Commit takes the count actually written.
+    char* Reserve(size_t size) { return m_piece.size() - m_used >= size ? m_piece.data() + m_used : nullptr; }
+
+    bool Commit(size_t count)
+    {
+        m_used += count;
+        return m_used < m_piece.size() || Flush();
+    }
+
     bool Flush()
     {
         if (m_used == 0)
@@ -191,7 +201,9 @@ private:
     void* m_sink;
 };
 
-// The wrapped base64 of the part, encoded a chunk at a time as it is read.
+// The wrapped base64 of the part, encoded a line at a time as it is read,
+// straight into the piece where the line fits (a copy per line costs more
+// than the encoding under some C libraries).
 bool PutFilePart(PieceWriter& out, const FileSource& file, const FilePart& part)
 {
     if (part.kind == FILE_PART_PLACEHOLDER)
@@ -200,7 +212,10 @@ bool PutFilePart(PieceWriter& out, const FileSource& file, const FilePart& part)
         return true;
 
     std::vector<char> bytes(kReadChunk);
-    std::vector<char> chars(kReadChunk / 3 * 4 + 5);
+    // A line: its line feed, 100 characters and the terminator that
+    // Base64EncodeEnd adds; spare holds one that straddles two pieces.
+    const size_t kLineRoom = kBase64LineLength + 2;
+    char spare[kLineRoom];
     bool firstLine = true;
     uint64_t done = 0;
     while (done < part.length) {
@@ -210,15 +225,19 @@ bool PutFilePart(PieceWriter& out, const FileSource& file, const FilePart& part)
             return false;
         done += want;
 
-        // Every chunk but the last is whole groups of three: no state carries over.
-        Base64State state = { 0, { 0, 0 } };
-        size_t count = Base64EncodeBlock(&state, want, bytes.data(), chars.data());
-        count += Base64EncodeEnd(&state, chars.data() + count);
-        for (size_t start = 0; start < count; start += kBase64LineLength) {
-            if (!firstLine && !out.Put("\n", 1))
-                return false;
+        // Chunks are whole lines but for the last: every line starts afresh.
+        for (uint32_t start = 0; start < want; start += kLineBytes) {
+            const uint32_t take = std::min(kLineBytes, want - start);
+            char* const direct = out.Reserve(kLineRoom);
+            char* const line = direct != nullptr ? direct : spare;
+            size_t count = 0;
+            if (!firstLine)
+                line[count++] = '\n';
             firstLine = false;
-            if (!out.Put(chars.data() + start, std::min(kBase64LineLength, count - start)))
+            Base64State state = { 0, { 0, 0 } };
+            count += Base64EncodeBlock(&state, take, bytes.data() + start, line + count);
+            count += Base64EncodeEnd(&state, line + count);
+            if (!(direct != nullptr ? out.Commit(count) : out.Put(spare, count)))
                 return false;
         }
     }

@@ -1,5 +1,6 @@
 #include "report_format/record_format.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "report_format/base64.h"
@@ -48,6 +49,23 @@ std::string WrapBase64Lines(const char* text, size_t length)
     return wrapped;
 }
 
+size_t CountBytesBeforeNul(const char* bytes, size_t size)
+{
+    const uint64_t ones = 0x0101010101010101ULL;
+    const uint64_t highs = 0x8080808080808080ULL;
+    size_t i = 0;
+    // A word holds a zero byte exactly when this sets a high bit.
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (((word - ones) & ~word & highs) != 0)
+            break;
+    }
+    while (i < size && bytes[i] != '\0')
+        ++i;
+    return i;
+}
+
 std::string MakeFilePayload(const char* bytes, size_t size)
 {
     if (size == 0)
@@ -55,8 +73,7 @@ std::string MakeFilePayload(const char* bytes, size_t size)
 
     // The reporter reads the file as a C string: only the bytes before the
     // first NUL travel.
-    const void* nul = std::memchr(bytes, '\0', size);
-    const size_t used = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
+    const size_t used = CountBytesBeforeNul(bytes, size);
 
     const std::string encoded = Base64Encode(static_cast<uint32_t>(used), bytes);
     return WrapBase64Lines(encoded.data(), encoded.size());

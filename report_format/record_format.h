@@ -53,6 +53,12 @@ std::string WrapBase64Lines(const char* text, size_t length);
 // caller sends as an empty text.
 std::string MakeFilePayload(const char* bytes, size_t size);
 
+// The count of bytes before the first NUL in bytes, or size when there is
+// none. Eight bytes at a time: the C library's memchr of some platforms (the
+// MinGW-built program's msvcrt under Wine) looks at one, and the reporter
+// scans a log of up to 20 MiB before it sends a byte.
+size_t CountBytesBeforeNul(const char* bytes, size_t size);
+
 // Bytes that a record with a payload of payloadLength characters occupies.
 size_t GetRecordLength(ReportRecord record, size_t payloadLength);
 

@@ -93,4 +93,24 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileWrapTest,
                       WrapRow{"SeventyNine", 79, 100, 8}),
     [](const ::testing::TestParamInfo<WrapRow>& info) { return std::string(info.param.name); });
 
+// The word-at-a-time scan against the plain one: every size around a word,
+// the NUL at every place or nowhere, over bytes that word tricks mistake for
+// zero (0x01 next to 0x80, 0xFF).
+TEST(CountBytesBeforeNul, AgreesWithAByteByByteScan)
+{
+    for (const unsigned char filler : { 0x01, 0x80, 0xFF, 0x7F }) {
+        for (size_t size = 0; size <= 20; ++size) {
+            for (size_t nul = 0; nul <= size; ++nul) {  // nul == size: none
+                std::string bytes(size, static_cast<char>(filler));
+                for (size_t i = 1; i < size; i += 2)
+                    bytes[i] = static_cast<char>(0x80);
+                if (nul < size)
+                    bytes[nul] = '\0';
+                EXPECT_EQ(nul, CountBytesBeforeNul(bytes.data(), size))
+                    << "size " << size << ", filler " << int(filler);
+            }
+        }
+    }
+}
+
 }  // namespace
