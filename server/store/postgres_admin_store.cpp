@@ -506,7 +506,8 @@ private:
 std::unique_ptr<AdminStore> OpenPostgresAdminStore(const std::string& url, std::string& error)
 {
     PostgresConnection connection = MakeTablesBesideReports(
-        url, kLockSchema, [](PGconn* c, std::string& failure) { return ExecutePostgres(c, kCreateAdminSchema, failure); },
+        url, kLockSchema,
+        [](PGconn* c, ReportStore&, std::string& failure) { return ExecutePostgres(c, kCreateAdminSchema, failure); },
         "the interface's tables", error);
     if (!connection)
         return nullptr;
