@@ -56,13 +56,14 @@ const char kListTemplate[] = R"HTML(<h1>Reports</h1>
 <label>Text <input name="q" value="{{q}}" type="search"></label>
 <label>Component <input name="component" value="{{component}}" list="components"></label>
 <datalist id="components">{{#components}}<option value="{{.}}">{{/components}}</datalist>
+<label>Version <input name="version" value="{{version}}" size="12"></label>
 <label>Status <select name="status"><option value="">any</option>{{#statuses}}<option{{#selected}} selected{{/selected}}>{{name}}</option>{{/statuses}}</select></label>
 <label>From <input name="from" type="date" value="{{from}}"></label>
 <label>To <input name="to" type="date" value="{{to}}"></label>
 <button type="submit">Filter</button> <a href="/reports">Clear</a></form>
-<table class="reports"><thead><tr><th>Id</th><th>Received (UTC)</th><th>Component</th><th>E-mail</th><th>What happened</th><th>Status</th></tr></thead><tbody>
-{{#lines}}<tr><td><a href="/reports/{{id}}">{{id}}</a>{{#crash}} (crash){{/crash}}</td><td>{{time}}</td><td>{{component}}</td><td>{{email}}</td><td class="what">{{what}}</td><td class="status">{{status}}</td></tr>
-{{/lines}}{{^lines}}<tr><td colspan="6">No report matches.</td></tr>{{/lines}}
+<table class="reports"><thead><tr><th>Id</th><th>Received (UTC)</th><th>Component</th><th>Version</th><th>E-mail</th><th>What happened</th><th>Status</th></tr></thead><tbody>
+{{#lines}}<tr><td><a href="/reports/{{id}}">{{id}}</a>{{#crash}} (crash){{/crash}}</td><td>{{time}}</td><td>{{component}}</td><td class="version">{{version}}</td><td>{{email}}</td><td class="what">{{what}}</td><td class="status">{{status}}</td></tr>
+{{/lines}}{{^lines}}<tr><td colspan="7">No report matches.</td></tr>{{/lines}}
 </tbody></table>
 <p class="pages">{{#newer}}<a href="{{newer}}">&larr; Newer</a>{{/newer}}{{#older}}<a href="{{older}}">Older &rarr;</a>{{/older}}</p>
 )HTML";
@@ -368,6 +369,7 @@ std::string RenderReportList(const PageFrame& frame, const ReportFilter& filter,
     data page;
     page.set("q", filter.text);
     page.set("component", filter.component);
+    page.set("version", filter.version);
     data offered(data::type::list);
     for (const std::string& component : components)
         offered.push_back(data(MakeDisplayText(component)));
@@ -382,6 +384,7 @@ std::string RenderReportList(const PageFrame& frame, const ReportFilter& filter,
         row.set("crash", data(line.kind == ReportKind::Crash));
         row.set("time", FormatTime(line.receivedUtc));
         row.set("component", MakeDisplayText(line.component));
+        row.set("version", MakeDisplayText(line.version));
         row.set("email", MakeDisplayText(line.email));
         row.set("what", MakeDisplayText(GetFirstLine(line.whatHappened)));
         row.set("status", line.status);

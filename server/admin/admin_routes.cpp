@@ -213,7 +213,8 @@ std::string EncodeQueryValue(const std::string& value)
 std::string MakeListLink(const ReportFilter& filter, int64_t page)
 {
     std::string link = "/reports?q=" + EncodeQueryValue(filter.text) +
-                       "&component=" + EncodeQueryValue(filter.component) + "&status=" + filter.status +
+                       "&component=" + EncodeQueryValue(filter.component) +
+                       "&version=" + EncodeQueryValue(filter.version) + "&status=" + filter.status +
                        "&from=" + filter.fromDate + "&to=" + filter.toDate;
     if (page > 1)
         link += "&page=" + std::to_string(page);
@@ -225,6 +226,7 @@ void ServeReportList(AdminService& service, const httplib::Request& req, httplib
     ReportFilter filter;
     filter.text = req.get_param_value("q");
     filter.component = req.get_param_value("component");
+    filter.version = req.get_param_value("version");
     std::string message;
     // Values the form cannot send are left out, and the page says so.
     const std::string status = req.get_param_value("status");

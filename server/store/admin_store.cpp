@@ -1,5 +1,7 @@
 #include "server/store/admin_store.h"
 
+#include <utility>
+
 #include "server/base/code_page_text.h"
 
 const char* const kTriageStatuses[] = {"new", "triaged", "fixed", "duplicate", "invalid", nullptr};
@@ -17,6 +19,10 @@ namespace {
 
 const size_t kWhatHappenedBytes = 300;
 
+// Reports indexed (or described again) together; a batch's texts are in
+// memory at once.
+const size_t kIndexBatch = 500;
+
 // The first bytes of text, not cutting a UTF-8 sequence in two.
 std::string TakeStart(const std::string& text, size_t bytes)
 {
@@ -30,35 +36,75 @@ std::string TakeStart(const std::string& text, size_t bytes)
 
 }  // namespace
 
+LoadResult DescribeStoredReport(ReportStore& reports, int64_t id, ReportKind kind, IndexedReport& indexed,
+                                std::string& error)
+{
+    LoadResult result;
+    if (kind == ReportKind::Crash) {
+        StoredCrashReport stored;
+        result = reports.LoadCrashReport(id, stored, error);
+        if (result == LoadResult::Found)
+            indexed = DescribeForIndex(id, stored.origin, stored.report);
+    } else {
+        StoredReport stored;
+        result = reports.LoadReport(id, stored, error);
+        if (result == LoadResult::Found)
+            indexed = DescribeForIndex(id, stored.origin, stored.report);
+    }
+    return result;
+}
+
 bool AdminStore::IndexMissingReports(ReportStore& reports, bool everyReport, std::string& error)
 {
     std::vector<std::pair<int64_t, ReportKind>> missing;
     if (!FindMissingReports(everyReport, missing, error))
         return false;
-    const size_t kBatch = 500;
     std::vector<IndexedReport> batch;
     for (const auto& entry : missing) {
-        LoadResult result;
-        if (entry.second == ReportKind::Crash) {
-            StoredCrashReport stored;
-            result = reports.LoadCrashReport(entry.first, stored, error);
-            if (result == LoadResult::Found)
-                batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
-        } else {
-            StoredReport stored;
-            result = reports.LoadReport(entry.first, stored, error);
-            if (result == LoadResult::Found)
-                batch.push_back(DescribeForIndex(entry.first, stored.origin, stored.report));
-        }
+        IndexedReport indexed;
+        const LoadResult result = DescribeStoredReport(reports, entry.first, entry.second, indexed, error);
         if (result == LoadResult::Failed)
             return false;
-        if (batch.size() == kBatch) {
+        if (result == LoadResult::Found)
+            batch.push_back(std::move(indexed));
+        if (batch.size() == kIndexBatch) {
             if (!IndexReports(batch, error))
                 return false;
             batch.clear();
         }
     }
     return batch.empty() || IndexReports(batch, error);
+}
+
+bool DescribeIndexedReportsAgain(
+    ReportStore& reports,
+    const std::function<bool(int64_t after, size_t count, std::vector<std::pair<int64_t, ReportKind>>& lines,
+                             std::string& error)>& findBatch,
+    const std::function<bool(const std::vector<IndexedReport>& batch, std::string& error)>& rewrite,
+    std::string& error)
+{
+    int64_t after = 0;
+    std::vector<std::pair<int64_t, ReportKind>> lines;
+    std::vector<IndexedReport> batch;
+    for (;;) {
+        lines.clear();
+        if (!findBatch(after, kIndexBatch, lines, error))
+            return false;
+        if (lines.empty())
+            return true;
+        batch.clear();
+        for (const auto& line : lines) {
+            IndexedReport indexed;
+            const LoadResult result = DescribeStoredReport(reports, line.first, line.second, indexed, error);
+            if (result == LoadResult::Failed)
+                return false;
+            if (result == LoadResult::Found)
+                batch.push_back(std::move(indexed));
+        }
+        if (!batch.empty() && !rewrite(batch, error))
+            return false;
+        after = lines.back().first;
+    }
 }
 
 std::vector<std::string> SplitSearchText(const std::string& text)
@@ -90,6 +136,7 @@ IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Rep
     // The texts as typed, so that a search in UTF-8 finds them and the list
     // shows them.
     const auto typed = [&](const std::string& bytes) { return ConvertFromCodePage(bytes, report.codePage); };
+    indexed.version = typed(report.version);
     indexed.email = typed(report.email);
     indexed.whatHappened = TakeStart(typed(report.description2), kWhatHappenedBytes);
     indexed.searchText = typed(report.description1) + " " + typed(report.description2) + " " +
@@ -103,6 +150,7 @@ IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Cra
     indexed.id = id;
     indexed.kind = ReportKind::Crash;
     indexed.receivedUtc = origin.receivedUtc;
+    indexed.version = report.version;
     indexed.whatHappened = TakeStart(report.comment, kWhatHappenedBytes);
     indexed.searchText = report.comment;
     return indexed;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -53,6 +54,7 @@ struct ReportFilter
     std::string fromDate;
     std::string toDate;
     std::string text;  // words, all of which a report's descriptions or e-mail must hold
+    std::string version;  // the Brevora version a report names, exactly
 };
 
 struct ReportLine
@@ -61,6 +63,7 @@ struct ReportLine
     ReportKind kind = ReportKind::Bug;
     std::string receivedUtc;
     std::string component;
+    std::string version;
     std::string email;
     std::string whatHappened;  // the start of "what happened" (of a crash report: its comment)
     std::string status;
@@ -87,6 +90,7 @@ struct IndexedReport
     ReportKind kind = ReportKind::Bug;
     std::string receivedUtc;
     std::string component;
+    std::string version;       // UTF-8, as the report page shows it
     std::string email;
     std::string whatHappened;  // its first 300 bytes
     std::string searchText;    // the descriptions (of a crash report: its comment)
@@ -98,6 +102,23 @@ std::vector<std::string> SplitSearchText(const std::string& text);
 
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const Report& report);
 IndexedReport DescribeForIndex(int64_t id, const ReportOrigin& origin, const CrashReport& report);
+
+// The same for the report of that id and kind, read through reports.
+LoadResult DescribeStoredReport(ReportStore& reports, int64_t id, ReportKind kind, IndexedReport& indexed,
+                                std::string& error);
+
+// For a store bringing the lines an older server indexed up to date, once,
+// inside the transaction that changes its table: every line's report
+// described again (one gone meanwhile is passed over), in id order and in
+// batches as IndexMissingReports indexes, so that memory does not grow
+// with the database. findBatch lists the next lines after an id (at most
+// count); rewrite replaces the lines' texts and version with the batch's.
+bool DescribeIndexedReportsAgain(
+    ReportStore& reports,
+    const std::function<bool(int64_t after, size_t count, std::vector<std::pair<int64_t, ReportKind>>& lines,
+                             std::string& error)>& findBatch,
+    const std::function<bool(const std::vector<IndexedReport>& batch, std::string& error)>& rewrite,
+    std::string& error);
 
 class AdminStore
 {

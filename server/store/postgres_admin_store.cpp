@@ -28,7 +28,7 @@ const char kCreateAdminSchema[] =
     " id BIGINT PRIMARY KEY, kind INTEGER NOT NULL, received_utc TEXT COLLATE \"C\" NOT NULL,"
     " component BYTEA NOT NULL, email BYTEA NOT NULL, what BYTEA NOT NULL, words TEXT NOT NULL,"
     " status TEXT COLLATE \"C\" NOT NULL DEFAULT 'new', duplicate_of BIGINT NOT NULL DEFAULT 0,"
-    " note BYTEA NOT NULL DEFAULT '\\x'::bytea);"
+    " note BYTEA NOT NULL DEFAULT '\\x'::bytea, version BYTEA NOT NULL DEFAULT '\\x'::bytea);"
     "CREATE INDEX IF NOT EXISTS admin_reports_by_status ON admin_reports (status, id);"
     "CREATE INDEX IF NOT EXISTS admin_reports_by_component ON admin_reports (component, id);"
     "CREATE INDEX IF NOT EXISTS admin_reports_by_time ON admin_reports (received_utc, component);"
@@ -44,6 +44,9 @@ const char kCreateAdminSchema[] =
     " REFERENCING OLD TABLE AS gone FOR EACH STATEMENT EXECUTE FUNCTION admin_forget_reports();"
     "CREATE OR REPLACE TRIGGER admin_forget_crash_reports AFTER DELETE ON crash_reports"
     " REFERENCING OLD TABLE AS gone FOR EACH STATEMENT EXECUTE FUNCTION admin_forget_reports();";
+
+// After the version column, which a table of an older server gains first.
+const char kIndexVersions[] = "CREATE INDEX IF NOT EXISTS admin_reports_by_version ON admin_reports (version, id)";
 
 // Reports are looked for this far below the newest indexed id too: another
 // server may commit a report after a later id of its neighbour's.
@@ -165,6 +168,58 @@ std::string ListReportWords(const IndexedReport& report)
 bool HasOneRowChanged(const PostgresResult& result)
 {
     return std::strcmp(PQcmdTuples(result.get()), "1") == 0;
+}
+
+// An older server's lines have no version, and their texts (and words) are
+// the bytes as sent rather than converted from the report's code page:
+// once, when the column is added, every line is made again as a new
+// report's is. Inside the transaction, under the lock, that makes the
+// tables: a second server waits and finds the column.
+bool AddVersionToLines(PGconn* c, ReportStore& reports, std::string& error)
+{
+    PostgresResult found;
+    if (!RunPostgres(c,
+                     "SELECT 1 FROM information_schema.columns WHERE table_schema = current_schema()"
+                     " AND table_name = 'admin_reports' AND column_name = 'version'",
+                     PostgresParams(), found, error))
+        return false;
+    if (PQntuples(found.get()) == 1)
+        return true;
+    if (!ExecutePostgres(c, "ALTER TABLE admin_reports ADD COLUMN IF NOT EXISTS version BYTEA NOT NULL"
+                            " DEFAULT '\\x'::bytea",
+                         error))
+        return false;
+    const auto findBatch = [c](int64_t after, size_t count, std::vector<std::pair<int64_t, ReportKind>>& lines,
+                               std::string& failure) {
+        PostgresResult result;
+        if (!RunPostgres(c, "SELECT id, kind FROM admin_reports WHERE id > $1::bigint ORDER BY id LIMIT $2::bigint",
+                         PostgresParams().AddInt64(after).AddInt64(static_cast<int64_t>(count)), result, failure))
+            return false;
+        for (int row = 0; row < PQntuples(result.get()); ++row)
+            lines.emplace_back(GetPostgresInt64(result.get(), row, 0),
+                               GetPostgresInt32(result.get(), row, 1) != 0 ? ReportKind::Crash : ReportKind::Bug);
+        return true;
+    };
+    const auto rewrite = [c](const std::vector<IndexedReport>& batch, std::string& failure) {
+        for (const IndexedReport& report : batch) {
+            PostgresResult result;
+            if (!RunPostgres(c,
+                             "UPDATE admin_reports SET version = $2::bytea, email = $3::bytea, what = $4::bytea,"
+                             " words = $5::text WHERE id = $1::bigint",
+                             PostgresParams()
+                                 .AddInt64(report.id)
+                                 .AddBytes(report.version)
+                                 .AddBytes(report.email)
+                                 .AddBytes(report.whatHappened)
+                                 .AddBytes(ListReportWords(report)),
+                             result, failure)) {
+                failure = "cannot index report " + std::to_string(report.id) + " again: " + failure;
+                return false;
+            }
+        }
+        return true;
+    };
+    return DescribeIndexedReportsAgain(reports, findBatch, rewrite, error);
 }
 
 class PostgresAdminStore : public AdminStore
@@ -385,7 +440,8 @@ public:
             return true;
         PostgresParams params;
         params.AddInt64(count + 1).AddInt64(offset);
-        std::string sql = "SELECT id, kind, received_utc, component, email, what, status FROM admin_reports WHERE true";
+        std::string sql =
+            "SELECT id, kind, received_utc, component, email, what, status, version FROM admin_reports WHERE true";
         const auto addCondition = [&](const char* condition, const std::string& value, const char* type) {
             params.AddBytes(value);
             sql += std::string(" AND ") + condition + "$" + std::to_string(params.Count()) + "::" + type;
@@ -394,6 +450,8 @@ public:
             addCondition("component = ", filter.component, "bytea");
         if (!filter.status.empty())
             addCondition("status = ", filter.status, "text");
+        if (!filter.version.empty())
+            addCondition("version = ", filter.version, "bytea");
         if (!filter.fromDate.empty())
             addCondition("received_utc >= ", filter.fromDate, "text");
         // "2024-05-01U" sorts after every time of that day ("2024-05-01T...").
@@ -422,6 +480,7 @@ public:
             line.email = GetPostgresBytes(r, row, 4);
             line.whatHappened = GetPostgresBytes(r, row, 5);
             line.status = GetPostgresBytes(r, row, 6);
+            line.version = GetPostgresBytes(r, row, 7);
             lines.push_back(line);
         }
         return true;
@@ -473,8 +532,9 @@ private:
             const IndexedReport& report = batch[i];
             PostgresResult result;
             done = RunPostgres(connection.get(),
-                         "INSERT INTO admin_reports (id, kind, received_utc, component, email, what, words)"
-                         " SELECT $1::bigint, $2::bigint, $3::text, $4::bytea, $5::bytea, $6::bytea, $7::text"
+                         "INSERT INTO admin_reports (id, kind, received_utc, component, email, what, words, version)"
+                         " SELECT $1::bigint, $2::bigint, $3::text, $4::bytea, $5::bytea, $6::bytea, $7::text,"
+                         " $8::bytea"
                          " WHERE EXISTS (SELECT 1 FROM reports WHERE id = $1::bigint)"
                          " OR EXISTS (SELECT 1 FROM crash_reports WHERE id = $1::bigint) ON CONFLICT (id) DO NOTHING",
                          PostgresParams()
@@ -484,7 +544,8 @@ private:
                              .AddBytes(report.component)
                              .AddBytes(report.email)
                              .AddBytes(report.whatHappened)
-                             .AddBytes(ListReportWords(report)),
+                             .AddBytes(ListReportWords(report))
+                             .AddBytes(report.version),
                          result, error);
             if (!done)
                 error = "cannot index report " + std::to_string(report.id) + ": " + error;
@@ -506,7 +567,11 @@ private:
 std::unique_ptr<AdminStore> OpenPostgresAdminStore(const std::string& url, std::string& error)
 {
     PostgresConnection connection = MakeTablesBesideReports(
-        url, kLockSchema, [](PGconn* c, std::string& failure) { return ExecutePostgres(c, kCreateAdminSchema, failure); },
+        url, kLockSchema,
+        [](PGconn* c, ReportStore& reports, std::string& failure) {
+            return ExecutePostgres(c, kCreateAdminSchema, failure) && AddVersionToLines(c, reports, failure) &&
+                   ExecutePostgres(c, kIndexVersions, failure);
+        },
         "the interface's tables", error);
     if (!connection)
         return nullptr;

@@ -281,8 +281,10 @@ bool QueuePostgresCrashAlert(PGconn* c, const CrashAlertFacts& facts, std::strin
 
 std::unique_ptr<AlertStore> OpenPostgresAlertStore(const std::string& url, std::string& error)
 {
-    PostgresConnection connection =
-        MakeTablesBesideReports(url, kLockSchema, CreatePostgresAlertTables, "the alert tables", error);
+    PostgresConnection connection = MakeTablesBesideReports(
+        url, kLockSchema,
+        [](PGconn* c, ReportStore&, std::string& failure) { return CreatePostgresAlertTables(c, failure); },
+        "the alert tables", error);
     if (!connection)
         return nullptr;
     return std::unique_ptr<AlertStore>(new PostgresAlertStore(url, std::move(connection)));

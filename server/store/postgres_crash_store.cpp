@@ -410,7 +410,7 @@ std::unique_ptr<CrashStore> OpenPostgresCrashStore(const std::string& url, std::
 {
     PostgresConnection connection = MakeTablesBesideReports(
         url, kLockSchema,
-        [](PGconn* c, std::string& failure) {
+        [](PGconn* c, ReportStore&, std::string& failure) {
             // Made once: the triggers' statements lock the tables they name,
             // which would deadlock with another server already saving analyses.
             PostgresResult made;

@@ -358,16 +358,17 @@ std::unique_ptr<ReportStore> OpenPostgresReportStore(const std::string& url, boo
 }
 
 PostgresConnection MakeTablesBesideReports(const std::string& url, const char* lock,
-                                           const std::function<bool(PGconn*, std::string&)>& make, const char* what,
-                                           std::string& error)
+                                           const std::function<bool(PGconn*, ReportStore&, std::string&)>& make,
+                                           const char* what, std::string& error)
 {
-    if (!OpenPostgresReportStore(url, true, error))
+    std::unique_ptr<ReportStore> reports = OpenPostgresReportStore(url, true, error);
+    if (!reports)
         return nullptr;
     PostgresConnection connection = ConnectToPostgres(url, error);
     if (!connection)
         return nullptr;
     if (!ExecutePostgres(connection.get(), "BEGIN", error) || !ExecutePostgres(connection.get(), lock, error) ||
-        !make(connection.get(), error) || !ExecutePostgres(connection.get(), "COMMIT", error)) {
+        !make(connection.get(), *reports, error) || !ExecutePostgres(connection.get(), "COMMIT", error)) {
         error = std::string("cannot make ") + what + ": " + error;
         return nullptr;  // closing the connection rolls them back
     }

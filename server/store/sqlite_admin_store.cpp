@@ -24,7 +24,8 @@ const char kCreateAdminSchema[] =
     "CREATE TABLE IF NOT EXISTS admin_reports ("
     " id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, received_utc TEXT NOT NULL,"
     " component TEXT NOT NULL DEFAULT '', email TEXT NOT NULL, what TEXT NOT NULL,"
-    " status TEXT NOT NULL DEFAULT 'new', duplicate_of INTEGER NOT NULL DEFAULT 0, note TEXT NOT NULL DEFAULT '');"
+    " status TEXT NOT NULL DEFAULT 'new', duplicate_of INTEGER NOT NULL DEFAULT 0, note TEXT NOT NULL DEFAULT '',"
+    " version TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX IF NOT EXISTS admin_reports_by_status ON admin_reports (status, id);"
     "CREATE INDEX IF NOT EXISTS admin_reports_by_component ON admin_reports (component, id);"
     "CREATE INDEX IF NOT EXISTS admin_reports_by_time ON admin_reports (received_utc, component);"
@@ -47,6 +48,9 @@ const char kCreateAdminSchema[] =
     " DELETE FROM admin_reports WHERE id = old.id; DELETE FROM admin_search WHERE rowid = old.id;"
     " DELETE FROM admin_audit WHERE report_id = old.id; END;";
 
+// After the version column, which a table of an older server gains first.
+const char kIndexVersions[] = "CREATE INDEX IF NOT EXISTS admin_reports_by_version ON admin_reports (version, id)";
+
 // The first interface's search index was contentless: it cannot forget a
 // report's words, so it is made again and refilled from the reports.
 const char kFindContentlessSearch[] =
@@ -64,6 +68,71 @@ std::string MakeMatchQuery(const std::string& text)
         query += (query.empty() ? "\"" : " \"") + word + "\"*";
     }
     return query;
+}
+
+bool HasVersionColumn(sqlite3* db, bool& has, std::string& error)
+{
+    has = false;
+    return QuerySqliteRows(
+        db, "SELECT count(*) FROM pragma_table_info('admin_reports') WHERE name = 'version'", [](sqlite3_stmt*) {},
+        [&has](sqlite3_stmt* s) { has = sqlite3_column_int(s, 0) > 0; }, error);
+}
+
+// An older server's lines have no version, and their texts are the bytes
+// as sent rather than converted from the report's code page: once, when
+// the column is added, every line and its words are made again as a new
+// report's are. Inside the transaction that makes the tables.
+bool AddVersionToLines(sqlite3* db, ReportStore& reports, std::string& error)
+{
+    bool has = false;
+    if (!HasVersionColumn(db, has, error))
+        return false;
+    if (has)
+        return true;
+    if (!ExecuteSqlite(db, "ALTER TABLE admin_reports ADD COLUMN version TEXT NOT NULL DEFAULT ''", error))
+        return false;
+    const auto findBatch = [db](int64_t after, size_t count, std::vector<std::pair<int64_t, ReportKind>>& lines,
+                                std::string& failure) {
+        return QuerySqliteRows(
+            db, "SELECT id, kind FROM admin_reports WHERE id > ?1 ORDER BY id LIMIT ?2",
+            [&](sqlite3_stmt* s) {
+                sqlite3_bind_int64(s, 1, after);
+                sqlite3_bind_int64(s, 2, static_cast<int64_t>(count));
+            },
+            [&lines](sqlite3_stmt* s) {
+                lines.emplace_back(sqlite3_column_int64(s, 0),
+                                   sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug);
+            },
+            failure);
+    };
+    const auto rewrite = [db](const std::vector<IndexedReport>& batch, std::string& failure) {
+        SqliteStatement line =
+            PrepareSqlite(db, "UPDATE admin_reports SET version = ?2, email = ?3, what = ?4 WHERE id = ?1", failure);
+        SqliteStatement forget = PrepareSqlite(db, "DELETE FROM admin_search WHERE rowid = ?1", failure);
+        SqliteStatement search =
+            PrepareSqlite(db, "INSERT INTO admin_search (rowid, email, descriptions) VALUES (?1, ?2, ?3)", failure);
+        bool done = line && forget && search;
+        for (size_t i = 0; done && i < batch.size(); ++i) {
+            const IndexedReport& report = batch[i];
+            sqlite3_bind_int64(line.get(), 1, report.id);
+            BindText(line.get(), 2, report.version);
+            BindText(line.get(), 3, report.email);
+            BindText(line.get(), 4, report.whatHappened);
+            sqlite3_bind_int64(forget.get(), 1, report.id);
+            sqlite3_bind_int64(search.get(), 1, report.id);
+            BindText(search.get(), 2, report.email);
+            BindText(search.get(), 3, report.searchText);
+            done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(forget.get()) == SQLITE_DONE &&
+                   sqlite3_step(search.get()) == SQLITE_DONE;
+            if (!done)
+                failure = DescribeSqliteError(db, "cannot index report " + std::to_string(report.id) + " again");
+            sqlite3_reset(line.get());
+            sqlite3_reset(forget.get());
+            sqlite3_reset(search.get());
+        }
+        return done;
+    };
+    return DescribeIndexedReportsAgain(reports, findBatch, rewrite, error);
 }
 
 class SqliteAdminStore : public AdminStore
@@ -322,14 +391,17 @@ public:
         // With words, the search index leads in id order, newest first, so
         // that a page stops after its lines instead of collecting every match.
         std::string sql = match.empty()
-                              ? "SELECT id, kind, received_utc, component, email, what, status FROM admin_reports WHERE 1"
-                              : "SELECT r.id, r.kind, r.received_utc, r.component, r.email, r.what, r.status"
+                              ? "SELECT id, kind, received_utc, component, email, what, status, version"
+                                " FROM admin_reports WHERE 1"
+                              : "SELECT r.id, r.kind, r.received_utc, r.component, r.email, r.what, r.status, r.version"
                                 " FROM admin_search s JOIN admin_reports r ON r.id = s.rowid"
                                 " WHERE admin_search MATCH ?5";
         if (!filter.component.empty())
             sql += " AND component = ?1";
         if (!filter.status.empty())
             sql += " AND status = ?2";
+        if (!filter.version.empty())
+            sql += " AND version = ?8";
         if (!filter.fromDate.empty())
             sql += " AND received_utc >= ?3";
         // "2024-05-01U" sorts after every time of that day ("2024-05-01T...").
@@ -348,6 +420,7 @@ public:
         BindText(s.get(), 5, match);
         sqlite3_bind_int64(s.get(), 6, count + 1);
         sqlite3_bind_int64(s.get(), 7, offset);
+        BindText(s.get(), 8, filter.version);
         lines.clear();
         more = false;
         int rc;
@@ -364,6 +437,7 @@ public:
             line.email = ColumnText(s.get(), 4);
             line.whatHappened = ColumnText(s.get(), 5);
             line.status = ColumnText(s.get(), 6);
+            line.version = ColumnText(s.get(), 7);
             lines.push_back(line);
         }
         if (rc != SQLITE_DONE) {
@@ -425,7 +499,7 @@ private:
             return false;
         SqliteStatement line = PrepareSqlite(m_db.get(),
                                        "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
-                                       " what) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                       " what, version) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
                                        error);
         // Not there yet: also a report whose line outlived a search index
         // made again.
@@ -442,6 +516,7 @@ private:
             BindText(line.get(), 4, report.component);
             BindText(line.get(), 5, report.email);
             BindText(line.get(), 6, report.whatHappened);
+            BindText(line.get(), 7, report.version);
             sqlite3_bind_int64(search.get(), 1, report.id);
             BindText(search.get(), 2, report.email);
             BindText(search.get(), 3, report.searchText);
@@ -498,23 +573,28 @@ private:
 std::unique_ptr<AdminStore> OpenSqliteAdminStore(const std::string& dataDir, std::string& error)
 {
     // The report tables first, made or brought up to date by their own
-    // store: the triggers name them.
-    if (!OpenSqliteReportStore(dataDir, true, error))
+    // store: the triggers name them. Kept open while the tables are made,
+    // to read the reports of lines an older server indexed.
+    std::unique_ptr<ReportStore> reports = OpenSqliteReportStore(dataDir, true, error);
+    if (!reports)
         return nullptr;
     SqliteDatabase db = OpenSqliteReportsFile(dataDir, error);
     if (!db)
         return nullptr;
-    if (!ExecuteSqlite(db.get(), "BEGIN IMMEDIATE", error))
+    sqlite3* c = db.get();
+    const bool made = RunSqliteTransaction(
+        c,
+        [&]() {
+            SqliteStatement contentless = PrepareSqlite(c, kFindContentlessSearch, error);
+            const bool remake = contentless && sqlite3_step(contentless.get()) == SQLITE_ROW &&
+                                sqlite3_column_int(contentless.get(), 0) == 1;
+            contentless.reset();
+            return (!remake || ExecuteSqlite(c, "DROP TABLE admin_search", error)) &&
+                   ExecuteSqlite(c, kCreateAdminSchema, error) && AddVersionToLines(c, *reports, error) &&
+                   ExecuteSqlite(c, kIndexVersions, error);
+        },
+        error);
+    if (!made)
         return nullptr;
-    std::string ignored;
-    SqliteStatement contentless = PrepareSqlite(db.get(), kFindContentlessSearch, error);
-    const bool remake = contentless && sqlite3_step(contentless.get()) == SQLITE_ROW &&
-                        sqlite3_column_int(contentless.get(), 0) == 1;
-    contentless.reset();
-    if ((remake && !ExecuteSqlite(db.get(), "DROP TABLE admin_search", error)) ||
-        !ExecuteSqlite(db.get(), kCreateAdminSchema, error) || !ExecuteSqlite(db.get(), "COMMIT", error)) {
-        ExecuteSqlite(db.get(), "ROLLBACK", ignored);
-        return nullptr;
-    }
     return std::unique_ptr<AdminStore>(new SqliteAdminStore(std::move(db)));
 }

@@ -61,18 +61,18 @@ async function main() {
     for (let i = 1; i <= 700; ++i)
         log += `2024-05-01 12:00:${String(i % 60).padStart(2, '0')} line ${i} <b>not bold</b>\r\n`;
     writeFileSync(join(work, 'log.txt'), log);
-    // Two reports with the same words, for two components.
-    const uploadReport = async (component) => {
+    // Two reports with the same words, for two components and versions.
+    const uploadReport = async (component, version) => {
         const body = spawnSync(bodyTool, ['tester@example.com', `The window ${marker}s <script>alert(1)</script>`,
-                                          join(work, 'log.txt'), component]);
+                                          join(work, 'log.txt'), component, version]);
         check(body.status === 0, 'reporter body made for ' + component);
         const upload = await fetch(reports + '/bugreport/report/', {
             method: 'POST', body: body.stdout, headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
         check(upload.status === 201, 'report uploaded for ' + component);
         return (await upload.text()).trim();
     };
-    const otherId = await uploadReport('Sound');
-    const id = await uploadReport('Renderer');
+    const otherId = await uploadReport('Sound', '2.5.0');
+    const id = await uploadReport('Renderer', '2.4.1');
 
     browser = await chromium.launch({ executablePath: chromiumPath, headless: true, args: ['--no-sandbox'] });
     const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1200, height: 800 } });
@@ -95,6 +95,12 @@ async function main() {
     await page.click('header a[href="/reports"]');
     check(await page.locator(`a[href="/reports/${id}"]`).count() === 1, 'the new report is listed');
     check(await page.locator(`a[href="/reports/${otherId}"]`).count() === 1, 'the other report is listed');
+    await page.fill('input[name=version]', '2.5.0');
+    await Promise.all([page.waitForNavigation(), page.click('form.filters button[type=submit]')]);
+    check(await page.locator(`a[href="/reports/${otherId}"]`).count() === 1 &&
+          await page.locator(`a[href="/reports/${id}"]`).count() === 0, 'the version filter keeps its report only');
+    check((await page.textContent('table.reports tbody td.version')) === '2.5.0', 'the line shows its version');
+    await page.fill('input[name=version]', '');
     // Filter by component (the one reporters chose), then also by words and status.
     await page.fill('input[name=component]', 'Renderer');
     await Promise.all([page.waitForNavigation(), page.click('form.filters button[type=submit]')]);

@@ -428,8 +428,9 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
     input.description1 = hostile + " one";
     input.description2 = hostile + " two";
     input.description3 = hostile + " three";
-    // The component rides on the last line of the system information.
-    input.systemInfo = hostile + " system\nElement=<b>Tools</b>\"'";
+    // The component, version and code page ride on the last lines of the
+    // system information.
+    input.systemInfo = hostile + " system\nElement=<b>Tools</b>\"'\nVersion=<i>2.4</i>\nCodePage=1252";
     input.attachmentName = "<script>.txt";
     input.dxdiag = MakePresentFile(hostile + " dxdiag");
     input.logName = "\"log\".txt";
@@ -474,6 +475,17 @@ TEST_F(AdminServerTest, ShowsEveryTextOfAReportEscaped)
         << list;
     const std::string other = Get("/reports?component=Player", browser.cookie).body;
     EXPECT_EQ(std::string::npos, other.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
+
+    // Likewise the version, exactly; the form and the page links keep it.
+    const std::string version = "%3Ci%3E2.4%3C%2Fi%3E";
+    const std::string versioned = Get("/reports?version=" + version, browser.cookie).body;
+    EXPECT_NE(std::string::npos, versioned.find("<td class=\"version\">&lt;i&gt;2.4&lt;/i&gt;</td>")) << versioned;
+    EXPECT_NE(std::string::npos, versioned.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
+    EXPECT_NE(std::string::npos, versioned.find("name=\"version\" value=\"&lt;i&gt;2.4&lt;/i&gt;\"")) << versioned;
+    const std::string otherVersion = Get("/reports?version=2.5", browser.cookie).body;
+    EXPECT_EQ(std::string::npos, otherVersion.find("<a href=\"/reports/" + std::to_string(id) + "\">"));
+    const std::string second = Get("/reports?version=" + version + "&page=2", browser.cookie).body;
+    EXPECT_NE(std::string::npos, second.find("&amp;version=" + version + "&amp;")) << second;
 }
 
 // 22 MiB of file and 1 MiB of text (a body near 30 MB): the page shows

@@ -15,6 +15,7 @@
 #include "server/admin/admin_service.h"
 #include "server/store/admin_store.h"
 #include "server/store/postgres_admin_store.h"
+#include "server/store/postgres_handles.h"
 #include "server/store/report_store.h"
 #include "server/store/sqlite_admin_store.h"
 #include "server/store/sqlite_handles.h"
@@ -29,7 +30,7 @@ const std::string kPadding = "\n" + std::string(600, '.');
 
 int64_t StoreBugReport(ReportStore& reports, const std::string& receivedUtc, const std::string& email,
                        const std::string& whatHappened, const std::string& steps = "steps",
-                       const std::string& component = std::string())
+                       const std::string& component = std::string(), const std::string& version = std::string())
 {
     ReportOrigin origin;
     origin.receivedUtc = receivedUtc;
@@ -40,10 +41,39 @@ int64_t StoreBugReport(ReportStore& reports, const std::string& receivedUtc, con
     report.description2 = whatHappened + kPadding;
     report.description3 = "expected";
     report.component = component;
+    report.version = version;
     int64_t id = 0;
     std::string error;
     EXPECT_EQ(InsertResult::Stored, reports.InsertReport(origin, report, "", id, error)) << error;
     return id;
+}
+
+// Runs sql on the test's database as a maintainer's tool would.
+void RunSql(const TestStore& store, const std::string& sql)
+{
+    if (store.kind == StoreKind::Sqlite) {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((store.dataDir + "/reports.db").c_str(), &raw));
+        SqliteDatabase db(raw);
+        sqlite3_busy_timeout(raw, 10000);
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(raw);
+    } else {
+        PostgresConnection db(PQconnectdb(store.databaseUrl.c_str()));
+        PostgresResult result(PQexec(db.get(), sql.c_str()));
+        ASSERT_EQ(PGRES_COMMAND_OK, PQresultStatus(result.get())) << PQerrorMessage(db.get());
+    }
+}
+
+// bytes as a literal of the store's SQL, for the text columns of the index.
+std::string MakeBytesLiteral(StoreKind kind, const std::string& bytes)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string digits;
+    for (unsigned char c : bytes) {
+        digits += hex[c >> 4];
+        digits += hex[c & 15];
+    }
+    return kind == StoreKind::Sqlite ? "CAST(X'" + digits + "' AS TEXT)" : "'\\x" + digits + "'::bytea";
 }
 
 // The interface's store and the reports beside it, on each store.
@@ -118,18 +148,20 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     // does it, and found by the next page.
     const int64_t a = StoreBugReport(*reports, "2024-03-01T10:00:00.000Z", "ann@example.com", "Crash on save\nmore");
     const int64_t b = StoreBugReport(*reports, "2024-03-02T23:59:59.999Z", "bob@example.com", "Sound stutters",
-                                     "steps", "Sound");
+                                     "steps", "Sound", "2.4.1");
     std::unique_ptr<AdminStore> store = OpenAdmin();
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     const int64_t c = StoreBugReport(*reports, "2024-03-03T00:00:00.000Z", "cy@example.org", "Saving \"hangs\"",
-                                     "open the SAVE dialog, Gr\xFC\xDF" "e", "Editor");
+                                     "open the SAVE dialog, Gr\xFC\xDF" "e", "Editor", "2.5.0");
     StoredReport storedC;
     ASSERT_EQ(LoadResult::Found, reports->LoadReport(c, storedC, error)) << error;
     ASSERT_TRUE(store->IndexReports({DescribeForIndex(c, storedC.origin, storedC.report)}, error)) << error;
     int64_t d = 0;
     CrashReport crash;
     crash.comment = "crashed while saving" + kPadding;
+    crash.withVersion = true;
+    crash.version = "2.5.0";
     ASSERT_EQ(InsertResult::Stored,
               reports->InsertCrashReport(ReportOrigin{"2024-03-04T08:00:00.000Z", "p", "ua", ""}, crash, "", d, error));
     ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
@@ -158,31 +190,35 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
         std::vector<int64_t> ids;
     } rows[] = {
         {"All", {}, {d, c, b, a}},
-        {"Status", {"", "fixed", "", "", ""}, {b}},
-        {"StatusNew", {"", "new", "", "", ""}, {d, c, a}},
-        {"From", {"", "", "2024-03-02", "", ""}, {d, c, b}},
-        {"ToIncludesTheWholeDay", {"", "", "", "2024-03-02", ""}, {b, a}},
-        {"OneDay", {"", "", "2024-03-03", "2024-03-03", ""}, {c}},
-        {"Word", {"", "", "", "", "stutters"}, {b}},
-        {"Prefix", {"", "", "", "", "sav"}, {d, c, a}},
-        {"CaseAndOtherDescription", {"", "", "", "", "dialog"}, {c}},
-        {"TypedInTheCodePage", {"", "", "", "", "Gr\xC3\xBC\xC3\x9F" "e"}, {c}},
-        {"EveryWord", {"", "", "", "", "crash save"}, {a}},
-        {"Email", {"", "", "", "", "example.org"}, {c}},
-        {"EmailWords", {"", "", "", "", "cy@EXAMPLE"}, {c}},
-        {"NotInsideAWord", {"", "", "", "", "ave"}, {}},
-        {"NoPhraseFromEmailIntoText", {"", "", "", "", "com-steps"}, {}},
-        {"Phrase", {"", "", "", "", "crash-on"}, {a}},
-        {"SignsOnly", {"", "", "", "", "( *"}, {}},
-        {"ControlBytesSplitWords", {"", "", "", "", std::string("stutters\0sound\x01", 15)}, {b}},
-        {"SignsBesideAWord", {"", "", "", "", "( stutters"}, {b}},
-        {"QuotesAreText", {"", "", "", "", "\"hangs"}, {c}},
-        {"SyntaxIsText", {"", "", "", "", "NOT OR ( *"}, {}},
-        {"TextAndStatus", {"", "new", "", "", "save"}, {c, a}},
-        {"Component", {"Editor", "", "", "", ""}, {c}},
-        {"ComponentAndStatus", {"Sound", "fixed", "", "", ""}, {b}},
-        {"ComponentElsewhere", {"Sound", "", "", "", "save"}, {}},
-        {"NoComponent", {"Renderer", "", "", "", ""}, {}},
+        {"Status", {"", "fixed", "", "", "", ""}, {b}},
+        {"StatusNew", {"", "new", "", "", "", ""}, {d, c, a}},
+        {"From", {"", "", "2024-03-02", "", "", ""}, {d, c, b}},
+        {"ToIncludesTheWholeDay", {"", "", "", "2024-03-02", "", ""}, {b, a}},
+        {"OneDay", {"", "", "2024-03-03", "2024-03-03", "", ""}, {c}},
+        {"Word", {"", "", "", "", "stutters", ""}, {b}},
+        {"Prefix", {"", "", "", "", "sav", ""}, {d, c, a}},
+        {"CaseAndOtherDescription", {"", "", "", "", "dialog", ""}, {c}},
+        {"TypedInTheCodePage", {"", "", "", "", "Gr\xC3\xBC\xC3\x9F" "e", ""}, {c}},
+        {"EveryWord", {"", "", "", "", "crash save", ""}, {a}},
+        {"Email", {"", "", "", "", "example.org", ""}, {c}},
+        {"EmailWords", {"", "", "", "", "cy@EXAMPLE", ""}, {c}},
+        {"NotInsideAWord", {"", "", "", "", "ave", ""}, {}},
+        {"NoPhraseFromEmailIntoText", {"", "", "", "", "com-steps", ""}, {}},
+        {"Phrase", {"", "", "", "", "crash-on", ""}, {a}},
+        {"SignsOnly", {"", "", "", "", "( *", ""}, {}},
+        {"ControlBytesSplitWords", {"", "", "", "", std::string("stutters\0sound\x01", 15), ""}, {b}},
+        {"SignsBesideAWord", {"", "", "", "", "( stutters", ""}, {b}},
+        {"QuotesAreText", {"", "", "", "", "\"hangs", ""}, {c}},
+        {"SyntaxIsText", {"", "", "", "", "NOT OR ( *", ""}, {}},
+        {"TextAndStatus", {"", "new", "", "", "save", ""}, {c, a}},
+        {"Component", {"Editor", "", "", "", "", ""}, {c}},
+        {"ComponentAndStatus", {"Sound", "fixed", "", "", "", ""}, {b}},
+        {"ComponentElsewhere", {"Sound", "", "", "", "save", ""}, {}},
+        {"NoComponent", {"Renderer", "", "", "", "", ""}, {}},
+        {"Version", {"", "", "", "", "", "2.5.0"}, {d, c}},
+        {"VersionAndComponent", {"Sound", "", "", "", "", "2.4.1"}, {b}},
+        {"VersionAndText", {"", "", "", "", "sav", "2.5.0"}, {d, c}},
+        {"VersionIsExact", {"", "", "", "", "", "2.5"}, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -205,6 +241,7 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     EXPECT_EQ(("Saving \"hangs\"" + kPadding).substr(0, 300), page[0].whatHappened);
     EXPECT_EQ("cy@example.org", page[0].email);
     EXPECT_EQ("Editor", page[0].component);
+    EXPECT_EQ("2.5.0", page[0].version);
     EXPECT_EQ(ReportKind::Bug, page[0].kind);
 
     std::vector<DayCount> days;
@@ -226,15 +263,15 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     ASSERT_TRUE(store->IndexReports({DescribeForIndex(c, storedC.origin, storedC.report)}, error)) << error;
     std::vector<ReportLine> again;
-    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "save"}, 0, 50, again, more, error));
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "save", ""}, 0, 50, again, more, error));
     EXPECT_EQ(2u, again.size());
-    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "fixed", "", "", ""}, 0, 50, again, more, error));
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "fixed", "", "", "", ""}, 0, 50, again, more, error));
     EXPECT_EQ(1u, again.size());
 
     // Removed reports (prune, forget) leave no line, words or audit behind.
     ASSERT_TRUE(store->SetTriage(a, Triage{"invalid", 0, "spam"}, "ann", "t", error) == StoreAnswer::Done);
     ASSERT_TRUE(reports->RemoveReports({a, d}, error)) << error;
-    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "sav"}, 0, 50, again, more, error));
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "sav", ""}, 0, 50, again, more, error));
     ASSERT_EQ(1u, again.size());
     EXPECT_EQ(c, again[0].id);
     Triage triage;
@@ -243,6 +280,113 @@ TEST_P(AdminStoreTest, ListsFiltersAndSearchesReportsStoredBeforeAndAfterIt)
     ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
     ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, again, more, error));
     EXPECT_EQ(2u, again.size());
+}
+
+// An older server's table had no version column, and its lines and words
+// held a bug report's texts as sent, in the report's code page. Opened now,
+// every line gains its report's version and reads, and is found, as typed,
+// its triage kept; opened again, nothing is done twice.
+TEST_P(AdminStoreTest, BringsTheLinesOfAnOlderServerUpToDateOnce)
+{
+    std::string error;
+    std::unique_ptr<ReportStore> reports = OpenReports();
+    ASSERT_TRUE(reports);
+    const struct
+    {
+        const char* codePage;
+        std::string email;  // as sent
+        std::string what;
+        const char* version;
+        std::string typedEmail;  // as the list shows it
+        std::string typedWhat;
+        const char* word;  // typed into the search box, finding this report only
+    } rows[] = {
+        {"1252", "j\xFCrgen@example.com", "Abgest\xFCrzt beim \x84Speichern\x93", "2.4.1",
+         "j\xC3\xBCrgen@example.com", "Abgest\xC3\xBCrzt beim \xE2\x80\x9ESpeichern\xE2\x80\x9C",
+         "speichern"},
+        {"1251", "ivan@example.com", "\xCF\xF0\xE8\xE2\xE5\xF2 \xEC\xE8\xF0", "2.5.0", "ivan@example.com",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+    };
+    std::vector<int64_t> ids;
+    for (const auto& row : rows) {
+        Report report;
+        report.email = row.email;
+        report.description1 = "steps";
+        report.description2 = row.what + kPadding;
+        report.originLines = true;
+        report.codePage = row.codePage;
+        report.version = row.version;
+        int64_t id = 0;
+        ASSERT_EQ(InsertResult::Stored,
+                  reports->InsertReport(ReportOrigin{"2024-03-01T10:00:00.000Z", "p", "ua", ""}, report, "", id, error))
+            << error;
+        ids.push_back(id);
+    }
+    CrashReport crash;
+    crash.comment = "crashed at start";
+    crash.withVersion = true;
+    crash.version = "2.5.0";
+    int64_t crashId = 0;
+    ASSERT_EQ(InsertResult::Stored, reports->InsertCrashReport(ReportOrigin{"2024-03-02T10:00:00.000Z", "p", "ua", ""},
+                                                               crash, "", crashId, error))
+        << error;
+    std::unique_ptr<AdminStore> store = OpenAdmin();
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+    ASSERT_EQ(StoreAnswer::Done, store->SetTriage(ids[0], Triage{"triaged", 0, "seen"}, "ann", "t", error)) << error;
+    store.reset();
+
+    // The table as the older server left it: its lines, and its words, as sent.
+    const StoreKind kind = m_store.kind;
+    std::string older = kind == StoreKind::Sqlite ? "DROP INDEX admin_reports_by_version;" : "";
+    older += "ALTER TABLE admin_reports DROP COLUMN version;";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const std::string id = std::to_string(ids[i]);
+        const std::string email = MakeBytesLiteral(kind, rows[i].email);
+        const std::string what = MakeBytesLiteral(kind, rows[i].what);
+        older += "UPDATE admin_reports SET email = " + email + ", what = " + what + " WHERE id = " + id + ";";
+        older += kind == StoreKind::Sqlite
+                     ? "DELETE FROM admin_search WHERE rowid = " + id + "; INSERT INTO admin_search (rowid, email,"
+                           " descriptions) VALUES (" + id + ", " + email + ", " + what + ");"
+                     : "UPDATE admin_reports SET words = ' ' || convert_from(" + email + ", 'LATIN1') || ' | ' ||"
+                           " convert_from(" + what + ", 'LATIN1') WHERE id = " + id + ";";
+    }
+    RunSql(m_store, older);
+
+    for (int open = 1; open <= 2; ++open) {
+        SCOPED_TRACE(open == 1 ? "brought up to date" : "opened again");
+        store = OpenAdmin();
+        ASSERT_TRUE(store);
+        ASSERT_TRUE(store->IndexMissingReports(*reports, true, error)) << error;
+        std::vector<ReportLine> lines;
+        bool more = false;
+        ASSERT_TRUE(store->ListReportLines(ReportFilter(), 0, 50, lines, more, error)) << error;
+        ASSERT_EQ(3u, lines.size());
+        EXPECT_EQ(crashId, lines[0].id);
+        EXPECT_EQ("2.5.0", lines[0].version);
+        for (size_t i = 0; i < ids.size(); ++i) {
+            SCOPED_TRACE(rows[i].word);
+            const ReportLine& line = lines[lines.size() - 1 - i];
+            ASSERT_EQ(ids[i], line.id);
+            EXPECT_EQ(rows[i].version, line.version);
+            EXPECT_EQ(rows[i].typedEmail, line.email);
+            EXPECT_EQ(i == 0 ? "triaged" : "new", line.status);
+            // The first line's text is changed below: the second open leaves it.
+            EXPECT_EQ(open == 2 && i == 0 ? "changed since" : (rows[i].typedWhat + kPadding).substr(0, 300),
+                      line.whatHappened);
+            std::vector<ReportLine> found;
+            ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", rows[i].word, ""}, 0, 50, found, more,
+                                               error))
+                << error;
+            ASSERT_EQ(1u, found.size());
+            EXPECT_EQ(ids[i], found[0].id);
+        }
+        store.reset();
+        if (open == 1)
+            RunSql(m_store, "UPDATE admin_reports SET what = " + MakeBytesLiteral(kind, "changed since") +
+                                " WHERE id = " + std::to_string(ids[0]));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStores, AdminStoreTest, ::testing::ValuesIn(kBothStores),
@@ -313,13 +457,15 @@ TEST(AdminStore, BringsOverTheFirstInterfacesIndex)
     ASSERT_TRUE(store->IndexMissingReports(*reports, false, error)) << error;
     std::vector<ReportLine> lines;
     bool more = false;
-    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "editor"}, 0, 50, lines, more, error)) << error;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "editor", ""}, 0, 50, lines, more, error))
+        << error;
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(b, lines[0].id);
     EXPECT_EQ("Editor", lines[0].component);
     EXPECT_EQ("triaged", lines[1].status);
     ASSERT_TRUE(reports->RemoveReports({a}, error)) << error;
-    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "flicker"}, 0, 50, lines, more, error)) << error;
+    ASSERT_TRUE(store->ListReportLines(ReportFilter{"", "", "", "", "flicker", ""}, 0, 50, lines, more, error))
+        << error;
     EXPECT_TRUE(lines.empty());
 }
 

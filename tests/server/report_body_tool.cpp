@@ -1,6 +1,6 @@
 // Writes the body the reporter would upload for the given texts and log
 // file, for tests outside C++ (the browser scenario):
-//   report_body_tool EMAIL WHAT-HAPPENED LOG-FILE [COMPONENT] > body
+//   report_body_tool EMAIL WHAT-HAPPENED LOG-FILE [COMPONENT [VERSION]] > body
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,8 +9,8 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 4 && argc != 5) {
-        std::fputs("usage: report_body_tool EMAIL WHAT-HAPPENED LOG-FILE [COMPONENT]\n", stderr);
+    if (argc < 4 || argc > 6) {
+        std::fputs("usage: report_body_tool EMAIL WHAT-HAPPENED LOG-FILE [COMPONENT [VERSION]]\n", stderr);
         return 2;
     }
     std::ifstream in(argv[3], std::ios::binary);
@@ -26,9 +26,12 @@ int main(int argc, char** argv)
     input.description2 = argv[2];
     input.description3 = "The file is saved.";
     input.systemInfo = "OS: Windows 10\nMemory: 16 GB";
-    // The chosen component travels as the last line of record 5.
-    if (argc == 5)
+    // The chosen component travels as the last line of record 5, followed
+    // by the installed version and the code page.
+    if (argc >= 5)
         input.systemInfo += std::string("\nElement=") + argv[4];
+    if (argc == 6)
+        input.systemInfo += std::string("\nVersion=") + argv[5] + "\nCodePage=1252";
     input.dxdiag = MakePresentFile("DxDiag report\n");
     input.log = MakePresentFile(log.str());
     const std::string body = EncodeReport(input);
