@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -570,6 +571,42 @@ TEST_F(CrashModeTest, KeptReportRefusedAsMalformedIsDropped)
     std::string error;
     ASSERT_TRUE(ReadStoredReports(reports, error)) << error;
     EXPECT_TRUE(reports.empty());
+}
+
+// At most five reports and 256 MiB are kept, the oldest going first: here
+// the count drops the oldest, and the bytes the two after it.
+TEST_F(CrashModeTest, KeepingAReportDropsTheOldestBeyondTheBound)
+{
+    ASSERT_TRUE(HaveReportServer()) << "run through with_report_server.sh";
+    std::string error;
+    ASSERT_TRUE(StopReportServer(error)) << error;
+    ASSERT_TRUE(DeleteFileW(MailLibraryPath().c_str()));
+    const std::wstring folder = KeptReportsFolder();
+    SHCreateDirectoryExW(NULL, folder.c_str(), NULL);
+    const std::wstring older[] = { L"20260101T000000000Z-01.crash", L"20260102T000000000Z-02.crash",
+                                   L"20260103T000000000Z-03.crash", L"20260104T000000000Z-04.crash",
+                                   L"20260105T000000000Z-05.crash" };
+    for (const std::wstring& name : older)
+        ASSERT_TRUE(WriteFileBytes(folder + L"\\" + name, "an older report"));
+    ASSERT_TRUE(CreateSparseFile(folder + L"\\" + older[2], 256LL * 1024 * 1024 - 1024));
+
+    const std::wstring file = CreateCrashFile(L"app.log", std::string(4096, 'x'));
+    UserDriver driver;
+    HWND dialog = StartCrashDialog(driver, file, file, file);
+    ASSERT_NE(static_cast<HWND>(NULL), dialog) << driver.Report();
+    ASSERT_TRUE(driver.Click(dialog, IDC_SEND));
+    HWND box = driver.WaitForMessageBox(kReporterCaption, 40000);
+    ASSERT_NE(static_cast<HWND>(NULL), box) << driver.Report();
+    EXPECT_NE(std::wstring::npos, driver.Read(box).messageText.find(L"A copy of the report is kept"));
+    ASSERT_TRUE(driver.Click(box, IDOK));
+    ExpectEndsWithStatusZero(driver);
+
+    std::vector<std::wstring> kept = ListKeptReports();
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(3u, kept.size());
+    EXPECT_EQ(older[3], kept[0]);
+    EXPECT_EQ(older[4], kept[1]);
+    EXPECT_GT(kept[2], older[4]) << "the new report is the newest";
 }
 
 }  // namespace
