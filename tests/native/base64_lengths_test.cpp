@@ -93,6 +93,29 @@ INSTANTIATE_TEST_SUITE_P(Rows, FileWrapTest,
                       WrapRow{"SeventyNine", 79, 100, 8}),
     [](const ::testing::TestParamInfo<WrapRow>& info) { return std::string(info.param.name); });
 
+// Against a bit-at-a-time encoder, at every length around the twelve-byte
+// steps of the fast path, over every byte value (so every character).
+TEST(Base64Encode, AgreesWithABitByBitEncoder)
+{
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes += static_cast<char>((i * 167 + i / 256) & 0xFF);
+    for (uint32_t length = 0; length <= bytes.size(); ++length) {
+        std::string expected;
+        uint32_t bits = 0, count = 0;
+        for (uint32_t i = 0; i < length; ++i) {
+            bits = (bits << 8) | static_cast<unsigned char>(bytes[i]);
+            for (count += 8; count >= 6; count -= 6)
+                expected += alphabet[(bits >> (count - 6)) & 0x3F];
+        }
+        if (count > 0)
+            expected += alphabet[(bits << (6 - count)) & 0x3F];
+        expected.append((4 - expected.size() % 4) % 4, '=');
+        ASSERT_EQ(expected, Base64Encode(length, bytes.data())) << "length " << length;
+    }
+}
+
 // The word-at-a-time scan against the plain one: every size around a word,
 // the NUL at every place or nowhere, over bytes that word tricks mistake for
 // zero (0x01 next to 0x80, 0xFF).
