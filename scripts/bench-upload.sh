@@ -22,6 +22,7 @@
 # block the thread that shows or hides a top-level window (the progress box)
 # for up to 2 s.
 #
+# BREVORA_BENCH_RUNS sets the runs per figure (default 5);
 # BREVORA_BENCH_SIZES picks the sizes of part 2 (default "1 8 15 2048s");
 # BREVORA_BENCH_SLOW_LINE=0 leaves out part 3.
 #
@@ -68,7 +69,7 @@ logdir="$state/prefix/drive_c/users/$(id -un)/.brevora"
 mkdir -p "$logdir"
 exe="Z:$(realpath "$win/bin/brevora-bugreporter.exe" | tr '/' '\\')"
 
-runs=5
+runs="${BREVORA_BENCH_RUNS:-5}"
 
 # write_log SIZE_MIB [SPARSE_GIB]: log lines; a sparse log has only its last SIZE_MIB written.
 write_log() {
