@@ -9,10 +9,11 @@
 #    page faults of fresh allocations.
 # 2. Under Wine, against the reference server on loopback, with application
 #    logs of 1, 8 and 15 MiB and a sparse one of 2 GiB (its last 16 MiB
-#    written): the time from the click on Send to the thank-you box (the
-#    server's 201 has arrived), beside curl posting the same body (read back
-#    from the server) to the same server, their ratio, and the reporter's
-#    peak private memory, beside the body's size. Medians of 5 runs each.
+#    written): the time from the click on Send to the server's 201 (its log
+#    line, written once the answer is out) and to the thank-you box, beside
+#    curl posting the same body (read back from the server) with the same
+#    headers to the same server, the ratios, and the reporter's peak private
+#    memory, beside the body's size. Medians of 5 runs each.
 # 3. Under Wine, a 15 MiB log (a body of 20 MiB) through a line that passes
 #    2 MiB/s (tests/wine/slow_link.py, receive buffer 128 KiB): the longest
 #    time the form took to answer a sent message while the body went out.
@@ -123,7 +124,7 @@ curl_once() {
 }
 
 echo
-echo "== Send under Wine: click to 201 (thank-you box) vs curl with the same body, medians of $runs runs"
+echo "== Send under Wine: click to 201 (the server's log line) and to the thank-you box vs curl with the same request, medians of $runs runs"
 printf '%-10s %12s %10s %10s %9s %8s %8s %14s %16s\n' "log" "body bytes" "to 201 ms" "thanks ms" "curl ms" "ratio" "thanks/c" "peak private" "peak - body"
 for size in ${BREVORA_BENCH_SIZES:-1 8 15 2048s}; do
     if [ "$size" = 2048s ]; then write_log 16 2; label="2 GiB sp."; else write_log "$size"; label="$size MiB"; fi
