@@ -9,9 +9,13 @@
 #include <tmmintrin.h>
 #if defined(_MSC_VER)
 #include <intrin.h>
-#define BREVORA_TARGET_SSSE3
-#else
+#endif
+// MSVC compiles the intrinsics for any target; GCC and Clang (clang-cl too)
+// for the functions marked.
+#if defined(__GNUC__) || defined(__clang__)
 #define BREVORA_TARGET_SSSE3 __attribute__((target("ssse3")))
+#else
+#define BREVORA_TARGET_SSSE3
 #endif
 #else
 #define BREVORA_BASE64_SSSE3 0
