@@ -2,16 +2,13 @@
 
 #include <wininet.h>
 
-#include <cwchar>
 #include <new>
 
 #include "report_format/body_stream.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
-#include "win32/upload_key.h"
 
 static const WCHAR kReportPath[] = L"/bugreport/report/";
-static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 
 // Read-only and sharing everything: Brevora keeps its log open for writing
 // while the user reports, and a missing file must not be created.
@@ -43,8 +40,12 @@ static FileSource MakeFileSource(const ScopedHandle& file)
 
 namespace {
 
+// The planned body, and where its progress goes.
 struct RequestSink
 {
+    const ReportBodyPlan* plan;
+    const FileSource* dxdiag;
+    const FileSource* log;
     HINTERNET request;
     uint64_t sent;
     uint64_t total;
@@ -55,15 +56,17 @@ struct RequestSink
 bool WritePiece(void* sink, const char* bytes, size_t length)
 {
     RequestSink* s = static_cast<RequestSink*>(sink);
-    while (length > 0) {
-        DWORD written = 0;
-        if (!InternetWriteFile(s->request, bytes, static_cast<DWORD>(length), &written) || written == 0)
-            return false;
-        bytes += written;
-        length -= written;
-        s->sent += written;
-    }
+    if (!WriteAllToRequest(s->request, bytes, length))
+        return false;
+    s->sent += length;
     return s->progress(s->context, s->sent, s->total);
+}
+
+bool SendReportBody(void* context, HINTERNET request)
+{
+    RequestSink* s = static_cast<RequestSink*>(context);
+    s->request = request;
+    return WriteReportBody(*s->plan, *s->dxdiag, *s->log, WritePiece, s);
 }
 
 }  // namespace
@@ -78,35 +81,10 @@ static bool StreamReport(const ReportToSend& report, UploadProgressFn progress, 
     if (!PlanReportBody(report.texts, dxdiag, log, plan))
         return false;
     const uint64_t length = GetReportBodyLength(plan);
-
-    ReportServerConnection server;
-    if (!ConnectToReportServer(kUploadTimeouts, server))
-        return false;
-    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kReportPath, INTERNET_FLAG_NO_AUTH));
-    if (!request.IsValid())
-        return false;
-
-    // Our headers: the type and the report's key; WinINet adds the length
-    // from dwBufferTotal.
-    std::wstring headers = kContentTypeHeader;
-    const std::wstring keyHeader = FormatUploadKeyHeader(report.key);
-    if (!keyHeader.empty())
-        headers += L"\r\n" + keyHeader;
-    INTERNET_BUFFERSW buffers = {};
-    buffers.dwStructSize = sizeof(buffers);
-    buffers.lpcszHeader = headers.c_str();
-    buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
-    buffers.dwHeadersTotal = static_cast<DWORD>(headers.size());
-    buffers.dwBufferTotal = static_cast<DWORD>(length);
-    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
-        return false;
-
-    RequestSink sink = { request.Get(), 0, length, progress, context };
-    if (!WriteReportBody(plan, dxdiag, log, WritePiece, &sink) || !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
-        AbandonRequest(request);
-        return false;
-    }
-    return IsAnsweredWithSuccess(request.Get());
+    RequestSink sink = { &plan, &dxdiag, &log, NULL, 0, length, progress, context };
+    const DWORD status =
+        PostToReportServer(kReportPath, INTERNET_FLAG_NO_AUTH, report.key, length, SendReportBody, &sink);
+    return status >= 200 && status < 300;
 }
 
 bool PostBugReport(const ReportToSend& report, UploadProgressFn progress, void* context)

@@ -3,15 +3,11 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cwchar>
-
 #include "crash/kept_reports.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
-#include "win32/upload_key.h"
 
 static const WCHAR kCrashPath[] = L"/bugreport/crash/";
-static const WCHAR kContentTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
 
 // Opens a crash file for reading while Brevora may still hold it open; an
 // invalid handle when it cannot be opened or measured.
@@ -41,19 +37,6 @@ static bool ReadCrashFile(void* handle, uint64_t offset, char* buffer, uint32_t 
     return true;
 }
 
-static bool WriteToRequest(void* request, const char* bytes, size_t length)
-{
-    while (length > 0) {
-        DWORD written = 0;
-        if (!InternetWriteFile(static_cast<HINTERNET>(request), bytes, static_cast<DWORD>(length), &written) ||
-            written == 0)
-            return false;
-        bytes += written;
-        length -= written;
-    }
-    return true;
-}
-
 // Only a malformed or oversized body is refused for good; everything else
 // (5xx, 429, 507, a proxy's page) may pass by the next start.
 static CrashUploadResult ClassifyAnswer(DWORD status)
@@ -65,35 +48,29 @@ static CrashUploadResult ClassifyAnswer(DWORD status)
     return CRASH_UPLOAD_FAILED;
 }
 
+namespace {
+
+struct CrashBodyMaker
+{
+    MakeCrashBodyFn make;
+    void* context;
+};
+
+// A file that shrank since the plan cannot give the length announced: the
+// request is dropped, never finished short.
+bool SendCrashBody(void* context, HINTERNET request)
+{
+    const CrashBodyMaker* body = static_cast<const CrashBodyMaker*>(context);
+    return body->make(body->context, WriteAllToRequest, request);
+}
+
+}  // namespace
+
 CrashUploadResult PostCrashBody(uint64_t length, const std::wstring& key, MakeCrashBodyFn make, void* context)
 {
-    ReportServerConnection server;
-    if (!ConnectToReportServer(kUploadTimeouts, server))
-        return CRASH_UPLOAD_FAILED;
-    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", kCrashPath,
-                                                         INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE));
-    if (!request.IsValid())
-        return CRASH_UPLOAD_FAILED;
-    if (!HttpAddRequestHeadersW(request.Get(), kContentTypeHeader, static_cast<DWORD>(wcslen(kContentTypeHeader)),
-                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
-        return CRASH_UPLOAD_FAILED;
-    const std::wstring keyHeader = FormatUploadKeyHeader(key);
-    if (!keyHeader.empty() && !HttpAddRequestHeadersW(request.Get(), keyHeader.c_str(),
-                                                      static_cast<DWORD>(keyHeader.size()), HTTP_ADDREQ_FLAG_ADD))
-        return CRASH_UPLOAD_FAILED;
-
-    INTERNET_BUFFERSW buffers = {};
-    buffers.dwStructSize = sizeof(buffers);
-    buffers.dwBufferTotal = static_cast<DWORD>(length);  // at most kCrashBodyLimit
-    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
-        return CRASH_UPLOAD_FAILED;
-    // A file that shrank since the plan cannot give the length announced:
-    // the request is dropped, never finished short.
-    if (!make(context, WriteToRequest, request.Get()) || !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
-        AbandonRequest(request);
-        return CRASH_UPLOAD_FAILED;
-    }
-    return ClassifyAnswer(ReadStatusCode(request.Get()));
+    CrashBodyMaker body = { make, context };
+    return ClassifyAnswer(PostToReportServer(kCrashPath, INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_CACHE_WRITE, key,
+                                             length, SendCrashBody, &body));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "build_settings.h"
 #include "win32/fixed_texts.h"
+#include "win32/upload_key.h"
 
 static void SetInternetTimeouts(HINTERNET handle, const InternetTimeouts& timeouts)
 {
@@ -45,13 +46,17 @@ HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WC
     return HttpOpenRequestW(server.connection.Get(), verb, path, NULL, NULL, acceptTypes, flags | kSchemeFlags, 0);
 }
 
-void AbandonRequest(ScopedInternetHandle& request)
+// Ends a request whose body did not go out whole. Its connection must not
+// carry the next request, which the server would take for the rest of this
+// body: Wine keeps such a connection for reuse, so the kept connections are
+// dropped too (on Windows the call only has the settings read again).
+static void AbandonRequest(ScopedInternetHandle& request)
 {
     InternetCloseHandle(request.Release());
     InternetSetOptionW(NULL, INTERNET_OPTION_SETTINGS_CHANGED, NULL, 0);
 }
 
-DWORD ReadStatusCode(HINTERNET request)
+static DWORD ReadStatusCode(HINTERNET request)
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
@@ -64,4 +69,50 @@ bool IsAnsweredWithSuccess(HINTERNET request)
 {
     const DWORD status = ReadStatusCode(request);
     return status >= 200 && status < 300;
+}
+
+static const WCHAR kFormTypeHeader[] = L"Content-Type: application/x-www-form-urlencoded";
+
+DWORD PostToReportServer(const WCHAR* path, DWORD flags, const std::wstring& key, uint64_t length, SendBodyFn send,
+                         void* context)
+{
+    ReportServerConnection server;
+    if (!ConnectToReportServer(kUploadTimeouts, server))
+        return 0;
+    ScopedInternetHandle request(OpenReportServerRequest(server, L"POST", path, flags));
+    if (!request.IsValid())
+        return 0;
+
+    // Our headers: the type and the report's key; WinINet adds the length
+    // from dwBufferTotal.
+    std::wstring headers = kFormTypeHeader;
+    const std::wstring keyHeader = FormatUploadKeyHeader(key);
+    if (!keyHeader.empty())
+        headers += L"\r\n" + keyHeader;
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpcszHeader = headers.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
+    buffers.dwHeadersTotal = static_cast<DWORD>(headers.size());
+    buffers.dwBufferTotal = static_cast<DWORD>(length);
+    if (!HttpSendRequestExW(request.Get(), &buffers, NULL, 0, 0))
+        return 0;
+    if (!send(context, request.Get()) || !HttpEndRequestW(request.Get(), NULL, 0, 0)) {
+        AbandonRequest(request);
+        return 0;
+    }
+    return ReadStatusCode(request.Get());
+}
+
+bool WriteAllToRequest(void* request, const char* bytes, size_t length)
+{
+    while (length > 0) {
+        DWORD written = 0;
+        if (!InternetWriteFile(static_cast<HINTERNET>(request), bytes, static_cast<DWORD>(length), &written) ||
+            written == 0)
+            return false;
+        bytes += written;
+        length -= written;
+    }
+    return true;
 }

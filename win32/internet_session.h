@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
+#include <string>
+
 #include "win32/scoped_handles.h"
 
 struct InternetTimeouts
@@ -40,15 +43,22 @@ bool ConnectToReportServer(const InternetTimeouts& timeouts, ReportServerConnect
 HINTERNET OpenReportServerRequest(const ReportServerConnection& server, const WCHAR* verb, const WCHAR* path,
                                   DWORD flags);
 
-// Ends a request whose body did not go out whole. Its connection must not
-// carry the next request, which the server would take for the rest of this
-// body: Wine keeps such a connection for reuse, so the kept connections are
-// dropped too (on Windows the call only has the settings read again).
-void AbandonRequest(ScopedInternetHandle& request);
-
 // True when the request was answered with a 2xx status: an error page (404,
 // 500, a proxy's page) is no answer.
 bool IsAnsweredWithSuccess(HINTERNET request);
 
-// The answer's status code, 0 when there is none.
-DWORD ReadStatusCode(HINTERNET request);
+// Writes the body of an upload into request (the HINTERNET of
+// PostToReportServer); false stops the upload there.
+typedef bool (*SendBodyFn)(void* context, HINTERNET request);
+
+// Both uploads: POSTs a body of length bytes to path on the report server as
+// a form, with the report's upload key as its Idempotency-Key header (none
+// when the key is empty), send writing the body. Returns the answer's status
+// code, 0 when there is none: no connection, or a body that did not go out
+// whole, whose request is abandoned.
+DWORD PostToReportServer(const WCHAR* path, DWORD flags, const std::wstring& key, uint64_t length, SendBodyFn send,
+                         void* context);
+
+// Writes all of bytes into the request (a HINTERNET), however WinINet splits
+// the writes; the shape of the portable code's body writers.
+bool WriteAllToRequest(void* request, const char* bytes, size_t length);
