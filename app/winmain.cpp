@@ -13,6 +13,7 @@
 #include "crash/crash_dialog.h"
 #include "crash/kept_reports_sender.h"
 #include "res/resource.h"
+#include "win32/narrow_text.h"
 
 // Exactly three arguments after the program path select crash mode.
 static const size_t kCrashModeArgCount = 4;
@@ -37,7 +38,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         g_sendParams.logPath = cmdLine[2];
         g_sendParams.confPath = cmdLine[3];
         ReadInstalledVersion();
-        g_sendParams.version = ToUtf8(g_szInstalledVersion);
+        g_sendParams.version = NarrowText(CP_UTF8, g_szInstalledVersion);
         // Reports an earlier crash could not send go now, if the line is up;
         // otherwise at a later start.
         DWORD flags = 0;

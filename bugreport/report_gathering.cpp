@@ -13,6 +13,7 @@
 #include "report_format/section_text.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
+#include "win32/narrow_text.h"
 
 #include <userenv.h>
 
@@ -32,18 +33,6 @@ static std::string ReadEditText(HWND hDlg, int id)
     const int got = GetWindowTextA(edit, &text[0], length + 1);
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
-}
-
-// The version in the code page of the texts around it.
-static std::string ToAnsi(const WCHAR* text)
-{
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, NULL, 0, NULL, NULL);
-    if (bytes <= 1)
-        return std::string();
-    std::string ansi(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &ansi[0], bytes, NULL, NULL);
-    ansi.resize(static_cast<size_t>(bytes) - 1);
-    return ansi;
 }
 
 // Every entry of [System Information], one per line. Read through the wide
@@ -95,7 +84,7 @@ ReportToSend GatherReport(HWND hDlg)
     // record 5, so servers that parse the nine records as they always were
     // still accept the body.
     report.texts.systemInfo = ReadSystemInfoText();
-    const std::string tail = FormatSectionTail(ReadEditText(hDlg, IDC_ELEMENT), ToAnsi(g_szInstalledVersion), GetACP());
+    const std::string tail = FormatSectionTail(ReadEditText(hDlg, IDC_ELEMENT), NarrowText(CP_ACP, g_szInstalledVersion), GetACP());
     AppendSectionTail(report.texts.systemInfo, tail, static_cast<size_t>(kFieldTextLimit));
     report.dxdiagPath = g_szDxDiagPath;
     WCHAR logPath[kAppLogPathSize];

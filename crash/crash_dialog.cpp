@@ -8,6 +8,7 @@
 #include "crash/email.h"
 #include "res/resource.h"
 #include "win32/fixed_texts.h"
+#include "win32/narrow_text.h"
 #include "win32/upload_key.h"
 
 SendParams g_sendParams = {};
@@ -25,17 +26,6 @@ static const WCHAR kUnsentAdvice[] = L"\n\nYou can send it to the Brevora develo
 static const WCHAR kKeptText[] =
     L"\n\nA copy of the report is kept, and the Brevora Bug Reporter will send it the next time it starts.";
 
-std::string ToUtf8(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
-    if (size == 0)
-        return std::string();
-    std::vector<char> bytes(size);
-    if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), size, NULL, NULL) == 0)
-        return std::string();
-    return std::string(bytes.data());
-}
-
 void OnCommentsChanged(HWND hwnd)
 {
     // The whole comment: whatever the user wrote reaches the mail.
@@ -46,7 +36,7 @@ void OnCommentsChanged(HWND hwnd)
     if (text[0] == L'\0')
         g_crashFields.erase(kCommentsKey);
     else
-        g_crashFields[kCommentsKey] = ToUtf8(text.data());
+        g_crashFields[kCommentsKey] = NarrowText(CP_UTF8, text.data());
 }
 
 void OnSendReport(HWND hwnd)

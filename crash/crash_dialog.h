@@ -34,7 +34,6 @@ INT_PTR CALLBACK CrashDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 void OnCommentsChanged(HWND hwnd);
 void OnSendReport(HWND hwnd);
 DWORD WINAPI SendThreadProc(LPVOID parameter);
-std::string ToUtf8(const std::wstring& text);
 
 // The folder that holds the dump (of an empty path: the current folder), as
 // the warning about an unsent report names it.
