@@ -5,6 +5,7 @@
 #include <new>
 
 #include "report_format/body_stream.h"
+#include "win32/file_reading.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
 
@@ -18,24 +19,12 @@ static HANDLE OpenSharedForReading(const std::wstring& path)
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-static bool ReadFromHandleAt(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
-{
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    DWORD read = 0;
-    if (!SetFilePointerEx(static_cast<HANDLE>(handle), position, NULL, FILE_BEGIN))
-        return false;
-    const BOOL ok = ReadFile(static_cast<HANDLE>(handle), buffer, size, &read, NULL);
-    *got = read;
-    return ok != FALSE;
-}
-
 static FileSource MakeFileSource(const ScopedHandle& file)
 {
     LARGE_INTEGER size;
     const bool measured = file.IsValid() && GetFileSizeEx(file.Get(), &size);
     return FileSource{ file.Get(), measured ? static_cast<uint64_t>(size.QuadPart) : kMissingFileSize,
-                       ReadFromHandleAt };
+                       ReadFileAt };
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include "crash/kept_reports.h"
+#include "win32/file_reading.h"
 #include "win32/internet_session.h"
 #include "win32/scoped_handles.h"
 
@@ -23,18 +24,6 @@ static ScopedHandle OpenCrashFile(const std::string& path, uint64_t& size)
         return ScopedHandle();
     size = static_cast<uint64_t>(length.QuadPart);
     return file;
-}
-
-static bool ReadCrashFile(void* handle, uint64_t offset, char* buffer, uint32_t size, uint32_t* got)
-{
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD read = 0;
-    if (!ReadFile(static_cast<HANDLE>(handle), buffer, size, &read, &at) && GetLastError() != ERROR_HANDLE_EOF)
-        return false;
-    *got = read;
-    return true;
 }
 
 // Only a malformed or oversized body is refused for good; everything else
@@ -84,7 +73,7 @@ struct PlannedBody
 bool MakePlannedBody(void* context, WriteBodyFn write, void* sink)
 {
     const PlannedBody* body = static_cast<const PlannedBody*>(context);
-    return WriteCrashBody(*body->plan, body->sources, ReadCrashFile, write, sink);
+    return WriteCrashBody(*body->plan, body->sources, ReadFileAt, write, sink);
 }
 
 }  // namespace
@@ -104,7 +93,7 @@ CrashUploadOutcome PostCrashReport(const std::string& comment, const std::string
     // The whole length is known before a byte is read, so the body streams
     // out block by block and a large dump is never held in memory.
     CrashBodyPlan plan;
-    if (!PlanCrashBody(comment, version, sources, ReadCrashFile, kCrashBodyLimit, plan))
+    if (!PlanCrashBody(comment, version, sources, ReadFileAt, kCrashBodyLimit, plan))
         return outcome;
     PlannedBody body = { &plan, sources };
     const CrashUploadResult result = PostCrashBody(plan.length, key, MakePlannedBody, &body);
