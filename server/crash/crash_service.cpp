@@ -234,15 +234,16 @@ void QueueCrashReport(CrashService& service, int64_t id)
     service.queue->Add(CrashWork{id, nullptr});
 }
 
-bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key, std::string& error)
+// A release executable or DLL: its key as dumps name it, from its headers.
+static bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key,
+                          std::string& error)
 {
     const PeImage image = ReadPeImage(ViewBytes(content));
     if (!image.readable) {
         error = "'" + fileName + "' is no Windows executable or DLL: " + image.refusal;
         return false;
     }
-    const size_t slash = fileName.find_last_of("/\\");
-    key.module = LowerCase(slash == std::string::npos ? fileName : fileName.substr(slash + 1));
+    key.module = LowerCase(GetModuleFileName(fileName));
     key.timestamp = image.timestamp;
     key.imageSize = image.sizeOfImage;
     return true;

@@ -53,9 +53,6 @@ void QueueCrashReport(CrashService& service, int64_t id);
 bool ProcessCrashReports(ReportStore& reports, CrashStore& crashes, const std::vector<int64_t>& ids,
                          std::string& error);
 
-// A release executable or DLL: its key as dumps name it, from its headers.
-bool ReadBinaryKey(const std::string& fileName, const std::string& content, BinaryKey& key, std::string& error);
-
 // Stores a release binary under its key; affected gets the reports whose
 // dumps list that module, to be processed again.
 bool AddReleaseBinary(CrashStore& crashes, const std::string& fileName, const std::string& content,

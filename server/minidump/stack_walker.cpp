@@ -5,11 +5,14 @@
 
 namespace {
 
+const size_t kMostFrames = 128;
+// Stack words looked at while scanning for one frame.
+const size_t kMostScanWords = 2048;
+
 struct Walk
 {
     const Minidump& dump;
     const std::vector<const PeImage*>& binaries;
-    const WalkLimits& limits;
     int wordSize;
 };
 
@@ -136,7 +139,7 @@ bool FollowFramePointer(const Walk& walk, CpuContext& context, bool& verified)
 bool ScanStack(const Walk& walk, CpuContext& context, bool verifiedOnly, bool& verified)
 {
     uint64_t at = context.registers[kRsp];
-    for (size_t i = 0; i < walk.limits.maxScanWords; ++i, at += walk.wordSize) {
+    for (size_t i = 0; i < kMostScanWords; ++i, at += walk.wordSize) {
         uint64_t value = 0;
         if (!ReadWord(walk, at, value))
             return false;
@@ -214,14 +217,13 @@ const char* NameFrameSource(FrameSource source)
     return "?";
 }
 
-std::vector<StackFrame> WalkCrashingStack(const Minidump& dump, const std::vector<const PeImage*>& binaries,
-                                          const WalkLimits& limits)
+std::vector<StackFrame> WalkCrashingStack(const Minidump& dump, const std::vector<const PeImage*>& binaries)
 {
     std::vector<StackFrame> frames;
     const CpuContext& start = dump.exception.context;
-    if (!dump.exception.present || start.architecture == CpuArchitecture::Unknown || limits.maxFrames == 0)
+    if (!dump.exception.present || start.architecture == CpuArchitecture::Unknown)
         return frames;
-    Walk walk{dump, binaries, limits, start.architecture == CpuArchitecture::X64 ? 8 : 4};
+    Walk walk{dump, binaries, start.architecture == CpuArchitecture::X64 ? 8 : 4};
     CpuContext context = start;
     FrameSource source = FrameSource::Context;
     while (true) {
@@ -231,7 +233,7 @@ std::vector<StackFrame> WalkCrashingStack(const Minidump& dump, const std::vecto
         frame.source = source;
         DescribeFrame(walk, frame, !frames.empty());
         frames.push_back(frame);
-        if (frames.size() >= limits.maxFrames)
+        if (frames.size() >= kMostFrames)
             break;
         uint64_t previousStack = context.registers[kRsp];
         if (!FindCaller(walk, context, frames.size() > 1, source))

@@ -27,18 +27,10 @@ struct StackFrame
     uint64_t functionOffset = 0;
 };
 
-struct WalkLimits
-{
-    size_t maxFrames = 128;
-    // Stack words looked at while scanning for one frame.
-    size_t maxScanWords = 2048;
-};
-
 // The stored binaries are matched to the dump's modules by timestamp and
-// image size. Frames stop at the limits, at an address no module holds
-// after a scan, or when the stack pointer stops growing.
-std::vector<StackFrame> WalkCrashingStack(const Minidump& dump, const std::vector<const PeImage*>& binaries,
-                                          const WalkLimits& limits = WalkLimits{});
+// image size. Frames stop at 128, at an address no module holds after a
+// scan, or when the stack pointer stops growing.
+std::vector<StackFrame> WalkCrashingStack(const Minidump& dump, const std::vector<const PeImage*>& binaries);
 
 // The stored binary that is the module, or null.
 const PeImage* FindBinaryOfModule(const ModuleInfo& module, const std::vector<const PeImage*>& binaries);

@@ -155,7 +155,6 @@ bool ReadUnwindInfo(const PeImage& image, uint64_t rva, UnwindInfo& info, std::s
         i += count;
     }
     if (info.flags & kUnwindChainInfo) {
-        info.chained = true;
         const uint8_t* entry = slots + slotBytes;
         info.chainedFunction = RuntimeFunction{LoadU32(entry), LoadU32(entry + 4), LoadU32(entry + 8)};
     }
@@ -236,7 +235,7 @@ bool UnwindX64Frame(const PeImage& image, uint64_t moduleBase, const RuntimeFunc
                 break;
             }
         }
-        if (!info.chained) {
+        if (!(info.flags & kUnwindChainInfo)) {
             uint64_t returnAddress = 0;
             uint64_t& rsp = next.registers[kRsp];
             if (!ReadStackWord(dump, rsp, returnAddress)) {

@@ -43,7 +43,6 @@ struct UnwindInfo
     uint8_t frameOffset = 0;  // in units of 16 bytes
     uint8_t slotCount = 0;
     std::vector<UnwindCode> codes;
-    bool chained = false;
     RuntimeFunction chainedFunction;
 };
 
