@@ -66,15 +66,10 @@ std::string FormatRegisters(const CpuContext& context)
 ProcessedCrash ProcessCrash(const Minidump& dump, const std::vector<const PeImage*>& binaries)
 {
     ProcessedCrash crash;
-    crash.kind = dump.exception.present ? NameCrashKind(dump.exception) : "no exception";
+    const std::string kind = dump.exception.present ? NameCrashKind(dump.exception) : "no exception";
     crash.reason = DescribeException(dump.exception);
-    if (dump.exception.present)
-        crash.faultingModule = DescribeCodeAddress(dump, dump.exception.address);
-    crash.system = DescribeOperatingSystem(dump);
-    crash.processor = DescribeProcessor(dump.system);
-    crash.uptime = DescribeUptime(dump);
     crash.frames = WalkCrashingStack(dump, binaries);
-    crash.signature = MakeCrashSignature(crash.kind, crash.frames, GetSystemLibraries());
+    crash.signature = MakeCrashSignature(kind, crash.frames, GetSystemLibraries());
     return crash;
 }
 
@@ -85,12 +80,13 @@ std::string FormatProcessedCrash(const Minidump& dump, const ProcessedCrash& cra
     text += "Reason:     " + crash.reason + "\n";
     if (dump.exception.present) {
         text += "Thread:     " + std::to_string(dump.exception.threadId) + "\n";
-        text += "Module:     " + MakePrintable(crash.faultingModule) + "\n";
+        text += "Module:     " + MakePrintable(DescribeCodeAddress(dump, dump.exception.address)) + "\n";
     }
-    text += "System:     " + MakePrintable(crash.system) + "\n";
-    text += "Processor:  " + MakePrintable(crash.processor) + "\n";
-    if (!crash.uptime.empty())
-        text += "Uptime:     " + crash.uptime + "\n";
+    text += "System:     " + MakePrintable(DescribeOperatingSystem(dump)) + "\n";
+    text += "Processor:  " + MakePrintable(DescribeProcessor(dump.system)) + "\n";
+    const std::string uptime = DescribeUptime(dump);
+    if (!uptime.empty())
+        text += "Uptime:     " + uptime + "\n";
     for (const std::string& problem : dump.problems)
         text += "Unread:     " + problem + "\n";
 

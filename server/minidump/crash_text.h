@@ -9,14 +9,11 @@
 #include "server/minidump/pe_image.h"
 #include "server/minidump/stack_walker.h"
 
+// What the crash store keeps of a dump beside its text; the text's other
+// lines are read from the dump as it is written.
 struct ProcessedCrash
 {
-    std::string kind;       // NameCrashKind, or "no exception"
-    std::string reason;     // DescribeException
-    std::string faultingModule;  // "module.dll+0x1234"
-    std::string system;
-    std::string processor;
-    std::string uptime;  // empty when unknown
+    std::string reason;  // DescribeException
     std::vector<StackFrame> frames;
     std::string signature;
 };
