@@ -64,3 +64,20 @@ std::vector<std::string> SplitModuleKeys(const std::string& text)
     }
     return keys;
 }
+
+std::string ListIds(const std::vector<CrashGroup>& groups)
+{
+    std::string list;
+    for (const CrashGroup& group : groups)
+        list += (list.empty() ? "" : ",") + std::to_string(group.id);
+    return list;
+}
+
+CrashGroup* FindGroup(std::vector<CrashGroup>& groups, int64_t id)
+{
+    for (CrashGroup& group : groups) {
+        if (group.id == id)
+            return &group;
+    }
+    return nullptr;
+}

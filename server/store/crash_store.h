@@ -119,3 +119,6 @@ bool IsRegression(const std::string& status, const std::string& fixedVersion, co
 // The module keys of an analysis as one text, a line each, and back.
 std::string JoinModuleKeys(const std::vector<std::string>& keys);
 std::vector<std::string> SplitModuleKeys(const std::string& text);
+// The groups' ids as "1,2,3", for an IN list; the group of id, or null.
+std::string ListIds(const std::vector<CrashGroup>& groups);
+CrashGroup* FindGroup(std::vector<CrashGroup>& groups, int64_t id);

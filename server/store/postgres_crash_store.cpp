@@ -56,23 +56,6 @@ const char kCreateCrashSchema[] =
     "CREATE OR REPLACE TRIGGER crash_forget_reports AFTER DELETE ON crash_reports"
     " REFERENCING OLD TABLE AS gone FOR EACH STATEMENT EXECUTE FUNCTION crash_forget_reports();";
 
-std::string ListIds(const std::vector<CrashGroup>& groups)
-{
-    std::string list;
-    for (const CrashGroup& group : groups)
-        list += (list.empty() ? "" : ",") + std::to_string(group.id);
-    return list;
-}
-
-CrashGroup* FindGroup(std::vector<CrashGroup>& groups, int64_t id)
-{
-    for (CrashGroup& group : groups) {
-        if (group.id == id)
-            return &group;
-    }
-    return nullptr;
-}
-
 class PostgresCrashStore : public CrashStore
 {
 public:

@@ -54,14 +54,6 @@ void BindBlob(sqlite3_stmt* statement, int index, const std::string& bytes)
     sqlite3_bind_blob64(statement, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
 }
 
-std::string ListIds(const std::vector<CrashGroup>& groups)
-{
-    std::string list;
-    for (const CrashGroup& group : groups)
-        list += (list.empty() ? "" : ",") + std::to_string(group.id);
-    return list;
-}
-
 class SqliteCrashStore : public CrashStore
 {
 public:
@@ -162,7 +154,10 @@ public:
                     BindText(s, 1, previousFrom);
                     BindText(s, 2, since);
                 },
-                [&](sqlite3_stmt* s) { FindGroup(groups, sqlite3_column_int64(s, 0)).previousCount = sqlite3_column_int64(s, 1); },
+                [&](sqlite3_stmt* s) {
+                    if (CrashGroup* group = FindGroup(groups, sqlite3_column_int64(s, 0)))
+                        group->previousCount = sqlite3_column_int64(s, 1);
+                },
                 error))
             return false;
         return QuerySqliteRows(
@@ -172,8 +167,8 @@ public:
                 .c_str(),
             [](sqlite3_stmt*) {},
             [&](sqlite3_stmt* s) {
-                FindGroup(groups, sqlite3_column_int64(s, 0))
-                    .versions.emplace_back(ColumnText(s, 1), sqlite3_column_int64(s, 2));
+                if (CrashGroup* group = FindGroup(groups, sqlite3_column_int64(s, 0)))
+                    group->versions.emplace_back(ColumnText(s, 1), sqlite3_column_int64(s, 2));
             },
             error);
     }
@@ -314,15 +309,6 @@ public:
     }
 
 private:
-    static CrashGroup& FindGroup(std::vector<CrashGroup>& groups, int64_t id)
-    {
-        for (CrashGroup& group : groups) {
-            if (group.id == id)
-                return group;
-        }
-        return groups.front();  // not reached: the ids came from these groups
-    }
-
     // The group's own row; leaves signature empty when there is none.
     static bool ReadGroupRow(sqlite3* db, CrashGroup& group, std::string& error)
     {
