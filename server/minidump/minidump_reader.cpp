@@ -65,6 +65,17 @@ void AddProblem(Minidump& dump, uint32_t type, const std::string& what)
     dump.problems.push_back(std::string(NameStream(type)) + " stream: " + what);
 }
 
+// A count of entries the stream has no room for is a problem, and only the
+// entries that fit are read.
+uint64_t ClampClaimedCount(Minidump& dump, uint32_t type, uint64_t count, uint64_t room, const char* entries)
+{
+    if (count <= room)
+        return count;
+    AddProblem(dump, type, std::to_string(count) + " " + entries + " claimed, " + std::to_string(room) +
+                               " fit in the stream");
+    return room;
+}
+
 // A MINIDUMP_STRING: a byte length, then UTF-16 without its terminator.
 // Many entries may name the same bytes, so all names read from one file
 // together get at most the file's size (budget); a real dump stores each
@@ -102,13 +113,7 @@ uint64_t LocateEntries(Minidump& dump, uint32_t type, ByteView stream, uint64_t 
     first = 4;
     if (stream.size == 8 + count * entrySize)
         first = 8;
-    uint64_t room = (stream.size - first) / entrySize;
-    if (count > room) {
-        AddProblem(dump, type, std::to_string(count) + " entries claimed, " + std::to_string(room) +
-                                   " fit in the stream");
-        count = room;
-    }
-    return count;
+    return ClampClaimedCount(dump, type, count, (stream.size - first) / entrySize, "entries");
 }
 
 void ReadSystemInfo(Minidump& dump, ByteView stream, uint64_t streamEnd, uint64_t& budget)
@@ -275,12 +280,8 @@ void ReadMemory64List(Minidump& dump, ByteView stream)
     }
     uint64_t count = FieldU64(stream, 0);
     uint64_t offset = FieldU64(stream, 8);
-    uint64_t room = (stream.size - 16) / kMemory64DescriptorSize;
-    if (count > room) {
-        AddProblem(dump, kMemory64ListStream,
-                   std::to_string(count) + " ranges claimed, " + std::to_string(room) + " fit in the stream");
-        count = room;
-    }
+    const uint64_t room = (stream.size - 16) / kMemory64DescriptorSize;
+    count = ClampClaimedCount(dump, kMemory64ListStream, count, room, "ranges");
     for (uint64_t i = 0; i < count; ++i) {
         ByteView entry = SliceBytes(stream, 16 + i * kMemory64DescriptorSize, kMemory64DescriptorSize);
         uint64_t address = FieldU64(entry, 0);
@@ -348,12 +349,8 @@ void ReadUnloadedModules(Minidump& dump, ByteView stream, uint64_t& budget)
         AddProblem(dump, kUnloadedModuleListStream, "header or entry size impossible");
         return;
     }
-    uint64_t room = (stream.size - headerSize) / entrySize;
-    if (count > room) {
-        AddProblem(dump, kUnloadedModuleListStream,
-                   std::to_string(count) + " entries claimed, " + std::to_string(room) + " fit in the stream");
-        count = room;
-    }
+    const uint64_t room = (stream.size - headerSize) / entrySize;
+    count = ClampClaimedCount(dump, kUnloadedModuleListStream, count, room, "entries");
     dump.unloadedModules.reserve(count);
     for (uint64_t i = 0; i < count; ++i) {
         ByteView entry = SliceBytes(stream, headerSize + i * entrySize, kUnloadedModuleSize);
