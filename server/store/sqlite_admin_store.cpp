@@ -162,44 +162,33 @@ public:
     StoreAnswer RemoveUser(const std::string& name, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
-            return StoreAnswer::Failed;
-        SqliteStatement user = PrepareSqlite(m_db.get(), "DELETE FROM admin_users WHERE name = ?1", error);
-        SqliteStatement sessions = PrepareSqlite(m_db.get(), "DELETE FROM admin_sessions WHERE user = ?1", error);
-        bool done = user && sessions;
+        sqlite3* db = m_db.get();
+        const auto bindName = [&](sqlite3_stmt* s) { BindText(s, 1, name); };
         int removed = 0;
-        if (done) {
-            BindText(user.get(), 1, name);
-            BindText(sessions.get(), 1, name);
-            done = sqlite3_step(user.get()) == SQLITE_DONE;
-            removed = sqlite3_changes(m_db.get());
-            done = done && sqlite3_step(sessions.get()) == SQLITE_DONE;
-        }
-        if (!done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
-            if (done)
-                error = DescribeSqliteError(m_db.get(), "cannot remove the user");
-            std::string ignored;
-            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
+        const bool done = RunSqliteTransaction(
+            db,
+            [&]() {
+                if (!RunSqliteStatement(db, "DELETE FROM admin_users WHERE name = ?1", bindName, error,
+                                        "cannot remove the user"))
+                    return false;
+                removed = sqlite3_changes(db);
+                return RunSqliteStatement(db, "DELETE FROM admin_sessions WHERE user = ?1", bindName, error,
+                                          "cannot remove the user");
+            },
+            error);
+        if (!done)
             return StoreAnswer::Failed;
-        }
         return removed == 1 ? StoreAnswer::Done : StoreAnswer::NotFound;
     }
 
     bool ListUsers(std::vector<AdminUser>& users, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = PrepareSqlite(m_db.get(), "SELECT name, created_utc FROM admin_users ORDER BY name", error);
-        if (!s)
-            return false;
         users.clear();
-        int rc;
-        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
-            users.push_back(AdminUser{ColumnText(s.get(), 0), ColumnText(s.get(), 1)});
-        if (rc != SQLITE_DONE) {
-            error = DescribeSqliteError(m_db.get(), "cannot list the users");
-            return false;
-        }
-        return true;
+        return QuerySqliteRows(
+            m_db.get(), "SELECT name, created_utc FROM admin_users ORDER BY name", [](sqlite3_stmt*) {},
+            [&](sqlite3_stmt* s) { users.push_back(AdminUser{ColumnText(s, 0), ColumnText(s, 1)}); }, error,
+            "cannot list the users");
     }
 
     StoreAnswer FindPasswordHash(const std::string& name, std::string& hash, std::string& error) override
@@ -305,43 +294,41 @@ public:
                           std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
-            return StoreAnswer::Failed;
-        SqliteStatement update = PrepareSqlite(m_db.get(),
-                                         "UPDATE admin_reports SET status = ?2, duplicate_of = ?3, note = ?4"
-                                         " WHERE id = ?1",
-                                         error);
-        SqliteStatement audit = PrepareSqlite(m_db.get(),
-                                        "INSERT INTO admin_audit (report_id, at_utc, user, status, duplicate_of, note)"
-                                        " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-                                        error);
+        sqlite3* db = m_db.get();
         StoreAnswer answer = StoreAnswer::Failed;
-        if (update && audit) {
-            sqlite3_bind_int64(update.get(), 1, id);
-            BindText(update.get(), 2, triage.status);
-            sqlite3_bind_int64(update.get(), 3, triage.duplicateOf);
-            BindText(update.get(), 4, triage.note);
-            sqlite3_bind_int64(audit.get(), 1, id);
-            BindText(audit.get(), 2, atUtc);
-            BindText(audit.get(), 3, user);
-            BindText(audit.get(), 4, triage.status);
-            sqlite3_bind_int64(audit.get(), 5, triage.duplicateOf);
-            BindText(audit.get(), 6, triage.note);
-            if (sqlite3_step(update.get()) != SQLITE_DONE)
-                error = DescribeSqliteError(m_db.get(), "cannot store the triage");
-            else if (sqlite3_changes(m_db.get()) == 0)
-                answer = StoreAnswer::NotFound;
-            else if (sqlite3_step(audit.get()) != SQLITE_DONE)
-                error = DescribeSqliteError(m_db.get(), "cannot store the audit line");
-            else
-                answer = StoreAnswer::Done;
-        }
-        if (answer != StoreAnswer::Done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
-            std::string ignored;
-            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
-            return answer == StoreAnswer::NotFound ? answer : StoreAnswer::Failed;
-        }
-        return StoreAnswer::Done;
+        const bool done = RunSqliteTransaction(
+            db,
+            [&]() {
+                if (!RunSqliteStatement(
+                        db, "UPDATE admin_reports SET status = ?2, duplicate_of = ?3, note = ?4 WHERE id = ?1",
+                        [&](sqlite3_stmt* s) {
+                            sqlite3_bind_int64(s, 1, id);
+                            BindText(s, 2, triage.status);
+                            sqlite3_bind_int64(s, 3, triage.duplicateOf);
+                            BindText(s, 4, triage.note);
+                        },
+                        error, "cannot store the triage"))
+                    return false;
+                if (sqlite3_changes(db) == 0) {
+                    answer = StoreAnswer::NotFound;
+                    return false;
+                }
+                return RunSqliteStatement(
+                    db,
+                    "INSERT INTO admin_audit (report_id, at_utc, user, status, duplicate_of, note)"
+                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                    [&](sqlite3_stmt* s) {
+                        sqlite3_bind_int64(s, 1, id);
+                        BindText(s, 2, atUtc);
+                        BindText(s, 3, user);
+                        BindText(s, 4, triage.status);
+                        sqlite3_bind_int64(s, 5, triage.duplicateOf);
+                        BindText(s, 6, triage.note);
+                    },
+                    error, "cannot store the audit line");
+            },
+            error);
+        return done ? StoreAnswer::Done : answer;
     }
 
     StoreAnswer LoadTriage(int64_t id, Triage& triage, std::vector<AuditEntry>& audit, std::string& error) override
@@ -349,11 +336,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         SqliteStatement s =
             PrepareSqlite(m_db.get(), "SELECT status, duplicate_of, note FROM admin_reports WHERE id = ?1", error);
-        SqliteStatement lines = PrepareSqlite(m_db.get(),
-                                        "SELECT at_utc, user, status, duplicate_of, note FROM admin_audit"
-                                        " WHERE report_id = ?1 ORDER BY seq",
-                                        error);
-        if (!s || !lines)
+        if (!s)
             return StoreAnswer::Failed;
         sqlite3_bind_int64(s.get(), 1, id);
         int rc = sqlite3_step(s.get());
@@ -367,21 +350,21 @@ public:
         triage.duplicateOf = sqlite3_column_int64(s.get(), 1);
         triage.note = ColumnText(s.get(), 2);
         audit.clear();
-        sqlite3_bind_int64(lines.get(), 1, id);
-        while ((rc = sqlite3_step(lines.get())) == SQLITE_ROW) {
-            AuditEntry entry;
-            entry.atUtc = ColumnText(lines.get(), 0);
-            entry.user = ColumnText(lines.get(), 1);
-            entry.triage.status = ColumnText(lines.get(), 2);
-            entry.triage.duplicateOf = sqlite3_column_int64(lines.get(), 3);
-            entry.triage.note = ColumnText(lines.get(), 4);
-            audit.push_back(entry);
-        }
-        if (rc != SQLITE_DONE) {
-            error = DescribeSqliteError(m_db.get(), "cannot read the audit list");
-            return StoreAnswer::Failed;
-        }
-        return StoreAnswer::Done;
+        const bool read = QuerySqliteRows(
+            m_db.get(),
+            "SELECT at_utc, user, status, duplicate_of, note FROM admin_audit WHERE report_id = ?1 ORDER BY seq",
+            [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, id); },
+            [&](sqlite3_stmt* s) {
+                AuditEntry entry;
+                entry.atUtc = ColumnText(s, 0);
+                entry.user = ColumnText(s, 1);
+                entry.triage.status = ColumnText(s, 2);
+                entry.triage.duplicateOf = sqlite3_column_int64(s, 3);
+                entry.triage.note = ColumnText(s, 4);
+                audit.push_back(entry);
+            },
+            error, "cannot read the audit list");
+        return read ? StoreAnswer::Done : StoreAnswer::Failed;
     }
 
     bool ListReportLines(const ReportFilter& filter, int64_t offset, int64_t count, std::vector<ReportLine>& lines,
@@ -410,80 +393,62 @@ public:
         sql += match.empty() ? " ORDER BY id DESC LIMIT ?6 OFFSET ?7" : " ORDER BY s.rowid DESC LIMIT ?6 OFFSET ?7";
 
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = PrepareSqlite(m_db.get(), sql, error);
-        if (!s)
-            return false;
-        BindText(s.get(), 1, filter.component);
-        BindText(s.get(), 2, filter.status);
-        BindText(s.get(), 3, filter.fromDate);
-        BindText(s.get(), 4, filter.toDate);
-        BindText(s.get(), 5, match);
-        sqlite3_bind_int64(s.get(), 6, count + 1);
-        sqlite3_bind_int64(s.get(), 7, offset);
-        BindText(s.get(), 8, filter.version);
         lines.clear();
         more = false;
-        int rc;
-        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-            if (static_cast<int64_t>(lines.size()) == count) {
-                more = true;
-                continue;
-            }
-            ReportLine line;
-            line.id = sqlite3_column_int64(s.get(), 0);
-            line.kind = sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
-            line.receivedUtc = ColumnText(s.get(), 2);
-            line.component = ColumnText(s.get(), 3);
-            line.email = ColumnText(s.get(), 4);
-            line.whatHappened = ColumnText(s.get(), 5);
-            line.status = ColumnText(s.get(), 6);
-            line.version = ColumnText(s.get(), 7);
-            lines.push_back(line);
-        }
-        if (rc != SQLITE_DONE) {
-            error = DescribeSqliteError(m_db.get(), "cannot list the reports");
-            return false;
-        }
-        return true;
+        return QuerySqliteRows(
+            m_db.get(), sql.c_str(),
+            [&](sqlite3_stmt* s) {
+                BindText(s, 1, filter.component);
+                BindText(s, 2, filter.status);
+                BindText(s, 3, filter.fromDate);
+                BindText(s, 4, filter.toDate);
+                BindText(s, 5, match);
+                sqlite3_bind_int64(s, 6, count + 1);
+                sqlite3_bind_int64(s, 7, offset);
+                BindText(s, 8, filter.version);
+            },
+            [&](sqlite3_stmt* s) {
+                if (static_cast<int64_t>(lines.size()) == count) {
+                    more = true;
+                    return;
+                }
+                ReportLine line;
+                line.id = sqlite3_column_int64(s, 0);
+                line.kind = sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
+                line.receivedUtc = ColumnText(s, 2);
+                line.component = ColumnText(s, 3);
+                line.email = ColumnText(s, 4);
+                line.whatHappened = ColumnText(s, 5);
+                line.status = ColumnText(s, 6);
+                line.version = ColumnText(s, 7);
+                lines.push_back(line);
+            },
+            error, "cannot list the reports");
     }
 
     bool CountReportsPerDay(const std::string& fromDate, std::vector<DayCount>& counts, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s = PrepareSqlite(m_db.get(),
-                                    "SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
-                                    " WHERE received_utc >= ?1 GROUP BY 1, 2 ORDER BY 1, 2",
-                                    error);
-        if (!s)
-            return false;
-        BindText(s.get(), 1, fromDate);
         counts.clear();
-        int rc;
-        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
-            counts.push_back(DayCount{ColumnText(s.get(), 0), ColumnText(s.get(), 1), sqlite3_column_int64(s.get(), 2)});
-        if (rc != SQLITE_DONE) {
-            error = DescribeSqliteError(m_db.get(), "cannot count the reports");
-            return false;
-        }
-        return true;
+        return QuerySqliteRows(
+            m_db.get(),
+            "SELECT substr(received_utc, 1, 10), component, count(*) FROM admin_reports"
+            " WHERE received_utc >= ?1 GROUP BY 1, 2 ORDER BY 1, 2",
+            [&](sqlite3_stmt* s) { BindText(s, 1, fromDate); },
+            [&](sqlite3_stmt* s) {
+                counts.push_back(DayCount{ColumnText(s, 0), ColumnText(s, 1), sqlite3_column_int64(s, 2)});
+            },
+            error, "cannot count the reports");
     }
 
     bool CountStatuses(std::vector<StatusCount>& counts, std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SqliteStatement s =
-            PrepareSqlite(m_db.get(), "SELECT status, count(*) FROM admin_reports GROUP BY status", error);
-        if (!s)
-            return false;
         counts.clear();
-        int rc;
-        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
-            counts.push_back(StatusCount{ColumnText(s.get(), 0), sqlite3_column_int64(s.get(), 1)});
-        if (rc != SQLITE_DONE) {
-            error = DescribeSqliteError(m_db.get(), "cannot count the statuses");
-            return false;
-        }
-        return true;
+        return QuerySqliteRows(
+            m_db.get(), "SELECT status, count(*) FROM admin_reports GROUP BY status", [](sqlite3_stmt*) {},
+            [&](sqlite3_stmt* s) { counts.push_back(StatusCount{ColumnText(s, 0), sqlite3_column_int64(s, 1)}); },
+            error, "cannot count the statuses");
     }
 
 private:
@@ -495,45 +460,45 @@ private:
         // commit need not wait for the disk: it would hold the database's
         // one write lock through a sync while uploads wait to commit.
         SyncCommits sync(m_db.get(), "NORMAL");
-        if (!ExecuteSqlite(m_db.get(), "BEGIN IMMEDIATE", error))
-            return false;
-        SqliteStatement line = PrepareSqlite(m_db.get(),
-                                       "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email,"
-                                       " what, version) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                                       error);
-        // Not there yet: also a report whose line outlived a search index
-        // made again.
-        SqliteStatement search = PrepareSqlite(m_db.get(),
-                                         "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
-                                         " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
-                                         error);
-        bool done = line && search;
-        for (size_t i = 0; done && i < batch.size(); ++i) {
-            const IndexedReport& report = batch[i];
-            sqlite3_bind_int64(line.get(), 1, report.id);
-            sqlite3_bind_int(line.get(), 2, report.kind == ReportKind::Crash ? 1 : 0);
-            BindText(line.get(), 3, report.receivedUtc);
-            BindText(line.get(), 4, report.component);
-            BindText(line.get(), 5, report.email);
-            BindText(line.get(), 6, report.whatHappened);
-            BindText(line.get(), 7, report.version);
-            sqlite3_bind_int64(search.get(), 1, report.id);
-            BindText(search.get(), 2, report.email);
-            BindText(search.get(), 3, report.searchText);
-            done = sqlite3_step(line.get()) == SQLITE_DONE && sqlite3_step(search.get()) == SQLITE_DONE;
-            if (!done)
-                error = DescribeSqliteError(m_db.get(), "cannot index report " + std::to_string(report.id));
-            sqlite3_reset(line.get());
-            sqlite3_reset(search.get());
-        }
-        line.reset();
-        search.reset();
-        if (!done || !ExecuteSqlite(m_db.get(), "COMMIT", error)) {
-            std::string ignored;
-            ExecuteSqlite(m_db.get(), "ROLLBACK", ignored);
-            return false;
-        }
-        return true;
+        sqlite3* db = m_db.get();
+        return RunSqliteTransaction(
+            db,
+            [&]() {
+                SqliteStatement line = PrepareSqlite(
+                    db,
+                    "INSERT OR IGNORE INTO admin_reports (id, kind, received_utc, component, email, what, version)"
+                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                    error);
+                // Not there yet: also a report whose line outlived a search
+                // index made again.
+                SqliteStatement search = PrepareSqlite(
+                    db,
+                    "INSERT INTO admin_search (rowid, email, descriptions) SELECT ?1, ?2, ?3"
+                    " WHERE NOT EXISTS (SELECT 1 FROM admin_search WHERE rowid = ?1)",
+                    error);
+                if (!line || !search)
+                    return false;
+                for (const IndexedReport& report : batch) {
+                    sqlite3_bind_int64(line.get(), 1, report.id);
+                    sqlite3_bind_int(line.get(), 2, report.kind == ReportKind::Crash ? 1 : 0);
+                    BindText(line.get(), 3, report.receivedUtc);
+                    BindText(line.get(), 4, report.component);
+                    BindText(line.get(), 5, report.email);
+                    BindText(line.get(), 6, report.whatHappened);
+                    BindText(line.get(), 7, report.version);
+                    sqlite3_bind_int64(search.get(), 1, report.id);
+                    BindText(search.get(), 2, report.email);
+                    BindText(search.get(), 3, report.searchText);
+                    if (sqlite3_step(line.get()) != SQLITE_DONE || sqlite3_step(search.get()) != SQLITE_DONE) {
+                        error = DescribeSqliteError(db, "cannot index report " + std::to_string(report.id));
+                        return false;
+                    }
+                    sqlite3_reset(line.get());
+                    sqlite3_reset(search.get());
+                }
+                return true;
+            },
+            error);
     }
 
     bool FindMissingReports(bool everyReport, std::vector<std::pair<int64_t, ReportKind>>& missing,
@@ -549,19 +514,13 @@ private:
                 : "SELECT id, 0 FROM reports WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports)"
                   " UNION ALL SELECT id, 1 FROM crash_reports"
                   " WHERE id > (SELECT coalesce(max(id), 0) FROM admin_reports) ORDER BY 1";
-        SqliteStatement s = PrepareSqlite(m_db.get(), sql, error);
-        if (!s)
-            return false;
-        int rc;
-        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-            missing.push_back(std::make_pair(sqlite3_column_int64(s.get(), 0),
-                                             sqlite3_column_int(s.get(), 1) != 0 ? ReportKind::Crash : ReportKind::Bug));
-        }
-        if (rc != SQLITE_DONE) {
-            error = DescribeSqliteError(m_db.get(), "cannot find the reports to index");
-            return false;
-        }
-        return true;
+        return QuerySqliteRows(
+            m_db.get(), sql, [](sqlite3_stmt*) {},
+            [&](sqlite3_stmt* s) {
+                missing.push_back(std::make_pair(sqlite3_column_int64(s, 0),
+                                                 sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug));
+            },
+            error, "cannot find the reports to index");
     }
 
     SqliteDatabase m_db;

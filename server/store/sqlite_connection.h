@@ -45,9 +45,10 @@ std::string ColumnText(sqlite3_stmt* statement, int column);
 SqliteDatabase OpenSqliteReportsFile(const std::string& dataDir, std::string& error);
 
 // Runs sql with bind applied, handing each row to row; false with error
-// when anything fails.
+// (what, then the database's message) when anything fails.
 template <typename Bind, typename Row>
-bool QuerySqliteRows(sqlite3* db, const char* sql, Bind bind, Row row, std::string& error)
+bool QuerySqliteRows(sqlite3* db, const char* sql, Bind bind, Row row, std::string& error,
+                     const char* what = "query failed")
 {
     SqliteStatement s = PrepareSqlite(db, sql, error);
     if (!s)
@@ -57,16 +58,16 @@ bool QuerySqliteRows(sqlite3* db, const char* sql, Bind bind, Row row, std::stri
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
         row(s.get());
     if (rc != SQLITE_DONE) {
-        error = DescribeSqliteError(db, "query failed");
+        error = DescribeSqliteError(db, what);
         return false;
     }
     return true;
 }
 
 template <typename Bind>
-bool RunSqliteStatement(sqlite3* db, const char* sql, Bind bind, std::string& error)
+bool RunSqliteStatement(sqlite3* db, const char* sql, Bind bind, std::string& error, const char* what = "query failed")
 {
-    return QuerySqliteRows(db, sql, bind, [](sqlite3_stmt*) {}, error);
+    return QuerySqliteRows(db, sql, bind, [](sqlite3_stmt*) {}, error, what);
 }
 
 // Statements of one connection kept prepared from one call to the next,
@@ -88,7 +89,8 @@ private:
 
 // QuerySqliteRows and RunSqliteStatement on a kept statement.
 template <typename Bind, typename Row>
-bool QuerySqliteRows(SqliteStatementCache& cache, const char* sql, Bind bind, Row row, std::string& error)
+bool QuerySqliteRows(SqliteStatementCache& cache, const char* sql, Bind bind, Row row, std::string& error,
+                     const char* what = "query failed")
 {
     sqlite3_stmt* s = cache.Get(sql, error);
     if (s == nullptr)
@@ -99,14 +101,15 @@ bool QuerySqliteRows(SqliteStatementCache& cache, const char* sql, Bind bind, Ro
         row(s);
     sqlite3_reset(s);
     if (rc != SQLITE_DONE) {
-        error = DescribeSqliteError(cache.Database(), "query failed");
+        error = DescribeSqliteError(cache.Database(), what);
         return false;
     }
     return true;
 }
 
 template <typename Bind>
-bool RunSqliteStatement(SqliteStatementCache& cache, const char* sql, Bind bind, std::string& error)
+bool RunSqliteStatement(SqliteStatementCache& cache, const char* sql, Bind bind, std::string& error,
+                        const char* what = "query failed")
 {
-    return QuerySqliteRows(cache, sql, bind, [](sqlite3_stmt*) {}, error);
+    return QuerySqliteRows(cache, sql, bind, [](sqlite3_stmt*) {}, error, what);
 }
