@@ -47,10 +47,11 @@ void BindText(sqlite3_stmt* statement, int index, const std::string& text)
 
 std::string ColumnText(sqlite3_stmt* statement, int column)
 {
-    const unsigned char* text = sqlite3_column_text(statement, column);
+    // As a blob: the bytes as stored, without the copy that adding a
+    // terminator to a large blob would cost.
+    const void* bytes = sqlite3_column_blob(statement, column);
     const int size = sqlite3_column_bytes(statement, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size))
-                           : std::string();
+    return bytes != nullptr ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
 }
 
 SqliteDatabase OpenSqliteReportsFile(const std::string& dataDir, std::string& error)

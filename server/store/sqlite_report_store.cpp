@@ -101,13 +101,6 @@ bool BindBlob(sqlite3_stmt* statement, int index, const std::string& bytes)
                                SQLITE_STATIC) == SQLITE_OK;
 }
 
-std::string ColumnBytes(sqlite3_stmt* statement, int column)
-{
-    const void* bytes = sqlite3_column_blob(statement, column);
-    const int size = sqlite3_column_bytes(statement, column);
-    return bytes != nullptr ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
-}
-
 // Brings the schema to kSchemaVersion in one transaction, so that a second
 // process opening the file at the same time waits and then finds it done.
 bool MigrateSchema(sqlite3* db, const std::string& path, bool create, std::string& error)
@@ -180,9 +173,9 @@ public:
             ReportSummary summary;
             summary.id = sqlite3_column_int64(s, 0);
             summary.kind = sqlite3_column_int(s, 1) != 0 ? ReportKind::Crash : ReportKind::Bug;
-            summary.receivedUtc = ColumnBytes(s, 2);
-            summary.email = ColumnBytes(s, 3);
-            if (!UnpackSummaryStart(ColumnBytes(s, 4), sqlite3_column_int64(s, 5), summary, error))
+            summary.receivedUtc = ColumnText(s, 2);
+            summary.email = ColumnText(s, 3);
+            if (!UnpackSummaryStart(ColumnText(s, 4), sqlite3_column_int64(s, 5), summary, error))
                 return false;
             reports.push_back(std::move(summary));
         }
@@ -496,7 +489,7 @@ private:
         }
         packed.values.resize(table.count);
         for (size_t i = 0; i < table.count; ++i)
-            packed.values[i] = ColumnBytes(s, static_cast<int>(i));
+            packed.values[i] = ColumnText(s, static_cast<int>(i));
         packed.packing = sqlite3_column_int64(s, static_cast<int>(table.count));
         return LoadResult::Found;
     }
