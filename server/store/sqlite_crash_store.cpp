@@ -421,20 +421,15 @@ private:
 
     bool SaveModules(const CrashAnalysis& a, std::string& error)
     {
-        sqlite3* db = m_db.get();
         for (const std::string& module : a.modules) {
-            sqlite3_stmt* s = m_statements.Get(
-                "INSERT OR IGNORE INTO crash_modules (module_key, report_id) VALUES (?1, ?2)", error);
-            if (s == nullptr)
+            if (!RunSqliteStatement(
+                    m_statements, "INSERT OR IGNORE INTO crash_modules (module_key, report_id) VALUES (?1, ?2)",
+                    [&](sqlite3_stmt* s) {
+                        BindText(s, 1, module);
+                        sqlite3_bind_int64(s, 2, a.reportId);
+                    },
+                    error, "cannot store the crash's modules"))
                 return false;
-            BindText(s, 1, module);
-            sqlite3_bind_int64(s, 2, a.reportId);
-            const int rc = sqlite3_step(s);
-            sqlite3_reset(s);
-            if (rc != SQLITE_DONE) {
-                error = DescribeSqliteError(db, "cannot store the crash's modules");
-                return false;
-            }
         }
         return true;
     }
