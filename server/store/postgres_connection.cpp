@@ -140,22 +140,23 @@ void PostgresPool::GiveBack(PostgresConnection connection)
 }
 
 bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
-                 std::string& error)
+                 std::string& error, const char* what)
 {
     result.reset(PQexecParams(connection, sql, params.Count(), nullptr, params.Values(), params.Lengths(),
                               params.Formats(), 1));
     if (IsPostgresSuccess(result))
         return true;
-    error = DescribePostgresFailure(connection, result, "query failed");
+    error = DescribePostgresFailure(connection, result, what);
     return false;
 }
 
-bool PostgresPool::Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error)
+bool PostgresPool::Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error,
+                       const char* what)
 {
     PostgresConnection connection = Take(error);
     if (!connection)
         return false;
-    const bool done = RunPostgres(connection.get(), sql, params, result, error);
+    const bool done = RunPostgres(connection.get(), sql, params, result, error, what);
     GiveBack(std::move(connection));
     return done;
 }

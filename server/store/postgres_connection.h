@@ -52,9 +52,9 @@ private:
 };
 
 // One statement with binary parameters and results; on failure error is
-// the server's message.
+// what, then the server's message (result kept for its details).
 bool RunPostgres(PGconn* connection, const char* sql, const PostgresParams& params, PostgresResult& result,
-                 std::string& error);
+                 std::string& error, const char* what = "query failed");
 
 // Connections not in use by any thread; a thread takes one (or a new one)
 // for a statement or a transaction and gives it back.
@@ -65,7 +65,8 @@ public:
 
     PostgresConnection Take(std::string& error);
     // RunPostgres on a connection of the pool.
-    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error);
+    bool Run(const char* sql, const PostgresParams& params, PostgresResult& result, std::string& error,
+             const char* what = "query failed");
     // A broken connection, or one left inside a transaction, is dropped.
     void GiveBack(PostgresConnection connection);
 

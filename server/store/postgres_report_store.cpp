@@ -1,7 +1,6 @@
 #include "server/store/postgres_report_store.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -157,9 +156,9 @@ public:
     bool ListReports(std::vector<ReportSummary>& reports, std::string& error) override
     {
         PostgresResult result;
-        if (!Query("SELECT id, 0, received_utc, email, description1, packing FROM reports UNION ALL"
-                   " SELECT id, 1, received_utc, '\\x'::bytea, comment, packing FROM crash_reports ORDER BY id",
-                   0, nullptr, result, error))
+        if (!m_pool.Run("SELECT id, 0, received_utc, email, description1, packing FROM reports UNION ALL"
+                        " SELECT id, 1, received_utc, '\\x'::bytea, comment, packing FROM crash_reports ORDER BY id",
+                        PostgresParams(), result, error))
             return false;
         const PGresult* r = result.get();
         reports.clear();
@@ -194,12 +193,11 @@ public:
         for (size_t i = 0; i < ids.size(); ++i)
             list += (i > 0 ? "," : "") + std::to_string(ids[i]);
         list += "}";
-        const char* values[] = {list.c_str()};
         PostgresResult result;
         // One statement: all of them or none.
-        if (!Query("WITH bugs AS (DELETE FROM reports WHERE id = ANY($1::bigint[]))"
-                   " DELETE FROM crash_reports WHERE id = ANY($1::bigint[])",
-                   1, values, result, error))
+        if (!m_pool.Run("WITH bugs AS (DELETE FROM reports WHERE id = ANY($1::text::bigint[]))"
+                        " DELETE FROM crash_reports WHERE id = ANY($1::text::bigint[])",
+                        PostgresParams().AddBytes(list), result, error))
             return false;
         // The removed rows' space becomes free for new ones now, not at the
         // next autovacuum.
@@ -233,16 +231,9 @@ private:
     InsertResult InsertKeyed(PGconn* connection, const std::string& sql, const PackedRow& packed,
                              const std::string& key, int64_t& id, std::string& error)
     {
-        const char* values[] = {key.data()};
-        const int lengths[] = {static_cast<int>(key.size())};
-        const int formats[] = {1};
+        const PostgresParams keyParam = PostgresParams().AddBytes(key);
         const auto run = [&](const char* command, PostgresResult& result) {
-            result.reset(PQexecParams(connection, command, 1, nullptr, values, lengths, formats, 0));
-            if (!IsPostgresSuccess(result)) {
-                error = DescribePostgresFailure(connection, result, "cannot look up the upload key");
-                return false;
-            }
-            return true;
+            return RunPostgres(connection, command, keyParam, result, error, "cannot look up the upload key");
         };
         if (!ExecutePostgres(connection, "BEGIN", error))
             return InsertResult::Failed;
@@ -253,23 +244,16 @@ private:
             ExecutePostgres(connection, "DELETE FROM upload_keys WHERE made < now() - interval '8 days'", error) &&
             run("SELECT report_id FROM upload_keys WHERE key = $1::bytea", found)) {
             if (PQntuples(found.get()) == 1) {
-                id = std::strtoll(PQgetvalue(found.get(), 0, 0), nullptr, 10);
+                id = GetPostgresInt64(found.get(), 0, 0);
                 result = InsertResult::Repeated;
             } else {
                 result = RunInsert(connection, sql, packed, id, error);
-                const std::string idText = std::to_string(id);
-                const char* keyValues[] = {key.data(), idText.c_str()};
-                const int keyLengths[] = {static_cast<int>(key.size()), 0};
-                const int keyFormats[] = {1, 0};
                 PostgresResult remembered;
-                if (result == InsertResult::Stored) {
-                    remembered.reset(PQexecParams(connection, "INSERT INTO upload_keys (key, report_id) VALUES ($1, $2)",
-                                                  2, nullptr, keyValues, keyLengths, keyFormats, 0));
-                    if (!IsPostgresSuccess(remembered)) {
-                        error = DescribePostgresFailure(connection, remembered, "cannot store the upload key");
-                        result = InsertResult::Failed;
-                    }
-                }
+                if (result == InsertResult::Stored &&
+                    !RunPostgres(connection, "INSERT INTO upload_keys (key, report_id) VALUES ($1, $2)",
+                                 PostgresParams().AddBytes(key).AddInt64(id), remembered, error,
+                                 "cannot store the upload key"))
+                    result = InsertResult::Failed;
             }
         }
         if ((result == InsertResult::Stored || result == InsertResult::Repeated) &&
@@ -283,40 +267,31 @@ private:
     InsertResult RunInsert(PGconn* connection, const std::string& sql, const PackedRow& packed, int64_t& id,
                            std::string& error)
     {
-        const std::string packing = std::to_string(packed.packing);
-        const size_t count = packed.values.size() + 1;
-        std::vector<const char*> values(count);
-        std::vector<int> lengths(count);
-        std::vector<int> formats(count);
-        for (size_t i = 0; i < packed.values.size(); ++i) {
-            values[i] = packed.values[i].data();
-            lengths[i] = static_cast<int>(packed.values[i].size());
-            formats[i] = 1;  // binary: the bytes as they are, no escaping
-        }
-        values[count - 1] = packing.c_str();
-        formats[count - 1] = 0;
+        PostgresParams params;
+        for (const std::string& value : packed.values)
+            params.AddBytes(value);
+        params.AddInt64(packed.packing);
 
         // Outside a transaction the statement returns once the row has
         // committed.
-        PostgresResult result(PQexecParams(connection, sql.c_str(), static_cast<int>(count), nullptr, values.data(),
-                                           lengths.data(), formats.data(), 0));
-        if (!IsPostgresSuccess(result) || PQntuples(result.get()) != 1) {
+        PostgresResult result;
+        if (!RunPostgres(connection, sql.c_str(), params, result, error, "cannot store the report") ||
+            PQntuples(result.get()) != 1) {
             const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
             const bool full = state != nullptr && std::strcmp(state, "53100") == 0;  // disk_full
-            error = DescribePostgresFailure(connection, result, "cannot store the report");
+            if (IsPostgresSuccess(result))
+                error = DescribePostgresFailure(connection, result, "cannot store the report");
             return full ? InsertResult::Full : InsertResult::Failed;
         }
-        id = std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
+        id = GetPostgresInt64(result.get(), 0, 0);
         return InsertResult::Stored;
     }
 
     LoadResult LoadRow(const TableShape& table, int64_t id, PackedRow& packed, std::string& error)
     {
-        const std::string idText = std::to_string(id);
-        const char* values[] = {idText.c_str()};
         const std::string sql = "SELECT " + ListColumns(table) + " FROM " + table.name + " WHERE id = $1";
         PostgresResult result;
-        if (!Query(sql.c_str(), 1, values, result, error))
+        if (!m_pool.Run(sql.c_str(), PostgresParams().AddInt64(id), result, error))
             return LoadResult::Failed;
         if (PQntuples(result.get()) == 0)
             return LoadResult::NotFound;
@@ -325,20 +300,6 @@ private:
             packed.values[i] = GetPostgresBytes(result.get(), 0, static_cast<int>(i));
         packed.packing = GetPostgresInt64(result.get(), 0, static_cast<int>(table.count));
         return LoadResult::Found;
-    }
-
-    // A query with text parameters and binary results.
-    bool Query(const char* sql, int count, const char* const* values, PostgresResult& result, std::string& error)
-    {
-        PostgresConnection connection = m_pool.Take(error);
-        if (!connection)
-            return false;
-        result.reset(PQexecParams(connection.get(), sql, count, nullptr, values, nullptr, nullptr, 1));
-        const bool ok = IsPostgresSuccess(result);
-        if (!ok)
-            error = DescribePostgresFailure(connection.get(), result, "query failed");
-        m_pool.GiveBack(std::move(connection));
-        return ok;
     }
 
     const std::string m_description;
