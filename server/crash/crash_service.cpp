@@ -4,11 +4,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <map>
 
+#include "server/base/ascii_text.h"
 #include "server/base/log_text.h"
 #include "server/minidump/crash_text.h"
 #include "server/minidump/minidump_reader.h"
@@ -32,17 +31,10 @@ void LowerThisThreadsPriority()
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 }
 
-std::string LowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 BinaryKey MakeModuleKey(const ModuleInfo& module)
 {
     BinaryKey key;
-    key.module = LowerCase(GetModuleFileName(module.path));
+    key.module = ToLowerAscii(GetModuleFileName(module.path));
     key.timestamp = module.timestamp;
     key.imageSize = module.size;
     return key;
@@ -242,7 +234,7 @@ bool ReadBinaryKey(const std::string& fileName, const std::string& content, Bina
         return false;
     }
     const size_t slash = fileName.find_last_of("/\\");
-    key.module = LowerCase(slash == std::string::npos ? fileName : fileName.substr(slash + 1));
+    key.module = ToLowerAscii(slash == std::string::npos ? fileName : fileName.substr(slash + 1));
     key.timestamp = image.timestamp;
     key.imageSize = image.sizeOfImage;
     return true;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "server/base/ascii_text.h"
 #include "server/base/decimal_text.h"
 
 namespace {
@@ -22,21 +23,6 @@ bool IsTokenChar(unsigned char c)
 bool IsToken(const std::string& text)
 {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return IsTokenChar(c); });
-}
-
-std::string ToLower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string TrimSpace(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 void AppendListValue(std::string& list, const std::string& value)
@@ -71,7 +57,7 @@ bool TakeContentLength(const std::string& value, Fields& fields, std::string& re
     for (;;) {
         const size_t comma = value.find(',', start);
         uint64_t length = 0;
-        if (!ParseDecimalDigits(TrimSpace(value.substr(start, comma - start)), 19, length)) {
+        if (!ParseDecimalDigits(TrimSpacesAndTabs(value.substr(start, comma - start)), 19, length)) {
             reason = "malformed Content-Length";
             return false;
         }
@@ -101,14 +87,14 @@ bool TakeHeaderLine(const char* line, size_t size, HeadVerdict& verdict, Fields&
         reason = "malformed header line";
         return false;
     }
-    const std::string value = TrimSpace(std::string(colon + 1, line + size));
+    const std::string value = TrimSpacesAndTabs(std::string(colon + 1, line + size));
     for (unsigned char c : value) {
         if ((c < 0x20 && c != '\t') || c == 0x7f) {
             reason = "control byte in the value of " + name;
             return false;
         }
     }
-    const std::string lower = ToLower(name);
+    const std::string lower = ToLowerAscii(name);
     if (lower == "content-length")
         return TakeContentLength(value, fields, reason);
     if (lower == "transfer-encoding") {
@@ -175,7 +161,7 @@ HeadVerdict DecideFraming(const Fields& fields, const std::string& method, const
             return Refuse(400, "both Content-Length and Transfer-Encoding");
         if (version != "HTTP/1.1")
             return Refuse(400, "Transfer-Encoding in an HTTP/1.0 request");
-        if (ToLower(fields.coding) != "chunked")
+        if (ToLowerAscii(fields.coding) != "chunked")
             return Refuse(400, "transfer coding other than chunked alone");
         verdict.framing = BodyFraming::Chunked;
     } else if (fields.length > 0) {
@@ -341,8 +327,8 @@ void ForEachAnswerField(const std::string& head, Take take)
         if (end == std::string::npos || end == start)
             return;
         const size_t colon = head.find(':', start);
-        if (colon < end && !take(ToLower(head.substr(start, colon - start)),
-                                 ToLower(TrimSpace(head.substr(colon + 1, end - colon - 1))), start, end + 2))
+        if (colon < end && !take(ToLowerAscii(head.substr(start, colon - start)),
+                                 ToLowerAscii(TrimSpacesAndTabs(head.substr(colon + 1, end - colon - 1))), start, end + 2))
             return;
         pos = end;
     }
@@ -358,7 +344,7 @@ bool SaysConnectionClose(const std::string& head)
             return true;
         for (size_t start = 0; start <= value.size();) {
             const size_t comma = std::min(value.find(',', start), value.size());
-            close = close || TrimSpace(value.substr(start, comma - start)) == "close";
+            close = close || TrimSpacesAndTabs(value.substr(start, comma - start)) == "close";
             start = comma + 1;
         }
         return !close;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "server/base/ascii_text.h"
 #include "server/store/crash_store.h"
 
 const char* const kAlertEvents[] = {"new-group", "regression", "spike", "bug-report", nullptr};
@@ -108,16 +109,6 @@ AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState
     return event;
 }
 
-std::string LowerAlertName(const std::string& name)
-{
-    std::string lower = name;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
-
 const char* NameDeliveryStatus(DeliveryOutcome outcome)
 {
     switch (outcome) {
@@ -137,7 +128,7 @@ std::string JoinAlertList(const std::vector<std::string>& items)
         return "";
     std::string text = ",";
     for (const std::string& item : items)
-        text += LowerAlertName(item) + ",";
+        text += ToLowerAscii(item) + ",";  // components match whatever their ASCII case
     return text;
 }
 

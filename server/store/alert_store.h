@@ -126,9 +126,6 @@ std::string ChooseCrashEvent(const CrashAlertFacts& facts, GroupAlertState& stat
 // versions.
 AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState& state);
 
-// Components are matched without regard to ASCII case.
-std::string LowerAlertName(const std::string& name);
-
 // "sent", "pending" (to be retried) or "failed".
 const char* NameDeliveryStatus(DeliveryOutcome outcome);
 

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "server/base/ascii_text.h"
 #include "server/store/postgres_connection.h"
 #include "server/store/postgres_report_store.h"
 
@@ -100,7 +101,7 @@ bool QueueEvent(PGconn* c, const std::string& event, const AlertDelivery& facts,
             .AddBytes(facts.component)
             .AddBytes(facts.createdUtc)
             .AddInt64(static_cast<int64_t>(time(nullptr)))
-            .AddBytes(LowerAlertName(facts.component)),
+            .AddBytes(ToLowerAscii(facts.component)),
         result, error);
 }
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "server/base/ascii_text.h"
 #include "server/store/sqlite_connection.h"
 #include "server/store/sqlite_report_store.h"
 
@@ -95,7 +96,7 @@ bool QueueEvent(sqlite3* db, const std::string& event, const AlertDelivery& fact
             BindText(s, 9, facts.component);
             BindText(s, 10, facts.createdUtc);
             sqlite3_bind_int64(s, 11, static_cast<sqlite3_int64>(time(nullptr)));
-            BindText(s, 12, LowerAlertName(facts.component));
+            BindText(s, 12, ToLowerAscii(facts.component));
         },
         error);
 }
