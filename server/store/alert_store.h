@@ -47,7 +47,6 @@ struct AlertDelivery
     int attempts = 0;
     std::string status;      // "pending", "sent" or "failed"
     std::string lastError;
-    std::string doneUtc;
 };
 
 enum class DeliveryOutcome

@@ -35,7 +35,7 @@ const char kCreateAlertSchema[] =
 
 const char kDeliveryColumns[] =
     "SELECT o.id, o.event, o.report_id, o.group_id, o.signature, o.group_count, o.hour_count, o.version, o.versions,"
-    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error, o.done_utc,"
+    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error,"
     " r.id, r.events, r.components, r.webhook_url, r.secret, r.email, r.added_utc ";
 
 void ReadRule(const PGresult* r, int row, int first, AlertRule& rule)
@@ -69,8 +69,7 @@ void ReadDeliveries(const PGresult* r, std::vector<AlertDelivery>& deliveries)
         d.attempts = static_cast<int>(GetPostgresInt64(r, i, 12));
         d.status = GetPostgresBytes(r, i, 13);
         d.lastError = GetPostgresBytes(r, i, 14);
-        d.doneUtc = GetPostgresBytes(r, i, 15);
-        ReadRule(r, i, 16, d.rule);
+        ReadRule(r, i, 15, d.rule);
         deliveries.push_back(d);
     }
 }

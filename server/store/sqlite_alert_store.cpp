@@ -34,7 +34,7 @@ const char kCreateAlertSchema[] =
 
 const char kDeliveryColumns[] =
     "SELECT o.id, o.event, o.report_id, o.group_id, o.signature, o.group_count, o.hour_count, o.version, o.versions,"
-    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error, o.done_utc,"
+    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error,"
     " r.id, r.events, r.components, r.webhook_url, r.secret, r.email, r.added_utc"
     " FROM alert_outbox o JOIN alert_rules r ON r.id = o.rule_id ";
 
@@ -67,8 +67,7 @@ AlertDelivery ReadDelivery(sqlite3_stmt* s)
     d.attempts = sqlite3_column_int(s, 12);
     d.status = ColumnText(s, 13);
     d.lastError = ColumnText(s, 14);
-    d.doneUtc = ColumnText(s, 15);
-    ReadRule(s, 16, d.rule);
+    ReadRule(s, 15, d.rule);
     return d;
 }
 
