@@ -96,9 +96,10 @@ void FillAlertFacts(const CrashAnalysis& analysis, int64_t groupId, CrashAlertFa
     facts.receivedUtc = analysis.receivedUtc;
 }
 
-AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState& state)
+AlertDelivery MakeCrashEvent(const std::string& name, const CrashAlertFacts& facts, const GroupAlertState& state)
 {
     AlertDelivery event;
+    event.event = name;
     event.reportId = facts.reportId;
     event.groupId = facts.groupId;
     event.signature = facts.signature;
@@ -106,6 +107,16 @@ AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState
     event.hourCount = state.hourCount;
     event.version = facts.version;
     event.createdUtc = facts.receivedUtc;
+    return event;
+}
+
+AlertDelivery MakeBugReportEvent(int64_t reportId, const std::string& component, const std::string& receivedUtc)
+{
+    AlertDelivery event;
+    event.event = "bug-report";
+    event.reportId = reportId;
+    event.component = component;
+    event.createdUtc = receivedUtc;
     return event;
 }
 

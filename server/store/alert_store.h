@@ -121,9 +121,12 @@ struct GroupAlertState
 // a day.
 std::string ChooseCrashEvent(const CrashAlertFacts& facts, GroupAlertState& state);
 
-// The outbox row of the crash event chosen for facts, without the group's
-// versions.
-AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState& state);
+// The outbox row of the crash event name, as ChooseCrashEvent chose it for
+// facts, without the group's versions.
+AlertDelivery MakeCrashEvent(const std::string& name, const CrashAlertFacts& facts, const GroupAlertState& state);
+
+// The outbox row of a stored bug report.
+AlertDelivery MakeBugReportEvent(int64_t reportId, const std::string& component, const std::string& receivedUtc);
 
 // "sent", "pending" (to be retried) or "failed".
 const char* NameDeliveryStatus(DeliveryOutcome outcome);

@@ -75,7 +75,7 @@ void ReadDeliveries(const PGresult* r, std::vector<AlertDelivery>& deliveries)
 }
 
 // As QueueEvent on SQLite.
-bool QueueEvent(PGconn* c, const std::string& event, const AlertDelivery& facts, std::string& error)
+bool QueueEvent(PGconn* c, const AlertDelivery& facts, std::string& error)
 {
     PostgresResult result;
     return RunPostgres(
@@ -89,7 +89,7 @@ bool QueueEvent(PGconn* c, const std::string& event, const AlertDelivery& facts,
         "  OR position(',' || $12::bytea || ',' in components) > 0)"
         " ON CONFLICT DO NOTHING",
         PostgresParams()
-            .AddBytes(event)
+            .AddBytes(facts.event)
             .AddInt64(facts.reportId)
             .AddInt64(facts.groupId)
             .AddBytes(facts.signature)
@@ -157,11 +157,7 @@ public:
         PostgresConnection connection = m_pool.Take(error);
         if (!connection)
             return false;
-        AlertDelivery facts;
-        facts.reportId = reportId;
-        facts.component = component;
-        facts.createdUtc = receivedUtc;
-        const bool done = QueueEvent(connection.get(), "bug-report", facts, error);
+        const bool done = QueueEvent(connection.get(), MakeBugReportEvent(reportId, component, receivedUtc), error);
         m_pool.GiveBack(std::move(connection));
         return done;
     }
@@ -273,10 +269,10 @@ bool QueuePostgresCrashAlert(PGconn* c, const CrashAlertFacts& facts, std::strin
                      " ORDER BY count DESC, version DESC LIMIT 10",
                      byGroup, versions, error))
         return false;
-    AlertDelivery event = MakeCrashEvent(facts, state);
+    AlertDelivery event = MakeCrashEvent(chosen, facts, state);
     for (int i = 0; i < PQntuples(versions.get()); ++i)
         event.versions.emplace_back(GetPostgresBytes(versions.get(), i, 0), GetPostgresInt64(versions.get(), i, 1));
-    return QueueEvent(c, chosen, event, error);
+    return QueueEvent(c, event, error);
 }
 
 std::unique_ptr<AlertStore> OpenPostgresAlertStore(const std::string& url, std::string& error)
