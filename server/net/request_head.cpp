@@ -47,6 +47,8 @@ struct Fields
     uint64_t length = 0;
     bool hasCoding = false;
     std::string coding;
+    std::string forwardedFor;
+    std::string forwarded;
 };
 
 // One value of Content-Length, a list of them allowed when all agree;
@@ -75,7 +77,7 @@ bool TakeContentLength(const std::string& value, Fields& fields, std::string& re
 
 // Checks one header line (without its CRLF); false with reason set when it
 // is refused.
-bool TakeHeaderLine(const char* line, size_t size, HeadVerdict& verdict, Fields& fields, std::string& reason)
+bool TakeHeaderLine(const char* line, size_t size, Fields& fields, std::string& reason)
 {
     if (line[0] == ' ' || line[0] == '\t') {
         reason = "folded header line";
@@ -103,9 +105,9 @@ bool TakeHeaderLine(const char* line, size_t size, HeadVerdict& verdict, Fields&
     } else if (lower == "host") {
         ++fields.hosts;
     } else if (lower == "x-forwarded-for") {
-        AppendListValue(verdict.forwardedFor, value);
+        AppendListValue(fields.forwardedFor, value);
     } else if (lower == "forwarded") {
-        AppendListValue(verdict.forwarded, value);
+        AppendListValue(fields.forwarded, value);
     }
     return true;
 }
@@ -205,7 +207,6 @@ HeadVerdict ScanRequestHead(const char* data, size_t size, const HeadLimits& lim
     if (lineStatus != 0)
         return Refuse(lineStatus, reason);
 
-    HeadVerdict verdict;
     Fields fields;
     size_t lines = 0;
     for (size_t pos = end + 1;; pos = end + 1) {
@@ -223,14 +224,14 @@ HeadVerdict ScanRequestHead(const char* data, size_t size, const HeadLimits& lim
             break;
         if (++lines > limits.maxLines)
             return Refuse(431, "over " + std::to_string(limits.maxLines) + " header lines");
-        if (!TakeHeaderLine(data + pos, end - 1 - pos, verdict, fields, reason))
+        if (!TakeHeaderLine(data + pos, end - 1 - pos, fields, reason))
             return Refuse(400, reason);
     }
     HeadVerdict framing = DecideFraming(fields, method, version);
     if (framing.status != 0)
         return framing;
-    framing.forwardedFor = verdict.forwardedFor;
-    framing.forwarded = verdict.forwarded;
+    framing.forwardedFor = fields.forwardedFor;
+    framing.forwarded = fields.forwarded;
     framing.skipped = start;
     framing.length = end + 1 - start;
     return framing;
