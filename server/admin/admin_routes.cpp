@@ -277,14 +277,6 @@ void ServeReportList(AdminService& service, const httplib::Request& req, httplib
                                 page > 1 ? MakeListLink(filter, page - 1) : "", more ? MakeListLink(filter, page + 1) : ""));
 }
 
-bool ParseReportId(const std::string& text, int64_t& id)
-{
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    id = std::stoll(text);
-    return id > 0;
-}
-
 enum class FoundReport
 {
     Bug,
@@ -311,7 +303,7 @@ void ServeReport(AdminService& service, const httplib::Request& req, httplib::Re
                  const std::string& message)
 {
     int64_t id = 0;
-    if (!ParseReportId(req.matches[1], id)) {
+    if (!ParsePositiveId(req.matches[1], id)) {
         AnswerText(res, 404, "no such report");
         return;
     }
@@ -348,7 +340,7 @@ void ServeReportFile(AdminService& service, const httplib::Request& req, httplib
     StoredCrashReport crash;
     std::string error;
     const FoundReport found =
-        ParseReportId(req.matches[1], id) ? LoadAnyReport(service, id, bug, crash, error) : FoundReport::None;
+        ParsePositiveId(req.matches[1], id) ? LoadAnyReport(service, id, bug, crash, error) : FoundReport::None;
     if (found == FoundReport::Failed) {
         AnswerText(res, 500, error);
         return;
@@ -378,7 +370,7 @@ void ServeReportFile(AdminService& service, const httplib::Request& req, httplib
 void StoreTriage(AdminService& service, const httplib::Request& req, httplib::Response& res)
 {
     int64_t id = 0;
-    if (!ParseReportId(req.matches[1], id)) {
+    if (!ParsePositiveId(req.matches[1], id)) {
         AnswerText(res, 404, "no such report");
         return;
     }
@@ -391,7 +383,7 @@ void StoreTriage(AdminService& service, const httplib::Request& req, httplib::Re
         problem = "Unknown status.";
     else if (triage.note.size() > kLargestNote)
         problem = "The note is over " + std::to_string(kLargestNote) + " bytes.";
-    else if (triage.status == "duplicate" && (!ParseReportId(duplicateOf, triage.duplicateOf) || triage.duplicateOf == id))
+    else if (triage.status == "duplicate" && (!ParsePositiveId(duplicateOf, triage.duplicateOf) || triage.duplicateOf == id))
         problem = "A duplicate needs the number of another report.";
     if (triage.status != "duplicate")
         triage.duplicateOf = 0;

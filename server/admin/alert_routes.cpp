@@ -116,11 +116,10 @@ void AddRule(AdminService& service, const httplib::Request& req, httplib::Respon
 
 void RemoveRule(AdminService& service, const httplib::Request& req, httplib::Response& res)
 {
-    uint64_t id = 0;
+    int64_t id = 0;
     std::string error;
-    const StoreAnswer removed = ParseDecimalDigits(req.matches[1], 18, id)
-                                    ? service.alerts->RemoveRule(static_cast<int64_t>(id), error)
-                                    : StoreAnswer::NotFound;
+    const StoreAnswer removed =
+        ParsePositiveId(req.matches[1], id) ? service.alerts->RemoveRule(id, error) : StoreAnswer::NotFound;
     if (removed == StoreAnswer::NotFound) {
         AnswerText(res, 404, "no such alert rule");
         return;

@@ -11,15 +11,6 @@ namespace {
 const int64_t kGroupReportsShown = 100;
 const size_t kLongestVersion = 64;
 
-bool ParseGroupId(const std::string& text, int64_t& id)
-{
-    uint64_t value = 0;
-    if (!ParseDecimalDigits(text, 18, value) || value == 0)
-        return false;
-    id = static_cast<int64_t>(value);
-    return true;
-}
-
 // A crash report answered 201 is in its group on the next page.
 CrashStore& ReadyCrashStore(AdminService& service)
 {
@@ -51,7 +42,7 @@ void ServeCrashGroup(AdminService& service, const httplib::Request& req, httplib
                      const std::string& message)
 {
     int64_t id = 0;
-    if (!ParseGroupId(req.matches[1], id)) {
+    if (!ParsePositiveId(req.matches[1], id)) {
         AnswerText(res, 404, "no such crash group");
         return;
     }
@@ -78,7 +69,7 @@ void ServeCrashGroup(AdminService& service, const httplib::Request& req, httplib
 void StoreGroupStatus(AdminService& service, const httplib::Request& req, httplib::Response& res)
 {
     int64_t id = 0;
-    if (!ParseGroupId(req.matches[1], id)) {
+    if (!ParsePositiveId(req.matches[1], id)) {
         AnswerText(res, 404, "no such crash group");
         return;
     }

@@ -66,6 +66,45 @@ std::string ListVersions(const AlertDelivery& delivery)
     return list;
 }
 
+// The addresses of the group's and the report's pages under publicUrl
+// (the maintainers' interface as the recipients reach it); empty without
+// one.
+std::string MakeGroupUrl(const std::string& publicUrl, int64_t groupId)
+{
+    if (publicUrl.empty() || groupId == 0)
+        return "";
+    return publicUrl + (publicUrl.back() == '/' ? "" : "/") + "crashes/" + std::to_string(groupId);
+}
+
+std::string MakeReportUrl(const std::string& publicUrl, int64_t reportId)
+{
+    if (publicUrl.empty())
+        return "";
+    return publicUrl + (publicUrl.back() == '/' ? "" : "/") + "reports/" + std::to_string(reportId);
+}
+
+// "New crash: SIGNATURE (3 reports, 1.2) URL": the event in one line.
+std::string WriteAlertLine(const AlertDelivery& delivery, const std::string& publicUrl)
+{
+    std::string line = DescribeEvent(delivery.event);
+    if (delivery.event == "bug-report") {
+        line += " #" + std::to_string(delivery.reportId);
+        if (!delivery.component.empty())
+            line += " (" + MakeOneLineText(delivery.component, 100) + ")";
+        const std::string url = MakeReportUrl(publicUrl, delivery.reportId);
+        return url.empty() ? line : line + " " + url;
+    }
+    line += ": " + MakeOneLineText(delivery.signature, 300) + " (" + std::to_string(delivery.groupCount) +
+            (delivery.groupCount == 1 ? " report" : " reports");
+    if (delivery.event == "spike")
+        line += ", " + std::to_string(delivery.hourCount) + " this hour";
+    if (!delivery.version.empty())
+        line += ", version " + MakeOneLineText(delivery.version, 50);
+    line += ")";
+    const std::string url = MakeGroupUrl(publicUrl, delivery.groupId);
+    return url.empty() ? line : line + " " + url;
+}
+
 }  // namespace
 
 std::string EscapeJsonText(const std::string& bytes)
@@ -96,41 +135,6 @@ std::string EscapeJsonText(const std::string& bytes)
         ++i;
     }
     return out;
-}
-
-std::string MakeGroupUrl(const std::string& publicUrl, int64_t groupId)
-{
-    if (publicUrl.empty() || groupId == 0)
-        return "";
-    return publicUrl + (publicUrl.back() == '/' ? "" : "/") + "crashes/" + std::to_string(groupId);
-}
-
-std::string MakeReportUrl(const std::string& publicUrl, int64_t reportId)
-{
-    if (publicUrl.empty())
-        return "";
-    return publicUrl + (publicUrl.back() == '/' ? "" : "/") + "reports/" + std::to_string(reportId);
-}
-
-std::string WriteAlertLine(const AlertDelivery& delivery, const std::string& publicUrl)
-{
-    std::string line = DescribeEvent(delivery.event);
-    if (delivery.event == "bug-report") {
-        line += " #" + std::to_string(delivery.reportId);
-        if (!delivery.component.empty())
-            line += " (" + MakeOneLineText(delivery.component, 100) + ")";
-        const std::string url = MakeReportUrl(publicUrl, delivery.reportId);
-        return url.empty() ? line : line + " " + url;
-    }
-    line += ": " + MakeOneLineText(delivery.signature, 300) + " (" + std::to_string(delivery.groupCount) +
-            (delivery.groupCount == 1 ? " report" : " reports");
-    if (delivery.event == "spike")
-        line += ", " + std::to_string(delivery.hourCount) + " this hour";
-    if (!delivery.version.empty())
-        line += ", version " + MakeOneLineText(delivery.version, 50);
-    line += ")";
-    const std::string url = MakeGroupUrl(publicUrl, delivery.groupId);
-    return url.empty() ? line : line + " " + url;
 }
 
 std::string WriteAlertJson(const AlertDelivery& delivery, const std::string& publicUrl)

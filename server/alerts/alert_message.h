@@ -6,15 +6,6 @@
 
 #include "server/store/alert_store.h"
 
-// The addresses of the group's and the report's pages under publicUrl
-// (the maintainers' interface as the recipients reach it); empty without
-// one.
-std::string MakeGroupUrl(const std::string& publicUrl, int64_t groupId);
-std::string MakeReportUrl(const std::string& publicUrl, int64_t reportId);
-
-// "New crash: SIGNATURE (3 reports, 1.2) URL": the event in one line.
-std::string WriteAlertLine(const AlertDelivery& delivery, const std::string& publicUrl);
-
 // The webhook body: event, text, signature, group and report ids and pages,
 // counts, versions, component, time.
 std::string WriteAlertJson(const AlertDelivery& delivery, const std::string& publicUrl);

@@ -54,6 +54,16 @@ void LogFailure(AlertService& service, const AlertDelivery& delivery, const std:
                               "): " + what);
 }
 
+// The wait before attempt number attempts + 1: 5 s, doubled each time, at
+// most an hour.
+int64_t ComputeRetryDelay(int attempts)
+{
+    int64_t delay = 5;
+    for (int i = 0; i < attempts && delay < 3600; ++i)
+        delay *= 2;
+    return delay < 3600 ? delay : 3600;
+}
+
 // Sends what is due; false when nothing was.
 bool SendDueAlerts(AlertService& service)
 {
@@ -100,14 +110,6 @@ void RunAlertThread(AlertService& service)
 }
 
 }  // namespace
-
-int64_t ComputeRetryDelay(int attempts)
-{
-    int64_t delay = 5;
-    for (int i = 0; i < attempts && delay < 3600; ++i)
-        delay *= 2;
-    return delay < 3600 ? delay : 3600;
-}
 
 bool DeliverAlert(const AlertDelivery& delivery, const AlertSettings& settings, std::string& error)
 {

@@ -37,10 +37,6 @@ struct AlertService
     std::thread thread;
 };
 
-// The wait before attempt number attempts + 1: 5 s, doubled each time, at
-// most an hour.
-int64_t ComputeRetryDelay(int attempts);
-
 // Sends one delivery; false with error when it did not go out.
 bool DeliverAlert(const AlertDelivery& delivery, const AlertSettings& settings, std::string& error);
 

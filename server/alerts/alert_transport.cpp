@@ -83,13 +83,14 @@ size_t ReadMail(char* buffer, size_t size, size_t count, void* data)
     return n;
 }
 
-}  // namespace
-
+// Whether url is one a webhook may have: http:// or https:// with a host.
 bool IsWebhookUrl(const std::string& url)
 {
     std::string scheme, host, user;
     return SplitUrl(url, scheme, host, user) && (scheme == "http" || scheme == "https");
 }
+
+}  // namespace
 
 bool CheckAlertRule(const AlertRule& rule, std::string& error)
 {

@@ -15,9 +15,6 @@ struct SmtpSettings
 
 #include "server/store/alert_store.h"
 
-// Whether url is one a webhook may have: http:// or https:// with a host.
-bool IsWebhookUrl(const std::string& url);
-
 // Checks a rule before it is stored: one destination (a webhook URL, or
 // one mail address), one or more known events. error says what is wrong,
 // naming the command line's options.

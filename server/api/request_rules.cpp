@@ -1,20 +1,11 @@
 #include "server/api/request_rules.h"
+#include "server/base/ascii_text.h"
 #include "server/base/decimal_text.h"
-
-#include <algorithm>
-#include <cctype>
 
 const char kComponentsPath[] = "/bugreport/components/";
 const char kLatestVersionPath[] = "/bugreport/latest_version";
 const char kReportPath[] = "/bugreport/report/";
 const char kCrashPath[] = "/bugreport/crash/";
-
-static std::string ToLower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // Digits only, no sign or spaces; false on overflow.
 static bool ParseLength(const std::string& text, uint64_t& length)
@@ -52,10 +43,10 @@ RequestVerdict CheckRequestHead(const RequestHead& head, uint64_t maxBody, uint6
         verdict.allow = "POST";
         return verdict;
     }
-    if (ToLower(head.contentType).find("multipart/") != std::string::npos)
+    if (ToLowerAscii(head.contentType).find("multipart/") != std::string::npos)
         return Refuse(415, "multipart bodies are not accepted; send the report records as they are");
 
-    const bool chunked = ToLower(head.transferEncoding).find("chunked") != std::string::npos;
+    const bool chunked = ToLowerAscii(head.transferEncoding).find("chunked") != std::string::npos;
     if (head.hasContentLength) {
         uint64_t length = 0;
         if (!ParseLength(head.contentLength, length))

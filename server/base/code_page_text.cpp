@@ -73,21 +73,5 @@ std::string ConvertFromCodePage(const std::string& bytes, const std::string& cod
 
 std::string EscapeControlCharacters(const std::string& utf8)
 {
-    std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        const unsigned char next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
-        if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
-            out += EscapeByte(next);
-            ++i;
-        } else if (c < 0x80) {
-            out += EscapeControlBytes(std::string(1, static_cast<char>(c)), true);
-            if (c == '\r' && next == '\n')
-                out.resize(out.size() - 4);  // CR LF: the LF alone ends the line
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return EscapeControlBytes(utf8, true, true);
 }

@@ -14,3 +14,12 @@ bool ParseDecimalDigits(const std::string& text, size_t maxDigits, uint64_t& val
     }
     return true;
 }
+
+bool ParsePositiveId(const std::string& text, int64_t& id)
+{
+    uint64_t value = 0;
+    if (!ParseDecimalDigits(text, 18, value) || value == 0)
+        return false;
+    id = static_cast<int64_t>(value);
+    return true;
+}

@@ -28,17 +28,21 @@ std::string FormatUtcNow()
     return text;
 }
 
-std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks)
+std::string EscapeControlBytes(const std::string& bytes, bool keepLineBreaks, bool utf8Text)
 {
     std::string out;
     out.reserve(bytes.size());
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (keepLineBreaks && (c == '\n' || c == '\t')) {
+        const unsigned char next = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+        if (utf8Text && c == 0xC2 && next >= 0x80 && next < 0xA0) {
+            out += EscapeByte(next);
+            ++i;
+        } else if (keepLineBreaks && (c == '\n' || c == '\t')) {
             out += static_cast<char>(c);
-        } else if (keepLineBreaks && c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+        } else if (keepLineBreaks && c == '\r' && next == '\n') {
             // Windows line ends: the LF alone ends the line on a terminal.
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+        } else if (c < 0x20 || c == 0x7F || (!utf8Text && c >= 0x80 && c < 0xA0)) {
             out += EscapeByte(c);
         } else {
             out += static_cast<char>(c);

@@ -71,20 +71,20 @@ bool ParseAlertArguments(const std::vector<std::string>& positionals, CommandLin
         return true;
     }
     if (action == "remove") {
-        uint64_t id = 0;
-        if (positionals.size() != 2 || !ParseDecimalDigits(positionals[1], 18, id) || id == 0) {
+        if (positionals.size() != 2 || !ParsePositiveId(positionals[1], line.id)) {
             error = "alert remove needs one rule id";
             return false;
         }
         line.alertAction = AlertAction::Remove;
-        line.id = static_cast<int64_t>(id);
         return true;
     }
     if (action != "add") {
-        error = action.empty() || action == "list" ? "alert needs add, list or remove ID"
-                                                   : "unknown alert action '" + action + "' (expected add, list or remove)";
         if (action == "list")
             error = "unexpected argument '" + positionals[1] + "' for alert list";
+        else if (action.empty())
+            error = "alert needs add, list or remove ID";
+        else
+            error = "unknown alert action '" + action + "' (expected add, list or remove)";
         return false;
     }
     line.alertAction = AlertAction::Add;

@@ -10,19 +10,29 @@
 
 namespace {
 
+// what names the file in the error: "cannot read WHAT 'PATH': reason".
+bool ReadSecretFile(const std::string& path, const std::string& what, std::string& secret, std::string& error)
+{
+    if (ReadWholeFile(path, secret, error) != ReadResult::Read) {
+        error = "cannot read " + what + " '" + path + "'" + (error.empty() ? "" : ": " + error);
+        return false;
+    }
+    // A trailing line break is the editor's, not the secret's.
+    while (!secret.empty() && (secret.back() == '\n' || secret.back() == '\r'))
+        secret.pop_back();
+    return true;
+}
+
 int AddRule(AlertStore& store, const CommandLine& line, FILE* out)
 {
     AlertRule rule = MakeAlertRule(line);
     rule.addedUtc = FormatUtcNow();
     std::string error;
     if (!line.secretFile.empty()) {
-        if (ReadWholeFile(line.secretFile, rule.secret, error) != ReadResult::Read) {
-            PrintError("cannot read the secret file '" + line.secretFile + "'" + (error.empty() ? "" : ": " + error));
+        if (!ReadSecretFile(line.secretFile, "the secret file", rule.secret, error)) {
+            PrintError(error);
             return 1;
         }
-        // A trailing line break is the editor's, not the secret's.
-        while (!rule.secret.empty() && (rule.secret.back() == '\n' || rule.secret.back() == '\r'))
-            rule.secret.pop_back();
         if (rule.secret.empty()) {
             PrintError("the secret file '" + line.secretFile + "' is empty");
             return 1;
@@ -77,14 +87,8 @@ bool MakeAlertSettings(const CommandLine& line, AlertSettings& settings, std::st
     settings.smtp.url = line.smtpUrl;
     settings.smtp.from = line.smtpFrom;
     if (!line.smtpPasswordFile.empty()) {
-        if (ReadWholeFile(line.smtpPasswordFile, settings.smtp.password, error) != ReadResult::Read) {
-            error = "cannot read --smtp-password-file '" + line.smtpPasswordFile + "'" +
-                    (error.empty() ? "" : ": " + error);
+        if (!ReadSecretFile(line.smtpPasswordFile, "--smtp-password-file", settings.smtp.password, error))
             return false;
-        }
-        while (!settings.smtp.password.empty() &&
-               (settings.smtp.password.back() == '\n' || settings.smtp.password.back() == '\r'))
-            settings.smtp.password.pop_back();
     } else if (const char* password = std::getenv("BREVORA_SMTP_PASSWORD")) {
         settings.smtp.password = password;
     }

@@ -230,20 +230,6 @@ bool ParseByteCount(const std::string& text, uint64_t& bytes)
     return bytes >= 1;
 }
 
-bool ParseId(const std::string& text, int64_t& id)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
-    int64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    id = value;
-    return value >= 1;
-}
-
 // --help acts the moment it is read: nothing after it counts, and mistakes
 // before it are only collected (extras), so help wins over them.
 void AddHelpFlag(CLI::App& app)
@@ -558,7 +544,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         return false;
     }
     const bool takesId = line.command == Command::Show || (line.command == Command::Export && !line.allReports);
-    if (takesId && !ParseId(positionals[0], line.id)) {
+    if (takesId && !ParsePositiveId(positionals[0], line.id)) {
         error = "bad report id '" + positionals[0] + "': expected a positive whole number";
         return false;
     }

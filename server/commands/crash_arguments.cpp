@@ -58,12 +58,12 @@ bool ParseCrashArguments(const std::vector<std::string>& positionals, CommandLin
         return false;
     }
     for (size_t i = 1; i < positionals.size(); ++i) {
-        uint64_t id = 0;
-        if (!ParseDecimalDigits(positionals[i], 18, id) || id == 0) {
+        int64_t id = 0;
+        if (!ParsePositiveId(positionals[i], id)) {
             error = "bad report id '" + positionals[i] + "': expected a positive whole number";
             return false;
         }
-        line.ids.push_back(static_cast<int64_t>(id));
+        line.ids.push_back(id);
     }
     return true;
 }

@@ -4,11 +4,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <map>
 
+#include "server/base/ascii_text.h"
 #include "server/base/log_text.h"
 #include "server/minidump/crash_text.h"
 #include "server/minidump/minidump_reader.h"
@@ -32,17 +31,10 @@ void LowerThisThreadsPriority()
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 }
 
-std::string LowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 BinaryKey MakeModuleKey(const ModuleInfo& module)
 {
     BinaryKey key;
-    key.module = LowerCase(GetModuleFileName(module.path));
+    key.module = ToLowerAscii(GetModuleFileName(module.path));
     key.timestamp = module.timestamp;
     key.imageSize = module.size;
     return key;
@@ -243,7 +235,7 @@ static bool ReadBinaryKey(const std::string& fileName, const std::string& conten
         error = "'" + fileName + "' is no Windows executable or DLL: " + image.refusal;
         return false;
     }
-    key.module = LowerCase(GetModuleFileName(fileName));
+    key.module = ToLowerAscii(GetModuleFileName(fileName));
     key.timestamp = image.timestamp;
     key.imageSize = image.sizeOfImage;
     return true;

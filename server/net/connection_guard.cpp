@@ -145,7 +145,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
         // no TLS work, and over TLS it gets no answer it could read.
         // A trusted proxy carries many clients' connections; their own
         // limits apply to each request instead.
-        if (!IsInAddressBlocks(ip, m_limits.trustedProxies) && !AdmitConnection(address)) {
+        const bool fromTrustedProxy = IsInAddressBlocks(ip, m_limits.trustedProxies);
+        if (!fromTrustedProxy && !AdmitConnection(address)) {
             static const char kAnswer[] =
                 "HTTP/1.1 503 Service Unavailable\r\n"
                 "Content-Type: text/plain; charset=utf-8\r\n"
@@ -197,7 +198,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
             if (!stream.CutOffReason().empty())
                 WriteRefusal(m_log, ip, port, "connection closed: " + stream.CutOffReason());
             g_stream = nullptr;
-            if (!IsInAddressBlocks(ip, m_limits.trustedProxies))
+            if (!fromTrustedProxy)
                 ReleaseConnection(address);
         }
         stream.Flush();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "server/base/ascii_text.h"
 #include "server/base/decimal_text.h"
 
 namespace {
@@ -22,21 +23,6 @@ bool IsTokenChar(unsigned char c)
 bool IsToken(const std::string& text)
 {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return IsTokenChar(c); });
-}
-
-std::string ToLower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string TrimSpace(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 void AppendListValue(std::string& list, const std::string& value)
@@ -61,6 +47,8 @@ struct Fields
     uint64_t length = 0;
     bool hasCoding = false;
     std::string coding;
+    std::string forwardedFor;
+    std::string forwarded;
 };
 
 // One value of Content-Length, a list of them allowed when all agree;
@@ -71,7 +59,7 @@ bool TakeContentLength(const std::string& value, Fields& fields, std::string& re
     for (;;) {
         const size_t comma = value.find(',', start);
         uint64_t length = 0;
-        if (!ParseDecimalDigits(TrimSpace(value.substr(start, comma - start)), 19, length)) {
+        if (!ParseDecimalDigits(TrimSpacesAndTabs(value.substr(start, comma - start)), 19, length)) {
             reason = "malformed Content-Length";
             return false;
         }
@@ -89,7 +77,7 @@ bool TakeContentLength(const std::string& value, Fields& fields, std::string& re
 
 // Checks one header line (without its CRLF); false with reason set when it
 // is refused.
-bool TakeHeaderLine(const char* line, size_t size, HeadVerdict& verdict, Fields& fields, std::string& reason)
+bool TakeHeaderLine(const char* line, size_t size, Fields& fields, std::string& reason)
 {
     if (line[0] == ' ' || line[0] == '\t') {
         reason = "folded header line";
@@ -101,14 +89,14 @@ bool TakeHeaderLine(const char* line, size_t size, HeadVerdict& verdict, Fields&
         reason = "malformed header line";
         return false;
     }
-    const std::string value = TrimSpace(std::string(colon + 1, line + size));
+    const std::string value = TrimSpacesAndTabs(std::string(colon + 1, line + size));
     for (unsigned char c : value) {
         if ((c < 0x20 && c != '\t') || c == 0x7f) {
             reason = "control byte in the value of " + name;
             return false;
         }
     }
-    const std::string lower = ToLower(name);
+    const std::string lower = ToLowerAscii(name);
     if (lower == "content-length")
         return TakeContentLength(value, fields, reason);
     if (lower == "transfer-encoding") {
@@ -117,9 +105,9 @@ bool TakeHeaderLine(const char* line, size_t size, HeadVerdict& verdict, Fields&
     } else if (lower == "host") {
         ++fields.hosts;
     } else if (lower == "x-forwarded-for") {
-        AppendListValue(verdict.forwardedFor, value);
+        AppendListValue(fields.forwardedFor, value);
     } else if (lower == "forwarded") {
-        AppendListValue(verdict.forwarded, value);
+        AppendListValue(fields.forwarded, value);
     }
     return true;
 }
@@ -175,7 +163,7 @@ HeadVerdict DecideFraming(const Fields& fields, const std::string& method, const
             return Refuse(400, "both Content-Length and Transfer-Encoding");
         if (version != "HTTP/1.1")
             return Refuse(400, "Transfer-Encoding in an HTTP/1.0 request");
-        if (ToLower(fields.coding) != "chunked")
+        if (ToLowerAscii(fields.coding) != "chunked")
             return Refuse(400, "transfer coding other than chunked alone");
         verdict.framing = BodyFraming::Chunked;
     } else if (fields.length > 0) {
@@ -219,7 +207,6 @@ HeadVerdict ScanRequestHead(const char* data, size_t size, const HeadLimits& lim
     if (lineStatus != 0)
         return Refuse(lineStatus, reason);
 
-    HeadVerdict verdict;
     Fields fields;
     size_t lines = 0;
     for (size_t pos = end + 1;; pos = end + 1) {
@@ -237,14 +224,14 @@ HeadVerdict ScanRequestHead(const char* data, size_t size, const HeadLimits& lim
             break;
         if (++lines > limits.maxLines)
             return Refuse(431, "over " + std::to_string(limits.maxLines) + " header lines");
-        if (!TakeHeaderLine(data + pos, end - 1 - pos, verdict, fields, reason))
+        if (!TakeHeaderLine(data + pos, end - 1 - pos, fields, reason))
             return Refuse(400, reason);
     }
     HeadVerdict framing = DecideFraming(fields, method, version);
     if (framing.status != 0)
         return framing;
-    framing.forwardedFor = verdict.forwardedFor;
-    framing.forwarded = verdict.forwarded;
+    framing.forwardedFor = fields.forwardedFor;
+    framing.forwarded = fields.forwarded;
     framing.skipped = start;
     framing.length = end + 1 - start;
     return framing;
@@ -341,8 +328,8 @@ void ForEachAnswerField(const std::string& head, Take take)
         if (end == std::string::npos || end == start)
             return;
         const size_t colon = head.find(':', start);
-        if (colon < end && !take(ToLower(head.substr(start, colon - start)),
-                                 ToLower(TrimSpace(head.substr(colon + 1, end - colon - 1))), start, end + 2))
+        if (colon < end && !take(ToLowerAscii(head.substr(start, colon - start)),
+                                 ToLowerAscii(TrimSpacesAndTabs(head.substr(colon + 1, end - colon - 1))), start, end + 2))
             return;
         pos = end;
     }
@@ -358,7 +345,7 @@ bool SaysConnectionClose(const std::string& head)
             return true;
         for (size_t start = 0; start <= value.size();) {
             const size_t comma = std::min(value.find(',', start), value.size());
-            close = close || TrimSpace(value.substr(start, comma - start)) == "close";
+            close = close || TrimSpacesAndTabs(value.substr(start, comma - start)) == "close";
             start = comma + 1;
         }
         return !close;

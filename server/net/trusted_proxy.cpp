@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/base/ascii_text.h"
 #include "server/base/decimal_text.h"
 
 namespace {
@@ -48,17 +49,11 @@ bool IsInBlock(const AddressBlock& address, const AddressBlock& block)
     return rest == 0 || (address.bytes[whole] & mask) == (block.bytes[whole] & mask);
 }
 
-std::string Trim(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // One hop of a chain as an address: bare, bracketed IPv6, quoted, with a
 // port after either; empty when it is none ("unknown", "_hidden").
 std::string ReadHop(std::string hop)
 {
-    hop = Trim(hop);
+    hop = TrimSpacesAndTabs(hop);
     if (hop.size() >= 2 && hop.front() == '"' && hop.back() == '"')
         hop = hop.substr(1, hop.size() - 2);
     if (!hop.empty() && hop.front() == '[') {
@@ -86,7 +81,7 @@ std::vector<std::string> SplitChain(const std::string& forwardedFor, const std::
             std::string found;
             for (size_t at = 0; at <= item.size();) {
                 const size_t semicolon = std::min(item.find(';', at), item.size());
-                const std::string pair = Trim(item.substr(at, semicolon - at));
+                const std::string pair = TrimSpacesAndTabs(item.substr(at, semicolon - at));
                 at = semicolon + 1;
                 if (pair.size() > 4 && strncasecmp(pair.c_str(), "for=", 4) == 0)
                     found = pair.substr(4);

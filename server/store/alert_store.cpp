@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "server/base/ascii_text.h"
 #include "server/store/crash_store.h"
 
 const char* const kAlertEvents[] = {"new-group", "regression", "spike", "bug-report", nullptr};
@@ -95,9 +96,10 @@ void FillAlertFacts(const CrashAnalysis& analysis, int64_t groupId, CrashAlertFa
     facts.receivedUtc = analysis.receivedUtc;
 }
 
-AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState& state)
+AlertDelivery MakeCrashEvent(const std::string& name, const CrashAlertFacts& facts, const GroupAlertState& state)
 {
     AlertDelivery event;
+    event.event = name;
     event.reportId = facts.reportId;
     event.groupId = facts.groupId;
     event.signature = facts.signature;
@@ -108,14 +110,14 @@ AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState
     return event;
 }
 
-std::string LowerAlertName(const std::string& name)
+AlertDelivery MakeBugReportEvent(int64_t reportId, const std::string& component, const std::string& receivedUtc)
 {
-    std::string lower = name;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
+    AlertDelivery event;
+    event.event = "bug-report";
+    event.reportId = reportId;
+    event.component = component;
+    event.createdUtc = receivedUtc;
+    return event;
 }
 
 const char* NameDeliveryStatus(DeliveryOutcome outcome)
@@ -137,7 +139,7 @@ std::string JoinAlertList(const std::vector<std::string>& items)
         return "";
     std::string text = ",";
     for (const std::string& item : items)
-        text += LowerAlertName(item) + ",";
+        text += ToLowerAscii(item) + ",";  // components match whatever their ASCII case
     return text;
 }
 

@@ -47,7 +47,6 @@ struct AlertDelivery
     int attempts = 0;
     std::string status;      // "pending", "sent" or "failed"
     std::string lastError;
-    std::string doneUtc;
 };
 
 enum class DeliveryOutcome
@@ -122,12 +121,12 @@ struct GroupAlertState
 // a day.
 std::string ChooseCrashEvent(const CrashAlertFacts& facts, GroupAlertState& state);
 
-// The outbox row of the crash event chosen for facts, without the group's
-// versions.
-AlertDelivery MakeCrashEvent(const CrashAlertFacts& facts, const GroupAlertState& state);
+// The outbox row of the crash event name, as ChooseCrashEvent chose it for
+// facts, without the group's versions.
+AlertDelivery MakeCrashEvent(const std::string& name, const CrashAlertFacts& facts, const GroupAlertState& state);
 
-// Components are matched without regard to ASCII case.
-std::string LowerAlertName(const std::string& name);
+// The outbox row of a stored bug report.
+AlertDelivery MakeBugReportEvent(int64_t reportId, const std::string& component, const std::string& receivedUtc);
 
 // "sent", "pending" (to be retried) or "failed".
 const char* NameDeliveryStatus(DeliveryOutcome outcome);

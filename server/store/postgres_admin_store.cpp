@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "server/base/utf8_text.h"
 #include "server/store/postgres_connection.h"
 #include "server/store/postgres_report_store.h"
 
@@ -59,41 +60,6 @@ void AppendLatin1(unsigned char c, std::string& out)
     out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
-// The length of the valid UTF-8 sequence at text[i] (2 to 4) and its code
-// point, or 0.
-size_t MeasureSequence(const std::string& text, size_t i, uint32_t& point)
-{
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    uint32_t least = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        least = 0x80;
-        point = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        least = 0x800;
-        point = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        least = 0x10000;
-        point = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        point = (point << 6) | (next & 0x3F);
-    }
-    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 // Punctuation and spaces beyond ASCII part words as ASCII ones do.
 bool IsWordPoint(uint32_t point)
 {
@@ -119,7 +85,7 @@ std::string ListSearchWords(const std::string& text)
             ++i;
         } else {
             uint32_t point = 0;
-            const size_t length = MeasureSequence(text, i, point);
+            const size_t length = MeasureUtf8Sequence(text, i, &point);
             if (length > 0) {
                 wordCharacter = IsWordPoint(point);
                 character = text.substr(i, length);

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "server/base/ascii_text.h"
 #include "server/store/postgres_connection.h"
 #include "server/store/postgres_report_store.h"
 
@@ -34,7 +35,7 @@ const char kCreateAlertSchema[] =
 
 const char kDeliveryColumns[] =
     "SELECT o.id, o.event, o.report_id, o.group_id, o.signature, o.group_count, o.hour_count, o.version, o.versions,"
-    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error, o.done_utc,"
+    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error,"
     " r.id, r.events, r.components, r.webhook_url, r.secret, r.email, r.added_utc ";
 
 void ReadRule(const PGresult* r, int row, int first, AlertRule& rule)
@@ -68,14 +69,13 @@ void ReadDeliveries(const PGresult* r, std::vector<AlertDelivery>& deliveries)
         d.attempts = static_cast<int>(GetPostgresInt64(r, i, 12));
         d.status = GetPostgresBytes(r, i, 13);
         d.lastError = GetPostgresBytes(r, i, 14);
-        d.doneUtc = GetPostgresBytes(r, i, 15);
-        ReadRule(r, i, 16, d.rule);
+        ReadRule(r, i, 15, d.rule);
         deliveries.push_back(d);
     }
 }
 
 // As QueueEvent on SQLite.
-bool QueueEvent(PGconn* c, const std::string& event, const AlertDelivery& facts, std::string& error)
+bool QueueEvent(PGconn* c, const AlertDelivery& facts, std::string& error)
 {
     PostgresResult result;
     return RunPostgres(
@@ -89,7 +89,7 @@ bool QueueEvent(PGconn* c, const std::string& event, const AlertDelivery& facts,
         "  OR position(',' || $12::bytea || ',' in components) > 0)"
         " ON CONFLICT DO NOTHING",
         PostgresParams()
-            .AddBytes(event)
+            .AddBytes(facts.event)
             .AddInt64(facts.reportId)
             .AddInt64(facts.groupId)
             .AddBytes(facts.signature)
@@ -100,7 +100,7 @@ bool QueueEvent(PGconn* c, const std::string& event, const AlertDelivery& facts,
             .AddBytes(facts.component)
             .AddBytes(facts.createdUtc)
             .AddInt64(static_cast<int64_t>(time(nullptr)))
-            .AddBytes(LowerAlertName(facts.component)),
+            .AddBytes(ToLowerAscii(facts.component)),
         result, error);
 }
 
@@ -157,11 +157,7 @@ public:
         PostgresConnection connection = m_pool.Take(error);
         if (!connection)
             return false;
-        AlertDelivery facts;
-        facts.reportId = reportId;
-        facts.component = component;
-        facts.createdUtc = receivedUtc;
-        const bool done = QueueEvent(connection.get(), "bug-report", facts, error);
+        const bool done = QueueEvent(connection.get(), MakeBugReportEvent(reportId, component, receivedUtc), error);
         m_pool.GiveBack(std::move(connection));
         return done;
     }
@@ -273,10 +269,10 @@ bool QueuePostgresCrashAlert(PGconn* c, const CrashAlertFacts& facts, std::strin
                      " ORDER BY count DESC, version DESC LIMIT 10",
                      byGroup, versions, error))
         return false;
-    AlertDelivery event = MakeCrashEvent(facts, state);
+    AlertDelivery event = MakeCrashEvent(chosen, facts, state);
     for (int i = 0; i < PQntuples(versions.get()); ++i)
         event.versions.emplace_back(GetPostgresBytes(versions.get(), i, 0), GetPostgresInt64(versions.get(), i, 1));
-    return QueueEvent(c, chosen, event, error);
+    return QueueEvent(c, event, error);
 }
 
 std::unique_ptr<AlertStore> OpenPostgresAlertStore(const std::string& url, std::string& error)

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "server/base/ascii_text.h"
 #include "server/store/sqlite_connection.h"
 #include "server/store/sqlite_report_store.h"
 
@@ -33,7 +34,7 @@ const char kCreateAlertSchema[] =
 
 const char kDeliveryColumns[] =
     "SELECT o.id, o.event, o.report_id, o.group_id, o.signature, o.group_count, o.hour_count, o.version, o.versions,"
-    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error, o.done_utc,"
+    " o.component, o.created_utc, o.created_at, o.attempts, o.status, o.last_error,"
     " r.id, r.events, r.components, r.webhook_url, r.secret, r.email, r.added_utc"
     " FROM alert_outbox o JOIN alert_rules r ON r.id = o.rule_id ";
 
@@ -66,14 +67,13 @@ AlertDelivery ReadDelivery(sqlite3_stmt* s)
     d.attempts = sqlite3_column_int(s, 12);
     d.status = ColumnText(s, 13);
     d.lastError = ColumnText(s, 14);
-    d.doneUtc = ColumnText(s, 15);
-    ReadRule(s, 16, d.rule);
+    ReadRule(s, 15, d.rule);
     return d;
 }
 
-// Queues event for every rule that asks for it (and, with a component, names
-// it); a repeat of the same event and report adds nothing.
-bool QueueEvent(sqlite3* db, const std::string& event, const AlertDelivery& facts, std::string& error)
+// Queues facts.event for every rule that asks for it (and, with a component,
+// names it); a repeat of the same event and report adds nothing.
+bool QueueEvent(sqlite3* db, const AlertDelivery& facts, std::string& error)
 {
     return RunSqliteStatement(
         db,
@@ -84,7 +84,7 @@ bool QueueEvent(sqlite3* db, const std::string& event, const AlertDelivery& fact
         " AND (?1 <> 'bug-report' OR components = '' OR instr(components, ',' || ?12 || ',') > 0)"
         " ON CONFLICT DO NOTHING",
         [&](sqlite3_stmt* s) {
-            BindText(s, 1, event);
+            BindText(s, 1, facts.event);
             sqlite3_bind_int64(s, 2, facts.reportId);
             sqlite3_bind_int64(s, 3, facts.groupId);
             BindText(s, 4, facts.signature);
@@ -95,7 +95,7 @@ bool QueueEvent(sqlite3* db, const std::string& event, const AlertDelivery& fact
             BindText(s, 9, facts.component);
             BindText(s, 10, facts.createdUtc);
             sqlite3_bind_int64(s, 11, static_cast<sqlite3_int64>(time(nullptr)));
-            BindText(s, 12, LowerAlertName(facts.component));
+            BindText(s, 12, ToLowerAscii(facts.component));
         },
         error);
 }
@@ -165,11 +165,7 @@ public:
                              std::string& error) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        AlertDelivery facts;
-        facts.reportId = reportId;
-        facts.component = component;
-        facts.createdUtc = receivedUtc;
-        return QueueEvent(m_db.get(), "bug-report", facts, error);
+        return QueueEvent(m_db.get(), MakeBugReportEvent(reportId, component, receivedUtc), error);
     }
 
     bool ClaimDeliveries(const std::string& owner, int64_t now, int leaseSeconds, int limit,
@@ -296,7 +292,7 @@ bool QueueSqliteCrashAlert(sqlite3* db, const CrashAlertFacts& facts, std::strin
         return false;
     if (chosen.empty())
         return true;
-    AlertDelivery event = MakeCrashEvent(facts, state);
+    AlertDelivery event = MakeCrashEvent(chosen, facts, state);
     return QuerySqliteRows(
                db,
                "SELECT version, count FROM crash_group_versions WHERE group_id = ?1 AND count > 0"
@@ -304,7 +300,7 @@ bool QueueSqliteCrashAlert(sqlite3* db, const CrashAlertFacts& facts, std::strin
                bindGroup,
                [&](sqlite3_stmt* s) { event.versions.emplace_back(ColumnText(s, 0), sqlite3_column_int64(s, 1)); },
                error) &&
-           QueueEvent(db, chosen, event, error);
+           QueueEvent(db, event, error);
 }
 
 std::unique_ptr<AlertStore> OpenSqliteAlertStore(const std::string& dataDir, std::string& error)

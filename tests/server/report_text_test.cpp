@@ -44,4 +44,35 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConvertFromCodePageTest,
         CodePageRow{"UnknownCodePageTakes1252", "\xFC", "99999", "\xC3\xBC"}),
     [](const ::testing::TestParamInfo<CodePageRow>& info) { return std::string(info.param.name); });
 
+struct EscapeRow
+{
+    const char* name;
+    std::string utf8;
+    std::string shown;
+};
+
+void PrintTo(const EscapeRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class EscapeControlCharactersTest : public ::testing::TestWithParam<EscapeRow> {};
+
+TEST_P(EscapeControlCharactersTest, ShowsTheControlsAsBytes)
+{
+    EXPECT_EQ(GetParam().shown, EscapeControlCharacters(GetParam().utf8));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EscapeControlCharactersTest,
+    ::testing::Values(
+        EscapeRow{"LineBreaksAndTabKept", "a\tb\nc", "a\tb\nc"},
+        EscapeRow{"CrOfCrLfDropped", "a\r\nb", "a\nb"},
+        EscapeRow{"LoneCrEscaped", "a\rb\r", "a\\x0Db\\x0D"},
+        EscapeRow{"EscAndDelEscaped", "\x1B[31m\x7F", "\\x1B[31m\\x7F"},
+        EscapeRow{"C1ControlAsItsSecondByte", "\xC2\x85x\xC2\x9F", "\\x85x\\x9F"},
+        EscapeRow{"NoBreakSpaceKept", "\xC2\xA0", "\xC2\xA0"},
+        EscapeRow{"OtherUtf8Kept", "\xC3\xBC\xE2\x82\xAC", "\xC3\xBC\xE2\x82\xAC"},
+        EscapeRow{"LoneHighBytesKept", "\x85\xC2", "\x85\xC2"}),
+    [](const ::testing::TestParamInfo<EscapeRow>& info) { return std::string(info.param.name); });
+
 }  // namespace
