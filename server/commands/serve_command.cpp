@@ -165,10 +165,6 @@ int RunServe(const CommandLine& line)
         PrintError(error);
         return 1;
     }
-    service.onCrashStored = [&crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
-        QueueCrashReport(crashes, id, origin, report);
-    };
-
     const unsigned long openFiles = RaiseOpenFileLimit();
     std::unique_ptr<httplib::Server> server = MakeServer(line, service);
     if (!server)
@@ -195,14 +191,6 @@ int RunServe(const CommandLine& line)
             PrintError(error);
             return 1;
         }
-        // Each report is indexed for the list once stored, before its 201.
-        service.onStored = [&admin](int64_t id, const ReportOrigin& origin, const Report& report) {
-            IndexStoredReport(admin, id, origin, report);
-        };
-        service.onCrashStored = [&admin, &crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
-            IndexStoredReport(admin, id, origin, report);
-            QueueCrashReport(crashes, id, origin, report);
-        };
         admin.crashes = &crashes;
         admin.alerts = alerts.store.get();
         adminServer = MakeServer(line, service);
@@ -225,12 +213,19 @@ int RunServe(const CommandLine& line)
                          line.tlsCert.empty() ? "http" : "https",
                          FormatHostPort(line.adminListen.host, adminPort).c_str());
     }
-    // A bug report's alert is queued once it is stored, keyed by its id.
-    service.onStored = [&alerts, indexed = service.onStored](int64_t id, const ReportOrigin& origin,
-                                                             const Report& report) {
-        if (indexed)
-            indexed(id, origin, report);
+    // Once a report is stored, before its 201: its line in the interface's
+    // list (when the interface runs), then a bug report's alert, keyed by
+    // its id, or a crash report's place in the queue for its group.
+    AdminService* const index = line.noAdmin ? nullptr : &admin;
+    service.onStored = [index, &alerts](int64_t id, const ReportOrigin& origin, const Report& report) {
+        if (index != nullptr)
+            IndexStoredReport(*index, id, origin, report);
         QueueBugReportAlert(alerts, id, report.component, origin.receivedUtc);
+    };
+    service.onCrashStored = [index, &crashes](int64_t id, const ReportOrigin& origin, const CrashReport& report) {
+        if (index != nullptr)
+            IndexStoredReport(*index, id, origin, report);
+        QueueCrashReport(crashes, id, origin, report);
     };
     // One start line: scripts wait for it and read the port from it.
     std::fprintf(stderr,
