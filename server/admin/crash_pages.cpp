@@ -84,9 +84,9 @@ data SetGroupValues(const CrashGroup& group)
     return values;
 }
 
-// Bars of the last 30 days that have reports, or of every day when the
-// group is older than that.
-data MakeDayBars(const std::vector<std::pair<std::string, int64_t>>& days, int& width, int64_t& top)
+// Bars of the newest 60 days that have reports, a label under about every
+// sixth.
+data MakeDayBars(const std::vector<std::pair<std::string, int64_t>>& days, int& width, int64_t& top, data& labels)
 {
     const size_t shown = std::min<size_t>(days.size(), 60);
     top = 1;
@@ -104,6 +104,13 @@ data MakeDayBars(const std::vector<std::pair<std::string, int64_t>>& days, int& 
         bar.set("h", std::to_string(h));
         bar.set("title", day.first + ": " + std::to_string(day.second));
         bars.push_back(bar);
+    }
+    labels = data(data::type::list);
+    for (size_t i = 0; i < shown; i += std::max<size_t>(1, shown / 6)) {
+        data label;
+        label.set("x", std::to_string(49 + 14 * static_cast<int>(i)));
+        label.set("text", days[days.size() - shown + i].first.substr(5));
+        labels.push_back(label);
     }
     return bars;
 }
@@ -155,17 +162,10 @@ std::string RenderCrashGroup(const PageFrame& frame, const CrashGroup& group,
     page.set("statuses", statuses);
     int width = 0;
     int64_t top = 0;
-    page.set("bars", MakeDayBars(days, width, top));
+    data labels;
+    page.set("bars", MakeDayBars(days, width, top, labels));
     page.set("width", std::to_string(width));
     page.set("top", std::to_string(top));
-    data labels(data::type::list);
-    const size_t shown = std::min<size_t>(days.size(), 60);
-    for (size_t i = 0; i < shown; i += std::max<size_t>(1, shown / 6)) {
-        data label;
-        label.set("x", std::to_string(49 + 14 * static_cast<int>(i)));
-        label.set("text", days[days.size() - shown + i].first.substr(5));
-        labels.push_back(label);
-    }
     page.set("labels", labels);
     if (newest.reportId != 0) {
         data analysis;
